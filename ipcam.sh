@@ -1,0 +1,102 @@
+#!/usr/bin/env bash
+# ipcam.sh: set-up, build and run for ipcamview on Debian 12 (run as root).
+#
+#   ./ipcam.sh demo     install what is missing, build, run the host program's demo
+#   ./ipcam.sh test     install what is missing, build, run every test: the normal
+#                       build, the AddressSanitizer+UBSan build (with the fuzz
+#                       targets) and the ThreadSanitizer build of the threaded tests
+#   ./ipcam.sh build    install and build only (build/)
+#   ./ipcam.sh deps     install the Debian packages only
+#
+# Builds go to build/ (g++), build-asan/ and build-tsan/ (clang). Set
+# IPCAM_SKIP_SANITIZERS=1 to run only the normal build's tests.
+set -euo pipefail
+cd "$(dirname "$0")"
+ROOT=$(pwd)
+JOBS=${JOBS:-2}
+
+PACKAGES=(
+  build-essential cmake ninja-build pkg-config git clang libclang-rt-14-dev
+  libgtest-dev libgmock-dev libbenchmark-dev
+  ffmpeg libavcodec-dev libavformat-dev libavutil-dev libswscale-dev
+  libturbojpeg0-dev libjpeg62-turbo-dev
+  libcurl4-openssl-dev libcairo2-dev libsdl2-dev libasound2-dev fonts-liberation
+  gstreamer1.0-tools gstreamer1.0-plugins-base gstreamer1.0-plugins-good
+  coreutils curl
+)
+
+log() { printf '==> %s\n' "$*" >&2; }
+
+install_deps() {
+  local missing=()
+  for p in "${PACKAGES[@]}"; do
+    if ! dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed'; then
+      missing+=("$p")
+    fi
+  done
+  if [ ${#missing[@]} -eq 0 ]; then
+    log "all ${#PACKAGES[@]} Debian packages present"
+    return
+  fi
+  log "installing ${#missing[@]} Debian packages: ${missing[*]}"
+  local sudo=""
+  [ "$(id -u)" -eq 0 ] || sudo="sudo"
+  export DEBIAN_FRONTEND=noninteractive
+  $sudo apt-get update -qq
+  $sudo apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
+}
+
+# configure_and_build DIR [cmake args...]
+configure_and_build() {
+  local dir=$1; shift
+  log "configuring $dir"
+  cmake -S "$ROOT" -B "$ROOT/$dir" -G Ninja "$@" >/dev/null
+  log "building $dir (-j$JOBS)"
+  cmake --build "$ROOT/$dir" -j "$JOBS"
+}
+
+run_ctest() {
+  local dir=$1; shift
+  log "testing $dir"
+  (cd "$ROOT/$dir" && ctest --output-on-failure -j "$JOBS" "$@")
+}
+
+build_normal() { configure_and_build build -DCMAKE_BUILD_TYPE=RelWithDebInfo; }
+
+cmd_test() {
+  install_deps
+  local start=$SECONDS
+  build_normal
+  run_ctest build
+  if [ "${IPCAM_SKIP_SANITIZERS:-0}" != 1 ]; then
+    export ASAN_OPTIONS=${ASAN_OPTIONS:-detect_leaks=1:abort_on_error=0}
+    export UBSAN_OPTIONS=${UBSAN_OPTIONS:-print_stacktrace=1:halt_on_error=1}
+    export TSAN_OPTIONS=${TSAN_OPTIONS:-halt_on_error=1:second_deadlock_stack=1}
+    configure_and_build build-asan -DCMAKE_BUILD_TYPE=Debug -DCMAKE_C_COMPILER=clang \
+      -DCMAKE_CXX_COMPILER=clang++ -DIPCAM_SANITIZE=address,undefined -DIPCAM_FUZZ=ON -DIPCAM_BENCH=OFF
+    run_ctest build-asan
+    configure_and_build build-tsan -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCMAKE_C_COMPILER=clang \
+      -DCMAKE_CXX_COMPILER=clang++ -DIPCAM_SANITIZE=thread -DIPCAM_BENCH=OFF
+    run_ctest build-tsan -L threads
+  fi
+  log "all test runs passed in $((SECONDS - start)) s"
+}
+
+cmd_demo() {
+  install_deps
+  build_normal
+  local host="$ROOT/build/tools/ipcamview/ipcamview"
+  if [ ! -x "$host" ]; then
+    log "the host program is not built yet"
+    exit 1
+  fi
+  exec "$host" --demo "$@"
+}
+
+case "${1:-}" in
+  deps) install_deps ;;
+  build) install_deps; build_normal ;;
+  test) cmd_test ;;
+  demo) shift; cmd_demo "$@" ;;
+  *) sed -n '2,13p' "$0" | sed 's/^# \{0,1\}//'; exit 2 ;;
+esac

@@ -1,0 +1,234 @@
+#include "os/kernel/Kernel.h"
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <cstring>
+#include <thread>
+#include <vector>
+
+namespace {
+
+struct EventCloser {
+    HANDLE h;
+    ~EventCloser() { CloseHandle(h); }
+};
+
+TEST(KernelEventTest, ManualResetStaysSignalledUntilReset) {
+    HANDLE e = CreateEvent(nullptr, TRUE, FALSE, nullptr);
+    EventCloser c{e};
+    EXPECT_EQ(WAIT_TIMEOUT, WaitForSingleObject(e, 0));
+    SetEvent(e);
+    EXPECT_EQ(WAIT_OBJECT_0, WaitForSingleObject(e, 0));
+    EXPECT_EQ(WAIT_OBJECT_0, WaitForSingleObject(e, 0));
+    ResetEvent(e);
+    EXPECT_EQ(WAIT_TIMEOUT, WaitForSingleObject(e, 10));
+}
+
+TEST(KernelEventTest, AutoResetReleasesOneWait) {
+    HANDLE e = CreateEvent(nullptr, FALSE, TRUE, nullptr);
+    EventCloser c{e};
+    EXPECT_EQ(WAIT_OBJECT_0, WaitForSingleObject(e, 0));
+    EXPECT_EQ(WAIT_TIMEOUT, WaitForSingleObject(e, 0));
+}
+
+TEST(KernelEventTest, WaitAnyReportsLowestSignalledIndex) {
+    struct Case {
+        bool signalled[3];
+        DWORD expected;
+    };
+    const Case cases[] = {
+        {{false, false, false}, WAIT_TIMEOUT},
+        {{true, false, false}, WAIT_OBJECT_0},
+        {{false, true, false}, WAIT_OBJECT_0 + 1},
+        {{false, true, true}, WAIT_OBJECT_0 + 1},
+        {{false, false, true}, WAIT_OBJECT_0 + 2},
+        {{true, true, true}, WAIT_OBJECT_0},
+    };
+    for (const Case& c : cases) {
+        HANDLE h[3];
+        for (int i = 0; i < 3; ++i)
+            h[i] = CreateEvent(nullptr, TRUE, c.signalled[i], nullptr);
+        EXPECT_EQ(c.expected, WaitForMultipleObjects(3, h, FALSE, 5));
+        for (HANDLE x : h)
+            CloseHandle(x);
+    }
+}
+
+TEST(KernelEventTest, WaitAllNeedsEverySignal) {
+    HANDLE h[2] = {CreateEvent(nullptr, TRUE, TRUE, nullptr), CreateEvent(nullptr, FALSE, FALSE, nullptr)};
+    EXPECT_EQ(WAIT_TIMEOUT, WaitForMultipleObjects(2, h, TRUE, 5));
+    SetEvent(h[1]);
+    EXPECT_EQ(WAIT_OBJECT_0, WaitForMultipleObjects(2, h, TRUE, 5));
+    // The automatic-reset one was consumed by the wait.
+    EXPECT_EQ(WAIT_TIMEOUT, WaitForSingleObject(h[1], 0));
+    CloseHandle(h[0]);
+    CloseHandle(h[1]);
+}
+
+TEST(KernelEventTest, SignalFromAnotherThreadWakesWaiter) {
+    HANDLE h[2] = {CreateEvent(nullptr, TRUE, FALSE, nullptr), CreateEvent(nullptr, TRUE, FALSE, nullptr)};
+    std::thread t([&] { SetEvent(h[1]); });
+    EXPECT_EQ(WAIT_OBJECT_0 + 1, WaitForMultipleObjects(2, h, FALSE, 10000));
+    t.join();
+    CloseHandle(h[0]);
+    CloseHandle(h[1]);
+}
+
+TEST(KernelEventTest, BadHandlesFail) {
+    HANDLE none = nullptr;
+    EXPECT_EQ(WAIT_FAILED, WaitForSingleObject(none, 0));
+    EXPECT_EQ(WAIT_FAILED, WaitForMultipleObjects(0, &none, FALSE, 0));
+    EXPECT_FALSE(SetEvent(nullptr));
+    EXPECT_FALSE(CloseHandle(nullptr));
+}
+
+TEST(KernelEventTest, ManyThreadsCountAutoResetSignalsExactlyOnce) {
+    // Each SetEvent on an automatic-reset event lets exactly one waiter through.
+    HANDLE e = CreateEvent(nullptr, FALSE, FALSE, nullptr);
+    HANDLE done = CreateEvent(nullptr, TRUE, FALSE, nullptr);
+    std::atomic<int> passed{0};
+    std::vector<std::thread> threads;
+    for (int i = 0; i < 4; ++i)
+        threads.emplace_back([&] {
+            HANDLE h[2] = {done, e};
+            for (;;) {
+                DWORD r = WaitForMultipleObjects(2, h, FALSE, 10000);
+                if (r != WAIT_OBJECT_0 + 1)
+                    return;
+                ++passed;
+            }
+        });
+    const int kSignals = 200;
+    for (int i = 0; i < kSignals; ++i) {
+        SetEvent(e);
+        while (passed.load() < i + 1)
+            std::this_thread::yield();
+    }
+    SetEvent(done);
+    for (auto& t : threads)
+        t.join();
+    EXPECT_EQ(kSignals, passed.load());
+    CloseHandle(e);
+    CloseHandle(done);
+}
+
+DWORD ReturnParameter(LPVOID p) { return static_cast<DWORD>(reinterpret_cast<uintptr_t>(p)); }
+
+TEST(KernelThreadTest, ThreadHandleSignalsAtExitWithCode) {
+    HANDLE t = CreateThread(nullptr, 0, ReturnParameter, reinterpret_cast<LPVOID>(uintptr_t{42}), 0, nullptr);
+    ASSERT_NE(nullptr, t);
+    EXPECT_EQ(WAIT_OBJECT_0, WaitForSingleObject(t, 10000));
+    DWORD code = 0;
+    EXPECT_TRUE(GetExitCodeThread(t, &code));
+    EXPECT_EQ(42u, code);
+    CloseHandle(t);
+}
+
+TEST(KernelTimeTest, IntervalsSurviveTheWrap) {
+    DWORD old = SetTimeGetTimeOffsetForTest(0);
+    DWORD raw = timeGetTime();
+    // Put the clock 5 ms before the wrap.
+    SetTimeGetTimeOffsetForTest(0xFFFFFFFFu - 4 - raw);
+    DWORD before = timeGetTime();
+    Sleep(20);
+    DWORD after = timeGetTime();
+    SetTimeGetTimeOffsetForTest(old);
+    EXPECT_GT(before, 0xFFFF0000u);
+    EXPECT_LT(after, 1000u) << "the clock should have wrapped";
+    DWORD elapsed = after - before;
+    EXPECT_GE(elapsed, 20u);
+    EXPECT_LT(elapsed, 5000u);
+}
+
+TEST(KernelTimeTest, LocalTimeIsPlausible) {
+    SYSTEMTIME t;
+    GetLocalTime(&t);
+    EXPECT_GE(t.wYear, 2024);
+    EXPECT_GE(t.wMonth, 1);
+    EXPECT_LE(t.wMonth, 12);
+    EXPECT_LE(t.wDayOfWeek, 6);
+    EXPECT_LE(t.wMilliseconds, 999);
+}
+
+TEST(KernelTextTest, Utf8RoundTripsAndMalformedBecomesReplacement) {
+    struct Case {
+        const char* utf8;
+        std::wstring wide;
+    };
+    const Case cases[] = {
+        {"", L""},
+        {"abc", L"abc"},
+        {"gr\xC3\xBC\xC3\x9F", L"gr\u00FC\u00DF"},
+        {"\xE2\x82\xAC", L"\u20AC"},
+        {"\xF0\x9F\x93\xB7", L"\U0001F4F7"},
+        {"a\xFF" "b", L"a\uFFFDb"},
+        {"\xE2\x82", L"\uFFFD\uFFFD"},          // truncated sequence
+        {"\xC0\xAF", L"\uFFFD\uFFFD"},          // overlong
+        {"\xED\xA0\x80", L"\uFFFD\uFFFD\uFFFD"}, // surrogate
+    };
+    for (const Case& c : cases) {
+        EXPECT_EQ(c.wide, os::Utf8ToWide(c.utf8)) << c.utf8;
+    }
+    EXPECT_EQ("gr\xC3\xBC\xC3\x9F", os::WideToUtf8(L"gr\u00FC\u00DF"));
+    EXPECT_EQ("\xF0\x9F\x93\xB7", os::WideToUtf8(L"\U0001F4F7"));
+}
+
+TEST(KernelTextTest, WindowsSizingRules) {
+    // -1 length converts and counts the terminator; a small buffer fails with 0.
+    EXPECT_EQ(4, MultiByteToWideChar(CP_UTF8, 0, "abc", -1, nullptr, 0));
+    wchar_t small[2];
+    EXPECT_EQ(0, MultiByteToWideChar(CP_UTF8, 0, "abc", -1, small, 2));
+    wchar_t big[8];
+    EXPECT_EQ(4, MultiByteToWideChar(CP_UTF8, 0, "abc", -1, big, 8));
+    EXPECT_STREQ(L"abc", big);
+    char narrow[8];
+    EXPECT_EQ(3, WideCharToMultiByte(CP_UTF8, 0, L"\u00FC!", -1, nullptr, 0, nullptr, nullptr) - 1);
+    EXPECT_EQ(4, WideCharToMultiByte(CP_UTF8, 0, L"\u00FC!", -1, narrow, 8, nullptr, nullptr));
+    EXPECT_STREQ("\xC3\xBC!", narrow);
+}
+
+TEST(KernelGlobalMemoryTest, LockCountsAndFree) {
+    HGLOBAL g = GlobalAlloc(GHND, 10);
+    ASSERT_NE(nullptr, g);
+    EXPECT_EQ(10u, GlobalSize(g));
+    auto* p = static_cast<unsigned char*>(GlobalLock(g));
+    ASSERT_NE(nullptr, p);
+    for (int i = 0; i < 10; ++i)
+        EXPECT_EQ(0, p[i]);
+    std::memset(p, 0xAB, 10);
+    EXPECT_EQ(p, GlobalLock(g));
+    EXPECT_TRUE(GlobalUnlock(g));
+    EXPECT_FALSE(GlobalUnlock(g));
+    EXPECT_FALSE(GlobalUnlock(g));
+    EXPECT_EQ(nullptr, GlobalFree(g));
+    EXPECT_EQ(nullptr, GlobalLock(nullptr));
+    EXPECT_EQ(0u, GlobalSize(nullptr));
+    HGLOBAL empty = GlobalAlloc(GMEM_FIXED, 0);
+    ASSERT_NE(nullptr, empty);
+    EXPECT_EQ(0u, GlobalSize(empty));
+    GlobalFree(empty);
+}
+
+TEST(KernelLockTest, CriticalSectionIsReentrantAndExcludesOthers) {
+    CRITICAL_SECTION cs;
+    InitializeCriticalSection(&cs);
+    EnterCriticalSection(&cs);
+    EnterCriticalSection(&cs);
+    std::atomic<int> other{-1};
+    std::thread t([&] { other = TryEnterCriticalSection(&cs); });
+    t.join();
+    EXPECT_EQ(FALSE, other.load());
+    LeaveCriticalSection(&cs);
+    LeaveCriticalSection(&cs);
+    std::thread t2([&] {
+        other = TryEnterCriticalSection(&cs);
+        if (other)
+            LeaveCriticalSection(&cs);
+    });
+    t2.join();
+    EXPECT_EQ(TRUE, other.load());
+    DeleteCriticalSection(&cs);
+}
+
+} // namespace
