@@ -1,0 +1,115 @@
+// The HTTP client every device exchange goes through. Two implementations:
+// CHttpSocketClient (a minimal HTTP/1.1 client on a TCP socket) and
+// CKVXWinINetAsync (the asynchronous WinINet-shaped client). Callers normally
+// use it through CHttpLink, which owns the open/read/close sequence.
+//
+// Threads: one client is driven by one thread at a time (the owning source's
+// worker, or the caller of a fetch). The cancel event may be signalled from any
+// thread; the client only looks at it through IsUsable (and the asynchronous
+// client also waits on it).
+//
+// The virtual operations keep this order; both implementations fill the same
+// slots.
+#pragma once
+
+#include "net/CHttpCredential.h"
+#include "os/kernel/Kernel.h"
+#include "platform/CManualEvent.h"
+
+#include <cstdint>
+#include <string>
+
+class IHttpClient {
+public:
+    IHttpClient() = default;
+    IHttpClient(const IHttpClient&) = delete;
+    IHttpClient& operator=(const IHttpClient&) = delete;
+
+    // 1
+    virtual ~IHttpClient() = default;
+    // 2. Connects to host:port (host as text: dotted IPv4 or a name). `bounded`
+    // asks for a connect that gives up after a few seconds.
+    virtual bool Connect(const std::string& host, uint16_t port, bool bounded) = 0;
+    // 3. Sends a GET for `path` (path and query, as it goes on the request
+    // line) and reads the response head. True when a complete head arrived,
+    // whatever the status; see GetStatusCode.
+    virtual bool Get(const std::string& path) = 0;
+    // 4. As Get, with a body.
+    virtual bool Post(const std::string& path, const std::string& body) = 0;
+    // 5-7. A POST whose body is streamed with Write; no response is read.
+    virtual bool BeginPost(const std::string& path) = 0;
+    virtual bool Write(const void* data, DWORD length) = 0;
+    virtual bool EndPost() = 0;
+    // 8
+    virtual bool Disconnect() = 0;
+    // 9. Reads body bytes into `buffer`. *length: in, the buffer's size; out,
+    // the bytes delivered. With `fill` the call goes on reading until the
+    // buffer is full or the body ends. False only when nothing could be
+    // delivered (error, time-out, peer closed); true with *length 0 when the
+    // body is known to be complete.
+    virtual bool Read(void* buffer, DWORD* length, bool fill) = 0;
+    // 10, 11. The status code of the last response (0 before any).
+    virtual bool QueryStatusCode(int* status) = 0;
+    virtual int GetStatusCode() = 0;
+    // 12
+    virtual bool IsConnected() = 0;
+    // 13. The event belongs to the caller and must outlive the client's use.
+    virtual void SetCancelEvent(media_util::CManualEvent* event) { mpCancelEvent = event; }
+    // 14. The system error code of the last failure (a WSAE code for the
+    // socket client).
+    virtual DWORD GetLastErrorCode() = 0;
+    // 15. Milliseconds every wait for the peer may take.
+    virtual void SetTimeout(DWORD milliseconds) = 0;
+    // 16, 17
+    virtual void SetCredentials(const CHttpCredential& credential) = 0;
+    virtual CHttpCredential* GetCredentials() = 0;
+    // 18. True when a cancel event was set and it is not signalled. The owner
+    // signals the event to refuse all further requests of this client and
+    // resets it to make the client usable again.
+    virtual bool IsUsable() { return mpCancelEvent != nullptr && mpCancelEvent->Wait(0) == 0; }
+
+    // Caps body reading at this many bytes per second; 0 = no limit. Set by a
+    // source whose settings ask for a limited rate, before reading.
+    void SetRateLimit(DWORD bytesPerSecond) { mRateLimit = bytesPerSecond; }
+    DWORD GetRateLimit() const { return mRateLimit; }
+
+    // How many milliseconds a read of `bytes` must still wait so that the
+    // reading since `mark` does not exceed `rateLimit` bytes per second, when
+    // the clock now reads `now`. 0 when there is no limit, when the time
+    // already spent covers it, or when `now` lies before `mark` (the clock
+    // moved back: no waiting rather than a wait of 49 days). Clock values
+    // are timeGetTime milliseconds, which wrap; intervals are taken in
+    // modular arithmetic.
+    static DWORD ThrottleShortfall(DWORD rateLimit, DWORD mark, DWORD now, DWORD bytes) {
+        if (rateLimit == 0 || bytes == 0)
+            return 0;
+        DWORD elapsed = now - mark;
+        if (static_cast<int32_t>(elapsed) < 0)
+            return 0;
+        uint64_t needed = static_cast<uint64_t>(bytes) * 1000u / rateLimit;
+        if (elapsed >= needed)
+            return 0;
+        return static_cast<DWORD>(needed - elapsed);
+    }
+
+protected:
+    // Starts the throttle's interval at the current time.
+    void MarkThrottle() { mThrottleMark = timeGetTime(); }
+    // Throttle step after a read that delivered `bytes`: sleeps off what the
+    // rate limit still asks for and moves the mark to the end of that wait.
+    void Throttle(DWORD bytes) {
+        if (mRateLimit == 0 || bytes == 0)
+            return;
+        DWORD now = timeGetTime();
+        DWORD shortfall = ThrottleShortfall(mRateLimit, mThrottleMark, now, bytes);
+        if (shortfall > 0) {
+            Sleep(shortfall);
+            now += shortfall;
+        }
+        mThrottleMark = now;
+    }
+
+    media_util::CManualEvent* mpCancelEvent = nullptr; // not owned
+    DWORD mRateLimit = 0;                              // bytes per second, 0 = none
+    DWORD mThrottleMark = 0;                           // timeGetTime of the last throttle step
+};
