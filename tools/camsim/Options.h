@@ -1,0 +1,26 @@
+// camsim's command line.
+#pragma once
+
+#include "HttpServer.h"
+
+#include <string>
+#include <vector>
+
+namespace camsim {
+
+class Options {
+public:
+    // Longest --lifetime accepted (a day): camsim is a test peer, not a service.
+    static constexpr uint32_t kMaxLifetimeSeconds = 24 * 3600;
+
+    enum class Result { Run, Help, Error };
+    Result Parse(int argc, char** argv, std::string* error);
+    static std::string Usage();
+
+    ServerConfig mServer;
+    std::vector<std::string> mFaults;
+    uint32_t mLifetimeSeconds = 0; // 0 = until stopped
+    bool mExitOnStdinEof = false;
+};
+
+} // namespace camsim
