@@ -191,6 +191,10 @@ void Echo(const HttpRequest& request, HttpConnection& out) {
     out.SendText(200, "OK", "application/octet-stream", request.mHead + request.mBody);
 }
 
+void Connection(const HttpRequest&, HttpConnection& out) {
+    out.SendText(200, "OK", "text/plain", "connection " + std::to_string(out.Serial()) + "\r\n");
+}
+
 void Status(const HttpRequest& request, HttpConnection& out) {
     uint64_t code = request.ParamNumber("code", 200);
     if (code < 100 || code > 999)
@@ -221,6 +225,7 @@ void CoreResources::Register(Router& router) {
     router.Add("/bigheader", Router::Match::Exact, BigHeader);
     router.Add("/auth-until", Router::Match::Exact, AuthUntil);
     router.Add("/echo", Router::Match::Exact, Echo);
+    router.Add("/connection", Router::Match::Exact, Connection);
     router.Add("/status", Router::Match::Exact, Status);
     router.Add("/camsim/control", Router::Match::Exact, Control);
 }
@@ -241,6 +246,7 @@ const char* CoreResources::Help() {
            "  /bigheader?len=N        a header line with an N-byte value\n"
            "  /auth-until?n=N&key=K   401 to the first N requests with key K (server-wide), then 200\n"
            "  /echo                   the request head and body as they arrived\n"
+"  /connection             which connection this is (\"connection N\", counting from 1)\n"
            "  /status?code=N          answers with that status code\n"
            "  /camsim/control?NAME=VALUE&...  sets fault switches (no authentication, no faults)\n";
 }

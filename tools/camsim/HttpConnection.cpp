@@ -31,7 +31,8 @@ std::string Hex(size_t value) {
 
 } // namespace
 
-HttpConnection::HttpConnection(HttpServer& server, int fd) : mServer(server), mFd(fd) {}
+HttpConnection::HttpConnection(HttpServer& server, int fd, uint64_t serial)
+    : mServer(server), mFd(fd), mSerial(serial) {}
 
 bool HttpConnection::Stopping() const {
     return mServer.Stopping();

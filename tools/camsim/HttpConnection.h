@@ -25,7 +25,7 @@ public:
     // chunked or ends when the connection closes.
     static constexpr int64_t kNoLength = -1;
 
-    HttpConnection(HttpServer& server, int fd);
+    HttpConnection(HttpServer& server, int fd, uint64_t serial);
     HttpConnection(const HttpConnection&) = delete;
     HttpConnection& operator=(const HttpConnection&) = delete;
 
@@ -61,6 +61,8 @@ public:
     bool Stopping() const;
     const FaultSettings& ActiveFaults() const { return mFaults; }
     HttpServer& Server() { return mServer; }
+    // Number of this connection since the server started (1, 2, ...).
+    uint64_t Serial() const { return mSerial; }
 
 private:
     enum class ReadResult { Request, Closed, TooLarge, Malformed, TimedOut };
@@ -73,6 +75,7 @@ private:
 
     HttpServer& mServer;
     int mFd;
+    uint64_t mSerial;
     std::string mInput; // received bytes not yet consumed (pipelined requests)
     FaultSettings mFaults;
     bool mCloseAfter = false;

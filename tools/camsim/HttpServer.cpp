@@ -95,9 +95,10 @@ void HttpServer::Run() {
             continue;
         }
         ++mThreads;
+        uint64_t serial = ++mAccepted;
         mOpenFds.insert(fd);
         guard.unlock();
-        std::thread(&HttpServer::ConnectionThread, this, fd).detach();
+        std::thread(&HttpServer::ConnectionThread, this, fd, serial).detach();
     }
     std::unique_lock<std::mutex> guard(mLock);
     for (int fd : mOpenFds)
@@ -115,9 +116,9 @@ void HttpServer::Stop() {
         ::shutdown(fd, SHUT_RDWR);
 }
 
-void HttpServer::ConnectionThread(int fd) {
+void HttpServer::ConnectionThread(int fd, uint64_t serial) {
     {
-        HttpConnection connection(*this, fd);
+        HttpConnection connection(*this, fd, serial);
         connection.Serve();
     }
     std::lock_guard<std::mutex> guard(mLock);

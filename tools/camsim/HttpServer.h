@@ -51,7 +51,7 @@ public:
     uint64_t CountRequest(const std::string& key);
 
 private:
-    void ConnectionThread(int fd);
+    void ConnectionThread(int fd, uint64_t serial);
 
     ServerConfig mConfig;
     Router& mRouter;
@@ -64,6 +64,7 @@ private:
     std::condition_variable mAllGone;
     std::set<int> mOpenFds;                  // guarded by mLock
     uint32_t mThreads = 0;                   // guarded by mLock
+    uint64_t mAccepted = 0;                  // guarded by mLock
     std::map<std::string, uint64_t> mCounts; // guarded by mLock
 };
 

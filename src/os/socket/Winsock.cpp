@@ -254,6 +254,12 @@ int connect(SOCKET s, const sockaddr* address, int length) {
         return SOCKET_ERROR;
     if (!address || length <= 0)
         return Fail(WSAEFAULT);
+    // Windows refuses the unspecified address as a destination; Linux would
+    // take it for the local host. An unresolved name leaves 0.0.0.0 behind,
+    // and that connect must fail.
+    if (address->sa_family == AF_INET && length >= static_cast<int>(sizeof(sockaddr_in)) &&
+        reinterpret_cast<const sockaddr_in*>(address)->sin_addr.s_addr == htonl(INADDR_ANY))
+        return Fail(WSAEADDRNOTAVAIL);
     if (::connect(fd, address, static_cast<socklen_t>(length)) != 0)
         return FailErrno();
     return 0;
