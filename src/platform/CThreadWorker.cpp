@@ -74,11 +74,15 @@ void CThreadWorker::JoinLocked() {
 }
 
 int CThreadWorker::Start() {
+    if (mThreadId == GetCurrentThreadId())
+        return 0; // a worker cannot wait for its own end
     CLockWrap lock(mThreadLock);
     if (m_hThread != nullptr) {
-        if (mWorking)
+        if (mWorking && IsRunning())
             return 0;
-        JoinLocked(); // it ended on its own; collect it
+        // Ended, or asked to stop and ending (Final may still be running):
+        // collect it before its successor begins.
+        JoinLocked();
     }
     mStopEvent.Reset();
     mWakeEvent.Reset();

@@ -46,9 +46,11 @@ public:
     // Called once on the worker thread after the last Job.
     virtual int Final();
 
-    // Starts the thread when none is working: resets the stop and wake events
-    // and creates the thread. 1 when a thread was started, 0 when one is
-    // already working (nothing changes) or the thread could not be created.
+    // Starts the thread: resets the stop and wake events and creates the
+    // thread. A previous thread that was asked to stop is waited for first.
+    // 1 when a thread was started; 0 when a thread is working and was not
+    // asked to stop (nothing changes), when called on the worker's own
+    // thread, or when the thread could not be created.
     int Start();
     // Stops the thread and returns only after it has ended (Final included).
     // Called on the worker's own thread it cannot wait for itself: it then

@@ -1,0 +1,68 @@
+#include "platform/CCritSection.h"
+
+#include <gtest/gtest.h>
+
+#include <thread>
+#include <vector>
+
+#include "platform/CLockWrap.h"
+
+using media_util::CCritSection;
+using media_util::CLockWrap;
+
+namespace {
+
+int TryFromOtherThread(CCritSection& lock) {
+    int taken = 0;
+    std::thread other([&] {
+        taken = lock.TryLock();
+        if (taken)
+            lock.Unlock();
+    });
+    other.join();
+    return taken;
+}
+
+} // namespace
+
+TEST(CCritSectionTest, OwnerMayTakeItAgainOthersMayNot) {
+    CCritSection lock;
+    lock.Lock();
+    lock.Lock(); // re-entrant: no deadlock
+    EXPECT_EQ(1, lock.TryLock());
+    EXPECT_EQ(0, TryFromOtherThread(lock));
+    lock.Unlock();
+    lock.Unlock();
+    EXPECT_EQ(0, TryFromOtherThread(lock)) << "still held once";
+    lock.Unlock();
+    EXPECT_EQ(1, TryFromOtherThread(lock));
+}
+
+TEST(CCritSectionTest, LockWrapHoldsForItsScope) {
+    CCritSection lock;
+    {
+        CLockWrap outer(lock);
+        CLockWrap inner(&lock); // nested scopes on one thread
+        EXPECT_EQ(0, TryFromOtherThread(lock));
+    }
+    EXPECT_EQ(1, TryFromOtherThread(lock));
+    CLockWrap none(nullptr); // an absent lock is allowed
+}
+
+TEST(CCritSectionTest, SerialisesThreads) {
+    CCritSection lock;
+    long counter = 0;
+    std::vector<std::thread> threads;
+    for (int t = 0; t < 4; ++t) {
+        threads.emplace_back([&] {
+            for (int i = 0; i < 20000; ++i) {
+                CLockWrap hold(lock);
+                long seen = counter;
+                counter = seen + 1;
+            }
+        });
+    }
+    for (auto& t : threads)
+        t.join();
+    EXPECT_EQ(80000, counter);
+}

@@ -1,0 +1,68 @@
+#include "platform/CTimer.h"
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+
+using media_util::CManualEvent;
+using media_util::CTimer;
+
+namespace {
+
+constexpr DWORD kDeadlineMs = 10000;
+// Long enough that it never passes during a test that stops the timer first.
+constexpr DWORD kNeverMs = 600000;
+
+class CountingTimer : public CTimer {
+public:
+    explicit CountingTimer(DWORD ms) : CTimer(ms) {}
+    ~CountingTimer() override { Stop(); }
+    void OnTimeout() override {
+        ++mCalls;
+        mExpired.Set();
+    }
+    std::atomic<int> mCalls{0};
+    CManualEvent mExpired;
+};
+
+} // namespace
+
+TEST(CTimerTest, ExpiresOnceAfterItsTime) {
+    for (DWORD ms : {DWORD(0), DWORD(1), DWORD(20)}) {
+        SCOPED_TRACE(ms);
+        CountingTimer timer(ms);
+        DWORD start = timeGetTime();
+        ASSERT_EQ(1, timer.Start());
+        ASSERT_TRUE(timer.mExpired.Wait(kDeadlineMs));
+        EXPECT_GE(timeGetTime() - start, ms) << "never before its time";
+        timer.Stop();
+        EXPECT_EQ(1, timer.mCalls.load());
+        EXPECT_EQ(1, timer.HasFired());
+        EXPECT_EQ(0, timer.IsThreadWorking()) << "a one-shot timer ends after it fired";
+    }
+}
+
+TEST(CTimerTest, StopBeforeExpiryMeansNoCallback) {
+    CountingTimer timer(kNeverMs);
+    ASSERT_EQ(1, timer.Start());
+    EXPECT_EQ(1, timer.IsThreadWorking());
+    // Wakes are not stop requests and must not fire it either.
+    timer.Wake();
+    timer.Wake();
+    timer.Stop(); // returns at once: the wait is on the stop event
+    EXPECT_EQ(0, timer.mCalls.load());
+    EXPECT_EQ(0, timer.HasFired());
+    EXPECT_EQ(0, timer.IsThreadWorking());
+}
+
+TEST(CTimerTest, ReStartedTimerCountsFromTheNewStart) {
+    CountingTimer timer(1);
+    ASSERT_EQ(1, timer.Start());
+    ASSERT_TRUE(timer.mExpired.Wait(kDeadlineMs));
+    timer.Stop();
+    timer.mExpired.Reset();
+    ASSERT_EQ(1, timer.Start());
+    ASSERT_TRUE(timer.mExpired.Wait(kDeadlineMs));
+    timer.Stop();
+    EXPECT_EQ(2, timer.mCalls.load());
+}
