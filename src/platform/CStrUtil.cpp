@@ -164,7 +164,10 @@ int CStrUtil::ParseInt(std::string_view text, int base) {
         i += 2;
     }
     // Accumulate with a cap so that any number of digits cannot overflow.
-    const uint64_t cap = (base == 16) ? 0xFFFFFFFFull : static_cast<uint64_t>(INT_MAX) + 1;
+    // Base 10 is a signed number; every other base an unsigned bit pattern,
+    // the counterpart of Num2TStr.
+    const bool bitPattern = base != 10;
+    const uint64_t cap = bitPattern ? 0xFFFFFFFFull : static_cast<uint64_t>(INT_MAX) + 1;
     uint64_t value = 0;
     for (; i < text.size(); ++i) {
         const int d = DigitValue(text[i]);
@@ -174,7 +177,7 @@ int CStrUtil::ParseInt(std::string_view text, int base) {
         if (value > cap)
             value = cap;
     }
-    if (base == 16) {
+    if (bitPattern) {
         uint32_t bits = static_cast<uint32_t>(value);
         if (negative)
             bits = 0u - bits;

@@ -35,10 +35,11 @@ public:
     //   number ends at the first byte that is not such a digit, so "1a;ext" in
     //   base 16 is 26 and "12px" is 12;
     // - no digit at all gives 0 ("", "-", "0x", "abc" in base 10);
-    // - base 10 (and every base but 16) saturates at INT_MIN / INT_MAX;
-    // - base 16 reads an unsigned 32-bit number saturating at 0xFFFFFFFF and
-    //   returns its bit pattern, so a machine code "FFFFFFFE" reads back as -2;
-    //   a '-' negates that pattern;
+    // - base 10 is a signed number and saturates at INT_MIN / INT_MAX;
+    // - every other base reads an unsigned 32-bit number saturating at
+    //   0xFFFFFFFF and returns its bit pattern, so a machine code "FFFFFFFE"
+    //   in base 16 reads back as -2 (a '-' negates that pattern). This is the
+    //   counterpart of Num2TStr, so ParseInt(Num2TStr(v, b), b) == v for all v;
     // - a base outside kMinBase..kMaxBase gives 0.
     static constexpr int kMinBase = 2;
     static constexpr int kMaxBase = 36;

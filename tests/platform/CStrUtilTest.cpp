@@ -67,6 +67,10 @@ TEST(CStrUtilTest, ParseIntReadsLeadingNumberOrZero) {
         {"-10", 16, -16},
         // Other bases.
         {"101", 2, 5},
+        {"11111111111111111111111111111111", 2, -1}, // bases other than 10 are bit patterns
+        {"111111111111111111111111111111111", 2, -1},
+        {"37777777777", 8, -1},
+        {"-7", 8, -7},
         {"102", 2, 2},
         {"777", 8, 511},
         {"8", 8, 0},
@@ -142,7 +146,8 @@ TEST(CStrUtilTest, Num2TStrAndParseIntRoundTrip) {
     for (int i = 0; i < 2000; ++i) {
         const int v = i < 3 ? (i == 0 ? 0 : i == 1 ? INT_MIN : INT_MAX) : values(random);
         EXPECT_EQ(v, CStrUtil::ParseInt(CStrUtil::Num2TStr(v, 10), 10)) << v;
-        EXPECT_EQ(v, CStrUtil::ParseInt(CStrUtil::Num2TStr(v, 16), 16)) << v;
+        for (int radix : {2, 8, 16, 36})
+            EXPECT_EQ(v, CStrUtil::ParseInt(CStrUtil::Num2TStr(v, radix), radix)) << v << " radix " << radix;
     }
 }
 
