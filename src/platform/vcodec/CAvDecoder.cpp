@@ -1,0 +1,139 @@
+#include "CAvDecoder.h"
+
+#include <cstring>
+
+extern "C" {
+#include <libavcodec/avcodec.h>
+}
+
+#include "vcodec.h"
+
+namespace ipcam {
+
+CAvDecoder::CAvDecoder(int32_t inFormat, int32_t pixelCode, bool bottomUp)
+    : mPixelCode(pixelCode), mBottomUp(bottomUp), mUsesParser(inFormat == VCODEC_FORMAT_H264),
+      mCodecId(inFormat == VCODEC_FORMAT_H264 ? AV_CODEC_ID_H264 : AV_CODEC_ID_MPEG4) {
+    const AVCodec* codec = avcodec_find_decoder(AVCodecID(mCodecId));
+    if (!codec)
+        return;
+    mpContext = avcodec_alloc_context3(codec);
+    if (!mpContext)
+        return;
+    // One thread per handle: the viewer runs a decoder per channel and relies
+    // on channels, not frames, to spread over the cores. It also keeps the
+    // decoder free of frame-thread delay.
+    mpContext->thread_count = 1;
+    mpContext->thread_type = 0;
+    // Cameras send no reordered frames; show each picture as soon as its
+    // access unit is in, so one unit in gives one picture out.
+    mpContext->flags |= AV_CODEC_FLAG_LOW_DELAY;
+    mpContext->flags &= ~AV_CODEC_FLAG_OUTPUT_CORRUPT;
+    // A damaged frame is reported as no picture rather than concealed.
+    mpContext->err_recognition = AV_EF_CRCCHECK | AV_EF_BITSTREAM | AV_EF_BUFFER | AV_EF_EXPLODE;
+    mpContext->max_pixels = int64_t(VCODEC_MAX_DIMENSION) * VCODEC_MAX_DIMENSION;
+    if (avcodec_open2(mpContext, codec, nullptr) < 0) {
+        avcodec_free_context(&mpContext);
+        return;
+    }
+    mpFrame = av_frame_alloc();
+    mpReceived = av_frame_alloc();
+    mpPacket = av_packet_alloc();
+    if (mUsesParser)
+        mpParser = av_parser_init(mCodecId);
+}
+
+CAvDecoder::~CAvDecoder() {
+    if (mpParser)
+        av_parser_close(mpParser);
+    av_packet_free(&mpPacket);
+    av_frame_free(&mpReceived);
+    av_frame_free(&mpFrame);
+    avcodec_free_context(&mpContext);
+}
+
+void CAvDecoder::ResetParser() {
+    av_parser_close(mpParser);
+    mpParser = av_parser_init(mCodecId);
+}
+
+bool CAvDecoder::DecodePacket(const uint8_t* data, int size) {
+    av_packet_unref(mpPacket);
+    mpPacket->data = const_cast<uint8_t*>(data);
+    mpPacket->size = size;
+    if (avcodec_send_packet(mpContext, mpPacket) < 0)
+        return false;
+    bool got = false;
+    // receive_frame empties its frame when it has nothing, so pictures land in
+    // a second frame first and the newest whole one is kept.
+    while (avcodec_receive_frame(mpContext, mpReceived) >= 0) {
+        bool whole = !(mpReceived->flags & AV_FRAME_FLAG_CORRUPT) && mpReceived->decode_error_flags == 0;
+        if (whole) {
+            av_frame_unref(mpFrame);
+            av_frame_move_ref(mpFrame, mpReceived);
+            got = true;
+        }
+        av_frame_unref(mpReceived);
+    }
+    return got;
+}
+
+bool CAvDecoder::WritePicture(uint8_t* out, int64_t outSize, int64_t* pictureSize) {
+    int width = mpFrame->width;
+    int height = mpFrame->height;
+    if (width <= 0 || height <= 0 || width > VCODEC_MAX_DIMENSION || height > VCODEC_MAX_DIMENSION)
+        return false;
+    int64_t size = CPictureLayout::PictureSize(mPixelCode, width, height);
+    if (mPixelCode == CPictureLayout::kNone || size > outSize)
+        return false;
+    CPictureLayout layout(mPixelCode, width, height, mBottomUp, out);
+    SourcePicture src;
+    for (int p = 0; p < 4; ++p) {
+        src.mpPlanes[p] = mpFrame->data[p];
+        src.mStrides[p] = mpFrame->linesize[p];
+    }
+    src.mWidth = width;
+    src.mHeight = height;
+    src.mFormat = AVPixelFormat(mpFrame->format);
+    src.mFullRange = mpFrame->color_range == AVCOL_RANGE_JPEG;
+    if (!mConverter.Convert(src, layout))
+        return false;
+    *pictureSize = size;
+    return true;
+}
+
+bool CAvDecoder::Decode(const uint8_t* in, int32_t length, int32_t* consumed, uint8_t* out, int64_t outSize,
+                        int64_t* pictureSize) {
+    *consumed = 0;
+    if (length <= 0)
+        return false;
+    mInput.resize(size_t(length) + AV_INPUT_BUFFER_PADDING_SIZE);
+    memcpy(mInput.data(), in, size_t(length));
+    memset(mInput.data() + length, 0, AV_INPUT_BUFFER_PADDING_SIZE);
+
+    if (!mUsesParser) {
+        *consumed = length;
+        return DecodePacket(mInput.data(), length) && WritePicture(out, outSize, pictureSize);
+    }
+
+    int32_t pos = 0;
+    while (pos < length) {
+        uint8_t* unit = nullptr;
+        int unitSize = 0;
+        int used = av_parser_parse2(mpParser, mpContext, &unit, &unitSize, mInput.data() + pos, length - pos,
+                                    AV_NOPTS_VALUE, AV_NOPTS_VALUE, 0);
+        if (used < 0)
+            break;
+        pos += used;
+        if (unitSize > 0 && DecodePacket(unit, unitSize) && WritePicture(out, outSize, pictureSize)) {
+            *consumed = pos;
+            return true;
+        }
+        if (used == 0 && unitSize == 0)
+            break;
+    }
+    // Nothing came out: forget what the parser holds, the caller hands it again.
+    ResetParser();
+    return false;
+}
+
+} // namespace ipcam

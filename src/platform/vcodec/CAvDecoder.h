@@ -1,0 +1,58 @@
+// MPEG-4 Visual and H.264 with libavcodec, one decoding thread per handle.
+//
+// MPEG-4 input is one frame per call (a configuration frame carries its VOL
+// in-band). H.264 input is an Annex-B byte stream sliced anyhow: libavcodec's
+// parser finds the access units, and each call decodes until one picture
+// comes out, reporting the bytes up to the end of that picture's access unit.
+// An access unit is complete only once the next one has begun, so the last
+// unit in the input waits for the next call. When a call ends without a
+// picture the parser is reset and 0 bytes are reported consumed: the caller
+// keeps its bytes and hands them again, extended, next time.
+#pragma once
+#include <vector>
+
+#include "CPictureConverter.h"
+#include "IVideoDecoder.h"
+
+struct AVCodecContext;
+struct AVCodecParserContext;
+struct AVFrame;
+struct AVPacket;
+
+namespace ipcam {
+
+class CAvDecoder : public IVideoDecoder {
+public:
+    // inFormat: 1005 or 1010.
+    CAvDecoder(int32_t inFormat, int32_t pixelCode, bool bottomUp);
+    ~CAvDecoder() override;
+    // False when libavcodec could not be set up.
+    bool IsReady() const {
+        return mpContext && mpFrame && mpReceived && mpPacket && (!mUsesParser || mpParser);
+    }
+
+    bool Decode(const uint8_t* in, int32_t length, int32_t* consumed, uint8_t* out, int64_t outSize,
+                int64_t* pictureSize) override;
+
+private:
+    // Sends one packet and takes the picture it gives, if any and whole.
+    bool DecodePacket(const uint8_t* data, int size);
+    bool WritePicture(uint8_t* out, int64_t outSize, int64_t* pictureSize);
+    void ResetParser();
+
+    int32_t mPixelCode;
+    bool mBottomUp;
+    bool mUsesParser;
+    int mCodecId;
+    AVCodecContext* mpContext = nullptr;
+    AVCodecParserContext* mpParser = nullptr;
+    AVFrame* mpFrame = nullptr;    // the picture to write
+    AVFrame* mpReceived = nullptr; // what the decoder gives
+    AVPacket* mpPacket = nullptr;
+    CPictureConverter mConverter;
+    // libavcodec reads a little past the end of its input: the input is copied
+    // here with zeroed padding.
+    std::vector<uint8_t> mInput;
+};
+
+} // namespace ipcam

@@ -1,0 +1,36 @@
+// JPEG images into pictures with libjpeg-turbo, straight into the output
+// format where it has one (BGR, BGRA, I420 from 4:2:0 images), through its
+// YCbCr planes and libswscale otherwise (RGB565, I420 from other samplings).
+#pragma once
+#include <vector>
+
+#include "CPictureConverter.h"
+#include "IVideoDecoder.h"
+
+namespace ipcam {
+
+class CJpegDecoder : public IVideoDecoder {
+public:
+    // pixelCode: the output code; bottomUp: rows last first.
+    CJpegDecoder(int32_t pixelCode, bool bottomUp);
+    ~CJpegDecoder() override;
+    // False when libjpeg-turbo could not be set up.
+    bool IsReady() const { return m_hDecompressor != nullptr; }
+
+    // Consumes the whole input. A truncated or corrupt image, or one whose
+    // decoding raised any libjpeg warning, gives no picture.
+    bool Decode(const uint8_t* in, int32_t length, int32_t* consumed, uint8_t* out, int64_t outSize,
+                int64_t* pictureSize) override;
+
+private:
+    bool DecodeThroughPlanes(const uint8_t* in, int32_t length, int subsampling,
+                             const CPictureLayout& layout);
+
+    int32_t mPixelCode;
+    bool mBottomUp;
+    void* m_hDecompressor; // tjhandle
+    CPictureConverter mConverter;
+    std::vector<uint8_t> mPlanes; // YCbCr planes of the last image, reused
+};
+
+} // namespace ipcam
