@@ -205,8 +205,13 @@ void Status(const HttpRequest& request, HttpConnection& out) {
 
 void Control(const HttpRequest& request, HttpConnection& out) {
     bool ok = true;
+    // "reset" first, wherever it stands, so that "?reset&chunked=1" means
+    // "only chunked".
+    if (request.HasParam("reset"))
+        out.Server().FaultSwitches().Apply("reset", "");
     for (const auto& p : request.mParams)
-        ok = out.Server().FaultSwitches().Apply(p.first, p.second) && ok;
+        if (p.first != "reset")
+            ok = out.Server().FaultSwitches().Apply(p.first, p.second) && ok;
     std::string body = (ok ? "OK " : "NG ") + out.Server().FaultSwitches().Describe() + "\r\n";
     out.SendText(ok ? 200 : 400, ok ? "OK" : "Bad Request", "text/plain", body);
 }
@@ -246,7 +251,7 @@ const char* CoreResources::Help() {
            "  /bigheader?len=N        a header line with an N-byte value\n"
            "  /auth-until?n=N&key=K   401 to the first N requests with key K (server-wide), then 200\n"
            "  /echo                   the request head and body as they arrived\n"
-"  /connection             which connection this is (\"connection N\", counting from 1)\n"
+           "  /connection             which connection this is (\"connection N\", counting from 1)\n"
            "  /status?code=N          answers with that status code\n"
            "  /camsim/control?NAME=VALUE&...  sets fault switches (no authentication, no faults)\n";
 }

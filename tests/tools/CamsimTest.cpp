@@ -1,0 +1,155 @@
+// camsim checked by a client nobody here wrote: the curl command-line tool.
+// Authentication, chunked framing, redirects, keep-alive and the fault
+// switches must look to curl as HTTP/1.1 says they should.
+#include "fakes/CamsimProcess.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdio>
+
+namespace {
+
+// Runs a shell command and returns its standard output.
+std::string Shell(const std::string& command) {
+    std::string out;
+    FILE* pipe = ::popen(command.c_str(), "r");
+    if (!pipe)
+        return out;
+    char buffer[65536];
+    size_t n;
+    while ((n = std::fread(buffer, 1, sizeof(buffer), pipe)) > 0)
+        out.append(buffer, n);
+    ::pclose(pipe);
+    return out;
+}
+
+std::string Pattern(size_t n) {
+    std::string s(n, '\0');
+    for (size_t i = 0; i < n; ++i)
+        s[i] = static_cast<char>(i % 251);
+    return s;
+}
+
+std::string Curl(const std::string& options, const std::string& url) {
+    return Shell("curl -s --max-time 10 " + options + " '" + url + "'");
+}
+
+TEST(CamsimTest, FirstLineIsThePort) {
+    CamsimProcess camsim({});
+    ASSERT_TRUE(camsim.Ok()) << camsim.FirstLine();
+    EXPECT_EQ("port=" + std::to_string(camsim.Port()), camsim.FirstLine());
+    EXPECT_EQ(0, camsim.Stop()); // exits cleanly once its input ends
+}
+
+TEST(CamsimTest, HelpAndBadOptions) {
+    std::string help = Shell(std::string(CAMSIM_PATH) + " --help");
+    EXPECT_NE(std::string::npos, help.find("--user NAME:PASSWORD"));
+    EXPECT_NE(std::string::npos, help.find("/chunked"));
+    for (const char* bad :
+         {"--port 70000", "--user nocolon", "--fault nosuchfault", "--bind 10.0.0.5", "--what"}) {
+        SCOPED_TRACE(bad);
+        std::string status = Shell(std::string(CAMSIM_PATH) + " " + bad + " >/dev/null 2>&1; echo $?");
+        EXPECT_EQ("2\n", status);
+    }
+}
+
+TEST(CamsimTest, BasicAuthentication) {
+    CamsimProcess camsim({"--user", "admin:secret", "--user", "guest:"});
+    ASSERT_TRUE(camsim.Ok());
+    struct Case {
+        const char* options;
+        const char* expected;
+    };
+    const Case cases[] = {
+        {"", "401"},          {"-u admin:secret", "200"},  {"-u admin:wrong", "401"},
+        {"-u guest:", "200"}, {"-u nobody:secret", "401"}, {"-H 'Authorization: Basic !!!!'", "401"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.options);
+        EXPECT_EQ(c.expected,
+                  Curl(std::string(c.options) + " -o /dev/null -w '%{http_code}'", camsim.Url("/")));
+    }
+    EXPECT_EQ("200", Curl("-o /dev/null -w '%{http_code}'", camsim.Url("/camsim/control")));
+    EXPECT_EQ("camsim\r\n", Curl("-u admin:secret", camsim.Url("/")));
+}
+
+TEST(CamsimTest, GeneratedBodiesAsCurlDecodesThem) {
+    CamsimProcess camsim({});
+    ASSERT_TRUE(camsim.Ok());
+    struct Case {
+        const char* path;
+        std::string body;
+    };
+    const Case cases[] = {
+        {"/bytes?n=70000", Pattern(70000)},
+        {"/chunked?n=9000&sizes=1,7,300,4096", Pattern(9000)},
+        {"/chunked?n=3000&sizes=5&ext=1&pieces=1", Pattern(3000)},
+        {"/chunked?n=3000&sizes=255&upper=1&zeros=10", Pattern(3000)},
+        {"/nolength?n=5000", Pattern(5000)},
+        {"/trickle?n=20&step=7&delay=1", Pattern(20)},
+        {"/redirect?n=4", "redirected\r\n"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.path);
+        std::string body = Curl("-L", camsim.Url(c.path));
+        EXPECT_EQ(c.body.size(), body.size());
+        EXPECT_TRUE(c.body == body);
+    }
+    // The chunked answer really is chunked on the wire.
+    std::string raw = Curl("--raw", camsim.Url("/chunked?n=10&sizes=4"));
+    EXPECT_EQ(std::string("4\r\n\x00\x01\x02\x03\r\n4\r\n\x04\x05\x06\x07\r\n2\r\n\x08\x09\r\n0\r\n\r\n", 30),
+              raw);
+    EXPECT_EQ("302 " + camsim.Url("/redirect?n=1"),
+              Curl("-o /dev/null -w '%{http_code} %{redirect_url}'", camsim.Url("/redirect?n=2")));
+}
+
+TEST(CamsimTest, KeepAliveServesSeveralRequestsOnOneConnection) {
+    CamsimProcess camsim({});
+    ASSERT_TRUE(camsim.Ok());
+    std::string url = camsim.Url("/connection");
+    std::string out = Shell("curl -s --max-time 10 '" + url + "' '" + url + "' '" + url + "'");
+    EXPECT_EQ("connection 1\r\nconnection 1\r\nconnection 1\r\n", out);
+}
+
+TEST(CamsimTest, FaultSwitchesFromTheControlCgi) {
+    CamsimProcess camsim({"--fault", "redirect=2"});
+    ASSERT_TRUE(camsim.Ok());
+    EXPECT_EQ("302", Curl("-o /dev/null -w '%{http_code}'", camsim.Url("/")));
+    EXPECT_EQ("camsim\r\n", Curl("-L", camsim.Url("/")));
+    std::string answer = Curl("", camsim.Url("/camsim/control?reset&chunked=1&bigheader=3000"));
+    EXPECT_EQ(0u, answer.find("OK "));
+    std::string head = Curl("-D - -o /dev/null", camsim.Url("/"));
+    EXPECT_NE(std::string::npos, head.find("Transfer-Encoding: chunked"));
+    EXPECT_NE(std::string::npos, head.find("X-Camsim-Padding: " + std::string(3000, 'x')));
+    EXPECT_EQ(Pattern(5000), Curl("", camsim.Url("/bytes?n=5000")));
+    EXPECT_EQ(0u, Curl("", camsim.Url("/camsim/control?nosuch=1")).find("NG "));
+    Curl("", camsim.Url("/camsim/control?reset&unauthorized=1"));
+    EXPECT_EQ("401", Curl("-o /dev/null -w '%{http_code}'", camsim.Url("/")));
+    Curl("", camsim.Url("/camsim/control?reset&closehead=1"));
+    // Half a head, then the end of the connection (curl itself forgives
+    // that, so the raw bytes are read with bash's /dev/tcp).
+    EXPECT_EQ("HTTP/1.1 200 OK\r\nContent-Ty",
+              Shell("bash -c 'exec 5<>/dev/tcp/127.0.0.1/" + std::to_string(camsim.Port()) +
+                    "; printf \"GET / HTTP/1.1\\r\\nHost: x\\r\\n\\r\\n\" >&5; timeout 5 cat <&5'"));
+    Curl("", camsim.Url("/camsim/control?reset&silence=1"));
+    EXPECT_EQ("000", Curl("--max-time 1 -o /dev/null -w '%{http_code}'", camsim.Url("/")));
+    Curl("", camsim.Url("/camsim/control?reset"));
+    EXPECT_EQ("camsim\r\n", Curl("", camsim.Url("/")));
+}
+
+TEST(CamsimTest, BoundedInConnectionsAndHeadSize) {
+    CamsimProcess camsim({"--max-connections", "1", "--idle-timeout", "5000"});
+    ASSERT_TRUE(camsim.Ok());
+    // One connection held open by a silent client; the next is turned away.
+    std::string url = camsim.Url("/silence");
+    std::string busy = Shell("(curl -s --max-time 3 '" + url + "' >/dev/null &) ; for i in $(seq 50); do " +
+                             "c=$(curl -s -o /dev/null -w '%{http_code}' --max-time 2 '" + camsim.Url("/") +
+                             "'); [ \"$c\" = 503 ] && break; done; echo $c");
+    EXPECT_EQ("503\n", busy);
+    CamsimProcess big({});
+    ASSERT_TRUE(big.Ok());
+    EXPECT_EQ("431", Curl("-o /dev/null -w '%{http_code}' -H 'X-Long: " + std::string(20000, 'a') + "'",
+                          big.Url("/")));
+}
+
+} // namespace
