@@ -1,0 +1,147 @@
+#include "viewer/CDisplayChannel.h"
+
+#include "ipcamview/vcodec.h"
+
+CDisplayChannel::CDisplayChannel() {
+    mQueue.mLimit = kChannelQueueLimit;
+}
+
+CDisplayChannel::~CDisplayChannel() {
+    // Calls this class's Disarm and ReleasePipeline: the subclass part is
+    // already gone, and the base operations are what the teardown needs.
+    CDisplayChannel::Disarm();
+}
+
+int CDisplayChannel::Arm() {
+    mRunning = 1;
+    mStopEvent.Reset();
+    return 1;
+}
+
+int CDisplayChannel::Disarm() {
+    mStopEvent.Set();
+    mRunning = 0;
+    CDisplayChannel::ReleasePipeline();
+    return 1;
+}
+
+int CDisplayChannel::Subscribe() {
+    // TODO(pipeline): register the live description with the shared source
+    // table once the channel has both.
+    return 0;
+}
+
+int CDisplayChannel::Unsubscribe() {
+    // Not registered: the slot number of an unregistered description.
+    return -1;
+}
+
+int CDisplayChannel::StartRecord() {
+    for (int32_t& word : mRecordWords)
+        word = 0;
+    if (mpSourceVideoInfo == nullptr)
+        return 0;
+    // TODO(record): open the recorder on the record description.
+    return 0;
+}
+
+void CDisplayChannel::StopRecord() {
+    mRecording = 0;
+    mRecordDeferred = 0;
+}
+
+int CDisplayChannel::StartDisplay(WindowHandle window) {
+    m_hWnd = window;
+    mQueue.GetFrameControl()->StartWork();
+    // TODO(render): start the video renderer on the window (on failure: not
+    // displaying, its status in mLastStatus, return 0), the audio renderer
+    // and the pacer's thread.
+    mDisplaying = 1;
+    return 1;
+}
+
+int CDisplayChannel::StopDisplay() {
+    mQueue.GetFrameControl()->StopWork();
+    mDisplaying = 0;
+    return 1;
+}
+
+int CDisplayChannel::IsNonZero(int32_t value) {
+    return value != 0 ? 1 : 0;
+}
+
+int CDisplayChannel::InputHook1() {
+    return 0;
+}
+int CDisplayChannel::InputHook2(int32_t, int32_t, int32_t, int32_t) {
+    return 0;
+}
+int CDisplayChannel::InputHook3(int32_t, int32_t, int32_t, int32_t) {
+    return 0;
+}
+int CDisplayChannel::InputHook4(int32_t, int32_t, int32_t, int32_t) {
+    return 0;
+}
+int CDisplayChannel::InputHook5(int32_t, int32_t, int32_t, int32_t) {
+    return 0;
+}
+int CDisplayChannel::InputHook6(int32_t, int32_t, int32_t, int32_t, int32_t) {
+    return 0;
+}
+void CDisplayChannel::InputHook7(int32_t) {}
+
+int CDisplayChannel::ReleasePipeline() {
+    if (mRecording || mRecordDeferred)
+        StopRecord();
+    delete mpSourceVideoInfo;
+    mpSourceVideoInfo = nullptr;
+    delete mpDisplayVideoInfo;
+    mpDisplayVideoInfo = nullptr;
+    delete mpAudioInfo;
+    mpAudioInfo = nullptr;
+    mQueue.Clear();
+    if (mCodecHandle < 0)
+        return mCodecHandle;
+    int result = ReleaseCodec(mCodecHandle);
+    mCodecHandle = kNoCodec;
+    return result;
+}
+
+int CDisplayChannel::BuildPipeline() {
+    ReleasePipeline();
+    mQueue.mChannel = mChannel;
+    mQueue.mDropCount = 0;
+    mRunning = 1;
+    mStopEvent.Reset();
+
+    mpAudioInfo = new media_util::CMediaObj();
+    // TODO(render): with audio, an audio renderer taking mpAudioInfo as both
+    // its input and output format.
+    FillAudioInfo();
+
+    mpSourceVideoInfo = new media_util::CMediaObj();
+    mpDisplayVideoInfo = new media_util::CMediaObj();
+    if (FillVideoInfo() == 0)
+        return 0;
+    CChannelGeometry::AdjustDisplayFormat(mpSourceVideoInfo->mVideoFormat, mOutputFormat, mpDisplayVideoInfo);
+
+    if (PrepareSubscription() == 0)
+        return 0;
+    if (CChannelGeometry::IsDualPictureDevice(mMachineCode)) {
+        mSplitLayout = CChannelGeometry::kSplitLayoutDual;
+        mDualPicture = 1;
+    }
+    // TODO(render): the decoder (unless kFlagDecodeInGraph without split
+    // layout) and the video renderer with mAspectMode.
+
+    SRect picture =
+        CChannelGeometry::PictureRect(mpSourceVideoInfo->mWidth, mpSourceVideoInfo->mHeight,
+                                      CChannelGeometry::IsDualPictureDevice(mMachineCode), mChannel);
+    mPictureRect = CChannelGeometry::ApplyCrop(picture, mCropRect);
+    for (SPictureArea& area : mPictureAreas)
+        area.rect = mPictureRect;
+
+    // TODO(pipeline): the pacer, fed from mQueue; it paces frames itself.
+    mQueue.GetFrameControl()->SetUseSleep(0);
+    return 1;
+}

@@ -1,0 +1,109 @@
+// The viewer instance behind one handle: one channel of one device.
+//
+// Open turns the host's device address into a configured channel: it
+// completes and parses the address, and (as the transport, the device
+// dialects and the pipeline classes arrive) checks access, identifies the
+// device by its machine code, queries its stream parameters, answers the
+// host's audio question and builds the channel's pipeline. Only an address
+// that does not parse makes open fail; every later failure leaves a viewer
+// without pipeline that the host stops like any other.
+//
+// Not yet part of the viewer (their classes are still to come): the device
+// dialect, the control and second HTTP link/client pairs, the overlay control
+// and its text worker, the audio capture object, and the owning pointer that
+// close releases. Open therefore ends after parsing the address, and the
+// operations that need a dialect or an overlay control report what they
+// report without one.
+//
+// Threads: the host's thread calls every operation; Open runs without the
+// instance table's lock, so several viewers may open at once.
+#pragma once
+
+#include "net/CUrl.h"
+#include "platform/CManualEvent.h"
+#include "platform/CMediaObj.h"
+#include "viewer/CDisplayChannel.h"
+
+#include <cstdint>
+#include <string>
+
+class CDeviceProfile;
+class CHttpLink;
+
+// Virtual operations 20 and 21 follow CDisplayChannel's 0 to 19.
+class CViewer : public CDisplayChannel {
+public:
+    // Transport kinds (mTransportKind): the socket client; any other value
+    // selects the asynchronous client.
+    static constexpr int32_t kTransportSocket = 1;
+    // What a bare device address gets in front.
+    static constexpr const char* kDefaultScheme = "http://";
+
+    CViewer();
+    ~CViewer() override;
+
+    // 6. Show: starts the display on window and returns that result, or 0
+    // when the pipeline has no source video description. Display flags 2, 4
+    // and 8 choose an overlay control, flag 1 the layout text.
+    int StartDisplay(WindowHandle window) override;
+    // 7. Hide: stops the display and drops the overlay control.
+    int StopDisplay() override;
+    // 9 to 14. Window input for the overlay control: 0 while not displaying;
+    // without an overlay control the displaying flag (1); otherwise the
+    // control's answer. Hooks 2, 3 and 4 are its mouse move, button down and
+    // button up.
+    int InputHook1() override;
+    int InputHook2(int32_t a, int32_t b, int32_t c, int32_t d) override;
+    int InputHook3(int32_t a, int32_t b, int32_t c, int32_t d) override;
+    int InputHook4(int32_t a, int32_t b, int32_t c, int32_t d) override;
+    int InputHook5(int32_t a, int32_t b, int32_t c, int32_t d) override;
+    int InputHook6(int32_t a, int32_t b, int32_t c, int32_t d, int32_t e) override;
+    // 15. A menu command (its low 16 bits) for the overlay control, whether
+    // displaying or not.
+    void InputHook7(int32_t command) override;
+    // 17. Source and display video descriptions from the dialect: 0 without a
+    // dialect or when it knows no picture size.
+    int FillVideoInfo() override;
+    // 18. Audio description from the dialect: 0 without a dialect, or when the
+    // device has no audio or the host did not ask for it.
+    int FillAudioInfo() override;
+    // 19. Fills the live source description with the stream URL, receive
+    // type, credentials, client kind and machine code. Returns 1.
+    int PrepareSubscription() override;
+    // 20. Opens the viewer on a device (see the file comment). transportKind:
+    // kTransportSocket or another value; address, userName, password:
+    // NUL-terminated (null reads as empty); audioFlag: the host's in/out audio
+    // flag, written only once the device's stream set-up was reached;
+    // channel: 1-based, 0 = none given; params: the host's preferences
+    // (mVideoFormat = preferred codec), borrowed for the call. Returns the
+    // parse result of the address: non-zero when it parsed.
+    virtual int Open(int32_t transportKind, const char* address, int32_t reserved, const char* userName,
+                     const char* password, int32_t* audioFlag, int32_t channel,
+                     media_util::CMediaObj* params);
+    // 21. Lets the dialect query the device's parameters through link:
+    // the dialect's result, 0 without a dialect.
+    virtual int SetUpDevice(CDeviceProfile* profile, CHttpLink* link, CUrl* deviceUrl, int32_t channel,
+                            media_util::CMediaObj* params);
+
+    // Releases what open created; the viewer can be opened again.
+    void Close();
+
+    // The URL open parses for a host's address: "http://" in front when the
+    // address has no "/" or begins with one ("10.0.0.5", "/x"), else the
+    // address as it is ("10.0.0.5/x", "http://10.0.0.5/"). Null reads as "".
+    static std::string CompleteAddress(const char* address);
+
+    // --- Members, in this order. ---
+    int32_t mAccessCheck = 1; // open always checks access first
+    CUrl mDeviceUrl;
+    std::string mUserName;
+    std::string mPassword;
+    std::string mStreamUrl;
+    int32_t mZeroWords3[2] = {0, 0};
+    int32_t mTransportKind = 0;
+    int32_t mZeroWord4 = 0;
+    // Every client the viewer creates gets this as its cancel event; the
+    // viewer itself never signals it.
+    media_util::CManualEvent mCancelEvent;
+    int32_t mZeroWords5[6] = {0, 0, 0, 0, 0, 0};
+};

@@ -1,0 +1,25 @@
+# Fails unless the shared library's dynamic symbol table defines exactly the
+# five exported functions (plus the linker's own section markers).
+# Usage: cmake -DLIBRARY=path -DNM=nm -P CheckExports.cmake
+execute_process(COMMAND ${NM} -D --defined-only ${LIBRARY} OUTPUT_VARIABLE _out RESULT_VARIABLE _rc)
+if(NOT _rc EQUAL 0)
+  message(FATAL_ERROR "nm failed on ${LIBRARY}")
+endif()
+string(REPLACE "\n" ";" _lines "${_out}")
+set(_found)
+foreach(line IN LISTS _lines)
+  if(line MATCHES "^[0-9a-fA-F]+ ([A-Za-z]) (.+)$")
+    set(_kind ${CMAKE_MATCH_1})
+    set(_name ${CMAKE_MATCH_2})
+    # Absolute symbols are the version-node markers of the linker.
+    if(NOT _kind STREQUAL "A")
+      list(APPEND _found ${_name})
+    endif()
+  endif()
+endforeach()
+list(SORT _found)
+set(_expected GetDeviceType GetMaxChannel GetMediaReceiveType Start Stop)
+if(NOT "${_found}" STREQUAL "${_expected}")
+  message(FATAL_ERROR "exported symbols: ${_found}\nexpected: ${_expected}")
+endif()
+message(STATUS "exports: ${_found}")
