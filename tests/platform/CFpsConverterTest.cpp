@@ -3,12 +3,8 @@
 #include <gtest/gtest.h>
 
 #include <climits>
-#include <cstring>
-
-#include "platform/CMemUtil.h"
 
 using media_util::CFpsConverter;
-using media_util::CMemUtil;
 
 TEST(CFpsConverterTest, CodesBecomeWholeFramesPerSecondOrFail) {
     struct Case {
@@ -26,20 +22,4 @@ TEST(CFpsConverterTest, CodesBecomeWholeFramesPerSecondOrFail) {
         EXPECT_EQ(c.ok ? c.fps : -7, fps) << c.code << ": a failure leaves the output alone";
     }
     EXPECT_EQ(0, CFpsConverter::CmsToMachine(25000, nullptr));
-}
-
-TEST(CMemUtilTest, CopiesExactlyTheBytesAsked) {
-    unsigned char source[300];
-    for (int i = 0; i < 300; ++i)
-        source[i] = static_cast<unsigned char>(i * 7);
-    for (size_t length : {size_t(0), size_t(1), size_t(31), size_t(64), size_t(299)}) {
-        unsigned char target[300];
-        memset(target, 0xCC, sizeof(target));
-        EXPECT_EQ(target, CMemUtil::FastMemcpyMMX(target, source, length));
-        EXPECT_EQ(0, memcmp(target, source, length));
-        if (length < sizeof(target)) {
-            EXPECT_EQ(0xCC, target[length]) << "nothing past the length";
-        }
-    }
-    EXPECT_EQ(nullptr, CMemUtil::FastMemcpyMMX(nullptr, source, 0));
 }
