@@ -1,5 +1,7 @@
 #include "platform/CManualEvent.h"
 
+#include "platform/CLockWrap.h"
+
 namespace media_util {
 
 CManualEvent::CManualEvent() : m_hEvent(CreateEvent(nullptr, TRUE, FALSE, nullptr)), mState(kNotSignalled) {}
@@ -10,13 +12,14 @@ CManualEvent::~CManualEvent() {
 }
 
 int CManualEvent::Set() {
-    // The word first: a thread that sees the event signalled must not then
-    // read a stale "not signalled" word.
+    CLockWrap lock(mStateLock);
+    int ok = SetEvent(m_hEvent) ? 1 : 0;
     mState = kSignalled;
-    return SetEvent(m_hEvent) ? 1 : 0;
+    return ok;
 }
 
 int CManualEvent::Reset() {
+    CLockWrap lock(mStateLock);
     int ok = ResetEvent(m_hEvent) ? 1 : 0;
     mState = kNotSignalled;
     return ok;

@@ -13,6 +13,7 @@
 #include <atomic>
 
 #include "os/kernel/Kernel.h"
+#include "platform/CCritSection.h"
 
 namespace media_util {
 
@@ -49,7 +50,7 @@ public:
     // Index (0, 1 or 2, in argument order) of a signalled event, the lowest
     // when several are signalled; kWaitTimeout when none was signalled in
     // time. Null events are left out; with no event at all the call waits
-    // out the time and reports kWaitTimeout.
+    // out the time (returns at once for INFINITE) and reports kWaitTimeout.
     static int WaitTwoEvents(const CManualEvent* a, const CManualEvent* b, DWORD milliseconds);
     static int WaitThreeEvents(const CManualEvent* a, const CManualEvent* b, const CManualEvent* c,
                                DWORD milliseconds);
@@ -61,6 +62,10 @@ public:
     std::atomic<LONG> mState;
 
 private:
+    // Makes the handle change and the word change one step, so that a Set
+    // racing a Reset on another thread cannot leave them disagreeing.
+    CCritSection mStateLock;
+
     static int WaitMany(const CManualEvent* const* events, int count, DWORD milliseconds);
 };
 

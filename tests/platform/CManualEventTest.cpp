@@ -94,3 +94,22 @@ TEST(CManualEventTest, TimeOutWithoutSignal) {
     EXPECT_EQ(0, a.Wait(1));
     EXPECT_EQ(0, CManualEvent::WaitFirstEvents(&a, &b, 1));
 }
+
+TEST(CManualEventTest, WordAgreesWithTheHandleAfterRacingSetAndReset) {
+    for (int round = 0; round < 200; ++round) {
+        CManualEvent event;
+        std::thread setter([&] {
+            for (int i = 0; i < 50; ++i)
+                event.Set();
+        });
+        std::thread resetter([&] {
+            for (int i = 0; i < 50; ++i)
+                event.Reset();
+        });
+        setter.join();
+        resetter.join();
+        ASSERT_EQ(event.IsSignalled() ? CManualEvent::kSignalled : CManualEvent::kNotSignalled,
+                  event.mState.load())
+            << "round " << round;
+    }
+}
