@@ -16,6 +16,12 @@ macro(ipcam_apply_sanitizers)
     string(APPEND CMAKE_EXE_LINKER_FLAGS " -fsanitize=${IPCAM_SANITIZE}")
     string(APPEND CMAKE_SHARED_LINKER_FLAGS " -fsanitize=${IPCAM_SANITIZE}")
   endif()
+  # Fuzz builds instrument every library for coverage, so libFuzzer sees the
+  # branches of the parsers it drives and not only those of the fuzz targets.
+  if(IPCAM_FUZZ AND CMAKE_CXX_COMPILER_ID MATCHES "Clang")
+    string(APPEND CMAKE_C_FLAGS " -fsanitize=fuzzer-no-link")
+    string(APPEND CMAKE_CXX_FLAGS " -fsanitize=fuzzer-no-link")
+  endif()
 endmacro()
 
 # ipcam_library(NAME [SHARED] SOURCES ... [PUBLIC_LIBS ...] [PRIVATE_LIBS ...])
