@@ -80,7 +80,7 @@ public:
     int32_t mWidth = 0;
     int32_t mHeight = 0;      // negative: a decoded picture with top-down rows
     int32_t mFrameRate = 0;   // thousandths of a frame per second; 0 = not given
-    int32_t mVideoFormat = 0; // k Video* / kPixel* codes; in Start's parameter object the wanted codec
+    int32_t mVideoFormat = 0; // kVideo*/kPixel* codes; in Start's parameter object the wanted codec
     int32_t mAudioFormat = 0; // kAudio* codes
     int32_t mAudioChannels = 0;
     int32_t mSampleRate = 0; // audio samples per second; for video the bit rate
@@ -91,8 +91,8 @@ public:
     int32_t mFrameKind = 0;        // kFrame* kinds
     SYSTEMTIME mTime{};            // local time of the frame; year 0 = not set
     int32_t mFrameNumber = 0;
-    int32_t mWait = 0;
-    int32_t mCovert = 0;
+    int32_t mWait = 0;        // device's wait value: positive = the part's data is not sent yet
+    int32_t mCovert = 0;      // device's covert value, passed through
     int32_t mChannelMask = 0; // bit n-1 = channel n (1 to 16); 0 = use mChannel
     int32_t mByteCount = 0;   // bytes counted for statistics
     int32_t mProfileId = 0;
