@@ -402,34 +402,24 @@ protected:
     }
 
     static Bytes Box(uint32_t flags, const Bytes& payload, uint32_t cts) {
-        Bytes box(24);
-        uint32_t size = uint32_t(24 + payload.size());
-        const uint8_t head[24] = {uint8_t(size >> 24),
-                                  uint8_t(size >> 16),
-                                  uint8_t(size >> 8),
-                                  uint8_t(size),
-                                  'q',
-                                  'b',
-                                  'o',
-                                  'x',
-                                  0,
-                                  0,
-                                  0,
-                                  0,
-                                  0,
-                                  2,
-                                  0,
-                                  1,
-                                  uint8_t(flags >> 24),
-                                  uint8_t(flags >> 16),
-                                  uint8_t(flags >> 8),
-                                  uint8_t(flags),
-                                  uint8_t(cts >> 24),
-                                  uint8_t(cts >> 16),
-                                  uint8_t(cts >> 8),
-                                  uint8_t(cts)};
-        memcpy(box.data(), head, 24);
-        box.insert(box.end(), payload.begin(), payload.end());
+        const uint32_t size = uint32_t(24 + payload.size());
+        Bytes box(size, 0);
+        auto put32 = [&box](size_t at, uint32_t v) {
+            box[at] = uint8_t(v >> 24);
+            box[at + 1] = uint8_t(v >> 16);
+            box[at + 2] = uint8_t(v >> 8);
+            box[at + 3] = uint8_t(v);
+        };
+        put32(0, size);
+        box[4] = 'q';
+        box[5] = 'b';
+        box[6] = 'o';
+        box[7] = 'x';
+        box[13] = 2; // H.264
+        box[15] = 1; // stream id
+        put32(16, flags);
+        put32(20, cts);
+        std::copy(payload.begin(), payload.end(), box.begin() + 24);
         return box;
     }
 
