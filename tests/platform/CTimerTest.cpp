@@ -66,3 +66,19 @@ TEST(CTimerTest, ReStartedTimerCountsFromTheNewStart) {
     timer.Stop();
     EXPECT_EQ(2, timer.mCalls.load());
 }
+
+TEST(CTimerTest, ExpiresOnTimeAcrossTheMillisecondClockWrap) {
+    // Put the clock 10 ms before its 32-bit wrap; the timer's 40 ms run across it.
+    DWORD previous = SetTimeGetTimeOffsetForTest(0);
+    SetTimeGetTimeOffsetForTest(DWORD(0xFFFFFFFFu - timeGetTime() - 10));
+    CountingTimer timer(40);
+    DWORD start = timeGetTime();
+    ASSERT_EQ(1, timer.Start());
+    bool fired = timer.mExpired.Wait(kDeadlineMs) != 0;
+    DWORD elapsed = timeGetTime() - start;
+    timer.Stop();
+    SetTimeGetTimeOffsetForTest(previous);
+    ASSERT_TRUE(fired);
+    EXPECT_GE(elapsed, 40u) << "fired before its time: the wrap was read as a jump";
+    EXPECT_LT(start, 0xFFFFFFFFu - 5) << "the clock did not start before the wrap";
+}
