@@ -28,6 +28,26 @@ BOOL Fail(DWORD error) {
 
 std::atomic<int> gLiveSessions{0};
 
+// Test hook: counts calls left pending.
+struct PendingCalls {
+    std::mutex mMutex;
+    std::condition_variable mCv;
+    uint64_t mCount = 0;
+    uint64_t mSeen = 0;
+};
+PendingCalls& Pending() {
+    static PendingCalls pending;
+    return pending;
+}
+void NotePendingCall() {
+    PendingCalls& p = Pending();
+    {
+        std::lock_guard<std::mutex> lock(p.mMutex);
+        ++p.mCount;
+    }
+    p.mCv.notify_all();
+}
+
 enum class Kind { Root, Connection, Request };
 
 struct Session;
@@ -884,6 +904,7 @@ BOOL BeginExchange(const std::shared_ptr<Request>& r, DWORD_PTR context) {
         r->mOp = Op::Send;
         r->mOpContext = context;
     }
+    NotePendingCall();
     r->mpSession->Post({Command::Type::Start, r, generation});
     return Fail(ERROR_IO_PENDING);
 }
@@ -912,6 +933,15 @@ bool GetBodyBufferStatsForTest(HINTERNET request, DWORD* peakBufferedBytes, DWOR
 
 int GetLiveSessionCountForTest() {
     return gLiveSessions.load();
+}
+
+bool WaitForPendingCallForTest(DWORD timeoutMs) {
+    PendingCalls& p = Pending();
+    std::unique_lock<std::mutex> lock(p.mMutex);
+    if (!p.mCv.wait_for(lock, std::chrono::milliseconds(timeoutMs), [&] { return p.mCount > p.mSeen; }))
+        return false;
+    p.mSeen = p.mCount;
+    return true;
 }
 } // namespace os::inet
 
@@ -1090,6 +1120,7 @@ BOOL HttpEndRequestA(HINTERNET request, INTERNET_BUFFERSA*, DWORD, DWORD_PTR con
         r->mOp = Op::End;
         r->mOpContext = context;
     }
+    NotePendingCall();
     r->mpSession->Wake();
     return Fail(ERROR_IO_PENDING);
 }
@@ -1243,6 +1274,7 @@ BOOL InternetQueryDataAvailable(HINTERNET request, DWORD* available, DWORD, DWOR
         r->mOpContext = context;
         r->mpOpAvailable = available;
     }
+    NotePendingCall();
     r->mpSession->Wake();
     return Fail(ERROR_IO_PENDING);
 }
@@ -1274,6 +1306,8 @@ BOOL InternetReadFileExA(HINTERNET request, INTERNET_BUFFERSA* buffersOut, DWORD
         }
     }
     // Either the read waits for bytes, or it made room for a paused transfer.
+    if (pending)
+        NotePendingCall();
     if (pending || wake)
         r->mpSession->Wake();
     if (pending)

@@ -29,6 +29,10 @@
 // - Body bytes are buffered up to kMaxBufferedBodyBytes per request; beyond
 //   that the transfer is paused until the reader makes room, so a slow reader
 //   never makes memory grow with the body.
+// - A user name (InternetConnectA, or INTERNET_OPTION_USERNAME/PASSWORD on the
+//   request) goes out with every request as Basic credentials, without
+//   waiting for a challenge: devices answer 401 otherwise and the retry costs
+//   a round trip. An Authorization header the caller added wins.
 // - Redirects (301, 302, 303, 307, 308) are followed, at most kMaxRedirects in
 //   a row; header queries report the last response.
 // - Error codes are per thread (GetLastError) and use WinINet's numbers.
@@ -155,6 +159,10 @@ constexpr DWORD kWriteTimeoutMs = 5000;
 bool GetBodyBufferStatsForTest(HINTERNET request, DWORD* peakBufferedBytes, DWORD* pauseCount);
 // Number of root handles whose worker thread is still running.
 int GetLiveSessionCountForTest();
+// Waits until a call on some request of this process has been left pending
+// since the last time this returned true (so a test can act while a client
+// waits inside the layer). False when the time passed first.
+bool WaitForPendingCallForTest(DWORD timeoutMs);
 } // namespace os::inet
 
 // Per-thread last error, as on Windows.

@@ -1,0 +1,425 @@
+#include "net/CKVXWinINetAsync.h"
+
+#include "platform/CBase64Helper.h"
+#include "platform/CLockWrap.h"
+#include "platform/CStrUtil.h"
+
+#include <algorithm>
+#include <vector>
+
+using media_util::CBase64Helper;
+using media_util::CLockWrap;
+using media_util::CManualEvent;
+using media_util::CStrUtil;
+
+namespace {
+constexpr DWORD kZeroTerminated = static_cast<DWORD>(-1);
+}
+
+CKVXWinINetAsync::CKVXWinINetAsync() {
+    m_hRoot = InternetOpenA(kAgent, INTERNET_OPEN_TYPE_PRECONFIG, nullptr, nullptr, INTERNET_FLAG_ASYNC);
+    if (m_hRoot == nullptr) {
+        StoreError(GetLastError());
+        return;
+    }
+    InternetSetStatusCallback(m_hRoot, &CKVXWinINetAsync::StatusCallback);
+}
+
+CKVXWinINetAsync::~CKVXWinINetAsync() {
+    CloseRequestHandle();
+    CloseConnectionHandle();
+    if (m_hRoot != nullptr) {
+        InternetSetStatusCallback(m_hRoot, nullptr);
+        InternetCloseHandle(m_hRoot);
+        m_hRoot = nullptr;
+    }
+    CLockWrap lock(mHeaderLock);
+    mHeaders.Clear();
+}
+
+void CKVXWinINetAsync::StatusCallback(HINTERNET, DWORD_PTR context, DWORD status, LPVOID info,
+                                      DWORD infoLength) {
+    auto* self = reinterpret_cast<CKVXWinINetAsync*>(context);
+    if (self != nullptr)
+        self->OnStatus(status, info, infoLength);
+}
+
+void CKVXWinINetAsync::OnStatus(DWORD status, LPVOID info, DWORD infoLength) {
+    if (m_hRoot == nullptr || status < INTERNET_STATUS_CONNECTED_TO_SERVER ||
+        status > INTERNET_STATUS_INTERMEDIATE_RESPONSE)
+        return;
+    switch (status) {
+    case INTERNET_STATUS_CONNECTED_TO_SERVER:
+        mConnected = true;
+        return;
+    case INTERNET_STATUS_HANDLE_CLOSING:
+        mHandleClosing.Set();
+        return;
+    case INTERNET_STATUS_REQUEST_COMPLETE:
+    case INTERNET_STATUS_INTERMEDIATE_RESPONSE:
+        break;
+    default:
+        return;
+    }
+    DWORD error = 0;
+    if (info != nullptr && infoLength >= sizeof(INTERNET_ASYNC_RESULT))
+        error = static_cast<INTERNET_ASYNC_RESULT*>(info)->dwError;
+    int code = 0;
+    bool known = QueryStatusCode(&code);
+    if (error != 0)
+        StoreError(error);
+    if (!known && error != 0) {
+        mRequestFinished.Set();
+        return;
+    }
+    // No head yet (a send that completed): nothing to judge by its status.
+    if (!known)
+        code = 0;
+    bool authentication = false;
+    if (code == 407) {
+        mAuthState = kAuthProxy;
+        authentication = true;
+    } else if (code == 401) {
+        mAuthState = kAuthServer;
+        authentication = true;
+    } else if (error == 0) {
+        if (mHeadersPending)
+            ParseHeaders();
+        mCompletionOk.Set();
+    } else if (code != 200) {
+        // A failed exchange with an error answer: the owner must look at the
+        // device before this client is used again.
+        if (mpCancelEvent != nullptr)
+            mpCancelEvent->Set();
+    } else {
+        mCompletionOk.Set();
+    }
+    if (authentication)
+        mAuthRequired.Set();
+    mRequestFinished.Set();
+}
+
+void CKVXWinINetAsync::ParseHeaders() {
+    HINTERNET request = m_hRequest.load();
+    if (request == nullptr)
+        return;
+    std::vector<char> buffer(kRawHeadBufferSize, '\0');
+    DWORD length = kRawHeadBufferSize;
+    // Not there yet (or too long for the buffer): stays pending for the next notice.
+    if (!HttpQueryInfoA(request, HTTP_QUERY_RAW_HEADERS_CRLF, buffer.data(), &length, nullptr))
+        return;
+    CLockWrap lock(mHeaderLock);
+    mHeadersPending = false;
+    if (!mHeaders.IsEmpty())
+        return;
+    std::vector<std::string> lines;
+    CStrUtil::Split(std::string_view(buffer.data(), std::min<DWORD>(length, kRawHeadBufferSize)), "\r\n",
+                    lines);
+    for (const std::string& line : lines) {
+        std::string name, value;
+        // The status line has no colon and is skipped.
+        if (CStrUtil::SeparatePair(line, ":", name, value))
+            mHeaders.Add(name, value);
+    }
+}
+
+std::string CKVXWinINetAsync::GetResponseHeader(const std::string& name) {
+    CLockWrap lock(mHeaderLock);
+    return mHeaders.Get(name);
+}
+
+void CKVXWinINetAsync::CloseRequestHandle() {
+    CLockWrap lock(mHandleLock);
+    mConnected = false;
+    HINTERNET request = m_hRequest.load();
+    if (request == nullptr)
+        return;
+    // Let a notice that is on its way arrive first, unless the owner gave up.
+    CManualEvent::WaitFirstEvents(&mRequestFinished, mpCancelEvent, kRequestFinishWaitMs);
+    InternetCloseHandle(request);
+    mHandleClosing.Wait(kHandleClosingWaitMs);
+    mHandleClosing.Reset();
+    m_hRequest = nullptr;
+}
+
+void CKVXWinINetAsync::CloseConnectionHandle() {
+    CLockWrap lock(mHandleLock);
+    if (m_hConnect == nullptr)
+        return;
+    InternetCloseHandle(m_hConnect);
+    mHandleClosing.Wait(kHandleClosingWaitMs);
+    mHandleClosing.Reset();
+    m_hConnect = nullptr;
+}
+
+bool CKVXWinINetAsync::Connect(const std::string& host, uint16_t port, bool) {
+    if (CStrUtil::IsStrNull(host) || m_hRoot == nullptr)
+        return false;
+    CloseRequestHandle();
+    CloseConnectionHandle();
+    CLockWrap lock(mHandleLock);
+    m_hConnect = InternetConnectA(m_hRoot, host.c_str(), port, mServerCredential.mUser.c_str(),
+                                  mServerCredential.mPassword.c_str(), INTERNET_SERVICE_HTTP, kConnectFlags,
+                                  Context());
+    if (m_hConnect == nullptr) {
+        StoreError(GetLastError());
+        return false;
+    }
+    return true;
+}
+
+bool CKVXWinINetAsync::OpenRequest(const char* verb, const std::string& path, DWORD flags) {
+    CloseRequestHandle();
+    if (path.empty() || m_hConnect == nullptr)
+        return false;
+    HINTERNET request =
+        HttpOpenRequestA(m_hConnect, verb, path.c_str(), nullptr, nullptr, nullptr, flags, Context());
+    if (request == nullptr) {
+        StoreError(GetLastError());
+        return false;
+    }
+    m_hRequest = request;
+    return true;
+}
+
+bool CKVXWinINetAsync::ApplyServerCredentials() {
+    const std::string& user = mServerCredential.mUser;
+    const std::string& password = mServerCredential.mPassword;
+    if (user.empty())
+        return false;
+    HINTERNET request = m_hRequest.load();
+    InternetSetOptionA(request, INTERNET_OPTION_USERNAME, const_cast<char*>(user.c_str()),
+                       static_cast<DWORD>(user.size()));
+    InternetSetOptionA(request, INTERNET_OPTION_PASSWORD, const_cast<char*>(password.c_str()),
+                       static_cast<DWORD>(password.size()));
+    std::string pair = user + ":" + password;
+    HGLOBAL block = nullptr;
+    int encoded = CBase64Helper::Base64Encoder(pair.data(), static_cast<int>(pair.size()), &block);
+    CStrUtil::StringClear(mAuthToken);
+    if (block != nullptr) {
+        const char* text = static_cast<const char*>(GlobalLock(block));
+        if (text != nullptr)
+            CStrUtil::AppendANSIStr(mAuthToken, text, static_cast<size_t>(encoded));
+        GlobalUnlock(block);
+        GlobalFree(block);
+    }
+    return true;
+}
+
+void CKVXWinINetAsync::AddAuthorizationHeader() {
+    std::string line = "Authorization: Basic " + mAuthToken;
+    HttpAddRequestHeadersA(m_hRequest.load(), line.c_str(), kZeroTerminated, HTTP_ADDREQ_FLAG_ADD);
+}
+
+bool CKVXWinINetAsync::WaitCompletion(DWORD milliseconds) {
+    return CManualEvent::WaitFirstEvents(&mCompletionOk, mpCancelEvent, milliseconds) != 0;
+}
+
+bool CKVXWinINetAsync::SendStep() {
+    mCompletionOk.Reset();
+    if (HttpSendRequestExA(m_hRequest.load(), nullptr, nullptr, HSR_ASYNC | HSR_INITIATE, Context()))
+        return true;
+    DWORD error = GetLastError();
+    if (error == ERROR_IO_PENDING && WaitCompletion(mTimeout))
+        return true;
+    if (error != ERROR_IO_PENDING)
+        StoreError(error);
+    CloseRequestHandle();
+    return false;
+}
+
+bool CKVXWinINetAsync::EndStep() {
+    mCompletionOk.Reset();
+    mAuthRequired.Reset();
+    mRequestFinished.Reset();
+    if (HttpEndRequestA(m_hRequest.load(), nullptr, HSR_ASYNC, Context()))
+        return true;
+    DWORD error = GetLastError();
+    if (error == ERROR_IO_PENDING) {
+        int which = CManualEvent::WaitThreeEvents(&mCompletionOk, &mAuthRequired, mpCancelEvent, mTimeout);
+        if (which == 0)
+            return true;
+        if (which == 1)
+            return false; // the device wants credentials: the caller's loop retries
+    } else {
+        StoreError(error);
+    }
+    CloseRequestHandle();
+    return false;
+}
+
+bool CKVXWinINetAsync::Get(const std::string& path) {
+    mAuthState = kAuthNone;
+    {
+        CLockWrap lock(mHeaderLock);
+        mHeaders.Clear();
+    }
+    ApplyServerCredentials();
+    mHeadersPending = true;
+    int attempts = 0;
+    while (IsUsable()) {
+        if (mAuthState == kAuthServer) {
+            // Without credentials there is nothing new to try: last attempt.
+            if (!ApplyServerCredentials())
+                attempts += kMaxAttempts;
+        } else if (mAuthState == kAuthProxy) {
+            if (!mProxyCredential.mUser.empty()) {
+                InternetSetOptionA(m_hRequest.load(), INTERNET_OPTION_PROXY_USERNAME,
+                                   const_cast<char*>(mProxyCredential.mUser.c_str()),
+                                   static_cast<DWORD>(mProxyCredential.mUser.size()));
+                InternetSetOptionA(m_hRequest.load(), INTERNET_OPTION_PROXY_PASSWORD,
+                                   const_cast<char*>(mProxyCredential.mPassword.c_str()),
+                                   static_cast<DWORD>(mProxyCredential.mPassword.size()));
+            }
+        } else if (!OpenRequest("GET", path, kGetFlags)) {
+            return false;
+        }
+        if (!mServerCredential.mUser.empty())
+            AddAuthorizationHeader();
+        bool result = SendStep() && EndStep();
+        ++attempts;
+        if (result || m_hRequest.load() == nullptr || attempts >= kMaxAttempts)
+            return result;
+    }
+    return false;
+}
+
+bool CKVXWinINetAsync::Post(const std::string& path, const std::string& body) {
+    if (!OpenRequest("POST", path, kPostFlags))
+        return false;
+    if (!IsUsable())
+        return false;
+    for (int attempt = 0; attempt < kMaxAttempts && m_hRequest.load() != nullptr; ++attempt) {
+        mCompletionOk.Reset();
+        bool sent = HttpSendRequestA(m_hRequest.load(), kFormContentType, kZeroTerminated,
+                                     const_cast<char*>(body.data()), static_cast<DWORD>(body.size()));
+        if (!sent) {
+            DWORD error = GetLastError();
+            sent = error == ERROR_IO_PENDING && WaitCompletion(mTimeout);
+            if (!sent) {
+                if (error != ERROR_IO_PENDING)
+                    StoreError(error);
+                CloseRequestHandle();
+            }
+        }
+        if (sent && EndStep())
+            return true;
+    }
+    return false;
+}
+
+bool CKVXWinINetAsync::BeginPost(const std::string& path) {
+    if (!OpenRequest("POST", path, kPostFlags))
+        return false;
+    if (!mServerCredential.mUser.empty()) {
+        ApplyServerCredentials();
+        AddAuthorizationHeader();
+    }
+    INTERNET_BUFFERSA buffers{};
+    buffers.dwStructSize = sizeof(buffers);
+    buffers.dwBufferTotal = 0; // length not known: the body is streamed
+    mCompletionOk.Reset();
+    if (HttpSendRequestExA(m_hRequest.load(), &buffers, nullptr, HSR_INITIATE, Context()))
+        return true;
+    DWORD error = GetLastError();
+    if (error == ERROR_IO_PENDING && WaitCompletion(mTimeout))
+        return true;
+    if (error != ERROR_IO_PENDING)
+        StoreError(error);
+    CloseRequestHandle();
+    return false;
+}
+
+bool CKVXWinINetAsync::Write(const void* data, DWORD length) {
+    DWORD written = 0;
+    if (InternetWriteFile(m_hRequest.load(), data, length, &written))
+        return true;
+    StoreError(GetLastError());
+    return false;
+}
+
+bool CKVXWinINetAsync::EndPost() {
+    return true;
+}
+
+bool CKVXWinINetAsync::Disconnect() {
+    if ((m_hRequest.load() == nullptr && m_hConnect == nullptr) || m_hRoot == nullptr)
+        return true;
+    CloseRequestHandle();
+    CloseConnectionHandle();
+    return true;
+}
+
+bool CKVXWinINetAsync::Read(void* buffer, DWORD* length, bool fill) {
+    HINTERNET request = m_hRequest.load();
+    if (request == nullptr || buffer == nullptr || length == nullptr || !IsUsable())
+        return false;
+    DWORD wanted = *length;
+    if (wanted == 0)
+        return true;
+    // A large read may take longer than the plain time-out: at least a
+    // millisecond per byte asked for.
+    DWORD waitLimit = std::max(mTimeout, wanted);
+    MarkThrottle();
+    DWORD delivered = 0;
+    bool ok = true;
+    for (;;) {
+        mCompletionOk.Reset();
+        DWORD available = 0;
+        if (!InternetQueryDataAvailable(request, &available, 0, Context())) {
+            DWORD error = GetLastError();
+            if (error != ERROR_IO_PENDING || !WaitCompletion(waitLimit)) {
+                if (error != ERROR_IO_PENDING)
+                    StoreError(error);
+                ok = false;
+                break;
+            }
+        }
+        if (available == 0)
+            break; // end of the body
+        INTERNET_BUFFERSA piece{};
+        piece.dwStructSize = sizeof(piece);
+        piece.lpvBuffer = static_cast<char*>(buffer) + delivered;
+        piece.dwBufferLength = std::min(available, wanted - delivered);
+        mCompletionOk.Reset();
+        if (!InternetReadFileExA(request, &piece, IRF_ASYNC, Context())) {
+            DWORD error = GetLastError();
+            if (error != ERROR_IO_PENDING || !WaitCompletion(waitLimit)) {
+                if (error != ERROR_IO_PENDING)
+                    StoreError(error);
+                ok = false;
+                break;
+            }
+        }
+        delivered += piece.dwBufferLength;
+        Throttle(piece.dwBufferLength);
+        if (!fill || delivered >= wanted)
+            break;
+    }
+    if (!ok) {
+        CloseRequestHandle();
+        return false;
+    }
+    *length = delivered;
+    return true;
+}
+
+bool CKVXWinINetAsync::QueryStatusCode(int* status) {
+    HINTERNET request = m_hRequest.load();
+    if (request == nullptr)
+        return false;
+    DWORD code = 0;
+    DWORD length = sizeof(code);
+    if (!HttpQueryInfoA(request, HTTP_QUERY_STATUS_CODE | HTTP_QUERY_FLAG_NUMBER, &code, &length, nullptr)) {
+        StoreError(GetLastError());
+        return false;
+    }
+    mStatusCode = static_cast<int>(code);
+    if (status != nullptr)
+        *status = static_cast<int>(code);
+    return true;
+}
+
+void CKVXWinINetAsync::SetCredentials(const CHttpCredential& credential) {
+    credential.CopyTo(mServerCredential);
+}
