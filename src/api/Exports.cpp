@@ -6,6 +6,7 @@
 #include "api/CInstanceTable.h"
 #include "ipcamview/ipcamview.h"
 #include "platform/CMachineCodeConvert.h"
+#include "viewer/CMachineCodeCache.h"
 #include "viewer/CViewer.h"
 
 #include <new>
@@ -34,7 +35,8 @@ static_assert(IPCAMVIEW_CODEC_JPEG == media_util::kVideoJpeg &&
 namespace {
 
 // Created with the library's load, before any export can be called, and
-// destroyed by the unload hook below after the last instance. A heap object
+// destroyed by the unload hook below after the last instance, followed by the
+// process-wide objects the viewers shared. A heap object
 // rather than a static one: the C++ static destructors of a shared object may
 // run before its destructor functions, and the clean-up needs the table.
 CInstanceTable* gpInstances = new CInstanceTable();
@@ -45,6 +47,7 @@ __attribute__((destructor)) void UnloadLibrary() {
     gpInstances->ClearAllInstances();
     delete gpInstances;
     gpInstances = nullptr;
+    CMachineCodeCache::DestroyProcessCache();
 }
 
 } // namespace
