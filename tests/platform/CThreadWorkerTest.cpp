@@ -6,6 +6,7 @@
 #include <mutex>
 #include <stdexcept>
 #include <string>
+#include <thread>
 #include <vector>
 
 using media_util::CManualEvent;
@@ -190,4 +191,22 @@ TEST(CThreadWorkerTest, BaseJobWaitsInsteadOfSpinning) {
     EXPECT_EQ(1, worker.IsThreadWorking());
     worker.Stop();
     EXPECT_EQ(0, worker.IsThreadWorking());
+}
+
+TEST(CThreadWorkerTest, EveryConcurrentStopReturnsAfterTheEnd) {
+    for (int round = 0; round < 20; ++round) {
+        RecordingWorker worker;
+        ASSERT_EQ(1, worker.Start());
+        ASSERT_TRUE(worker.mJobRan.Wait(kDeadlineMs));
+        std::atomic<int> endedFirst{0};
+        auto stopper = [&] {
+            worker.Stop();
+            if (worker.mFinalRan.IsSignalled())
+                ++endedFirst;
+        };
+        std::thread a(stopper), b(stopper);
+        a.join();
+        b.join();
+        EXPECT_EQ(2, endedFirst.load()) << "round " << round;
+    }
 }
