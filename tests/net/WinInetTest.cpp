@@ -763,6 +763,28 @@ TEST_F(WinInetTest, PostBodies) {
     EXPECT_TRUE(InternetCloseHandle(stream));
 }
 
+// An answer that arrives with the request is not shown before the end of the
+// request completed: a caller judging the send's completion by the status
+// must not see a 401 there.
+TEST_F(WinInetTest, HeadIsHiddenUntilEndCompletes) {
+    Gate answered;
+    InetTestServer server([&](const HttpRequest&, Conn& c) {
+        c.Send(Response(401, "Unauthorized", "", "WWW-Authenticate: Basic realm=\"x\"\r\n"));
+        answered.Open();
+    });
+    Open(server.Port());
+    HINTERNET req = OpenRequest("GET", "/");
+    ASSERT_TRUE(Send(req).ok);
+    ASSERT_TRUE(answered.Wait());
+    DWORD status = 0, length = sizeof(status);
+    EXPECT_FALSE(
+        HttpQueryInfoA(req, HTTP_QUERY_STATUS_CODE | HTTP_QUERY_FLAG_NUMBER, &status, &length, nullptr));
+    EXPECT_EQ(GetLastError(), ERROR_HTTP_HEADER_NOT_FOUND);
+    ASSERT_TRUE(End(req).ok);
+    EXPECT_EQ(Status(req), 401u);
+    InternetCloseHandle(req);
+}
+
 // A 1xx head before the answer is announced as an intermediate response.
 TEST_F(WinInetTest, IntermediateResponseIsAnnounced) {
     InetTestServer server([](const HttpRequest&, Conn& c) {

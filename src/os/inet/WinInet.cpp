@@ -1302,7 +1302,8 @@ BOOL InternetReadFileExA(HINTERNET request, INTERNET_BUFFERSA* buffersOut, DWORD
             INTERNET_ASYNC_RESULT result = Complete(*r, Op::Read, nullptr, buffersOut);
             if (result.dwResult == FALSE)
                 return Fail(result.dwError);
-            wake = r->mPaused;
+            // Wake the worker only once there is room for what it holds back.
+            wake = r->mPaused && r->Buffered() + kReceiveChunkBytes <= kMaxBufferedBodyBytes;
         }
     }
     // Either the read waits for bytes, or it made room for a paused transfer.
