@@ -1,5 +1,6 @@
 #include "CAvDecoder.h"
 
+#include <algorithm>
 #include <cstring>
 
 extern "C" {
@@ -106,34 +107,48 @@ bool CAvDecoder::Decode(const uint8_t* in, int32_t length, int32_t* consumed, ui
     *consumed = 0;
     if (length <= 0)
         return false;
-    mInput.resize(size_t(length) + AV_INPUT_BUFFER_PADDING_SIZE);
-    memcpy(mInput.data(), in, size_t(length));
-    memset(mInput.data() + length, 0, AV_INPUT_BUFFER_PADDING_SIZE);
 
     if (!mUsesParser) {
         *consumed = length;
+        CopyPadded(in, length);
         return DecodePacket(mInput.data(), length) && WritePicture(out, outSize, pictureSize);
     }
 
+    // The parser reads its input in windows copied here with padding, so a
+    // caller that hands a long stream pays for the bytes used, not for all.
     int32_t pos = 0;
     while (pos < length) {
-        uint8_t* unit = nullptr;
-        int unitSize = 0;
-        int used = av_parser_parse2(mpParser, mpContext, &unit, &unitSize, mInput.data() + pos, length - pos,
-                                    AV_NOPTS_VALUE, AV_NOPTS_VALUE, 0);
-        if (used < 0)
-            break;
-        pos += used;
-        if (unitSize > 0 && DecodePacket(unit, unitSize) && WritePicture(out, outSize, pictureSize)) {
-            *consumed = pos;
-            return true;
+        int32_t window = std::min(length - pos, kParseWindow);
+        CopyPadded(in + pos, window);
+        int32_t offset = 0;
+        while (offset < window) {
+            uint8_t* unit = nullptr;
+            int unitSize = 0;
+            int used = av_parser_parse2(mpParser, mpContext, &unit, &unitSize, mInput.data() + offset,
+                                        window - offset, AV_NOPTS_VALUE, AV_NOPTS_VALUE, 0);
+            if (used < 0 || (used == 0 && unitSize == 0)) {
+                offset = window; // the parser takes no more: give up on this input
+                pos = length;
+                break;
+            }
+            offset += used;
+            if (unitSize > 0 && DecodePacket(unit, unitSize) && WritePicture(out, outSize, pictureSize)) {
+                *consumed = pos + offset;
+                return true;
+            }
         }
-        if (used == 0 && unitSize == 0)
-            break;
+        pos += window;
     }
     // Nothing came out: forget what the parser holds, the caller hands it again.
     ResetParser();
     return false;
+}
+
+void CAvDecoder::CopyPadded(const uint8_t* data, int32_t size) {
+    if (mInput.size() < size_t(size) + AV_INPUT_BUFFER_PADDING_SIZE)
+        mInput.resize(size_t(size) + AV_INPUT_BUFFER_PADDING_SIZE);
+    memcpy(mInput.data(), data, size_t(size));
+    memset(mInput.data() + size, 0, AV_INPUT_BUFFER_PADDING_SIZE);
 }
 
 } // namespace ipcam

@@ -23,6 +23,9 @@ namespace ipcam {
 
 class CAvDecoder : public IVideoDecoder {
 public:
+    // H.264 input is parsed in windows of this many bytes.
+    static constexpr int32_t kParseWindow = 64 * 1024;
+
     // inFormat: 1005 or 1010.
     CAvDecoder(int32_t inFormat, int32_t pixelCode, bool bottomUp);
     ~CAvDecoder() override;
@@ -39,6 +42,8 @@ private:
     bool DecodePacket(const uint8_t* data, int size);
     bool WritePicture(uint8_t* out, int64_t outSize, int64_t* pictureSize);
     void ResetParser();
+    // Puts data into mInput followed by libavcodec's zeroed padding.
+    void CopyPadded(const uint8_t* data, int32_t size);
 
     int32_t mPixelCode;
     bool mBottomUp;
