@@ -329,6 +329,7 @@ bool CHttpSocketClient::Read(void* buffer, DWORD* length, bool fill) {
 
     MarkThrottle();
     std::vector<BYTE> raw;
+    DWORD framingOnly = 0;
     while (mayRead && mContentRemaining != 0 && delivered < requested) {
         DWORD want = requested - delivered;
         int got;
@@ -345,7 +346,8 @@ bool CHttpSocketClient::Read(void* buffer, DWORD* length, bool fill) {
                 // A read that carried only framing is no failure: read on,
                 // unless it held the last chunk, after which a kept-alive
                 // peer sends nothing more and the call ends here.
-                if (got == 0 && !sawLastChunk)
+                framingOnly = got == 0 ? framingOnly + static_cast<DWORD>(rawCount) : 0;
+                if (got == 0 && !sawLastChunk && framingOnly <= kMaxFramingOnlyBytes)
                     continue;
             }
         }

@@ -39,6 +39,11 @@ public:
     // a couple; a loop between two paths would otherwise never end. After
     // this many the request returns with the last 302 as its answer.
     static constexpr int kMaxRedirects = 10;
+    // Chunk framing bytes one Read may take in without finding a data byte.
+    // A peer that sends nothing but framing (or garbage that reads as an
+    // endless chunk-size line) ends the call here instead of holding it for
+    // as long as it keeps sending.
+    static constexpr DWORD kMaxFramingOnlyBytes = 64 * 1024;
 
     CHttpSocketClient();
     // Sends and receives through `transport` (not owned, must outlive the

@@ -159,6 +159,41 @@ TEST(CHttpSocketClientTest, ChunkedBodySplitAtEveryPoint) {
     }
 }
 
+TEST(CHttpSocketClientTest, EndlessFramingEndsTheRead) {
+    struct Case {
+        const char* name;
+        std::string body;
+    };
+    const Case cases[] = {
+        {"endless_size_line", std::string(1 << 20, 'z')},
+        {"endless_extension", "5;" + std::string(1 << 20, 'e')},
+        {"endless_empty_chunks",
+         [] {
+             std::string s;
+             while (s.size() < (1u << 20))
+                 s += "0\r\n";
+             return s;
+         }()},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        CScriptedSocket socket;
+        socket.mAnswers.push_back(kChunkedHead + c.body);
+        socket.mCut = [](int index, int, int) {
+            return index == 0 ? static_cast<int>(kChunkedHead.size()) : 1000;
+        };
+        CHttpSocketClient client(&socket);
+        ASSERT_TRUE(client.Connect("h", 80, true));
+        ASSERT_TRUE(client.Get("/"));
+        char buffer[100];
+        DWORD length = sizeof(buffer);
+        EXPECT_FALSE(client.Read(buffer, &length, true));
+        EXPECT_EQ(0u, length);
+        // It gave up within the bound, long before the peer stopped sending.
+        EXPECT_GT(socket.Unread(), c.body.size() / 2);
+    }
+}
+
 TEST(CHttpSocketClientTest, StatusLineOnlyFromTheFirstReceive) {
     Outcome out = Fetch("HTTP/1.1 200 OK\r\nContent-Length: 2\r\n\r\nok", [](int index, int, int) {
         return index == 0 ? 5 : 100; // "HTTP/" first
