@@ -36,8 +36,8 @@ struct PendingCalls {
     uint64_t mSeen = 0;
 };
 PendingCalls& Pending() {
-    static PendingCalls pending;
-    return pending;
+    static PendingCalls* pending = new PendingCalls; // outlives every worker, as the table
+    return *pending;
 }
 void NotePendingCall() {
     PendingCalls& p = Pending();
@@ -75,9 +75,12 @@ struct Registry {
     uintptr_t mNextId = 0x1000;
 };
 
+// Never destroyed: a root handle a program leaves open at exit keeps its
+// worker thread running, and a status callback it runs may still call in here
+// while static destructors run.
 Registry& Handles() {
-    static Registry registry;
-    return registry;
+    static Registry* registry = new Registry;
+    return *registry;
 }
 
 HINTERNET Register(const std::shared_ptr<Handle>& handle, uintptr_t parentId) {
