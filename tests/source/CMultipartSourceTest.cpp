@@ -484,7 +484,7 @@ TEST(CMultipartSourceTest, PredictedFramesTakeSizeAndRateOfTheirChannel) {
 TEST(CMultipartSourceTest, JpegPartsAreTaggedFromTheirDeviceHeader) {
     SRig rig;
     SDeviceJpeg jpeg;
-    jpeg.machineCode = 0x1412; // any camera code with a header
+    jpeg.machineCode = 0x1200; // a camera: alarm bits 0 and 2 are tag 1
     jpeg.width = 1280;
     jpeg.height = 720;
     jpeg.sequence = 7;
@@ -500,6 +500,9 @@ TEST(CMultipartSourceTest, JpegPartsAreTaggedFromTheirDeviceHeader) {
     EXPECT_EQ(o.mTime.wYear, 2025);
     EXPECT_EQ(o.mpData[28], 0);
     EXPECT_EQ(o.mpData[29], 0);
+    EXPECT_EQ(o.mTagList, (std::vector<int32_t>{1}));
+    EXPECT_EQ(o.mWidth, 1280);
+    EXPECT_EQ(o.mHeight, 720);
 }
 
 TEST(CMultipartSourceTest, ReadFailureMidPartReconnects) {
