@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include <random>
 #include <string>
 #include <vector>
 
@@ -278,11 +279,17 @@ TEST(CReplyParserTest, QueryFilesLinesByNameByIndexedNameOrByPosition) {
         {"the first request failing touches nothing", {"a", "b"}, {}, 0, {kUntouched, kUntouched}},
         {"a line of blanks and CR only is skipped", {"a"}, {"\r\n \t\r\n\r\n"}, 1, {kUntouched}},
     };
-    for (size_t piece : {size_t(1), size_t(3), size_t(8192)}) {
+    // Fixed piece sizes, then (piece 0) random cuts from a printed seed.
+    const unsigned seed = std::random_device{}();
+    std::mt19937 random(seed);
+    for (size_t piece : {size_t(1), size_t(3), size_t(8192), size_t(0)}) {
         for (const SFilingCase& c : cases) {
-            SCOPED_TRACE(std::string(c.name) + ", read pieces of " + std::to_string(piece));
+            SCOPED_TRACE(std::string(c.name) + ", read pieces of " + std::to_string(piece) + ", seed " +
+                         std::to_string(seed));
             SParserRig rig;
             rig.client.mMaxPiece = piece;
+            if (piece == 0)
+                rig.client.mCut = [&random] { return std::uniform_int_distribution<size_t>(1, 16)(random); };
             for (const std::string& body : c.bodies)
                 rig.client.mAnswers.push_back(CFakeHttpClient::Ok(body));
             CSlowHash params;
@@ -318,11 +325,16 @@ TEST(CReplyParserTest, UpdateFilesEveryLineInOrder) {
          1,
          {"L1", "L2", "L3", "1", "1", "1", "1", "1", "1"}},
     };
-    for (size_t piece : {size_t(1), size_t(8192)}) {
+    const unsigned seed = std::random_device{}();
+    std::mt19937 random(seed);
+    for (size_t piece : {size_t(1), size_t(8192), size_t(0)}) {
         for (const SFilingCase& c : cases) {
-            SCOPED_TRACE(std::string(c.name) + ", read pieces of " + std::to_string(piece));
+            SCOPED_TRACE(std::string(c.name) + ", read pieces of " + std::to_string(piece) + ", seed " +
+                         std::to_string(seed));
             SParserRig rig;
             rig.client.mMaxPiece = piece;
+            if (piece == 0)
+                rig.client.mCut = [&random] { return std::uniform_int_distribution<size_t>(1, 16)(random); };
             for (const std::string& body : c.bodies)
                 rig.client.mAnswers.push_back(CFakeHttpClient::Ok(body));
             CSlowHash params;

@@ -33,8 +33,10 @@ public:
     // beyond it is refused.
     Handler mHandler;
     std::deque<SAnswer> mAnswers;
-    // Largest number of body bytes one Read without fill hands out.
+    // Largest number of body bytes one Read without fill hands out; when
+    // mCut is set, it decides per read instead (results below 1 count as 1).
     size_t mMaxPiece = 8192;
+    std::function<size_t()> mCut;
     // Connect fails for every request.
     bool mRefuseConnect = false;
 
@@ -88,7 +90,7 @@ public:
         }
         size_t n = std::min<size_t>(*length, waiting);
         if (!fill)
-            n = std::min(n, std::max<size_t>(1, mMaxPiece));
+            n = std::min(n, std::max<size_t>(1, mCut ? mCut() : mMaxPiece));
         std::memcpy(buffer, mBody.data() + mPosition, n);
         mPosition += n;
         *length = static_cast<DWORD>(n);
