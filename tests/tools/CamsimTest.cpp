@@ -57,6 +57,14 @@ TEST(CamsimTest, HelpAndBadOptions) {
     }
 }
 
+TEST(CamsimTest, LifetimeEndsTheProcess) {
+    // Without --exit-on-stdin-eof and with its input left open, only the
+    // lifetime can end it.
+    std::string out = Shell(std::string(CAMSIM_PATH) + " --port 0 --lifetime 1 </dev/zero; echo rc=$?");
+    EXPECT_EQ(0u, out.find("port="));
+    EXPECT_NE(std::string::npos, out.find("rc=0\n"));
+}
+
 TEST(CamsimTest, BasicAuthentication) {
     CamsimProcess camsim({"--user", "admin:secret", "--user", "guest:"});
     ASSERT_TRUE(camsim.Ok());
