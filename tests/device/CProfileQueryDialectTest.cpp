@@ -191,27 +191,34 @@ TEST(CProfileQueryDialectTest, ChannelOfTheSizeKeys) {
         int32_t channel;
         int32_t channelAfter;
         const char* firstRequest;
+        const char* streamPath;
     };
     const SCase cases[] = {
         // This model's channel 0 is channel 1.
-        {4752, 0, 1, kFirstBatchCh1},
-        {4752, 1, 1, kFirstBatchCh1},
+        {4752, 0, 1, kFirstBatchCh1, "/ipcam/sjpeg.cgi?language=1&ch=1"},
+        {4752, 1, 1, kFirstBatchCh1, "/ipcam/sjpeg.cgi?language=1&ch=1"},
         {4608, 0, 0,
          "/vb.htm?supportavc&getformat&getjpegxsize&getjpegysize&getmpeg4xsize&getmpeg4ysize&getavcxsize&"
-         "getavcysize"},
+         "getavcysize",
+         "/ipcam/sjpeg.cgi?language=1"},
         {4608, 2, 2,
          "/vb.htm?supportavc&getformat&getjpegxsize=2&getjpegysize=2&getmpeg4xsize&getmpeg4ysize&getavcxsize&"
-         "getavcysize"},
+         "getavcysize",
+         "/ipcam/sjpeg.cgi?language=1&ch=2"},
     };
     for (const SCase& c : cases) {
         SCOPED_TRACE(std::to_string(c.machineCode) + " channel " + std::to_string(c.channel));
         SRig rig;
+        rig.device.mLines["getformat"] = "OK getformat=0";
         CProfileQueryDialect profile(c.machineCode);
         profile.mChannel = c.channel;
         EXPECT_EQ(profile.SetUp(&rig.link, &rig.url, nullptr), 1);
         EXPECT_EQ(profile.mChannel, c.channelAfter);
         ASSERT_EQ(rig.client.mRequests.size(), 2u);
         EXPECT_EQ(rig.client.mRequests[0], c.firstRequest);
+        std::string path;
+        EXPECT_EQ(profile.ComposeStreamPath(path), 1);
+        EXPECT_EQ(path, c.streamPath);
     }
 }
 
