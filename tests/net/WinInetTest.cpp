@@ -8,6 +8,7 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <chrono>
 #include <condition_variable>
 #include <functional>
@@ -503,6 +504,36 @@ TEST_F(WinInetTest, CloseAtAnyStageOfEndlessTransfer) {
             EXPECT_EQ(notices.back().status, INTERNET_STATUS_HANDLE_CLOSING);
         }
     }
+}
+
+// A callback that closes its own request when the connection is reported:
+// the send's completion, collected at the same moment, is not delivered.
+std::atomic<HINTERNET> gCloseOnConnect{nullptr};
+void CloseOnConnectCallback(HINTERNET handle, DWORD_PTR context, DWORD status, LPVOID info, DWORD length) {
+    NoticeLog::Callback(handle, context, status, info, length);
+    if (status == INTERNET_STATUS_CONNECTED_TO_SERVER && handle == gCloseOnConnect.load()) {
+        EXPECT_TRUE(InternetCloseHandle(handle));
+    }
+}
+
+TEST_F(WinInetTest, CloseFromOwnCallbackIsFinal) {
+    InetTestServer server([](const HttpRequest&, Conn& c) { c.Send(Response(200, "OK", "x")); });
+    Open(server.Port());
+    InternetSetStatusCallback(mConnect, &CloseOnConnectCallback);
+    HINTERNET req = OpenRequest("GET", "/");
+    gCloseOnConnect = req;
+    EXPECT_FALSE(HttpSendRequestExA(req, nullptr, nullptr, HSR_ASYNC | HSR_INITIATE, mLog.Context()));
+    ASSERT_TRUE(mLog.WaitCount(req, INTERNET_STATUS_HANDLE_CLOSING, 1));
+    // Another exchange through the same worker, so anything still queued
+    // for the closed request would have come out by now.
+    gCloseOnConnect = nullptr;
+    HINTERNET next = OpenRequest("GET", "/");
+    ASSERT_TRUE(Exchange(next));
+    std::vector<Notice> notices = mLog.For(req);
+    ASSERT_EQ(notices.size(), 2u);
+    EXPECT_EQ(notices[0].status, INTERNET_STATUS_CONNECTED_TO_SERVER);
+    EXPECT_EQ(notices[1].status, INTERNET_STATUS_HANDLE_CLOSING);
+    InternetCloseHandle(next);
 }
 
 // Closing the root closes what hangs below it and ends its worker thread.

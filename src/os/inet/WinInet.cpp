@@ -708,8 +708,16 @@ void Session::Deliver(const std::shared_ptr<Request>& r) {
         }
     }
     HINTERNET id = reinterpret_cast<HINTERNET>(r->mId);
-    for (const Notice& n : notices)
+    for (const Notice& n : notices) {
+        // A callback may have closed the handle (from here or another
+        // thread): what was collected for it is dropped.
+        {
+            std::lock_guard<std::mutex> lock(r->mMutex);
+            if (r->mClosed)
+                return;
+        }
         Fire(*r, id, n);
+    }
 }
 
 void Session::Run() {
