@@ -57,6 +57,47 @@ TEST(CamsimTest, HelpAndBadOptions) {
     }
 }
 
+TEST(CamsimTest, BadRequestsGetAnErrorAndTheServerGoesOn) {
+    CamsimProcess camsim({});
+    ASSERT_TRUE(camsim.Ok());
+    struct Case {
+        const char* name;
+        std::string request;
+        std::string statusLine;
+    };
+    const Case cases[] = {
+        {"garbage", "garbage\r\n\r\n", "HTTP/1.1 400 Bad Request"},
+        {"no_version", "GET /\r\n\r\n", "HTTP/1.1 400 Bad Request"},
+        {"header_without_colon", "GET / HTTP/1.1\r\nnocolon\r\n\r\n", "HTTP/1.1 400 Bad Request"},
+        {"bad_length", "GET / HTTP/1.1\r\nContent-Length: 1x\r\n\r\n", "HTTP/1.1 400 Bad Request"},
+        {"huge_body", "POST / HTTP/1.1\r\nContent-Length: 99999999999\r\n\r\n",
+         "HTTP/1.1 413 Payload Too Large"},
+        {"chunked_request", "POST / HTTP/1.1\r\nTransfer-Encoding: chunked\r\n\r\n",
+         "HTTP/1.1 400 Bad Request"},
+        {"endless_head", "GET / HTTP/1.1\r\nX: " + std::string(40000, 'a'),
+         "HTTP/1.1 431 Request Header Fields Too Large"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        int fd = ::socket(AF_INET, SOCK_STREAM, 0);
+        sockaddr_in address{};
+        address.sin_family = AF_INET;
+        address.sin_port = htons(camsim.Port());
+        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        ASSERT_EQ(0, ::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof(address)));
+        ASSERT_EQ(static_cast<ssize_t>(c.request.size()),
+                  ::send(fd, c.request.data(), c.request.size(), MSG_NOSIGNAL));
+        std::string answer;
+        char buffer[4096];
+        ssize_t n;
+        while ((n = ::recv(fd, buffer, sizeof(buffer), 0)) > 0)
+            answer.append(buffer, static_cast<size_t>(n));
+        ::close(fd);
+        EXPECT_EQ(0u, answer.find(c.statusLine + "\r\n")) << answer.substr(0, 80);
+    }
+    EXPECT_EQ("camsim\r\n", Curl("", camsim.Url("/")));
+}
+
 TEST(CamsimTest, LifetimeEndsTheProcess) {
     // Without --exit-on-stdin-eof and with its input left open, only the
     // lifetime can end it.

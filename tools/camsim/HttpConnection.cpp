@@ -87,7 +87,7 @@ HttpConnection::ReadResult HttpConnection::ReadRequest(HttpRequest* request) {
                 return ReadResult::Malformed;
             length = length * 10 + static_cast<size_t>(c - '0');
             if (length > HttpRequest::kMaxBodyBytes)
-                return ReadResult::TooLarge;
+                return ReadResult::BodyTooLarge;
         }
     }
     while (mInput.size() < length) {
@@ -276,6 +276,11 @@ void HttpConnection::Serve() {
         if (result == ReadResult::TooLarge) {
             mCloseAfter = true;
             SendText(431, "Request Header Fields Too Large", "text/plain", "431\r\n");
+            return;
+        }
+        if (result == ReadResult::BodyTooLarge) {
+            mCloseAfter = true;
+            SendText(413, "Payload Too Large", "text/plain", "413\r\n");
             return;
         }
         if (result == ReadResult::Malformed) {

@@ -65,7 +65,7 @@ public:
     uint64_t Serial() const { return mSerial; }
 
 private:
-    enum class ReadResult { Request, Closed, TooLarge, Malformed, TimedOut };
+    enum class ReadResult { Request, Closed, TooLarge, BodyTooLarge, Malformed, TimedOut };
     ReadResult ReadRequest(HttpRequest* request);
     // Receives more bytes into mInput; false on close, error or time-out.
     bool Fill(bool* timedOut);

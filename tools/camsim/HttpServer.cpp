@@ -7,6 +7,7 @@
 #include <cstring>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
+#include <poll.h>
 #include <sys/socket.h>
 #include <thread>
 #include <unistd.h>
@@ -121,9 +122,24 @@ void HttpServer::ConnectionThread(int fd, uint64_t serial) {
         HttpConnection connection(*this, fd, serial);
         connection.Serve();
     }
+    // A lingering close: closing with unread request bytes would send a
+    // reset, which can make the client lose the answer just sent (a 431 for
+    // an endless head, say). Send the end, then drain what is still coming,
+    // within bounds.
+    ::shutdown(fd, SHUT_WR);
+    char sink[16 * 1024];
+    size_t drained = 0;
+    while (!mStopping.load() && drained < kLingerBytes) {
+        pollfd p{fd, POLLIN, 0};
+        if (::poll(&p, 1, static_cast<int>(kLingerMs)) <= 0)
+            break;
+        ssize_t n = ::recv(fd, sink, sizeof(sink), 0);
+        if (n <= 0)
+            break;
+        drained += static_cast<size_t>(n);
+    }
     std::lock_guard<std::mutex> guard(mLock);
     mOpenFds.erase(fd);
-    ::shutdown(fd, SHUT_WR);
     ::close(fd);
     --mThreads;
     mAllGone.notify_all();

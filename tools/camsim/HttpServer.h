@@ -30,6 +30,10 @@ struct ServerConfig {
 class HttpServer {
 public:
     static constexpr uint32_t kMaxConnectionsLimit = 4096;
+    // Closing a connection waits at most this long between pieces, and for
+    // at most this many bytes, for the client's side to end.
+    static constexpr uint32_t kLingerMs = 500;
+    static constexpr size_t kLingerBytes = 1024 * 1024;
 
     HttpServer(const ServerConfig& config, Router& router, Faults& faults);
     ~HttpServer();
