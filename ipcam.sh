@@ -22,7 +22,7 @@ PACKAGES=(
   libturbojpeg0-dev libjpeg62-turbo-dev
   libcurl4-openssl-dev libcairo2-dev libsdl2-dev libasound2-dev fonts-liberation
   gstreamer1.0-tools gstreamer1.0-plugins-base gstreamer1.0-plugins-good
-  coreutils curl
+  coreutils curl nginx-light python3
 )
 
 log() { printf '==> %s\n' "$*" >&2; }
