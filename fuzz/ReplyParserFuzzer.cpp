@@ -5,18 +5,26 @@
 //
 // Input: byte 0 picks Query or Update and how the body is cut into reads;
 // then the keys, one per line, up to the first NUL; the rest is the body
-// every request is answered with.
+// every request is answered with. With bit 5 of byte 0 set, the same body
+// also answers every request of a device set-up (bits 6 and 7 pick the
+// dialect), and the stream path is composed from what it concluded.
+#include "device/CMultiChannelDialect.h"
+#include "device/CProfileQueryDialect.h"
 #include "device/CReplyParser.h"
+#include "device/CVideoStandardDialect.h"
 #include "net/CHttpLink.h"
 #include "net/CUrl.h"
 #include "net/IHttpClient.h"
+#include "platform/CMachineCodeConvert.h"
 #include "platform/CManualEvent.h"
+#include "platform/CMediaObj.h"
 #include "platform/CSlowHash.h"
 
 #include <algorithm>
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -121,5 +129,31 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         if (params.GetKeyAt(i) != keys[i])
             __builtin_trap();
     }
+
+    if ((control & 32) == 0)
+        return 0;
+    // 5751: profile queries; 4608: the default queries; 8776 and 5124: the
+    // recorders' size query and picture; 12292 the video-standard state.
+    static const int32_t kModels[] = {5751, 4608, 8776, 5124, 12292};
+    const int32_t model = kModels[((control >> 6) & 3) + (keys.size() & 1 ? 1 : 0)];
+    std::unique_ptr<CDeviceProfile> profile;
+    switch (media_util::CMachineCodeConvert::GetDeviceType(model)) {
+    case media_util::CMachineCodeConvert::kTypeMultiChannel:
+        profile.reset(new CMultiChannelDialect(model, 4));
+        break;
+    case media_util::CMachineCodeConvert::kTypeVideoStandard:
+        profile.reset(new CVideoStandardDialect(model));
+        break;
+    default:
+        profile.reset(new CProfileQueryDialect(model));
+        break;
+    }
+    profile->mChannel = static_cast<int32_t>(keys.size() % 5);
+    profile->mPlaybackChannels = keyText.substr(0, 32);
+    media_util::CMediaObj wishes;
+    wishes.mProfileId = static_cast<int32_t>(keys.size());
+    profile->SetUp(&link, &url, &wishes);
+    std::string path;
+    profile->ComposeStreamPath(path);
     return 0;
 }
