@@ -56,6 +56,9 @@ void CKVXWinINetAsync::OnStatus(DWORD status, LPVOID info, DWORD infoLength) {
         mHandleClosing.Set();
         return;
     case INTERNET_STATUS_REQUEST_COMPLETE:
+    // Judged like a completion. Devices send no 1xx heads to these requests
+    // (the layer never asks for "100-continue"), so this does not end a wait
+    // before the real answer in practice.
     case INTERNET_STATUS_INTERMEDIATE_RESPONSE:
         break;
     default:
