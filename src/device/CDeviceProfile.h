@@ -16,8 +16,10 @@
 // Ownership: the viewer owns the dialect; links and URLs passed in are
 // borrowed for the call (the embedded parser keeps the control link, which
 // the viewer keeps alive as long as the dialect). Threads: the host's thread
-// during open; afterwards the overlay controls call QueryParam and SetParam
-// from their own threads, one at a time (each builds its own parser).
+// during open. Afterwards the members are only read, and the overlay
+// controls call QueryParam and SetParam (from the host's thread or their
+// command worker); each call builds its own parser, but the link they pass
+// carries one exchange at a time, so its owner serialises them.
 #pragma once
 
 #include "device/CReplyParser.h"
