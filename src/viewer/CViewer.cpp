@@ -1,5 +1,24 @@
 #include "viewer/CViewer.h"
 
+#include "device/CDeviceProfile.h"
+#include "device/CFixedDialect.h"
+#include "device/CMultiChannelDialect.h"
+#include "device/CProfileQueryDialect.h"
+#include "device/CReplyParser.h"
+#include "device/CVideoStandardDialect.h"
+#include "net/CHttpLink.h"
+#include "platform/CMachineCodeConvert.h"
+#include "platform/CStrUtil.h"
+#include "viewer/CMachineCodeCache.h"
+
+using media_util::CMachineCodeConvert;
+
+namespace {
+// HTTP statuses of refused credentials at the device or at a proxy.
+constexpr int kStatusUnauthorized = 401;
+constexpr int kStatusProxyAuthRequired = 407;
+} // namespace
+
 CViewer::CViewer() = default;
 
 CViewer::~CViewer() {
@@ -17,13 +36,21 @@ std::string CViewer::CompleteAddress(const char* address) {
 }
 
 void CViewer::Close() {
-    // TODO(device): release the dialect, both link/client pairs, the overlay
-    // control, the overlay worker and the owned pointer as they arrive.
+    delete mpProfile;
+    mpProfile = nullptr;
+    // A link only borrows its client: the link goes first.
+    delete mpControlLink;
+    mpControlLink = nullptr;
+    delete mpControlClient;
+    mpControlClient = nullptr;
+    delete mpSecondLink;
+    mpSecondLink = nullptr;
+    delete mpSecondClient;
+    mpSecondClient = nullptr;
 }
 
 int CViewer::Open(int32_t transportKind, const char* address, int32_t /*reserved*/, const char* userName,
-                  const char* password, int32_t* /*audioFlag*/, int32_t channel,
-                  media_util::CMediaObj* /*params*/) {
+                  const char* password, int32_t* audioFlag, int32_t channel, media_util::CMediaObj* params) {
     Close();
     mTransportKind = transportKind;
     mMachineCode = kUnknownMachineCode;
@@ -34,32 +61,139 @@ int CViewer::Open(int32_t transportKind, const char* address, int32_t /*reserved
     const int parsed = mDeviceUrl.Crack(CompleteAddress(address));
     if (parsed == 0)
         return 0;
-    // TODO(transport): access check, machine code, dialect, device set-up,
-    // audio answer, stream URL and BuildPipeline follow here.
+
+    // From here on a failure ends open without a pipeline, yet open succeeds:
+    // the host holds an instance it can stop, and mLastStatus says why.
+    if (!CreateLink(&mpControlLink, &mpControlClient) || !CheckAccess() || !LookUpMachineCode() ||
+        !SelectDialect())
+        return parsed;
+    if (SetUpDevice(mpProfile, mpControlLink, &mDeviceUrl, mChannel, params) == 0)
+        return parsed;
+    if (!CreateLink(&mpSecondLink, &mpSecondClient))
+        return parsed;
+
+    mpProfile->mAudioWanted = (audioFlag != nullptr && *audioFlag == 1) ? 1 : 0;
+    if (audioFlag != nullptr)
+        *audioFlag = mpProfile->mAudioSupported != 0 ? 1 : 0;
+
+    if (!ComposeStreamUrl() || BuildPipeline() == 0)
+        return parsed;
+    // TODO(pipeline): set the pacer's catch-up flag once the channel has a pacer.
+    mQueue.mSourcePresent = 1;
+    mQueue.mMachineCode = mMachineCode;
     return parsed;
 }
 
-int CViewer::SetUpDevice(CDeviceProfile* profile, CHttpLink* /*link*/, CUrl* /*deviceUrl*/,
-                         int32_t /*channel*/, media_util::CMediaObj* /*params*/) {
+bool CViewer::CreateLink(CHttpLink** link, IHttpClient** client) {
+    return CreateHttpClient(mTransportKind, mUserName, mPassword, &mCancelEvent, link, client) &&
+           *link != nullptr;
+}
+
+bool CViewer::CheckAccess() {
+    CUrl root;
+    mDeviceUrl.CopyTo(&root);
+    root.mUrlPath = "/";
+    root.mExtraInfo.clear();
+    root.mRequestPath = "/";
+    mLastStatus = mpControlLink->FetchStatus(root);
+    return mLastStatus != 0 && mLastStatus != kStatusUnauthorized && mLastStatus != kStatusProxyAuthRequired;
+}
+
+bool CViewer::LookUpMachineCode() {
+    CMachineCodeCache& cache = CMachineCodeCache::ProcessCache();
+    const std::string key = CMachineCodeCache::MakeKey(mDeviceUrl.mHostName, mDeviceUrl.mPort);
+    int32_t cached = 0;
+    if (cache.Lookup(key, &cached)) {
+        mMachineCode = cached;
+        return true;
+    }
+
+    CReplyParser parser(mpControlLink, &mDeviceUrl, kMachineCodeCgiPath);
+    std::string line;
+    if (parser.QueryOne(kMachineCodeKey, line) == 0)
+        return false;
+    std::string name;
+    std::string value;
+    if (ParseReplyLine(media_util::CStrUtil::Trim(line), name, value) == kReplyOk) {
+        mMachineCode = media_util::CStrUtil::ParseInt(value, 16);
+        cache.Store(key, value);
+    }
+    // Answered, though perhaps refused: dialect selection decides with -1.
+    return true;
+}
+
+bool CViewer::SelectDialect() {
+    switch (CMachineCodeConvert::GetDeviceType(mMachineCode)) {
+    case CMachineCodeConvert::kTypeProfileCamera:
+    case CMachineCodeConvert::kTypeProfileCamera2:
+        mpProfile = new CProfileQueryDialect(mMachineCode);
+        break;
+    case CMachineCodeConvert::kTypeMultiChannel:
+        mpProfile = new CMultiChannelDialect(mMachineCode, CMachineCodeConvert::GetMaxChannel(mMachineCode));
+        break;
+    case CMachineCodeConvert::kTypeVideoStandard:
+        mpProfile = new CVideoStandardDialect(mMachineCode);
+        break;
+    case CMachineCodeConvert::kTypeOtherVendor:
+        mpProfile = new CFixedDialect(mMachineCode);
+        break;
+    default:
+        return false;
+    }
+    return true;
+}
+
+bool CViewer::ComposeStreamUrl() {
+    std::string path;
+    if (mpProfile->ComposeStreamPath(path) == 0)
+        return false;
+    mStreamUrl = kDefaultScheme + mDeviceUrl.mHostName + ":" + std::to_string(mDeviceUrl.mPort) + path;
+    return true;
+}
+
+int CViewer::SetUpDevice(CDeviceProfile* profile, CHttpLink* link, CUrl* deviceUrl, int32_t channel,
+                         media_util::CMediaObj* params) {
     if (profile == nullptr)
         return 0;
-    // TODO(device): hand the I-frame-only flag, playback channels and channel
-    // to the dialect and return its set-up result.
-    return 0;
+    profile->mIFrameOnly = mIFrameOnly;
+    profile->mPlaybackChannels = mPlaybackChannels;
+    profile->mChannel = channel;
+    const int result = profile->SetUp(link, deviceUrl, params);
+    if (result == 0)
+        profile->Reset();
+    return result;
 }
 
 int CViewer::FillVideoInfo() {
-    // Without a dialect the viewer knows no picture size.
-    return 0;
+    if (mpProfile == nullptr || mpProfile->mWidth == 0 || mpProfile->mHeight == 0)
+        return 0;
+    if (mpSourceVideoInfo == nullptr || mpDisplayVideoInfo == nullptr)
+        return 0;
+    mpSourceVideoInfo->mWidth = mpProfile->mWidth;
+    mpSourceVideoInfo->mHeight = mpProfile->mHeight;
+    mpSourceVideoInfo->mFrameRate = mpProfile->mFrameRate;
+    mpSourceVideoInfo->mVideoFormat = mpProfile->mVideoCodec;
+    mpDisplayVideoInfo->mWidth = mpProfile->mWidth;
+    mpDisplayVideoInfo->mHeight = mpProfile->mHeight;
+    mpDisplayVideoInfo->mFrameRate = mpProfile->mFrameRate;
+    return 1;
 }
 
 int CViewer::FillAudioInfo() {
-    // Without a dialect the viewer knows of no audio.
-    return 0;
+    if (mpProfile == nullptr || mpProfile->mAudioSupported == 0 || mpProfile->mAudioWanted == 0)
+        return 0;
+    if (mpAudioInfo == nullptr)
+        return 0;
+    mpAudioInfo->mAudioFormat = mpProfile->mAudioCodec;
+    mpAudioInfo->mAudioChannels = mpProfile->mAudioChannels;
+    mpAudioInfo->mBitsPerSample = mpProfile->mBitsPerSample;
+    mpAudioInfo->mSampleRate = mpProfile->mSampleRate;
+    return 1;
 }
 
 int CViewer::PrepareSubscription() {
-    // TODO(pipeline): fill the live source description.
+    // TODO(pipeline): fill the live source description (stream URL, receive
+    // type, credentials, client kind, request mode, machine code).
     return 1;
 }
 

@@ -1,19 +1,19 @@
 // The viewer instance behind one handle: one channel of one device.
 //
 // Open turns the host's device address into a configured channel: it
-// completes and parses the address, and (as the transport, the device
-// dialects and the pipeline classes arrive) checks access, identifies the
-// device by its machine code, queries its stream parameters, answers the
-// host's audio question and builds the channel's pipeline. Only an address
-// that does not parse makes open fail; every later failure leaves a viewer
-// without pipeline that the host stops like any other.
+// completes and parses the address, checks access with a request for "/",
+// identifies the device by its machine code (asked once per device and
+// process, see CMachineCodeCache), lets the device's dialect query its stream
+// parameters, answers the host's audio question, composes the stream URL and
+// builds the channel's pipeline. Every request of open is synchronous on the
+// caller's thread. Only an address that does not parse makes open fail; every
+// later failure stops open where it happens and leaves a viewer without
+// pipeline (mLastStatus tells 401/407 for refused credentials, 0 for no
+// answer) that the host stops like any other.
 //
-// Not yet part of the viewer (their classes are still to come): the device
-// dialect, the control and second HTTP link/client pairs, the overlay control
-// and its text worker, the audio capture object, and the owning pointer that
-// close releases. Open therefore ends after parsing the address, and the
-// operations that need a dialect or an overlay control report what they
-// report without one.
+// Not yet part of the viewer (their classes are still to come): the overlay
+// control and its text worker, the audio capture object, and the owning
+// pointer that close releases; so Show draws no overlay and no layout text.
 //
 // Threads: the host's thread calls every operation; Open runs without the
 // instance table's lock, so several viewers may open at once.
@@ -29,6 +29,7 @@
 
 class CDeviceProfile;
 class CHttpLink;
+class IHttpClient;
 
 // Virtual operations 20 and 21 follow CDisplayChannel's 0 to 19.
 class CViewer : public CDisplayChannel {
@@ -85,6 +86,10 @@ public:
     virtual int SetUpDevice(CDeviceProfile* profile, CHttpLink* link, CUrl* deviceUrl, int32_t channel,
                             media_util::CMediaObj* params);
 
+    // The CGI path of the machine-code query, the same on every device family.
+    static constexpr const char* kMachineCodeCgiPath = "/vb.htm?";
+    static constexpr const char* kMachineCodeKey = "getmachinecode";
+
     // Releases what open created; the viewer can be opened again.
     void Close();
 
@@ -98,12 +103,26 @@ public:
     CUrl mDeviceUrl;
     std::string mUserName;
     std::string mPassword;
-    std::string mStreamUrl;
+    std::string mStreamUrl; // "http://host:port/path?query" once open composed it
     int32_t mZeroWords3[2] = {0, 0};
     int32_t mTransportKind = 0;
     int32_t mZeroWord4 = 0;
+    CDeviceProfile* mpProfile = nullptr; // the device's dialect; owned
+    // Every request of the viewer goes through the control link; both owned.
+    CHttpLink* mpControlLink = nullptr;
+    IHttpClient* mpControlClient = nullptr;
     // Every client the viewer creates gets this as its cancel event; the
     // viewer itself never signals it.
     media_util::CManualEvent mCancelEvent;
+    CHttpLink* mpSecondLink = nullptr; // owned; created by open
+    IHttpClient* mpSecondClient = nullptr;
     int32_t mZeroWords5[6] = {0, 0, 0, 0, 0, 0};
+
+private:
+    // Open's steps after the address parsed; false stops open there.
+    bool CreateLink(CHttpLink** link, IHttpClient** client);
+    bool CheckAccess();
+    bool LookUpMachineCode();
+    bool SelectDialect();
+    bool ComposeStreamUrl();
 };

@@ -4,13 +4,9 @@
 #include "ipcamview/ipcamview.h"
 
 #include "platform/CMachineCodeConvert.h"
+#include "viewer/ClosedPort.h"
 
 #include <gtest/gtest.h>
-
-#include <arpa/inet.h>
-#include <netinet/in.h>
-#include <sys/socket.h>
-#include <unistd.h>
 
 #include <climits>
 #include <cstdlib>
@@ -24,22 +20,6 @@
 #include <vector>
 
 namespace {
-
-// A loopback address whose port nothing listens on: bound to get a free
-// port, then closed.
-std::string ClosedLoopbackAddress() {
-    int fd = socket(AF_INET, SOCK_STREAM, 0);
-    EXPECT_GE(fd, 0);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    address.sin_port = 0;
-    EXPECT_EQ(0, bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof(address)));
-    socklen_t length = sizeof(address);
-    EXPECT_EQ(0, getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length));
-    close(fd);
-    return "127.0.0.1:" + std::to_string(ntohs(address.sin_port));
-}
 
 int32_t StartAt(const std::string& address, int32_t* audioFlag = nullptr) {
     int32_t flag = 0;
@@ -155,9 +135,8 @@ TEST_F(ExportsTest, DeviceThatIsNotThereStillGetsAHandleAndTheAudioFlagStays) {
     };
     const Case kCases[] = {
         {mAddress, IPCAMVIEW_TRANSPORT_SOCKET, 1},
-        {mAddress, IPCAMVIEW_TRANSPORT_INET, 1},
         {"http://" + mAddress + "/", IPCAMVIEW_TRANSPORT_SOCKET, 0},
-        {"http://" + mAddress + "/vb.htm", 0, 12345},
+        {"http://" + mAddress + "/vb.htm", IPCAMVIEW_TRANSPORT_SOCKET, 12345},
         {"http://" + mAddress + "/x?y=%20", IPCAMVIEW_TRANSPORT_SOCKET, -7},
     };
     std::vector<int32_t> handles;
