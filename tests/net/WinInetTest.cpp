@@ -13,6 +13,7 @@
 #include <condition_variable>
 #include <functional>
 #include <mutex>
+#include <random>
 #include <string>
 #include <vector>
 
@@ -598,6 +599,75 @@ TEST_F(WinInetTest, BrokenAnswersFail) {
             HttpQueryInfoA(req, HTTP_QUERY_STATUS_CODE | HTTP_QUERY_FLAG_NUMBER, &status, &length, nullptr));
         EXPECT_EQ(GetLastError(), ERROR_HTTP_HEADER_NOT_FOUND);
         InternetCloseHandle(req);
+    }
+}
+
+// Mangled answers, cut at random points and sent in random pieces, always
+// end: the head step completes or fails with a WinINet code, and a body read
+// reaches its end or fails. Never a hang, whatever the bytes.
+TEST_F(WinInetTest, MangledAnswersAlwaysEnd) {
+    const uint32_t kFirstSeed = static_cast<uint32_t>(std::random_device{}());
+    std::mutex scriptLock;
+    std::string script; // the answer of the current round
+    uint32_t pieceSeed = 0;
+    InetTestServer server([&](const HttpRequest&, Conn& c) {
+        std::string answer;
+        uint32_t seed;
+        {
+            std::lock_guard<std::mutex> lock(scriptLock);
+            answer = script;
+            seed = pieceSeed;
+        }
+        std::mt19937 pieces(seed);
+        for (size_t at = 0; at < answer.size();) {
+            size_t n = std::min<size_t>(answer.size() - at, 1 + pieces() % 300);
+            if (!c.Send(answer.data() + at, n))
+                break;
+            at += n;
+        }
+        c.CloseAfter();
+    });
+    Open(server.Port());
+    const std::string heads[] = {
+        "HTTP/1.1 200 OK\r\nContent-Length: 50\r\n\r\n",
+        "HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n5\r\nhello\r\nffffffffffffffffff\r\nx",
+        "HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\nzz\r\n",
+        "HTTP/1.1 302 Found\r\nLocation: \r\n\r\n",
+        "HTTP/1.1 302 Found\r\nLocation: ftp://127.0.0.1/x\r\n\r\n",
+        "HTTP/1.1 401 Unauthorized\r\nWWW-Authenticate: Basic\r\nContent-Length: -5\r\n\r\n",
+        "HTTP/1.0 999 Whatever\r\n\r\n",
+        "HTTP/1.1 200 OK\r\nContent-Length: 10\r\nContent-Length: 20\r\n\r\n",
+        "\r\n\r\n",
+        "",
+    };
+    for (uint32_t round = 0; round < 60; ++round) {
+        uint32_t seed = kFirstSeed + round;
+        SCOPED_TRACE("seed " + std::to_string(seed));
+        std::mt19937 rng(seed);
+        std::string answer = heads[rng() % (sizeof(heads) / sizeof(heads[0]))];
+        size_t tail = rng() % 200;
+        for (size_t i = 0; i < tail; ++i)
+            answer.push_back(static_cast<char>(rng() % 4 == 0 ? "\r\n:0"[rng() % 4] : rng() & 0xFF));
+        // Flip a few bytes anywhere, then cut the answer short.
+        for (int flips = rng() % 4; flips > 0 && !answer.empty(); --flips)
+            answer[rng() % answer.size()] = static_cast<char>(rng() & 0xFF);
+        answer.resize(answer.size() - (answer.empty() ? 0 : rng() % (answer.size() + 1) / 2));
+        {
+            std::lock_guard<std::mutex> lock(scriptLock);
+            script = answer;
+            pieceSeed = seed;
+        }
+        HINTERNET req = OpenRequest("GET", "/mangled");
+        ASSERT_NE(req, nullptr);
+        Outcome send = Send(req);
+        Outcome end = send.ok ? End(req) : send;
+        if (!end.ok) {
+            EXPECT_GE(end.error, 12000u) << end.error;
+        } else {
+            std::string body;
+            ReadBody(req, &body, 1 + rng() % 64);
+        }
+        EXPECT_TRUE(InternetCloseHandle(req));
     }
 }
 
