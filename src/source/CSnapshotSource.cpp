@@ -28,14 +28,23 @@ void CSnapshotSource::TakeOwnFields(const CSourceDesc& desc) {
     mRequestMode = desc.mRequestMode;
     mpListener = desc.mpListener;
     mPathSuffix = desc.mPathSuffix;
-    mChannelPrefix = desc.mPathPrefix;
+    // The channel digits go behind the URL's own path (set from the URL),
+    // not behind the description's prefix.
+    mPathPrefix = desc.mPathPrefix;
     mChannel = desc.mTemplate.mChannel;
     mFixedChannel = media_util::CStrUtil::IndexOf(mPathSuffix, kFixedChannelMarker) >= 0;
 }
 
 int CSnapshotSource::CopySettings() {
+    const std::string oldUrl = mStreamUrl;
     const int result = CHttpMediaSource::CopySettings();
     TakeOwnFields(mPendingSettings);
+    // A rebuilt link connects without the watchdog too, and a new URL is
+    // cracked again so that the next request goes to it.
+    if (mpLink != nullptr)
+        mpLink->SetBounded(false);
+    if (mStreamUrl != oldUrl && mUrl.Crack(mStreamUrl))
+        mChannelPrefix = mUrl.mUrlPath;
     return result;
 }
 

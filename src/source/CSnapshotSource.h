@@ -63,6 +63,7 @@ public:
     bool IsChannelFromImage() const { return mChannelFromImage; }
     bool IsFixedChannel() const { return mFixedChannel; }
     const CUrl& GetUrl() const { return mUrl; }
+    const std::string& GetPathPrefix() const { return mPathPrefix; }
 
 private:
     void TakeOwnFields(const CSourceDesc& desc);
@@ -71,7 +72,8 @@ private:
     int mInterval = kInitialIntervalMs;
     int mNextChannel = 1;
     int mChannelCount = 0;
-    std::string mChannelPrefix;
+    std::string mChannelPrefix; // the stream URL's path
+    std::string mPathPrefix;    // the description's; kept, not used in requests
     std::string mPathSuffix;
     bool mMultiChannel = false;
     bool mChannelFromImage = false;

@@ -121,6 +121,24 @@ TEST(CSnapshotSourceTest, SkipPnPinsTheConfiguredChannel) {
         EXPECT_EQ(o->mChannel, 3);
 }
 
+TEST(CSnapshotSourceTest, SettingsUpdateKeepsTheWalkAndFollowsANewUrl) {
+    SRig rig(kVideoServer4, "http://127.0.0.1/jpg/ch", "/image.jpg");
+    rig.mask = 15;
+    rig.Start();
+    rig.source->Step();
+    // Another frame rate: same connection, same paths.
+    rig.desc.mTemplate.mFrameRate = 5000;
+    rig.source->UpdateSettings(&rig.desc);
+    rig.source->Job();
+    // Another URL: a new client and the new path.
+    rig.desc.mUrl = "http://127.0.0.1/other/cam";
+    rig.source->UpdateSettings(&rig.desc);
+    rig.source->Job();
+    EXPECT_EQ(rig.script.paths, (std::vector<std::string>{"/jpg/ch01/image.jpg", "/jpg/ch02/image.jpg",
+                                                          "/other/cam03/image.jpg"}));
+    EXPECT_EQ(rig.script.clientsMade, 2);
+}
+
 TEST(CSnapshotSourceTest, BodySizesThatCarryNoPictureAreDropped) {
     struct SCase {
         size_t bytes;
