@@ -1,0 +1,196 @@
+// The device models camsim can play, and the live state of the one it plays.
+//
+// `DeviceConfig` is a model's fixed description: one entry per row of
+// docs/devices.md (name, machine code, device type, channel count, receive
+// type) plus what the model sends and answers: codec, picture sizes, frame
+// rate, audio, stream profiles. It is immutable once the table is built.
+//
+// `DeviceState` is the running device: its parameter store (the values the
+// parameter CGIs read and the editors and the PTZ control write) and the
+// stream settings derived from it. Every value that a client can read through
+// a CGI lives in the store as text, so that a write through "/vb.htm?" or the
+// control CGI changes what the live media send as well as what the next read
+// answers. Settings persist for the life of the process.
+//
+// Threads: one DeviceState is shared by every connection thread; all its
+// members lock internally and may be called from any thread.
+#pragma once
+
+#include <cstdint>
+#include <map>
+#include <mutex>
+#include <string>
+#include <vector>
+
+namespace camsim {
+
+// Video format codes as the devices announce them to the viewer.
+constexpr uint32_t kCodecNone = 0;
+constexpr uint32_t kCodecJpeg = 1000;
+constexpr uint32_t kCodecMpeg4 = 1005;
+constexpr uint32_t kCodecH264 = 1010;
+// Audio format codes: mu-law, AAC, G.726.
+constexpr uint32_t kAudioNone = 0;
+constexpr uint32_t kAudioUlaw = 2005;
+constexpr uint32_t kAudioAac = 2010;
+constexpr uint32_t kAudioG726 = 2020;
+// Frame rates in thousandths of a frame per second.
+constexpr uint32_t kFrameRateNtsc = 30000;
+constexpr uint32_t kFrameRatePal = 25000;
+
+// Which set of CGIs a model answers its set-up through.
+enum class Dialect {
+    ParameterCamera, // "/vb.htm?" camera with format and size keys
+    ProfileCamera,   // "/vb.htm?" plus "/ipcam/multiprofile.cgi?" stream profiles
+    FixedCamera,     // takes codec, size and profile from the host: asks nothing
+    MultiChannel,    // "/api.htm?" recorder
+    VideoStandard,   // "/getstate?value=ntsc" and "/dms" servers
+    OtherVendor,     // the other vendor's fixed MJPEG camera
+    NoVideo,         // answers "getmachinecode" only
+};
+
+const char* DialectName(Dialect dialect);
+
+// One stream profile of a profile camera. Profile ids index the device's
+// profile list; id 0 exists but cannot stream.
+struct ProfileConfig {
+    bool valid = true;
+    uint32_t codec = kCodecJpeg;
+    uint32_t width = 0;
+    uint32_t height = 0;
+};
+
+struct DeviceConfig {
+    std::string name;
+    uint32_t machineCode = 0;
+    int deviceType = 0;
+    uint32_t maxChannel = 0;
+    int receiveType = 0; // 1 multipart stream, 2 one JPEG per request, 0 none
+    Dialect dialect = Dialect::NoVideo;
+
+    uint32_t videoCodec = kCodecNone;
+    // The size each channel's picture has (for dual-picture models: one
+    // channel's half, without the band).
+    uint32_t width = 0;
+    uint32_t height = 0;
+    // The size the recorder's size keys report, when it differs from the
+    // picture (encoders that report their padded frame: 624 for 576, 504 for
+    // 480). 0 = same as height.
+    uint32_t reportedHeight = 0;
+    uint32_t frameRate = kFrameRateNtsc;
+    bool pal = false; // "videomode" 1: 25 frames per second
+
+    bool audioSupported = false;
+    uint32_t audioCodec = kAudioNone;
+    uint32_t audioSampleRate = 8000;
+    uint32_t audioBits = 8;
+    uint32_t audioChannels = 1;
+
+    // JPEG images begin with the device header (APP12 "IPCH" right after
+    // SOI). The fixed camera's images carry none.
+    bool jpegDeviceHeader = true;
+    // The header holds the picture size at bytes 36/38 (model 8192 leaves 0).
+    bool headerCarriesSize = true;
+    // Two channels in one picture, one above the other under a band of
+    // kDualPictureBand pixels.
+    bool dualPicture = false;
+
+    std::vector<ProfileConfig> profiles; // profile cameras only; index = profile id
+};
+
+// Height of the band between the two channels of a dual picture.
+constexpr uint32_t kDualPictureBand = 10;
+// Largest channel count of any model, and the bound of channel numbers in the
+// parameter keys.
+constexpr uint32_t kMaxChannels = 16;
+
+// Every model camsim plays, in the order of docs/devices.md.
+const std::vector<DeviceConfig>& DeviceTable();
+// The model of that name, or null.
+const DeviceConfig* FindDevice(const std::string& name);
+// The device played when no --device is given.
+constexpr const char* kDefaultDeviceName = "cam-jpeg-4608";
+
+// What one channel (or profile) streams at this moment.
+struct VideoSettings {
+    uint32_t codec = kCodecNone;
+    uint32_t width = 0;  // picture width in pixels
+    uint32_t height = 0; // picture height in pixels (a dual picture: both channels and the band)
+    uint32_t frameRate = kFrameRateNtsc;
+    bool audio = false;
+    uint32_t audioCodec = kAudioNone;
+};
+
+// Pan, tilt and zoom of the simulated view, moved by "qk310output" commands.
+struct PtzPosition {
+    int32_t pan = 0;
+    int32_t tilt = 0;
+    int32_t zoom = 0;
+    uint32_t commands = 0; // commands taken so far
+    std::string last;      // the last command text taken
+};
+
+class DeviceState {
+public:
+    // Bounds of the store, so that a client writing forever cannot grow the
+    // process without limit.
+    static constexpr size_t kMaxEntries = 1024;
+    static constexpr size_t kMaxValueBytes = 4096;
+    static constexpr size_t kMaxNameBytes = 128;
+    // Pan and tilt stop at these; zoom at 0..kMaxZoom.
+    static constexpr int32_t kMaxPanTilt = 10000;
+    static constexpr int32_t kMaxZoom = 100;
+
+    explicit DeviceState(const DeviceConfig& config);
+    DeviceState(const DeviceState&) = delete;
+    DeviceState& operator=(const DeviceState&) = delete;
+
+    const DeviceConfig& Config() const { return mConfig; }
+
+    // The store. Names are the device's own parameter names without the
+    // "get" of the read keys ("format", "jpegxsize"); per-channel values are
+    // stored as "name.N" (channel N, 1-based) and per-profile values as
+    // "profile.P.name". Get is false for a name not in the store.
+    bool Get(const std::string& name, std::string* value) const;
+    // Sets or adds a value. False when the name or value is too long or the
+    // store is full (a new name beyond kMaxEntries).
+    bool Set(const std::string& name, const std::string& value);
+    // Resets the store to the model's values.
+    void Reset();
+    std::map<std::string, std::string> Snapshot() const;
+    // Number that changes whenever a value changes, so that a live stream can
+    // notice a new size or codec cheaply.
+    uint64_t Generation() const;
+
+    // What channel `channel` (1-based; 0 is taken as 1) streams now, derived
+    // from the store.
+    VideoSettings Video(uint32_t channel) const;
+    // What profile `profileId` streams now; codec kCodecNone for an invalid or
+    // unknown profile.
+    VideoSettings ProfileVideo(uint32_t profileId) const;
+    // The size a recorder's or camera's device header reports for the
+    // channel's pictures (0 x 0 for models whose header carries no size).
+    void HeaderSize(uint32_t channel, uint32_t* width, uint32_t* height) const;
+
+    // Takes one PTZ command text ("A000" + direction flags, pan speed, tilt
+    // speed in hexadecimal). False for a text that is not a command.
+    bool ApplyPtz(const std::string& command);
+    PtzPosition Ptz() const;
+
+    // The model's configuration and the values served, as name=value lines.
+    std::string Describe() const;
+
+private:
+    uint32_t Number(const std::string& name, uint32_t fallback) const; // caller holds mLock
+    bool Lookup(const std::string& name, std::string* value) const;    // caller holds mLock
+    uint32_t ChannelNumber(const std::string& name, uint32_t channel, uint32_t fallback) const;
+    void Fill();
+
+    const DeviceConfig mConfig;
+    mutable std::mutex mLock;
+    std::map<std::string, std::string> mValues; // guarded by mLock
+    uint64_t mGeneration = 0;                   // guarded by mLock
+    PtzPosition mPtz;                           // guarded by mLock
+};
+
+} // namespace camsim
