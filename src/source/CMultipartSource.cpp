@@ -135,6 +135,8 @@ CMultipartSource::HeadResult CMultipartSource::ReadPartHead(CSlowHash& head, siz
     const char* buffer = mBuffer.data();
     size_t position = 0;
     bool inHead = false;
+    size_t headLines = 0;
+    int scanReads = 0;
     std::string name;
     std::string value;
     for (;;) {
@@ -158,7 +160,7 @@ CMultipartSource::HeadResult CMultipartSource::ReadPartHead(CSlowHash& head, siz
                 }
                 Compact(position);
                 position = 0;
-                if (!IsRunning())
+                if (!IsRunning() || ++scanReads > kMaxScanReadsPerCall)
                     return HeadResult::kIncomplete;
                 if (!ReadMore()) {
                     MarkLost();
@@ -174,7 +176,7 @@ CMultipartSource::HeadResult CMultipartSource::ReadPartHead(CSlowHash& head, siz
             }
             // The same limit for a line that arrived whole, so that the
             // outcome does not depend on how the bytes were split into reads.
-            if (lineLength > kMaxHeaderLine) {
+            if (lineLength > kMaxHeaderLine || ++headLines > kMaxHeadLines) {
                 Compact(position);
                 return HeadResult::kIncomplete;
             }

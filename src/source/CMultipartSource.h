@@ -31,6 +31,13 @@ public:
     // A header line longer than this abandons the head (devices write short
     // lines; anything longer is garbage or a desynchronised stream).
     static constexpr size_t kMaxHeaderLine = 1024;
+    // Header lines one head may have; more abandon the head, so that a
+    // stream of endless short lines cannot grow the head dictionary.
+    static constexpr size_t kMaxHeadLines = 64;
+    // Reads one call makes while looking for a boundary before it returns
+    // (its state kept), so that a stream of garbage still lets the worker
+    // come round to settings and stop requests.
+    static constexpr int kMaxScanReadsPerCall = 64;
     // The line that starts every part, compared whole and case-sensitively.
     static constexpr std::string_view kBoundaryLine = "--myboundary";
     // A partial line longer than the boundary line and its CR can no longer

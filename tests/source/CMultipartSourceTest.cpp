@@ -310,6 +310,50 @@ TEST(CMultipartSourceTest, StreamSplitsIntoTheSamePartsHoweverItIsRead) {
     }
 }
 
+TEST(CMultipartSourceTest, OversizedHeadsAndLongGarbageAreBounded) {
+    std::string manyLines;
+    for (size_t i = 0; i <= CMultipartSource::kMaxHeadLines; ++i)
+        manyLines += "X-Line" + std::to_string(i) + ": 1\r\n";
+    struct SCase {
+        const char* name;
+        std::string before;
+    };
+    const std::vector<SCase> cases = {
+        {"too many header lines", Part("Content-Type: image/mpeg4\r\n" + manyLines, "skip")},
+        {"a header line over the limit", Part("Content-Type: image/mpeg4\r\nX-Long: " +
+                                                  std::string(CMultipartSource::kMaxHeaderLine, 'L') + "\r\n",
+                                              "skip")},
+        {"garbage over many reads", std::string(300000, 'g') + "\n" + std::string(300000, '\n')},
+    };
+    for (const SCase& c : cases) {
+        SCOPED_TRACE(c.name);
+        SRig rig;
+        rig.Add(c.before + Part("Content-Type: image/mpeg4\r\n", "kept"));
+        ASSERT_TRUE(rig.source->ApplySettings(&rig.desc));
+        rig.source->Init();
+        int passes = 0;
+        while (rig.queue.GetCount() == 0 && rig.source->IsConnected() && passes < 10000) {
+            rig.source->Step();
+            ++passes;
+            EXPECT_LE(rig.source->GetBufferedCount(), CMultipartSource::kHeadBufferSize);
+        }
+        auto objects = rig.Drain();
+        ASSERT_EQ(objects.size(), 1u);
+        EXPECT_EQ(DataOf(*objects[0]), "kept");
+    }
+    // A head just within the limits is read.
+    std::string fewLines;
+    for (size_t i = 2; i < CMultipartSource::kMaxHeadLines; ++i) // with Content-Type and Content-Length: 64
+        fewLines += "X-Line" + std::to_string(i) + ": 1\r\n";
+    SRig rig;
+    rig.Add(Part("Content-Type: image/mpeg4\r\nX-Long: " +
+                     std::string(CMultipartSource::kMaxHeaderLine - 8, 'L') + "\r\n",
+                 "a") +
+            Part("Content-Type: image/mpeg4\r\n" + fewLines, "b"));
+    rig.Run();
+    EXPECT_EQ(rig.Drain().size(), 2u);
+}
+
 TEST(CMultipartSourceTest, WaitingPartLeavesItsBytesBuffered) {
     SRig rig;
     const std::string waiting =

@@ -6,15 +6,6 @@
 
 namespace {
 
-TEST(CSourceDescTest, NewDescriptionDefaults) {
-    CSourceDesc d;
-    EXPECT_EQ(d.mSourceKind, -1);
-    EXPECT_EQ(d.mSlot, -1);
-    EXPECT_EQ(d.mAutoRestart, 1);
-    EXPECT_EQ(d.mpQueue, nullptr);
-    EXPECT_EQ(d.mTemplate.mVideoFormat, 0);
-}
-
 TEST(CSourceDescTest, SettersRefuseNull) {
     CSourceDesc d;
     media_util::CManualEvent a, b;
