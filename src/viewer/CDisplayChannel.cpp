@@ -26,14 +26,19 @@ int CDisplayChannel::Disarm() {
 }
 
 int CDisplayChannel::Subscribe() {
+    if (mLiveDesc.mSlot >= 0)
+        return 1;
     // TODO(pipeline): register the live description with the shared source
     // table once the channel has both.
     return 0;
 }
 
 int CDisplayChannel::Unsubscribe() {
-    // Not registered: the slot number of an unregistered description.
-    return -1;
+    if (mLiveDesc.mSlot < 0)
+        return mLiveDesc.mSlot;
+    // TODO(pipeline): unregister from the shared source table with mQueue and
+    // set the slot to -1 on success.
+    return 0;
 }
 
 int CDisplayChannel::StartRecord() {
@@ -100,11 +105,19 @@ int CDisplayChannel::ReleasePipeline() {
     delete mpAudioInfo;
     mpAudioInfo = nullptr;
     mQueue.Clear();
+    mLiveDesc = CSourceDesc();
     if (mCodecHandle < 0)
         return mCodecHandle;
     int result = ReleaseCodec(mCodecHandle);
     mCodecHandle = kNoCodec;
     return result;
+}
+
+void CDisplayChannel::PrepareLiveDescription() {
+    mLiveDesc.SetQueue(&mQueue);
+    mLiveDesc.SetEvents(&mStopEvent, mpInstanceEvent);
+    mLiveDesc.SetTemplate(mpSourceVideoInfo);
+    mLiveDesc.mAutoRestart = mRecordOption;
 }
 
 int CDisplayChannel::BuildPipeline() {

@@ -11,11 +11,10 @@
 // Not yet part of the channel (their classes are still to come; the members,
 // the steps that use them and the operations' results say so where it
 // matters): the decoder filter GUIDs, the video and audio renderers, the
-// decoder, the pacer, the shared source table and the channel's source
-// descriptions (so also the base part of preparing a subscription), the
-// recorder, and the owning pointer released at destruction. Until then the
-// channel builds its descriptions, queue and picture rectangle, subscribing
-// reports failure and recording opens nothing.
+// decoder, the pacer, the shared source table, the recorder, and the owning
+// pointer released at destruction. Until then the channel builds its
+// descriptions, queue, live source description and picture rectangle,
+// subscribing reports failure and recording opens nothing.
 //
 // Threads: the host's thread calls every operation. The channel's workers
 // meet it only through the stop event and the channel queue, which locks
@@ -29,6 +28,7 @@
 #include "platform/CFrameControlMediaQueue.h"
 #include "platform/CManualEvent.h"
 #include "platform/CMediaObj.h"
+#include "source/CSourceDesc.h"
 #include "viewer/CChannelGeometry.h"
 
 #include <cstdint>
@@ -107,8 +107,8 @@ public:
     virtual int FillVideoInfo() = 0;
     // 18. Fills mpAudioInfo from the device: 1, or 0 when there is no audio.
     virtual int FillAudioInfo() = 0;
-    // 19. Prepares the channel's live source description from the device:
-    // 1, or 0 on failure.
+    // 19. Prepares the channel's live source description
+    // (PrepareLiveDescription, then the device's part): 1, or 0 on failure.
     virtual int PrepareSubscription() = 0;
 
     // Builds the pipeline from what the subclass reports: 1, or 0 when
@@ -143,7 +143,13 @@ public:
     int32_t mDisplaying = 0;   // 1 between a successful StartDisplay and StopDisplay
     int32_t mRecorderArg1 = 0; // host
     int32_t mRecorderArg2 = 0; // host
-    int32_t mShareOption = 1;  // share argument of the source table's Register
+    // What the channel receives (registered while subscribed), what its
+    // recorder receives, and a third that nothing fills. mSlot is -1 exactly
+    // while a description is not registered.
+    CSourceDesc mLiveDesc;
+    CSourceDesc mRecordDesc;
+    CSourceDesc mSpareDesc;
+    int32_t mShareOption = 1; // share argument of the source table's Register
     // Descriptions (not frames) of the source video (the channel's format
     // template), the displayed video and the audio; owned, null while idle.
     media_util::CMediaObj* mpSourceVideoInfo = nullptr;
@@ -157,10 +163,17 @@ public:
     int32_t mIFrameOnly = 0;         // host: copied into the device dialect
     std::string mPlaybackChannels;   // host: copied into the device dialect
     int32_t mZeroWords2[5] = {0, 0, 0, 0, 0};
-    int32_t mRecordOption = 1;
+    int32_t mRecordOption = 1; // given to the live description as its auto-restart flag
     media_util::CCritSection mLock;
     int32_t mRecordWords[4] = {0, 0, 0, 0};     // cleared by every StartRecord
     int32_t mMachineCode = kUnknownMachineCode; // set by the subclass's open
     int32_t mDualPicture = 0;                   // 1 on a dual-picture device
     SPictureArea mPictureAreas[2];              // both get the picture rectangle
+
+protected:
+    // The base part of PrepareSubscription: the live description gets the
+    // channel queue as destination, the stop and instance events (none when
+    // either is missing), the source video description as its template and
+    // the record option.
+    void PrepareLiveDescription();
 };

@@ -192,8 +192,13 @@ int CViewer::FillAudioInfo() {
 }
 
 int CViewer::PrepareSubscription() {
-    // TODO(pipeline): fill the live source description (stream URL, receive
-    // type, credentials, client kind, request mode, machine code).
+    PrepareLiveDescription();
+    mLiveDesc.SetUrlSource(mStreamUrl, CMachineCodeConvert::GetMediaReceiveType(mMachineCode), mUserName,
+                           mPassword);
+    mLiveDesc.mClientKind = mTransportKind;
+    // Polling devices are asked for images without pause; streams ignore it.
+    mLiveDesc.mRequestMode = CSourceDesc::kRequestContinuous;
+    mLiveDesc.mMachineCode = mMachineCode;
     return 1;
 }
 

@@ -68,8 +68,9 @@ public:
     // 18. Audio description from the dialect: 0 without a dialect, or when the
     // device has no audio or the host did not ask for it.
     int FillAudioInfo() override;
-    // 19. Fills the live source description with the stream URL, receive
-    // type, credentials, client kind and machine code. Returns 1.
+    // 19. Prepares the live source description and fills in the stream URL,
+    // receive type, credentials, client kind, continuous requests and the
+    // machine code. Returns 1.
     int PrepareSubscription() override;
     // 20. Opens the viewer on a device (see the file comment). transportKind:
     // kTransportSocket or another value; address, userName, password:

@@ -31,7 +31,10 @@ public:
         mpAudioInfo->mAudioFormat = media_util::kAudioUlaw;
         return 1;
     }
-    int PrepareSubscription() override { return mPrepareResult; }
+    int PrepareSubscription() override {
+        PrepareLiveDescription();
+        return mPrepareResult;
+    }
 
     bool mHasVideo = true;
     bool mHasAudio = false;
@@ -141,6 +144,39 @@ TEST(CDisplayChannelTest, BuildDescribesTheChannel) {
         EXPECT_EQ(0, channel.mQueue.GetFrameControl()->IsUsingSleep()) << "the pacer paces, not the queue";
         EXPECT_EQ(1, channel.mRunning);
     }
+}
+
+TEST(CDisplayChannelTest, LiveDescriptionLeadsToTheChannel) {
+    for (bool withInstanceEvent : {true, false}) {
+        SCOPED_TRACE(withInstanceEvent);
+        media_util::CManualEvent instanceEvent;
+        CFakeDeviceChannel channel;
+        if (withInstanceEvent)
+            channel.SetInstanceEvent(&instanceEvent);
+        channel.mChannel = 2;
+        ASSERT_EQ(1, channel.BuildPipeline());
+        const CSourceDesc& desc = channel.mLiveDesc;
+        EXPECT_EQ(&channel.mQueue, desc.mpQueue);
+        EXPECT_EQ(withInstanceEvent ? &channel.mStopEvent : nullptr, desc.mpStopEvent);
+        EXPECT_EQ(withInstanceEvent ? &instanceEvent : nullptr, desc.mpListener);
+        EXPECT_EQ(704, desc.mTemplate.mWidth);
+        EXPECT_EQ(480, desc.mTemplate.mHeight);
+        EXPECT_EQ(media_util::kVideoJpeg, desc.mTemplate.mVideoFormat);
+        EXPECT_EQ(1, desc.mAutoRestart);
+        EXPECT_EQ(-1, desc.mSlot);
+
+        channel.ReleasePipeline();
+        EXPECT_EQ(nullptr, channel.mLiveDesc.mpQueue) << "release resets the description";
+        EXPECT_EQ(0, channel.mLiveDesc.mTemplate.mWidth);
+    }
+}
+
+TEST(CDisplayChannelTest, SubscriptionStateFollowsTheSlot) {
+    CFakeDeviceChannel channel;
+    EXPECT_EQ(-1, channel.Unsubscribe()) << "not registered: the slot number";
+    channel.mLiveDesc.mSlot = 3; // as the source table leaves a registered description
+    EXPECT_EQ(1, channel.Subscribe()) << "already registered: nothing to do";
+    EXPECT_EQ(3, channel.mLiveDesc.mSlot);
 }
 
 TEST(CDisplayChannelTest, ConfiguredOutputFormatWins) {
