@@ -147,6 +147,8 @@ TEST_F(CKVXWinINetAsyncTest, HeadersAndStatus) {
     InetTestServer server([](const HttpRequest& r, Conn& c) {
         if (r.target == "/moved")
             c.Send(Response(302, "Found", "", "Location: /here\r\n"));
+        else if (r.target == "/empty")
+            c.Send(Response(200, "OK", "", "X-Empty: yes\r\n"));
         else if (r.target == "/here")
             c.Send(Response(200, "OK", "here", "Content-Type: image/jpeg\r\nX-Frame: 7\r\n"));
         else
@@ -162,6 +164,8 @@ TEST_F(CKVXWinINetAsyncTest, HeadersAndStatus) {
         {"/moved", 200, "X-Frame", "7", "here"},
         {"/here", 200, "Content-Type", "image/jpeg", "here"},
         {"/elsewhere", 404, "X-Why", "missing", "gone"},
+        // Nothing available at once: the read is true with length 0.
+        {"/empty", 200, "X-Empty", "yes", ""},
     };
     auto client = NewClient(server.Port());
     for (const Case& c : cases) {
@@ -174,9 +178,11 @@ TEST_F(CKVXWinINetAsyncTest, HeadersAndStatus) {
         EXPECT_EQ(client->GetResponseHeader(c.header), c.value);
         EXPECT_EQ(client->GetResponseHeader("HTTP/1.1 200 OK"), "");
         EXPECT_TRUE(client->IsConnected());
-        EXPECT_EQ(ReadAll(*client).body, c.body);
+        ReadResult read = ReadAll(*client);
+        EXPECT_TRUE(read.ok);
+        EXPECT_EQ(read.body, c.body);
     }
-    // Three requests, one kept-alive connection.
+    // Four requests, one kept-alive connection.
     EXPECT_EQ(server.ConnectionCount(), 1);
 }
 
