@@ -269,7 +269,12 @@ void CMediaSource::TagMediaObject(CMediaObj* object, uint8_t* data, int32_t leng
 
     if (IsChannelSlot(channel)) {
         CMediaObj& last = mLastMedia[channel];
-        if (last.mVideoFormat == media_util::kVideoNone) {
+        // A last object without a size came from a part that did not
+        // describe one (no X-Resolution): the image header is the first
+        // description, not a change.
+        const bool undescribed =
+            last.mVideoFormat == object->mVideoFormat && last.mWidth == 0 && last.mHeight == 0;
+        if (last.mVideoFormat == media_util::kVideoNone || undescribed) {
             object->CloneMe(&last, CMediaObj::kCloneHeader);
         } else if (last.mVideoFormat != object->mVideoFormat || last.mHeight != object->mHeight ||
                    last.mWidth != object->mWidth) {

@@ -549,6 +549,38 @@ TEST(CMultipartSourceTest, JpegPartsAreTaggedFromTheirDeviceHeader) {
     EXPECT_EQ(o.mHeight, 720);
 }
 
+TEST(CMultipartSourceTest, JpegSizeComesFromTheImageWhenPartsDoNotDescribeIt) {
+    struct SCase {
+        const char* name;
+        std::string resolution; // X-Resolution of every part, empty for none
+        std::vector<uint16_t> widths;
+        size_t delivered;
+    };
+    const std::vector<SCase> cases = {
+        {"no X-Resolution", "", {640, 640, 640}, 3},
+        {"matching X-Resolution", "X-Resolution: 640*480\r\n", {640, 640, 640}, 3},
+        {"image size changes", "", {640, 800, 800}, 2},
+    };
+    for (const SCase& c : cases) {
+        SCOPED_TRACE(c.name);
+        SRig rig;
+        std::string stream;
+        for (uint16_t width : c.widths) {
+            SDeviceJpeg jpeg;
+            jpeg.machineCode = 0x1200;
+            jpeg.width = width;
+            jpeg.height = 480;
+            stream += Part("Content-Type: image/jpeg\r\n" + c.resolution, jpeg.Build());
+        }
+        rig.Add(stream);
+        rig.Run();
+        EXPECT_EQ(rig.Drain().size(), c.delivered);
+        auto events = rig.Events();
+        EXPECT_EQ(std::count(events.begin(), events.end(), CMediaSource::PackEvent(-1, 0)),
+                  c.delivered == c.widths.size() ? 0 : 1);
+    }
+}
+
 TEST(CMultipartSourceTest, ReadFailureMidPartReconnects) {
     SRig rig;
     const std::string whole = Part("Content-Type: image/mpeg4\r\n", Filler(5000));
