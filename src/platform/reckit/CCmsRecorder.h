@@ -30,7 +30,7 @@
 
 #include "CFrameParser.h"
 #include "CMkvWriter.h"
-#include "reckit.h"
+#include "ipcamview/reckit.h"
 
 namespace ipcam {
 

@@ -1,5 +1,5 @@
 // The C entry points of libreckit.
-#include "reckit.h"
+#include "ipcamview/reckit.h"
 
 #include "CCmsRecorder.h"
 #include "platform/vcodec/CHandleTable.h"

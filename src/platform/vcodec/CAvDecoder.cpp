@@ -7,7 +7,7 @@ extern "C" {
 #include <libavcodec/avcodec.h>
 }
 
-#include "vcodec.h"
+#include "ipcamview/vcodec.h"
 
 namespace ipcam {
 

@@ -4,7 +4,7 @@
 
 #include "CAvDecoder.h"
 #include "CJpegDecoder.h"
-#include "vcodec.h"
+#include "ipcamview/vcodec.h"
 
 namespace ipcam {
 

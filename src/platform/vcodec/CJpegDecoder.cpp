@@ -4,7 +4,7 @@
 
 #include <turbojpeg.h>
 
-#include "vcodec.h"
+#include "ipcamview/vcodec.h"
 
 namespace ipcam {
 

@@ -1,5 +1,5 @@
 // The C entry points of libvcodec.
-#include "vcodec.h"
+#include "ipcamview/vcodec.h"
 
 #include "CCodec.h"
 #include "CHandleTable.h"

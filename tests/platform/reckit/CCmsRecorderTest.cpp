@@ -18,6 +18,11 @@ extern "C" {
 
 #include "TestMedia.h"
 #include "ipcamview/reckit.h"
+#include "platform/reckit/CCmsRecorder.h"
+#include "platform/reckit/CMkvWriter.h"
+
+using ipcam::CCmsRecorder;
+using ipcam::CMkvWriter;
 
 using namespace ipcam::test;
 
@@ -372,10 +377,13 @@ TEST_F(CCmsRecorderTest, JpegFramesAreCopiedByteForByte) {
 }
 
 TEST_F(CCmsRecorderTest, TimesFollowTheRecordsButKeepTheFrameRateInBursts) {
-    std::vector<int64_t> burst(40, 0);
+    // A long burst runs at the frame rate until it is kMaxLeadMs ahead of its
+    // records' clock, then 1 ms apart.
+    constexpr int64_t kLead = CCmsRecorder::kMaxLeadMs;
+    std::vector<int64_t> burst(kLead / kFrameMs + 15, 0);
     std::vector<int64_t> burstPts;
-    for (int i = 0; i < 40; ++i)
-        burstPts.push_back(i <= 25 ? i * 40 : 1000 + (i - 25)); // at most 1 s ahead of the clock
+    for (int64_t i = 0; i < int64_t(burst.size()); ++i)
+        burstPts.push_back(i * kFrameMs <= kLead ? i * kFrameMs : kLead + (i - kLead / kFrameMs));
     struct Case {
         const char* mName;
         int32_t mFrameRate;
@@ -387,7 +395,7 @@ TEST_F(CCmsRecorderTest, TimesFollowTheRecordsButKeepTheFrameRateInBursts) {
         {"frame rate in thousandths", 10000, {0, 0, 0}, {0, 100, 200}},
         {"early frames keep the frame period", 25, {0, 10, 20, 500}, {0, 40, 80, 500}},
         {"clock going back", 25, {1000, 0, 0}, {0, 40, 80}},
-        {"no frame rate", 0, {0, 0}, {0, 33}},
+        {"no frame rate", 0, {0, 0}, {0, 1000 / CCmsRecorder::kDefaultFrameRate}},
         {"long burst stays within a second of the clock", 25, burst, burstPts},
     };
     for (const Case& c : cases) {
@@ -439,7 +447,7 @@ TEST_F(CCmsRecorderTest, WriterKilledMidRecordingLeavesAReadableFile) {
 
         // Every closed cluster is in the file; only the open one is lost.
         int read = std::stoi("0" + Probe(file, "v:0", "nb_read_packets", true));
-        int maxLost = 1 + 500 / kFrameMs + 1;
+        int maxLost = 1 + CMkvWriter::kClusterTimeLimitMs / kFrameMs + 1;
         EXPECT_LE(read, pictures - 1);
         EXPECT_GE(read, pictures - maxLost);
         EXPECT_EQ(std::to_string(kWidth), Probe(file, "v:0", "width"));
@@ -573,7 +581,8 @@ TEST_F(CCmsRecorderTest, BadRecordsAreRefusedAndTheRecordingGoesOn) {
 TEST_F(CCmsRecorderTest, AudioAfterTheFileIsLaidOutWithoutItIsRefused) {
     std::string file = spDir->File("late-audio.mkv");
     int32_t handle = StartRecorder(65, file);
-    for (int i = 0; i < 20; ++i) {
+    constexpr int kVideoFrames = CCmsRecorder::kHeaderHoldFrames + 5;
+    for (int i = 0; i < kVideoFrames; ++i) {
         Bytes data = gMedia->mJpeg[size_t(i)].mData;
         CmsVideoFrame frame = VideoRecord(data, kKey, 0, i * kFrameMs);
         ASSERT_EQ(1, JoinVideoToCMSRecorder(handle, &frame));
@@ -583,7 +592,7 @@ TEST_F(CCmsRecorderTest, AudioAfterTheFileIsLaidOutWithoutItIsRefused) {
     EXPECT_EQ(0, JoinAudioToCMSRecorder(handle, &a));
     EXPECT_EQ(1, StopCMSRecorder(handle));
     ReleaseCMSRecorder(handle);
-    EXPECT_EQ("20", Probe(file, "v:0", "nb_read_packets", true));
+    EXPECT_EQ(std::to_string(kVideoFrames), Probe(file, "v:0", "nb_read_packets", true));
     EXPECT_EQ("", Probe(file, "a", "codec_name"));
 }
 

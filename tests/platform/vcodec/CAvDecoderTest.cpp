@@ -12,6 +12,7 @@ extern "C" {
 
 #include "TestMedia.h"
 #include "ipcamview/vcodec.h"
+#include "platform/vcodec/CAvDecoder.h"
 
 using namespace ipcam::test;
 
@@ -118,9 +119,9 @@ TEST_F(CAvDecoderTest, H264SlicedAnyhowGivesTheSamePictures) {
     ASSERT_EQ(size_t(kFrames), units.size());
     std::vector<Bytes> ref = ReferenceFrames(H264(), "yuv420p", kWidth, kHeight);
     ASSERT_EQ(size_t(kFrames), ref.size());
-    // Fine quantisation makes the stream longer than the 64 KiB windows in
-    // which the decoder parses, so handing it all at once crosses them.
-    ASSERT_GT(stream.size(), size_t(64 * 1024));
+    // Fine quantisation makes the stream longer than the windows in which
+    // the decoder parses, so handing it all at once crosses them.
+    ASSERT_GT(stream.size(), size_t(ipcam::CAvDecoder::kParseWindow));
     Bytes all = stream;
     all.insert(all.end(), kDelimiter.begin(), kDelimiter.end());
 
