@@ -156,7 +156,9 @@ IPCAM_RECKIT_API int32_t JoinVideoToCMSRecorder(int32_t handle, const CmsVideoFr
 IPCAM_RECKIT_API int32_t JoinAudioToCMSRecorder(int32_t handle, const CmsAudioFrame* frame);
 
 /* Finishes the file (index and duration written). When it returns the file is
- * complete. 1 also when nothing was recorded (then no file is left). */
+ * complete. 1 also when nothing was recorded (then no file is left); 0 when
+ * the recorder was never started or is already stopped, or the file could not
+ * be finished. */
 IPCAM_RECKIT_API int32_t StopCMSRecorder(int32_t handle);
 
 /* Stops the recording if it still runs and invalidates the handle. */
