@@ -1,6 +1,9 @@
 #include "Options.h"
 
 #include "CoreResources.h"
+#include "Device.h"
+#include "DeviceFaults.h"
+#include "DeviceRoutes.h"
 #include "Faults.h"
 
 namespace camsim {
@@ -30,6 +33,12 @@ std::string Options::Usage() {
         "A simulated IP camera on loopback. Prints \"port=N\" as its first line once it listens.\n"
         "\n"
         "options:\n"
+        "  --device NAME          the device model to play (default " +
+        std::string(kDefaultDeviceName) +
+        "); one of --list\n"
+        "  --list                 print the model names, one per line, and exit\n"
+        "  --describe             print the model's configuration and the values it serves as\n"
+        "                         name=value lines, and exit\n"
         "  --port N               port to listen on; 0 (the default) picks a free one\n"
         "  --bind ADDR            127.0.0.1 (default) or ::1\n"
         "  --user NAME:PASSWORD   accept these Basic credentials (repeatable); without any\n"
@@ -42,8 +51,10 @@ std::string Options::Usage() {
         "  --fault NAME[=VALUE]   switch a fault on from the start (repeatable); the same names\n"
         "                         work in the control CGI:\n";
     text += Faults::Help();
+    text += DeviceFaults::Help();
     text += "  --help                 this text\n\nresources:\n";
     text += CoreResources::Help();
+    text += DeviceRoutes::Help();
     return text;
 }
 
@@ -62,6 +73,14 @@ Options::Result Options::Parse(int argc, char** argv, std::string* error) {
         uint64_t number = 0;
         if (arg == "--help" || arg == "-h")
             return Result::Help;
+        if (arg == "--list") {
+            mList = true;
+            continue;
+        }
+        if (arg == "--describe") {
+            mDescribe = true;
+            continue;
+        }
         if (arg == "--exit-on-stdin-eof") {
             mExitOnStdinEof = true;
             continue;
@@ -105,6 +124,19 @@ Options::Result Options::Parse(int argc, char** argv, std::string* error) {
                 return Result::Error;
             }
             mLifetimeSeconds = static_cast<uint32_t>(number);
+        } else if (arg == "--device") {
+            if (!FindDevice(v)) {
+                *error = "unknown device: " + v + " (camsim --list names them)";
+                return Result::Error;
+            }
+            mDevice = v;
+        } else if (arg == "--fault" && DeviceFaults::Knows(v.substr(0, v.find('=')))) {
+            DeviceFaults probe;
+            if (!probe.ApplyText(v)) {
+                *error = "bad value: " + v;
+                return Result::Error;
+            }
+            mDeviceFaults.push_back(v);
         } else if (arg == "--fault") {
             Faults probe;
             if (!probe.ApplyText(v)) {

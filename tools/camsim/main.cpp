@@ -1,6 +1,9 @@
 // camsim: a simulated IP camera for the viewer's tests and demo. See
 // `camsim --help`.
 #include "CoreResources.h"
+#include "Device.h"
+#include "DeviceFaults.h"
+#include "DeviceRoutes.h"
 #include "Faults.h"
 #include "HttpServer.h"
 #include "Options.h"
@@ -30,6 +33,21 @@ int main(int argc, char** argv) {
     case Options::Result::Run:
         break;
     }
+    if (options.mList) {
+        for (const DeviceConfig& c : DeviceTable())
+            std::printf("%s\n", c.name.c_str());
+        return 0;
+    }
+    const DeviceConfig* model = FindDevice(options.mDevice.empty() ? kDefaultDeviceName : options.mDevice);
+    if (!model) {
+        std::fprintf(stderr, "camsim: no device model\n");
+        return 2;
+    }
+    DeviceState device(*model);
+    if (options.mDescribe) {
+        std::fputs(device.Describe().c_str(), stdout);
+        return 0;
+    }
 
     // Termination signals are taken by a thread of their own (sigwait), so
     // every other thread runs with them blocked.
@@ -44,8 +62,12 @@ int main(int argc, char** argv) {
     Faults faults;
     for (const std::string& f : options.mFaults)
         faults.ApplyText(f);
+    DeviceFaults deviceFaults;
+    for (const std::string& f : options.mDeviceFaults)
+        deviceFaults.ApplyText(f);
     Router router;
     CoreResources::Register(router);
+    DeviceRoutes::Register(router, device, deviceFaults);
     HttpServer server(options.mServer, router, faults);
     if (!server.Listen(&error)) {
         std::fprintf(stderr, "camsim: %s\n", error.c_str());
