@@ -46,12 +46,10 @@ bool IsLoaded() {
     return true;
 }
 
-// Disabled until the kernel layer joins the threads it starts: a worker
-// thread (the bounded connect's watchdog of open's access check) signals its
-// end and then still runs a few instructions of this library, so an unload
-// right after Stop can unmap code under it (seen as a SEGV in about one run
-// in six under AddressSanitizer). Run with --gtest_also_run_disabled_tests.
-TEST(UnloadTest, DISABLED_UnloadDestroysLiveInstancesAndReloadStartsAfresh) {
+// Also catches a worker thread (the bounded connect's watchdog of open's
+// access check) still running library code after Stop waited for it: the
+// unload would unmap that code under it.
+TEST(UnloadTest, UnloadDestroysLiveInstancesAndReloadStartsAfresh) {
     ASSERT_FALSE(IsLoaded());
     for (int round = 0; round < 3; ++round) {
         SCOPED_TRACE(round);

@@ -38,12 +38,9 @@ TEST(KernelEventTest, WaitAnyReportsLowestSignalledIndex) {
         DWORD expected;
     };
     const Case cases[] = {
-        {{false, false, false}, WAIT_TIMEOUT},
-        {{true, false, false}, WAIT_OBJECT_0},
-        {{false, true, false}, WAIT_OBJECT_0 + 1},
-        {{false, true, true}, WAIT_OBJECT_0 + 1},
-        {{false, false, true}, WAIT_OBJECT_0 + 2},
-        {{true, true, true}, WAIT_OBJECT_0},
+        {{false, false, false}, WAIT_TIMEOUT},     {{true, false, false}, WAIT_OBJECT_0},
+        {{false, true, false}, WAIT_OBJECT_0 + 1}, {{false, true, true}, WAIT_OBJECT_0 + 1},
+        {{false, false, true}, WAIT_OBJECT_0 + 2}, {{true, true, true}, WAIT_OBJECT_0},
     };
     for (const Case& c : cases) {
         HANDLE h[3];
@@ -113,7 +110,9 @@ TEST(KernelEventTest, ManyThreadsCountAutoResetSignalsExactlyOnce) {
     CloseHandle(done);
 }
 
-DWORD ReturnParameter(LPVOID p) { return static_cast<DWORD>(reinterpret_cast<uintptr_t>(p)); }
+DWORD ReturnParameter(LPVOID p) {
+    return static_cast<DWORD>(reinterpret_cast<uintptr_t>(p));
+}
 
 TEST(KernelThreadTest, ThreadHandleSignalsAtExitWithCode) {
     HANDLE t = CreateThread(nullptr, 0, ReturnParameter, reinterpret_cast<LPVOID>(uintptr_t{42}), 0, nullptr);
@@ -123,6 +122,51 @@ TEST(KernelThreadTest, ThreadHandleSignalsAtExitWithCode) {
     EXPECT_TRUE(GetExitCodeThread(t, &code));
     EXPECT_EQ(42u, code);
     CloseHandle(t);
+}
+
+// A thread's thread-local objects are destroyed as it exits, after it signalled
+// its end: once CloseHandle returns on an ended thread, that must be done too,
+// or a library unloaded right after waiting for its threads would still run.
+std::atomic<int> gThreadLocalsDestroyed{0};
+struct CountsDestruction {
+    ~CountsDestruction() { ++gThreadLocalsDestroyed; }
+};
+DWORD TouchThreadLocal(LPVOID) {
+    thread_local CountsDestruction local;
+    (void)&local;
+    return 0;
+}
+
+TEST(KernelThreadTest, ClosingAnEndedThreadWaitsForItsExit) {
+    for (int i = 1; i <= 20; ++i) {
+        HANDLE t = CreateThread(nullptr, 0, TouchThreadLocal, nullptr, 0, nullptr);
+        ASSERT_NE(nullptr, t);
+        ASSERT_EQ(WAIT_OBJECT_0, WaitForSingleObject(t, 10000));
+        CloseHandle(t);
+        ASSERT_EQ(i, gThreadLocalsDestroyed.load());
+    }
+}
+
+TEST(KernelThreadTest, ClosingARunningThreadLetsItFinish) {
+    struct Events {
+        HANDLE release = CreateEvent(nullptr, TRUE, FALSE, nullptr);
+        HANDLE finished = CreateEvent(nullptr, TRUE, FALSE, nullptr);
+    } events;
+    HANDLE t = CreateThread(
+        nullptr, 0,
+        [](LPVOID p) -> DWORD {
+            auto* e = static_cast<Events*>(p);
+            DWORD r = WaitForSingleObject(e->release, 10000);
+            SetEvent(e->finished);
+            return r;
+        },
+        &events, 0, nullptr);
+    ASSERT_NE(nullptr, t);
+    EXPECT_TRUE(CloseHandle(t)); // must not wait for the running thread
+    SetEvent(events.release);
+    EXPECT_EQ(WAIT_OBJECT_0, WaitForSingleObject(events.finished, 10000));
+    CloseHandle(events.release);
+    CloseHandle(events.finished);
 }
 
 TEST(KernelTimeTest, IntervalsSurviveTheWrap) {
@@ -162,9 +206,11 @@ TEST(KernelTextTest, Utf8RoundTripsAndMalformedBecomesReplacement) {
         {"gr\xC3\xBC\xC3\x9F", L"gr\u00FC\u00DF"},
         {"\xE2\x82\xAC", L"\u20AC"},
         {"\xF0\x9F\x93\xB7", L"\U0001F4F7"},
-        {"a\xFF" "b", L"a\uFFFDb"},
-        {"\xE2\x82", L"\uFFFD\uFFFD"},          // truncated sequence
-        {"\xC0\xAF", L"\uFFFD\uFFFD"},          // overlong
+        {"a\xFF"
+         "b",
+         L"a\uFFFDb"},
+        {"\xE2\x82", L"\uFFFD\uFFFD"},           // truncated sequence
+        {"\xC0\xAF", L"\uFFFD\uFFFD"},           // overlong
         {"\xED\xA0\x80", L"\uFFFD\uFFFD\uFFFD"}, // surrogate
     };
     for (const Case& c : cases) {

@@ -10,6 +10,7 @@
 #include <mutex>
 #include <new>
 #include <sys/time.h>
+#include <system_error>
 #include <thread>
 #include <vector>
 
@@ -33,7 +34,8 @@ struct KernelObject {
     bool manualReset;
     bool signalled;
     std::vector<Waiter*> waiters; // guarded by gKernelLock
-    explicit KernelObject(uint32_t m, bool manual, bool initial) : magic(m), manualReset(manual), signalled(initial) {}
+    explicit KernelObject(uint32_t m, bool manual, bool initial)
+        : magic(m), manualReset(manual), signalled(initial) {}
     virtual ~KernelObject() { magic = 0; }
 };
 
@@ -42,7 +44,13 @@ struct ThreadObject : KernelObject {
     LPVOID parameter;
     DWORD exitCode = STILL_ACTIVE;
     int references = 2; // the handle and the running thread; guarded by gKernelLock
-    ThreadObject(LPTHREAD_START_ROUTINE r, LPVOID p) : KernelObject(kThreadMagic, true, false), routine(r), parameter(p) {}
+    // Joined by CloseHandle when the routine has already returned, so that a
+    // library can be unloaded right after its threads were waited for: the
+    // few instructions a thread runs after signalling its end are then
+    // finished too. Detached when the handle is closed while it still runs.
+    std::thread thread; // guarded by gKernelLock
+    ThreadObject(LPTHREAD_START_ROUTINE r, LPVOID p)
+        : KernelObject(kThreadMagic, true, false), routine(r), parameter(p) {}
 };
 
 KernelObject* AsObject(HANDLE h) {
@@ -157,21 +165,36 @@ DWORD WaitForMultipleObjects(DWORD count, const HANDLE* handles, BOOL waitAll, D
 }
 
 BOOL CloseHandle(HANDLE handle) {
-    std::lock_guard<std::mutex> lock(gKernelLock);
+    std::unique_lock<std::mutex> lock(gKernelLock);
     KernelObject* object = AsObject(handle);
     if (object == nullptr)
         return FALSE;
     if (object->magic == kThreadMagic) {
-        ReleaseThreadObjectLocked(static_cast<ThreadObject*>(object));
+        auto* thread = static_cast<ThreadObject*>(object);
+        std::thread ended;
+        if (thread->thread.joinable()) {
+            if (thread->signalled && thread->thread.get_id() != std::this_thread::get_id())
+                ended = std::move(thread->thread);
+            else
+                thread->thread.detach();
+        }
+        ReleaseThreadObjectLocked(thread);
+        lock.unlock();
+        if (ended.joinable())
+            ended.join(); // only its exit is left to run
         return TRUE;
     }
     delete object;
     return TRUE;
 }
 
-void InitializeCriticalSection(CRITICAL_SECTION* section) { section->impl = new std::recursive_mutex(); }
+void InitializeCriticalSection(CRITICAL_SECTION* section) {
+    section->impl = new std::recursive_mutex();
+}
 
-void EnterCriticalSection(CRITICAL_SECTION* section) { static_cast<std::recursive_mutex*>(section->impl)->lock(); }
+void EnterCriticalSection(CRITICAL_SECTION* section) {
+    static_cast<std::recursive_mutex*>(section->impl)->lock();
+}
 
 BOOL TryEnterCriticalSection(CRITICAL_SECTION* section) {
     return static_cast<std::recursive_mutex*>(section->impl)->try_lock() ? TRUE : FALSE;
@@ -190,14 +213,17 @@ HANDLE CreateThread(void*, SIZE_T, LPTHREAD_START_ROUTINE routine, LPVOID parame
     if (routine == nullptr)
         return nullptr;
     auto* object = new ThreadObject(routine, parameter);
+    // The new thread cannot finish its release before the std::thread is
+    // stored: its last step needs the kernel lock held here.
+    std::lock_guard<std::mutex> lock(gKernelLock);
     try {
-        std::thread([object] {
+        object->thread = std::thread([object] {
             DWORD code = object->routine(object->parameter);
             std::lock_guard<std::mutex> lock(gKernelLock);
             object->exitCode = code;
             SignalLocked(object);
             ReleaseThreadObjectLocked(object);
-        }).detach();
+        });
     } catch (const std::system_error&) {
         delete object;
         return nullptr;
@@ -230,8 +256,12 @@ void Sleep(DWORD milliseconds) {
     std::this_thread::sleep_for(std::chrono::milliseconds(milliseconds));
 }
 
-LONG InterlockedIncrement(volatile LONG* value) { return __atomic_add_fetch(value, 1, __ATOMIC_SEQ_CST); }
-LONG InterlockedDecrement(volatile LONG* value) { return __atomic_sub_fetch(value, 1, __ATOMIC_SEQ_CST); }
+LONG InterlockedIncrement(volatile LONG* value) {
+    return __atomic_add_fetch(value, 1, __ATOMIC_SEQ_CST);
+}
+LONG InterlockedDecrement(volatile LONG* value) {
+    return __atomic_sub_fetch(value, 1, __ATOMIC_SEQ_CST);
+}
 LONG InterlockedExchange(volatile LONG* target, LONG value) {
     return __atomic_exchange_n(target, value, __ATOMIC_SEQ_CST);
 }
@@ -242,7 +272,9 @@ DWORD timeGetTime() {
     return static_cast<DWORD>(static_cast<uint64_t>(ms)) + gTimeOffset.load(std::memory_order_relaxed);
 }
 
-DWORD SetTimeGetTimeOffsetForTest(DWORD offset) { return gTimeOffset.exchange(offset); }
+DWORD SetTimeGetTimeOffsetForTest(DWORD offset) {
+    return gTimeOffset.exchange(offset);
+}
 
 void GetLocalTime(SYSTEMTIME* out) {
     if (out == nullptr)
