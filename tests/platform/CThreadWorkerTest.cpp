@@ -17,7 +17,7 @@ namespace {
 constexpr DWORD kDeadlineMs = 10000;
 
 // Records the order of its callbacks; Job can be told to stop the worker
-// from inside, to throw, or to wait for a wake.
+// from inside after some passes, or to throw.
 class RecordingWorker : public CThreadWorker {
 public:
     enum class JobAction { Wait, NotifyStopAfter, StopAfter, Throw };
@@ -26,80 +26,69 @@ public:
         : mAction(action), mPasses(passes) {}
     ~RecordingWorker() override { Stop(); }
 
-    int Init() override {
-        Log("Init");
-        ++mInits;
-        mRunPasses = 0;
-        return 1;
-    }
+    int Init() override { return Log("Init"); }
     int Job() override {
-        int pass = ++mJobs;
-        if (++mRunPasses == 1)
-            Log("Job");
+        const int pass = ++mJobs;
         mJobRan.Set();
-        switch (mAction) {
-        case JobAction::NotifyStopAfter:
-            if (pass >= mPasses)
-                NotifyStop();
-            break;
-        case JobAction::StopAfter:
-            if (pass >= mPasses)
-                Stop(); // on its own thread: must not wait for itself
-            break;
-        case JobAction::Throw:
+        if (mAction == JobAction::Throw)
             throw std::runtime_error("bad frame");
-        case JobAction::Wait:
-            break;
-        }
+        if (mAction == JobAction::NotifyStopAfter && pass >= mPasses)
+            NotifyStop();
+        if (mAction == JobAction::StopAfter && pass >= mPasses)
+            Stop(); // on its own thread: must not wait for itself
         return CManualEvent::WaitTwoEvents(&mWakeEvent, &mStopEvent, INFINITE);
     }
     int Final() override {
         Log("Final");
-        mFinalRan.Set();
-        return 1;
+        return mFinalRan.Set();
     }
-
-    std::vector<std::string> Events() {
+    std::string Events() {
         std::lock_guard<std::mutex> lock(mLogLock);
         return mLog;
     }
 
-    std::atomic<int> mInits{0};
     std::atomic<int> mJobs{0};
     CManualEvent mJobRan;
     CManualEvent mFinalRan;
 
 private:
-    void Log(const char* what) {
+    int Log(const char* what) {
         std::lock_guard<std::mutex> lock(mLogLock);
-        mLog.push_back(what);
+        mLog += what;
+        return 1;
     }
     JobAction mAction;
     int mPasses;
-    int mRunPasses = 0; // worker thread only
     std::mutex mLogLock;
-    std::vector<std::string> mLog;
+    std::string mLog;
 };
-
-const std::vector<std::string> kFullRun = {"Init", "Job", "Final"};
 
 } // namespace
 
 TEST(CThreadWorkerTest, StopReturnsOnlyAfterFinalRan) {
     RecordingWorker worker;
-    EXPECT_EQ(1, worker.IsRunning()) << "a fresh worker counts as running until stopped";
-    EXPECT_EQ(0, worker.IsThreadWorking());
     ASSERT_EQ(1, worker.Start());
     ASSERT_TRUE(worker.mJobRan.Wait(kDeadlineMs));
     EXPECT_EQ(1, worker.IsThreadWorking());
     EXPECT_EQ(0, worker.Start()) << "a second Start while working changes nothing";
+    // Each pass waits, without limit, until woken.
+    for (int pass = 2; pass <= 3; ++pass) {
+        worker.mJobRan.Reset();
+        worker.Wake();
+        ASSERT_TRUE(worker.mJobRan.Wait(kDeadlineMs));
+        EXPECT_EQ(pass, worker.mJobs.load());
+    }
     EXPECT_EQ(1, worker.Stop());
     // No waiting here: Stop promised the thread had ended.
     EXPECT_EQ(1, worker.mFinalRan.IsSignalled());
     EXPECT_EQ(0, worker.IsThreadWorking());
     EXPECT_EQ(0, worker.IsRunning());
-    EXPECT_EQ(kFullRun, worker.Events());
-    EXPECT_EQ(1, worker.mInits.load());
+    EXPECT_EQ("InitFinal", worker.Events());
+    EXPECT_EQ(1, worker.Stop()) << "a second Stop is harmless";
+
+    RecordingWorker never;
+    EXPECT_EQ(1, never.Stop());
+    EXPECT_EQ("", never.Events());
 }
 
 TEST(CThreadWorkerTest, WorkerThatEndsItselfRunsFinalAndCanBeStoppedAfter) {
@@ -127,70 +116,31 @@ TEST(CThreadWorkerTest, WorkerThatEndsItselfRunsFinalAndCanBeStoppedAfter) {
         EXPECT_EQ(0, worker.IsRunning());
         EXPECT_EQ(1, worker.Stop()) << "Stop after the end only collects the thread";
         EXPECT_EQ(0, worker.IsThreadWorking());
-        EXPECT_EQ(kFullRun, worker.Events());
+        EXPECT_EQ("InitFinal", worker.Events());
         EXPECT_EQ(c.passes, worker.mJobs.load());
     }
 }
 
-TEST(CThreadWorkerTest, WakeEndsTheWaitOfAPass) {
-    RecordingWorker worker;
-    ASSERT_EQ(1, worker.Start());
-    for (int pass = 1; pass <= 3; ++pass) {
-        ASSERT_TRUE(worker.mJobRan.Wait(kDeadlineMs));
-        EXPECT_EQ(pass, worker.mJobs.load()) << "the pass waits (without limit) until woken";
-        worker.mJobRan.Reset();
-        worker.Wake();
+TEST(CThreadWorkerTest, StartAndForceStartReviveTheWorker) {
+    RecordingWorker ended(RecordingWorker::JobAction::NotifyStopAfter, 1);
+    ASSERT_EQ(1, ended.Start());
+    // The thread ended by itself: ForceStart, then Start, each run Init again on a new thread.
+    for (int (CThreadWorker::*start)() : {&CThreadWorker::ForceStart, &CThreadWorker::Start}) {
+        ASSERT_TRUE(ended.mFinalRan.Wait(kDeadlineMs));
+        ended.mFinalRan.Reset();
+        ASSERT_EQ(1, (ended.*start)());
     }
-    worker.Stop();
-}
+    ASSERT_TRUE(ended.mFinalRan.Wait(kDeadlineMs));
+    ended.Stop();
+    EXPECT_EQ("InitFinalInitFinalInitFinal", ended.Events());
 
-TEST(CThreadWorkerTest, StopWithoutStartAndTwice) {
-    RecordingWorker worker;
-    EXPECT_EQ(1, worker.Stop());
-    EXPECT_EQ(1, worker.Stop());
-    EXPECT_TRUE(worker.Events().empty());
-    EXPECT_EQ(0, worker.IsRunning());
-}
-
-TEST(CThreadWorkerTest, StartAfterStopAndForceStartReviveTheWorker) {
-    RecordingWorker worker(RecordingWorker::JobAction::NotifyStopAfter, 1);
-    ASSERT_EQ(1, worker.Start());
-    ASSERT_TRUE(worker.mFinalRan.Wait(kDeadlineMs));
-    worker.mFinalRan.Reset();
-    // The thread ended by itself: ForceStart runs Init again on a new thread.
-    ASSERT_EQ(1, worker.ForceStart());
-    ASSERT_TRUE(worker.mFinalRan.Wait(kDeadlineMs));
-    worker.mFinalRan.Reset();
-    ASSERT_EQ(1, worker.Start()) << "Start after the end collects the old thread and starts anew";
-    ASSERT_TRUE(worker.mFinalRan.Wait(kDeadlineMs));
-    worker.Stop();
-    EXPECT_EQ(3, worker.mInits.load());
-    std::vector<std::string> expected;
-    for (int i = 0; i < 3; ++i)
-        expected.insert(expected.end(), kFullRun.begin(), kFullRun.end());
-    EXPECT_EQ(expected, worker.Events());
-}
-
-TEST(CThreadWorkerTest, ForceStartReplacesARunningThread) {
-    RecordingWorker worker;
-    ASSERT_EQ(1, worker.Start());
-    ASSERT_TRUE(worker.mJobRan.Wait(kDeadlineMs));
-    ASSERT_EQ(1, worker.ForceStart());
-    EXPECT_EQ(1, worker.IsThreadWorking());
-    worker.Stop();
-    EXPECT_EQ(2, worker.mInits.load());
-    std::vector<std::string> events = worker.Events();
-    ASSERT_GE(events.size(), 4u);
-    EXPECT_EQ("Final", events[2]) << "the old thread ended before the new one began";
-    EXPECT_EQ("Init", events[3]);
-}
-
-TEST(CThreadWorkerTest, BaseJobWaitsInsteadOfSpinning) {
-    CThreadWorker worker; // no subclass: the base Job only waits
-    ASSERT_EQ(1, worker.Start());
-    EXPECT_EQ(1, worker.IsThreadWorking());
-    worker.Stop();
-    EXPECT_EQ(0, worker.IsThreadWorking());
+    RecordingWorker running;
+    ASSERT_EQ(1, running.Start());
+    ASSERT_TRUE(running.mJobRan.Wait(kDeadlineMs));
+    ASSERT_EQ(1, running.ForceStart());
+    EXPECT_EQ(1, running.IsThreadWorking());
+    running.Stop();
+    EXPECT_EQ("InitFinalInitFinal", running.Events()) << "the old thread ended before the new one began";
 }
 
 TEST(CThreadWorkerTest, EveryConcurrentStopReturnsAfterTheEnd) {

@@ -27,44 +27,33 @@ public:
 
 } // namespace
 
-TEST(CTimerTest, ExpiresOnceAfterItsTime) {
-    for (DWORD ms : {DWORD(0), DWORD(1), DWORD(20)}) {
+TEST(CTimerTest, ExpiresOnceAfterItsTimeEachTimeItIsStarted) {
+    for (DWORD ms : {DWORD(0), DWORD(20)}) {
         SCOPED_TRACE(ms);
         CountingTimer timer(ms);
-        DWORD start = timeGetTime();
-        ASSERT_EQ(1, timer.Start());
-        ASSERT_TRUE(timer.mExpired.Wait(kDeadlineMs));
-        EXPECT_GE(timeGetTime() - start, ms) << "never before its time";
-        timer.Stop();
-        EXPECT_EQ(1, timer.mCalls.load());
-        EXPECT_EQ(1, timer.HasFired());
-        EXPECT_EQ(0, timer.IsThreadWorking()) << "a one-shot timer ends after it fired";
+        for (int run = 1; run <= 2; ++run) {
+            timer.mExpired.Reset();
+            const DWORD start = timeGetTime();
+            ASSERT_EQ(1, timer.Start());
+            ASSERT_TRUE(timer.mExpired.Wait(kDeadlineMs));
+            EXPECT_GE(timeGetTime() - start, ms) << "never before its time";
+            timer.Stop();
+            EXPECT_EQ(run, timer.mCalls.load());
+            EXPECT_EQ(1, timer.HasFired());
+            EXPECT_EQ(0, timer.IsThreadWorking()) << "a one-shot timer ends after it fired";
+        }
     }
 }
 
 TEST(CTimerTest, StopBeforeExpiryMeansNoCallback) {
     CountingTimer timer(kNeverMs);
     ASSERT_EQ(1, timer.Start());
-    EXPECT_EQ(1, timer.IsThreadWorking());
     // Wakes are not stop requests and must not fire it either.
-    timer.Wake();
     timer.Wake();
     timer.Stop(); // returns at once: the wait is on the stop event
     EXPECT_EQ(0, timer.mCalls.load());
     EXPECT_EQ(0, timer.HasFired());
     EXPECT_EQ(0, timer.IsThreadWorking());
-}
-
-TEST(CTimerTest, ReStartedTimerCountsFromTheNewStart) {
-    CountingTimer timer(1);
-    ASSERT_EQ(1, timer.Start());
-    ASSERT_TRUE(timer.mExpired.Wait(kDeadlineMs));
-    timer.Stop();
-    timer.mExpired.Reset();
-    ASSERT_EQ(1, timer.Start());
-    ASSERT_TRUE(timer.mExpired.Wait(kDeadlineMs));
-    timer.Stop();
-    EXPECT_EQ(2, timer.mCalls.load());
 }
 
 TEST(CTimerTest, ExpiresOnTimeAcrossTheMillisecondClockWrap) {
