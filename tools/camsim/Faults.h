@@ -19,6 +19,17 @@ struct FaultSettings {
     bool closeHead = false;      // send half a response head, then close
     bool unauthorized = false;   // answer 401 whatever the credentials
     uint32_t bigHeaderBytes = 0; // add a header line this long to every answer
+    // Live media (streams and polled pictures):
+    bool refuse = false;           // answer with the device's refusal "NS stream" instead of media
+    uint32_t dropAfterParts = 0;   // close a stream after N parts
+    uint32_t stallAfterParts = 0;  // after N parts send nothing more, keep the connection open
+    uint32_t garbageBytes = 0;     // write N bytes of junk (with a broken boundary line) between parts
+    uint32_t jumpBackAtPart = 0;   // at part N step the frame numbers back (a device that restarted)
+    uint32_t resizeAtPart = 0;     // at part N change the picture size (half each side)
+    uint32_t waitEveryParts = 0;   // put an "X-Wait: 1" part before every N-th part
+    uint32_t alarmEveryFrames = 0; // alarm schedule: every N-th frame of a channel carries ...
+    uint32_t alarmBits = 0;        // ... these alarm bits (X-Alarm and the JPEG header)
+    uint32_t videoMask = 0;        // recorders: channels with video (bit n-1 = channel n); 0 = all
 };
 
 class Faults {
@@ -29,6 +40,9 @@ public:
     // Longest padding header, to keep answers bounded.
     static constexpr uint32_t kMaxBigHeaderBytes = 1024 * 1024;
     static constexpr uint32_t kMaxRedirectHops = 1000;
+    // Junk between parts is bounded like any other answer piece.
+    static constexpr uint32_t kMaxGarbageBytes = 64 * 1024;
+    static constexpr uint32_t kMaxPartCount = 1u << 30;
 
     // Applies "name" with "value" (see Help). False for an unknown name or a
     // bad value; "reset" clears every switch.
