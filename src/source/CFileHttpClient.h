@@ -25,8 +25,10 @@ public:
     // Longest HTTP head read from the start of a capture; a capture that
     // starts like a head but has no blank line within it is refused.
     static constexpr size_t kMaxHeadBytes = 8192;
-    // stdio buffer of the capture file: large reads go straight to the caller.
-    static constexpr size_t kFileBufferBytes = 256 * 1024;
+    // stdio buffer of the capture file. The small head reads are served from
+    // it; a frame's data (larger, at high resolutions) is read straight into
+    // the frame's block, so those bytes are copied once.
+    static constexpr size_t kFileBufferBytes = 64 * 1024;
 
     explicit CFileHttpClient(std::string path);
     ~CFileHttpClient() override;
