@@ -3,6 +3,7 @@
 #include "DeviceJpeg.h"
 #include "FakeStreamClient.h"
 #include "platform/CMediaQueue.h"
+#include "platform/Trace.h"
 
 #include <gtest/gtest.h>
 
@@ -460,6 +461,9 @@ TEST(CMultipartSourceTest, Mpeg4FrameNumberFallingFarMeansRestartedStream) {
                                       {-100, -2000, true}, {-100, -600, false}, {0, 5, false}};
     for (const SCase& c : cases) {
         SCOPED_TRACE(std::to_string(c.first) + " -> " + std::to_string(c.second));
+        std::string traced;
+        media_util::SetTraceSink(
+            [](const char* text, void* sink) { *static_cast<std::string*>(sink) += text; }, &traced);
         SRig rig;
         const std::string h = "Content-Type: image/mpeg4\r\nX-Tag: ";
         rig.Add(Part(h + std::to_string(c.first) + "\r\n", "a") +
@@ -471,7 +475,13 @@ TEST(CMultipartSourceTest, Mpeg4FrameNumberFallingFarMeansRestartedStream) {
         std::string got;
         for (auto& o : objects)
             got += DataOf(*o);
+        media_util::SetTraceSink(nullptr, nullptr);
         EXPECT_EQ(got, c.reconnect ? "aafter" : "abcafter");
+        const int fall =
+            (c.second > 0 ? c.second * 1000 : c.second) - (c.first > 0 ? c.first * 1000 : c.first);
+        EXPECT_EQ(traced, c.reconnect ? "(inMediaObj->mFrameNumber - pLastMedia->mFrameNumber): " +
+                                            std::to_string(fall) + "\n"
+                                      : "");
         EXPECT_EQ(rig.script.connects, 2);
     }
 }
