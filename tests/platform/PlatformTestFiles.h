@@ -2,6 +2,7 @@
 // real encoder output (ffmpeg), real images (ffprobe) and coreutils.
 #pragma once
 
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
