@@ -691,6 +691,72 @@ TEST(CamsimMediaTest, ToolsSplitTheStreamIntoTheSameParts) {
     }
 }
 
+TEST(CamsimMediaTest, BadQueriesGetBoundedAnswers) {
+    enum class Expect { Stream, NotFound, Refused };
+    struct Case {
+        const char* device;
+        std::string target;
+        Expect expect;
+        const char* resolution;         // of the first video part, "" = not checked
+        std::set<std::string> channels; // X-CH values of the first parts, {} = not checked
+    };
+    const Case cases[] = {
+        {"cam-vendor-61441", "/axis-cgi/mjpg/video.cgi?resolution=0x0", Expect::Stream, "320*240", {}},
+        {"cam-vendor-61441", "/axis-cgi/mjpg/video.cgi?resolution=abc", Expect::Stream, "320*240", {}},
+        {"cam-vendor-61441", "/axis-cgi/mjpg/video.cgi?resolution=99999x7", Expect::Stream, "4096*16", {}},
+        {"cam-vendor-61441", "/axis-cgi/mjpg/video.cgi?resolution=161x121", Expect::Stream, "160*120", {}},
+        {"dvr-h264-8776",
+         "/avc.cgi?op.liveimage=" + std::string(1000, '1'),
+         Expect::Stream,
+         "704*480",
+         {"1", "2", "3", "4"}},
+        {"dvr-h264-8776", "/avc.cgi?op.liveimage=garbage", Expect::Stream, "", {"1", "2", "3", "4"}},
+        {"dvr-h264-8776", "/avcplay.cgi?op.playimage=", Expect::Stream, "", {"1", "2", "3", "4"}},
+        {"dvr-h264-8776", "/avcplay.cgi?op.playimage=S:0100", Expect::Stream, "", {"3"}},
+        {"cam-jpeg-4608", "/avcplay.cgi?op.playimage=S:1", Expect::NotFound, "", {}},
+        {"cam-jpeg-4608", "/ipcam/sjpeg.cgi?ch=999999", Expect::Stream, "640*480", {}},
+        {"cam-profile-5751",
+         "/ipcam/stream.cgi?nowprofileid=99999999999999999999999",
+         Expect::Refused,
+         "",
+         {}},
+        {"cam-profile-5751", "/ipcam/stream.cgi?nowprofileid=7", Expect::Refused, "", {}},
+        {"cam-profile-5751", "/ipcam/stream.cgi", Expect::Refused, "", {}},
+        {"vs-jpeg-12292", "/dmsx1", Expect::NotFound, "", {}},
+        {"vs-jpeg-12292", "/dms001", Expect::NotFound, "", {}},
+        {"cam-jpeg-4608", "/dms01", Expect::NotFound, "", {}},
+        {"io-box-20481", "/ipcam/sjpeg.cgi", Expect::NotFound, "", {}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(std::string(c.device) + " " + c.target.substr(0, 60));
+        CamsimProcess camsim({"--device", c.device});
+        ASSERT_TRUE(camsim.Ok());
+        if (c.expect != Expect::Stream) {
+            Answer a = Get(camsim.Port(), c.target);
+            if (c.expect == Expect::NotFound) {
+                EXPECT_EQ(404, a.status);
+            } else {
+                EXPECT_EQ("NS stream\r\n", a.body);
+            }
+        } else {
+            StreamClient stream(camsim.Port(), c.target);
+            const size_t count = std::max<size_t>(c.channels.size(), 1);
+            std::vector<Part> parts = stream.ReadVideo(count);
+            ASSERT_EQ(count, parts.size());
+            if (*c.resolution) {
+                EXPECT_EQ(c.resolution, parts[0].Header("X-Resolution"));
+            }
+            std::set<std::string> channels;
+            for (const Part& p : parts)
+                if (!p.Header("X-CH").empty())
+                    channels.insert(p.Header("X-CH"));
+            EXPECT_EQ(c.channels, channels);
+        }
+        // The simulator is still there for the next request.
+        EXPECT_EQ(200, Get(camsim.Port(), "/").status);
+    }
+}
+
 // ---------------------------------------------------------------------------
 // Fault switches
 

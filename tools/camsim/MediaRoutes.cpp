@@ -319,7 +319,7 @@ void ServerPicture(const HttpRequest& request, HttpConnection& out) {
     const DeviceConfig& config = gContext->device->Config();
     const std::string digits = request.mPath.substr(4);
     const int channel = digits.empty() ? 1 : std::atoi(digits.c_str());
-    if (config.dialect == Dialect::NoVideo || digits.size() > 2 ||
+    if (config.dialect != Dialect::VideoStandard || digits.size() > 2 ||
         digits.find_first_not_of("0123456789") != std::string::npos || channel < 1 ||
         channel > static_cast<int>(std::min<uint32_t>(config.maxChannel, kMaxChannels))) {
         out.SendText(404, "Not Found", "text/plain", "404 Not Found\r\n");
