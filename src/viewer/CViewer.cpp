@@ -57,6 +57,9 @@ int CViewer::Open(int32_t transportKind, const char* address, int32_t /*reserved
     mUserName = userName != nullptr ? userName : "";
     mPassword = password != nullptr ? password : "";
     mChannel = channel;
+    // A viewer opened again must not keep the stream of its previous device
+    // when this open stops before composing one.
+    mStreamUrl.clear();
 
     const int parsed = mDeviceUrl.Crack(CompleteAddress(address));
     if (parsed == 0)
@@ -76,7 +79,11 @@ int CViewer::Open(int32_t transportKind, const char* address, int32_t /*reserved
     if (audioFlag != nullptr)
         *audioFlag = mpProfile->mAudioSupported != 0 ? 1 : 0;
 
-    if (!ComposeStreamUrl() || BuildPipeline() == 0)
+    // A dialect that cannot stream (a profile camera on profile 0, a codec
+    // it has no path for) leaves the path empty; the pipeline is built all
+    // the same and the stream URL names only the device.
+    ComposeStreamUrl();
+    if (BuildPipeline() == 0)
         return parsed;
     // TODO(pipeline): set the pacer's catch-up flag once the channel has a pacer.
     mQueue.mSourcePresent = 1;
@@ -145,10 +152,14 @@ bool CViewer::SelectDialect() {
 
 bool CViewer::ComposeStreamUrl() {
     std::string path;
-    if (mpProfile->ComposeStreamPath(path) == 0)
-        return false;
+    const bool composed = mpProfile->ComposeStreamPath(path) != 0;
     mStreamUrl = kDefaultScheme + mDeviceUrl.mHostName + ":" + std::to_string(mDeviceUrl.mPort) + path;
-    return true;
+    return composed;
+}
+
+bool CViewer::HasStreamPath() const {
+    const size_t schemeLength = std::char_traits<char>::length(kDefaultScheme);
+    return mStreamUrl.size() > schemeLength && mStreamUrl.find('/', schemeLength) != std::string::npos;
 }
 
 int CViewer::SetUpDevice(CDeviceProfile* profile, CHttpLink* link, CUrl* deviceUrl, int32_t channel,

@@ -91,6 +91,10 @@ public:
     static constexpr const char* kMachineCodeCgiPath = "/vb.htm?";
     static constexpr const char* kMachineCodeKey = "getmachinecode";
 
+    // True when open composed a stream path: the stream URL names more than
+    // the device ("http://host:port/...").
+    bool HasStreamPath() const;
+
     // Releases what open created; the viewer can be opened again.
     void Close();
 
@@ -125,5 +129,7 @@ private:
     bool CheckAccess();
     bool LookUpMachineCode();
     bool SelectDialect();
+    // Always writes mStreamUrl ("http://host:port" and whatever path the
+    // dialect composed, perhaps none); true when the dialect composed one.
     bool ComposeStreamUrl();
 };
