@@ -6,6 +6,7 @@
 #include "DeviceRoutes.h"
 #include "Faults.h"
 #include "HttpServer.h"
+#include "MediaRoutes.h"
 #include "Options.h"
 #include "Router.h"
 
@@ -67,7 +68,8 @@ int main(int argc, char** argv) {
         deviceFaults.ApplyText(f);
     Router router;
     CoreResources::Register(router);
-    DeviceRoutes::Register(router, device, deviceFaults);
+    DeviceRoutes::Register(router, device, deviceFaults, ServeRecorderImage);
+    RegisterMediaRoutes(router, device, faults);
     HttpServer server(options.mServer, router, faults);
     if (!server.Listen(&error)) {
         std::fprintf(stderr, "camsim: %s\n", error.c_str());
