@@ -8,3 +8,7 @@ grep -q 'inet   transport: GET / -> 200' <<< "$out"
 grep -q 'wrong password -> 401' <<< "$out"
 grep -Eq 'Start\(.*\) -> handle [0-9]+' <<< "$out"
 grep -q 'Stop(0) -> true' <<< "$out"
+# The demo's probe of its camsim (a plain JPEG camera with u-law audio).
+grep -q '^machine_code=0x1200$' <<< "$out"
+grep -q '^dialect=CProfileQueryDialect$' <<< "$out"
+grep -Eq '^stream_url=http://127\.0\.0\.1:[0-9]+/ipcam/sjpeg\.cgi\?language=1&audiostream=1&ch=1$' <<< "$out"

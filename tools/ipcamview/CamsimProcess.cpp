@@ -13,7 +13,9 @@
 
 extern char** environ;
 
-CamsimProcess::~CamsimProcess() { Stop(); }
+CamsimProcess::~CamsimProcess() {
+    Stop();
+}
 
 std::string CamsimProcess::DefaultPath() {
     char self[PATH_MAX];

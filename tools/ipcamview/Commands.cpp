@@ -1,6 +1,7 @@
 #include "Commands.h"
 
 #include "CamsimProcess.h"
+#include "ProbeOptions.h"
 
 #include "ipcamview/ipcamview.h"
 #include "net/CHttpLink.h"
@@ -51,7 +52,8 @@ struct FetchResult {
 };
 
 // One whole GET through the library's HTTP link on the chosen transport.
-FetchResult Fetch(const std::string& address, int kind, const std::string& user, const std::string& password) {
+FetchResult Fetch(const std::string& address, int kind, const std::string& user,
+                  const std::string& password) {
     FetchResult result;
     media_util::CManualEvent cancel;
     CHttpLink* link = nullptr;
@@ -84,7 +86,8 @@ int RunFetch(const Args& input) {
     TakeOption(args, "--transport", transport);
     int kind = TransportKind(transport);
     if (args.size() != 1 || kind < 0) {
-        std::fprintf(stderr, "usage: ipcamview fetch URL [--user U] [--password P] [--transport socket|inet]\n");
+        std::fprintf(stderr,
+                     "usage: ipcamview fetch URL [--user U] [--password P] [--transport socket|inet]\n");
         return 2;
     }
     FetchResult r = Fetch(args[0], kind, user, password);
@@ -105,8 +108,8 @@ int RunDemo(const Args& input) {
     std::printf("ipcamview demo\n\n");
     std::printf("Device models the library knows (machine code -> type, channels, receive type):\n");
     for (int code : {0x1200, 0x1290, 0x1412, 0x1677, 0x2247, 0x3004, 0x9001, 0xF001, 0x10004, 0x7777}) {
-        std::printf("  0x%05X  type %3d  channels %2d  receive %d\n", code, GetDeviceType(code), GetMaxChannel(code),
-                    GetMediaReceiveType(code));
+        std::printf("  0x%05X  type %3d  channels %2d  receive %d\n", code, GetDeviceType(code),
+                    GetMaxChannel(code), GetMediaReceiveType(code));
     }
 
     CamsimProcess camsim;
@@ -123,9 +126,10 @@ int RunDemo(const Args& input) {
         FetchResult ok = Fetch(base + "/", kind, "admin", "demo");
         FetchResult refused = Fetch(base + "/", kind, "admin", "wrong");
         FetchResult chunked = Fetch(base + "/chunked?n=100000&sizes=1,7,300,2,4096", kind, "admin", "demo");
-        std::printf("  %-6s transport: GET / -> %d (%zu bytes); wrong password -> %d; chunked body -> %d (%zu "
-                    "bytes)\n",
-                    transport, ok.status, ok.body.size(), refused.status, chunked.status, chunked.body.size());
+        std::printf(
+            "  %-6s transport: GET / -> %d (%zu bytes); wrong password -> %d; chunked body -> %d (%zu "
+            "bytes)\n",
+            transport, ok.status, ok.body.size(), refused.status, chunked.status, chunked.body.size());
     }
 
     int32_t audio = 1;
@@ -136,6 +140,18 @@ int RunDemo(const Args& input) {
     int32_t bad = Start(0, IPCAMVIEW_TRANSPORT_SOCKET, "http://", 0, "", "", &audio, 1, IPCAMVIEW_CODEC_NONE);
     std::printf("Start(\"http://\") -> handle %d (the address does not parse)\n", bad);
     std::printf("Stop(%d) -> %s\n", handle, Stop(handle) ? "true" : "false");
-    std::printf("\nStill to come: device identification and stream set-up, live video, recording, editors.\n");
+
+    // What a viewer learns from the device, as `ipcamview probe` prints it.
+    ProbeOptions options;
+    options.address = address;
+    options.user = "admin";
+    options.password = "demo";
+    options.audio = true;
+    CViewer viewer;
+    const ProbeResult probed = OpenViewer(viewer, options);
+    std::printf("\nipcamview probe %s --user admin --password demo --audio\n", address.c_str());
+    std::fflush(stdout);
+    PrintProbe(stdout, viewer, probed);
+    std::printf("\nStill to come: live video in a window, recording, editors.\n");
     return 0;
 }
