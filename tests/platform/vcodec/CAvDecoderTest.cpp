@@ -195,6 +195,37 @@ TEST_F(CAvDecoderTest, H264WithoutAPictureConsumesNothing) {
     ReleaseCodec(handle);
 }
 
+TEST_F(CAvDecoderTest, Mpeg4InTheCamerasFormDecodesTheSamePictures) {
+    // Cameras start a key frame with a video object code of id 1 straight
+    // before the VOL, without the visual object sequence headers that
+    // libavcodec's encoder writes.
+    std::vector<Bytes> frames = SplitMpeg4Frames(ReadFile(Mpeg4()));
+    std::vector<Bytes> ref = ReferenceFrames(Mpeg4(), "yuv420p", kWidth, kHeight);
+    ASSERT_EQ(frames.size(), ref.size());
+    int32_t handle = CreateCodec(VCODEC_FORMAT_MPEG4, 130, kWidth, -kHeight, 30);
+    Bytes out(size_t(PictureSize(130, kWidth, kHeight)));
+    int converted = 0;
+    for (size_t i = 0; i < frames.size(); ++i) {
+        Bytes frame = frames[i];
+        for (size_t at = 0; at + 3 < frame.size(); ++at) {
+            if (frame[at] == 0 && frame[at + 1] == 0 && frame[at + 2] == 1 &&
+                (frame[at + 3] & 0xF0) == 0x20) {
+                Bytes camera = {0, 0, 1, 1};
+                camera.insert(camera.end(), frame.begin() + long(at), frame.end());
+                frame = camera;
+                ++converted;
+                break;
+            }
+        }
+        int32_t length = int32_t(frame.size());
+        int32_t size = int32_t(out.size());
+        ASSERT_EQ(1, Decode(handle, frame.data(), &length, out.data(), &size)) << "frame " << i;
+        EXPECT_TRUE(out == ref[i]) << "frame " << i;
+    }
+    EXPECT_GT(converted, 0);
+    ReleaseCodec(handle);
+}
+
 TEST_F(CAvDecoderTest, BufferTooSmallGivesNoPictureAndNoWrite) {
     std::vector<Bytes> frames = SplitMpeg4Frames(ReadFile(Mpeg4()));
     for (int32_t code : kPixelCodes) {
