@@ -378,4 +378,17 @@ bool ServeRecorderImage(const HttpRequest& request, HttpConnection& out) {
     return true;
 }
 
+const char* MediaRoutesHelp() {
+    return "  /ipcam/sjpeg.cgi /ipcam/mjpeg.cgi /ipcam/mpeg4.cgi /avc.cgi /ipcam/avc.cgi\n"
+           "                          live multipart stream of the camera families\n"
+           "           [?ch=N&audiostream=1&ifrmonly=1]\n"
+           "  /ipcam/mjpegcif.cgi /ipcam/mpeg4cif.cgi /ipcam/avccif.cgi  the same at 352x288\n"
+           "  /ipcam/stream.cgi?nowprofileid=P  profile P's stream (profile cameras)\n"
+           "  /avc.cgi?op.liveimage=MASK[&audio=MASK]  recorders: the channels of MASK, X-CH\n"
+           "  /avcplay.cgi?op.playimage=S:TEXT  recorders: playback of the channels in TEXT\n"
+           "  /api.htm?op.liveimage=MASK  JPEG recorders: one picture per request\n"
+           "  /dms01 .. /dms16        video-standard servers: one picture of that channel\n"
+           "  /axis-cgi/mjpg/video.cgi?resolution=WxH  the other vendor's MJPEG stream\n";
+}
+
 } // namespace camsim

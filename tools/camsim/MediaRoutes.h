@@ -36,4 +36,7 @@ void RegisterMediaRoutes(Router& router, DeviceState& device, Faults& faults);
 // written nothing, for any other request. Needs RegisterMediaRoutes first.
 bool ServeRecorderImage(const HttpRequest& request, HttpConnection& out);
 
+// Usage lines of the media paths, for --help.
+const char* MediaRoutesHelp();
+
 } // namespace camsim
