@@ -315,12 +315,16 @@ void Picture1(HttpConnection& out, int channel, bool dual) {
 }
 
 // "/dms01" .. "/dms16": the video-standard servers' picture of one channel.
+// A viewer puts the two digits between the stream path and a suffix of the
+// host's ("/dms02skip_pn"), so whatever follows the digits is not looked at.
 void ServerPicture(const HttpRequest& request, HttpConnection& out) {
     const DeviceConfig& config = gContext->device->Config();
-    const std::string digits = request.mPath.substr(4);
-    const int channel = digits.empty() ? 1 : std::atoi(digits.c_str());
-    if (config.dialect != Dialect::VideoStandard || digits.size() > 2 ||
-        digits.find_first_not_of("0123456789") != std::string::npos || channel < 1 ||
+    const std::string rest = request.mPath.substr(4);
+    const size_t digits = std::min(rest.find_first_not_of("0123456789"), rest.size());
+    const int channel = rest.empty()                 ? 1
+                        : digits >= 1 && digits <= 2 ? std::atoi(rest.substr(0, digits).c_str())
+                                                     : 0;
+    if (config.dialect != Dialect::VideoStandard || channel < 1 ||
         channel > static_cast<int>(std::min<uint32_t>(config.maxChannel, kMaxChannels))) {
         out.SendText(404, "Not Found", "text/plain", "404 Not Found\r\n");
         return;
