@@ -5,6 +5,7 @@
 #include "DeviceFaults.h"
 #include "DeviceRoutes.h"
 #include "Faults.h"
+#include "MediaRoutes.h"
 
 namespace camsim {
 
@@ -55,6 +56,7 @@ std::string Options::Usage() {
     text += "  --help                 this text\n\nresources:\n";
     text += CoreResources::Help();
     text += DeviceRoutes::Help();
+    text += MediaRoutesHelp();
     return text;
 }
 
