@@ -43,11 +43,20 @@ std::string Shell(const std::string& command) {
     return out;
 }
 
+// Files handed to the tools live in one folder per test run, removed when
+// the run ends.
 std::string TempDir() {
-    const char* base = std::getenv("IPCAM_TEST_TMP");
-    std::string dir = std::string(base ? base : "/tmp") + "/camsim-media-" + std::to_string(::getpid());
-    Shell("mkdir -p '" + dir + "'");
-    return dir;
+    struct Folder {
+        std::string path;
+        Folder() {
+            const char* base = std::getenv("IPCAM_TEST_TMP");
+            path = std::string(base ? base : "/tmp") + "/camsim-media-" + std::to_string(::getpid());
+            Shell("mkdir -p '" + path + "'");
+        }
+        ~Folder() { Shell("rm -rf '" + path + "'"); }
+    };
+    static Folder folder;
+    return folder.path;
 }
 
 void WriteFile(const std::string& path, const std::string& data) {
