@@ -492,6 +492,36 @@ TEST(CamsimMediaTest, QBoxesUnwrapToH264ThatDecodes) {
     EXPECT_EQ("h264,352,288,62", Probe(file, "h264"));
 }
 
+TEST(CamsimMediaTest, KeyFramesOnlyWhenAsked) {
+    struct Case {
+        const char* device;
+        const char* target;
+        bool h264;
+    };
+    const Case cases[] = {
+        {"cam-mpeg4-4752", "/ipcam/mpeg4.cgi?language=1&ifrmonly=1&ch=1", false},
+        {"dvr-h264-8776", "/avc.cgi?op.liveimage=1&ifrmonly=1", true},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.device);
+        CamsimProcess camsim({"--device", c.device});
+        ASSERT_TRUE(camsim.Ok());
+        StreamClient stream(camsim.Port(), c.target);
+        std::vector<Part> parts = stream.ReadVideo(5);
+        ASSERT_EQ(5u, parts.size());
+        for (const Part& p : parts) {
+            if (c.h264) {
+                std::vector<Box> boxes = Boxes(p.data);
+                ASSERT_EQ(2u, boxes.size());
+                EXPECT_EQ(0x03u, boxes[0].flags);
+                EXPECT_EQ(0x06u, boxes[1].flags);
+            } else {
+                EXPECT_EQ(std::string("\x00\x00\x01\x01", 4), p.data.substr(0, 4));
+            }
+        }
+    }
+}
+
 TEST(CamsimMediaTest, AudioPartsArriveAndDecode) {
     struct Case {
         const char* device;
