@@ -1,0 +1,112 @@
+#!/usr/bin/env bash
+# `ipcamview probe` against every model camsim plays, on both transports: what
+# it prints must be what the model says of itself (camsim --describe), the
+# exit code must say whether a stream URL was composed, and camsim must
+# serve that URL. Then refused credentials, no device at all, bad arguments.
+set -uo pipefail
+IPCAMVIEW=$1
+CAMSIM=$2
+source "$(dirname "$0")/camsim.sh"
+
+codec_name() {
+    case $1 in 1000) echo jpeg ;; 1005) echo mpeg4 ;; 1010) echo h264 ;; *) echo none ;; esac
+}
+
+models=$("$CAMSIM" --list)
+[[ $(wc -l <<< "$models") -ge 20 ]] || { echo "FAIL: camsim --list gave too few models" >&2; exit 1; }
+for model in $models; do
+    declare -A D=()
+    read_pairs D < <("$CAMSIM" --device "$model" --describe)
+    start_camsim --device "$model" || exit 1
+    # A plain open: channel 1, profile 1; the camera with the fixed set-up
+    # gets codec and size from the host, as its description assumes.
+    options=(--audio --channel 1 --profile 1)
+    if [[ ${D[dialect]} == fixed-camera ]]; then
+        options=(--audio --channel 1 --profile 0 --codec "$(codec_name "${D[video_codec]}")"
+                 --width "${D[width]}" --height "${D[height]}")
+    fi
+    for transport in socket inet; do
+        declare -A P=()
+        out=$("$IPCAMVIEW" probe "127.0.0.1:$PORT" "${options[@]}" --transport "$transport")
+        rc=$?
+        read_pairs P <<< "$out"
+        what="$model/$transport"
+        check "$what handle" 0 "${P[handle]:-}"
+        check "$what last_status" 200 "${P[last_status]:-}"
+        for field in machine_code device_type receive_type; do
+            check "$what $field" "${D[$field]}" "${P[$field]:-}"
+        done
+        if [[ ${D[device_type]} == 0 || ${D[device_type]} == 4 ]]; then
+            check "$what exit code" 1 "$rc"
+            check "$what dialect" none "${P[dialect]:-}"
+            check "$what stream_url" "" "${P[stream_url]-missing}"
+            check "$what audio_flag (not written)" 1 "${P[audio_flag]:-}"
+            continue
+        fi
+        check "$what exit code" 0 "$rc"
+        for field in video_codec width height frame_rate audio_supported; do
+            check "$what $field" "${D[$field]}" "${P[$field]:-}"
+        done
+        [[ ${D[audio_supported]} == 1 ]] && check "$what audio_codec" "${D[audio_codec]}" "${P[audio_codec]:-}"
+        check "$what audio_flag" "${D[audio_supported]}" "${P[audio_flag]:-}"
+        check "$what channel" 1 "${P[channel]:-}"
+        url=${P[stream_url]:-}
+        check "$what stream_url device" "http://127.0.0.1:$PORT/" "${url:0:$((${#PORT} + 18))}"
+        [[ $transport == socket ]] || continue
+        # The device serves what the viewer composed: a multipart stream, or
+        # one picture per request. Only the answer's head is read: head ends
+        # the pipe, and curl with it.
+        head=$(curl -s -N -i --max-time 20 "$url" 2> /dev/null | head -c 400 | tr -d '\r\0')
+        status=$(sed -n '1s/^HTTP\/1\.1 \([0-9]*\).*/\1/p' <<< "$head")
+        type=$(sed -n 's/^Content-Type: \([^;]*\).*/\1/p' <<< "$head" | head -n 1)
+        check "$what served status" 200 "$status"
+        if [[ ${D[receive_type]} == 1 ]]; then
+            check "$what served type" multipart/x-mixed-replace "$type"
+        else
+            check "$what served type" image/jpeg "$type"
+        fi
+    done
+    stop_camsim
+done
+
+# Refused credentials: open stops at the access check with 401.
+start_camsim --device cam-jpeg-4608 --user admin:secret || exit 1
+for transport in socket inet; do
+    declare -A P=()
+    out=$("$IPCAMVIEW" probe "127.0.0.1:$PORT" --user admin --password wrong --transport "$transport")
+    rc=$?
+    read_pairs P <<< "$out"
+    check "refused/$transport exit code" 1 "$rc"
+    check "refused/$transport handle" 0 "${P[handle]:-}"
+    check "refused/$transport last_status" 401 "${P[last_status]:-}"
+    check "refused/$transport machine_code" -1 "${P[machine_code]:-}"
+    out=$("$IPCAMVIEW" probe "127.0.0.1:$PORT" --user admin --password secret --transport "$transport")
+    check "accepted/$transport exit code" 0 "$?"
+done
+stop_camsim
+
+# No device: a port nobody listens on any more.
+start_camsim || exit 1
+closed=$PORT
+stop_camsim
+declare -A P=()
+out=$("$IPCAMVIEW" probe "127.0.0.1:$closed")
+rc=$?
+read_pairs P <<< "$out"
+check "no device exit code" 1 "$rc"
+check "no device last_status" 0 "${P[last_status]:-}"
+check "no device stream_url" "" "${P[stream_url]-missing}"
+
+# Bad arguments.
+for args in "" "--codec vp9 127.0.0.1" "--channel x 127.0.0.1" "--transport udp 127.0.0.1" "a b"; do
+    # shellcheck disable=SC2086
+    "$IPCAMVIEW" probe $args > /dev/null 2>&1
+    check "probe $args exit code" 2 "$?"
+done
+# An address that does not parse: no handle.
+declare -A P=()
+read_pairs P < <("$IPCAMVIEW" probe "http://")
+check "unparsable handle" -1 "${P[handle]:-}"
+
+[[ $FAILURES == 0 ]] || { echo "$FAILURES failures" >&2; exit 1; }
+echo "probe: all models agree with their descriptions"
