@@ -3,7 +3,6 @@
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
-#include <cstring>
 #include <fstream>
 #include <iterator>
 #include <stdexcept>
@@ -17,11 +16,9 @@ TempDir::TempDir(const std::string& prefix) {
     std::string root = base && *base ? base : "/tmp";
     mkdir(root.c_str(), 0700);
     std::string pattern = root + "/" + prefix + "-XXXXXX";
-    std::vector<char> buffer(pattern.begin(), pattern.end());
-    buffer.push_back('\0');
-    if (!mkdtemp(buffer.data()))
+    if (!mkdtemp(pattern.data()))
         throw std::runtime_error("mkdtemp failed in " + root);
-    mPath = buffer.data();
+    mPath = pattern;
 }
 
 TempDir::~TempDir() {
@@ -30,9 +27,7 @@ TempDir::~TempDir() {
 
 int Run(const std::string& command) {
     int status = std::system(command.c_str());
-    if (status == -1)
-        return -1;
-    return WIFEXITED(status) ? WEXITSTATUS(status) : 128;
+    return status != -1 && WIFEXITED(status) ? WEXITSTATUS(status) : 128;
 }
 
 std::string Capture(const std::string& command) {
@@ -41,8 +36,7 @@ std::string Capture(const std::string& command) {
     if (!pipe)
         return out;
     char buffer[4096];
-    size_t n;
-    while ((n = fread(buffer, 1, sizeof buffer, pipe)) > 0)
+    for (size_t n; (n = fread(buffer, 1, sizeof buffer, pipe)) > 0;)
         out.append(buffer, n);
     pclose(pipe);
     return out;
@@ -53,182 +47,128 @@ Bytes ReadFile(const std::string& path) {
     return Bytes(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
 }
 
-void WriteFile(const std::string& path, const Bytes& data) {
-    std::ofstream out(path, std::ios::binary);
-    out.write(reinterpret_cast<const char*>(data.data()), std::streamsize(data.size()));
-}
-
-int Generate(const std::string& path, int width, int height, int frames, const std::string& encoderOptions) {
-    // testsrc2 draws even sizes only; odd ones are scaled from the next even size.
-    char source[160];
-    snprintf(source, sizeof source, "testsrc2=size=%dx%d:rate=25 -vf scale=%d:%d", width + width % 2,
-             height + height % 2, width, height);
-    std::string command = "ffmpeg -nostdin -v error -y -f lavfi -i " + std::string(source) + " -frames:v " +
-                          std::to_string(frames) + " " + encoderOptions + " '" + path + "'";
-    return Run(command);
-}
-
-size_t RawFrameSize(const std::string& pixelFormat, int width, int height) {
-    size_t pixels = size_t(width) * size_t(height);
-    if (pixelFormat == "bgr24")
-        return pixels * 3;
-    if (pixelFormat == "rgb565le")
-        return pixels * 2;
-    if (pixelFormat == "yuv420p")
-        return pixels + 2 * size_t((width + 1) / 2) * size_t((height + 1) / 2);
-    return pixels * 4;
-}
-
-std::vector<Bytes> ReferenceFrames(const std::string& path, const std::string& pixelFormat, int width,
-                                   int height) {
-    std::string raw = path + "." + pixelFormat + ".raw";
-    std::string command = "ffmpeg -nostdin -v error -y -i '" + path + "' -f rawvideo -pix_fmt " +
-                          pixelFormat + " '" + raw + "'";
-    std::vector<Bytes> frames;
-    if (Run(command) != 0)
-        return frames;
-    Bytes all = ReadFile(raw);
-    size_t size = RawFrameSize(pixelFormat, width, height);
-    for (size_t pos = 0; pos + size <= all.size(); pos += size)
-        frames.emplace_back(all.begin() + long(pos), all.begin() + long(pos + size));
-    return frames;
+int Generate(int width, int height, int frames, const std::string& outputs) {
+    char source[200];
+    snprintf(source, sizeof source, "testsrc2=size=%dx%d:rate=25:duration=%g,scale=%d:%d", width + width % 2,
+             height + height % 2, frames / 25.0, width, height);
+    return Run("ffmpeg -nostdin -v error -y -f lavfi -i '" + std::string(source) + "' " + outputs);
 }
 
 namespace {
-// Offsets of every 00 00 01 start code (a preceding zero of a four-byte code
-// belongs to the unit before it, which does not matter for these cuts).
-std::vector<size_t> StartCodes(const Bytes& s) {
-    std::vector<size_t> at;
-    for (size_t i = 0; i + 3 <= s.size(); ++i)
-        if (s[i] == 0 && s[i + 1] == 0 && s[i + 2] == 1)
-            at.push_back(i);
-    return at;
+const std::pair<int32_t, const char*> kFfmpegFormats[] = {
+    {100, "bgr24"}, {120, "rgb565le"}, {130, "yuv420p"}, {32, "bgra"}};
+
+int BytesPerPixel(int32_t code) {
+    return code == 100 ? 3 : code == 120 ? 2 : 4;
 }
 
-size_t WithLeadingZero(const Bytes& s, size_t at) {
-    return at > 0 && s[at - 1] == 0 ? at - 1 : at;
-}
-
-std::vector<Bytes> Cut(const Bytes& s, const std::vector<size_t>& cuts) {
+// Cuts before each 00 00 01 that isCut picks (its state starts true); with
+// keepZero a zero before one belongs to the unit it starts.
+std::vector<Bytes> CutAt(const Bytes& s, bool (*isCut)(const Bytes&, size_t, bool*), bool keepZero) {
+    std::vector<size_t> cuts;
+    bool state = true;
+    for (size_t i = 0; i + 3 < s.size(); ++i)
+        if (s[i] == 0 && s[i + 1] == 0 && s[i + 2] == 1 && isCut(s, i, &state))
+            cuts.push_back(keepZero && i > 0 && s[i - 1] == 0 ? i - 1 : i);
     std::vector<Bytes> parts;
-    for (size_t i = 0; i < cuts.size(); ++i) {
-        size_t end = i + 1 < cuts.size() ? cuts[i + 1] : s.size();
-        parts.emplace_back(s.begin() + long(cuts[i]), s.begin() + long(end));
-    }
+    for (size_t i = 0; i < cuts.size(); ++i)
+        parts.emplace_back(s.begin() + long(cuts[i]),
+                           s.begin() + long(i + 1 < cuts.size() ? cuts[i + 1] : s.size()));
     return parts;
 }
 } // namespace
 
+std::map<int32_t, std::vector<Bytes>> ReferenceFrames(const std::string& path, int width, int height) {
+    std::string command = "ffmpeg -nostdin -v error -y -i '" + path + "'";
+    for (const auto& [code, name] : kFfmpegFormats)
+        command += std::string(" -f rawvideo -pix_fmt ") + name + " '" + path + "." + name + "'";
+    std::map<int32_t, std::vector<Bytes>> frames;
+    if (Run(command) != 0)
+        return frames;
+    for (const auto& [code, name] : kFfmpegFormats) {
+        Bytes all = ReadFile(path + "." + name);
+        size_t size = code == 130 ? size_t(width) * size_t(height) +
+                                        2 * size_t((width + 1) / 2) * size_t((height + 1) / 2)
+                                  : size_t(width) * size_t(height) * size_t(BytesPerPixel(code));
+        for (size_t pos = 0; pos + size <= all.size(); pos += size)
+            frames[code].emplace_back(all.begin() + long(pos), all.begin() + long(pos + size));
+    }
+    return frames;
+}
+
 std::vector<Bytes> SplitNalUnits(const Bytes& stream) {
-    std::vector<size_t> cuts;
-    for (size_t at : StartCodes(stream))
-        cuts.push_back(WithLeadingZero(stream, at));
-    return Cut(stream, cuts);
+    return CutAt(
+        stream, [](const Bytes&, size_t, bool*) { return true; }, true);
 }
 
 std::vector<Bytes> SplitAccessUnits(const Bytes& stream) {
-    std::vector<size_t> cuts;
-    for (size_t at : StartCodes(stream))
-        if (at + 3 < stream.size() && (stream[at + 3] & 0x1F) == 9)
-            cuts.push_back(WithLeadingZero(stream, at));
-    return Cut(stream, cuts);
+    return CutAt(
+        stream, [](const Bytes& s, size_t at, bool*) { return (s[at + 3] & 0x1F) == 9; }, true);
 }
 
 std::vector<Bytes> SplitMpeg4Frames(const Bytes& stream) {
-    std::vector<size_t> cuts;
-    bool inVop = false;
-    bool started = false;
-    for (size_t at : StartCodes(stream)) {
-        if (at + 3 >= stream.size())
-            break;
-        uint8_t code = stream[at + 3];
-        if (!started || inVop) {
-            cuts.push_back(at);
-            started = true;
-        }
-        inVop = code == 0xB6;
-    }
-    return Cut(stream, cuts);
+    // A frame starts at the first code and at each code after a VOP.
+    return CutAt(
+        stream,
+        [](const Bytes& s, size_t at, bool* afterVop) {
+            bool cut = *afterVop;
+            *afterVop = s[at + 3] == 0xB6;
+            return cut;
+        },
+        false);
 }
 
-std::string PixelFormatName(int32_t pixelCode) {
-    switch (pixelCode) {
-    case 100:
-        return "bgr24";
-    case 120:
-        return "rgb565le";
-    case 130:
-        return "yuv420p";
-    default:
-        return "bgra";
-    }
+int32_t PictureSize(int32_t pixelCode, int width, int height) {
+    int bits = pixelCode == 130 ? 12 : BytesPerPixel(pixelCode) * 8;
+    return ((width * bits + 7) / 8 + 3) / 4 * 4 * std::abs(height);
 }
 
-Bytes TopDown(const Bytes& picture, int32_t pixelCode, int width, int height, bool bottomUp) {
+Bytes Tight(const Bytes& picture, int32_t pixelCode, int width, int height, bool bottomUp, bool reference) {
+    struct Plane {
+        size_t mPitch, mStoredRows, mBytes, mRows;
+    };
+    const size_t w = size_t(width), h = size_t(height), cw = reference ? (w + 1) / 2 : w / 2,
+                 ch = reference ? (h + 1) / 2 : h / 2, row = w * size_t(BytesPerPixel(pixelCode));
+    const Plane planes[3] = {
+        pixelCode == 130 ? Plane{w, h, w, h}
+                         : Plane{reference ? row : size_t(PictureSize(pixelCode, width, 1)), h, row, h},
+        {cw, ch, w / 2, h / 2},
+        {cw, ch, w / 2, h / 2}};
     Bytes out;
-    if (pixelCode == 130) {
-        int widths[3] = {width, width / 2, width / 2};
-        int heights[3] = {height, height / 2, height / 2};
-        size_t offset = 0;
-        for (int p = 0; p < 3; ++p) {
-            for (int y = 0; y < heights[p]; ++y) {
-                int row = bottomUp ? heights[p] - 1 - y : y;
-                auto begin = picture.begin() + long(offset + size_t(row) * size_t(widths[p]));
-                out.insert(out.end(), begin, begin + widths[p]);
-            }
-            offset += size_t(widths[p]) * size_t(heights[p]);
+    size_t offset = 0;
+    for (int i = 0; i < (pixelCode == 130 ? 3 : 1); ++i) {
+        const Plane& p = planes[i];
+        if (offset + p.mPitch * p.mStoredRows > picture.size())
+            return Bytes();
+        for (size_t y = 0; y < p.mRows; ++y) {
+            auto begin = picture.begin() + long(offset + p.mPitch * (bottomUp ? p.mStoredRows - 1 - y : y));
+            out.insert(out.end(), begin, begin + long(p.mBytes));
         }
-        return out;
-    }
-    int bytesPerPixel = pixelCode == 100 ? 3 : pixelCode == 120 ? 2 : 4;
-    size_t stride = (size_t(width) * size_t(bytesPerPixel) + 3) & ~size_t(3);
-    for (int y = 0; y < height; ++y) {
-        int row = bottomUp ? height - 1 - y : y;
-        auto begin = picture.begin() + long(size_t(row) * stride);
-        out.insert(out.end(), begin, begin + long(width * bytesPerPixel));
+        offset += p.mPitch * p.mStoredRows;
     }
     return out;
 }
 
-Bytes CommonPart(const Bytes& reference, int32_t pixelCode, int width, int height) {
-    if (pixelCode != 130)
-        return reference;
-    Bytes out(reference.begin(), reference.begin() + long(width) * height);
-    size_t cw = size_t(width + 1) / 2, ch = size_t(height + 1) / 2;
-    for (int p = 0; p < 2; ++p) {
-        size_t base = size_t(width) * size_t(height) + size_t(p) * cw * ch;
-        for (int y = 0; y < height / 2; ++y) {
-            auto begin = reference.begin() + long(base + size_t(y) * cw);
-            out.insert(out.end(), begin, begin + width / 2);
-        }
-    }
-    return out;
-}
-
-double Psnr(const Bytes& a, const Bytes& b) {
+double Psnr(const Bytes& a, const Bytes& b, int32_t pixelCode) {
     if (a.size() != b.size() || a.empty())
         return 0;
+    auto sample = [pixelCode](const Bytes& x, size_t i, int c) {
+        if (pixelCode != 120)
+            return double(x[i]);
+        unsigned v = x[i] | unsigned(x[i + 1]) << 8;
+        return double(c == 0 ? (v >> 11) << 3 : c == 1 ? ((v >> 5) & 63) << 2 : (v & 31) << 3);
+    };
+    size_t step = pixelCode == 120 ? 2 : 1;
+    int channels = pixelCode == 120 ? 3 : 1;
     double sum = 0;
-    for (size_t i = 0; i < a.size(); ++i) {
-        double d = double(a[i]) - double(b[i]);
-        sum += d * d;
-    }
+    for (size_t i = 0; i + step <= a.size(); i += step)
+        for (int c = 0; c < channels; ++c) {
+            double d = sample(a, i, c) - sample(b, i, c);
+            sum += d * d;
+        }
     if (sum == 0)
         return 1000;
-    double mse = sum / double(a.size());
-    return 10 * std::log10(255.0 * 255.0 / mse);
-}
-
-Bytes Unpack565(const Bytes& words) {
-    Bytes rgb;
-    rgb.reserve(words.size() / 2 * 3);
-    for (size_t i = 0; i + 1 < words.size(); i += 2) {
-        unsigned v = words[i] | unsigned(words[i + 1]) << 8;
-        rgb.push_back(uint8_t((v >> 11) << 3));
-        rgb.push_back(uint8_t(((v >> 5) & 63) << 2));
-        rgb.push_back(uint8_t((v & 31) << 3));
-    }
-    return rgb;
+    return 10 * std::log10(255.0 * 255.0 * double(a.size() / step * size_t(channels)) / sum);
 }
 
 } // namespace ipcam::test

@@ -1,8 +1,9 @@
-// Media for the codec and recording tests, made in the test set-up with the
-// ffmpeg command-line tool (never checked in), and helpers to cut it into the
-// frames a camera would send.
+// Media for the codec and recording tests, made at set-up by the ffmpeg
+// command-line tool (never checked in), and helpers to cut it into the frames
+// a camera sends and to compare pictures with ffmpeg's own decode.
 #pragma once
 #include <cstdint>
+#include <map>
 #include <string>
 #include <vector>
 
@@ -24,47 +25,38 @@ private:
     std::string mPath;
 };
 
-// Runs a shell command; its exit status (0 = success). Output not captured.
+// Runs a shell command: its exit status (0 = success).
 int Run(const std::string& command);
-// Runs a shell command and returns what it printed on stdout.
+// Runs a shell command: what it printed on stdout.
 std::string Capture(const std::string& command);
-
 Bytes ReadFile(const std::string& path);
-void WriteFile(const std::string& path, const Bytes& data);
 
-// ffmpeg's testsrc2 picture, `frames` frames of width x height at 25 fps,
-// encoded by the named encoder with extra output options, into path.
-// Returns the ffmpeg exit status.
-int Generate(const std::string& path, int width, int height, int frames, const std::string& encoderOptions);
+// Encodes `frames` frames of ffmpeg's testsrc2 at width x height, 25 fps, in
+// one ffmpeg run; `outputs` are output options and quoted paths, as many
+// outputs as wanted. Odd sizes are scaled from the next even one. Exit status.
+int Generate(int width, int height, int frames, const std::string& outputs);
 
-// Decodes a file with ffmpeg to raw top-down frames of a pixel format
-// ("bgr24", "bgra", "rgb565le", "yuv420p"), one Bytes per frame.
-std::vector<Bytes> ReferenceFrames(const std::string& path, const std::string& pixelFormat, int width,
-                                   int height);
-size_t RawFrameSize(const std::string& pixelFormat, int width, int height);
+// ffmpeg's decode of a file into each output pixel code's raw top-down frames
+// (bgr24, rgb565le, yuv420p, bgra) in one ffmpeg run: code -> frames.
+std::map<int32_t, std::vector<Bytes>> ReferenceFrames(const std::string& path, int width, int height);
 
-// Annex-B H.264 cut at access unit delimiters (the stream is made with aud=1).
+// Annex-B H.264 cut at access unit delimiters (made with aud=1), and the NAL
+// units of one buffer, start codes included.
 std::vector<Bytes> SplitAccessUnits(const Bytes& stream);
-// NAL units of an Annex-B buffer, start codes included.
 std::vector<Bytes> SplitNalUnits(const Bytes& stream);
-// MPEG-4 Visual elementary stream cut into frames: each frame is a VOP with
-// the headers that come before it.
+// MPEG-4 Visual cut into frames: each VOP with the headers before it.
 std::vector<Bytes> SplitMpeg4Frames(const Bytes& stream);
 
-// The ffmpeg pixel format name of an output pixel code.
-std::string PixelFormatName(int32_t pixelCode);
-// A picture as vcodec lays it out (stride rounded to 4, rows bottom-up when
-// bottomUp, I420 chroma planes at half size rounded down) turned into
-// top-down rows without padding, comparable with CommonPart(reference).
-Bytes TopDown(const Bytes& picture, int32_t pixelCode, int width, int height, bool bottomUp);
-// The part of an ffmpeg reference frame that vcodec also outputs: all of a
-// packed frame; for yuv420p the luma plane and the chroma planes cut to half
-// the size rounded down.
-Bytes CommonPart(const Bytes& reference, int32_t pixelCode, int width, int height);
-
-// PSNR in dB of two equal-length byte arrays; 1000 for identical ones.
-double Psnr(const Bytes& a, const Bytes& b);
-// 8-bit R, G, B of RGB565 little-endian words.
-Bytes Unpack565(const Bytes& words);
+// Bytes of a picture in a pixel code as the library documents it: rows of
+// ceil(width * bits / 8) rounded up to 4 bytes, times |height|.
+int32_t PictureSize(int32_t pixelCode, int width, int height);
+// A library picture (padded rows, bottom-up when bottomUp) as tight top-down
+// rows in ffmpeg's layout. ffmpeg rounds I420 chroma up, the library down, so
+// for odd sizes the reference's extra chroma column and row are dropped too:
+// pass reference = true for an ffmpeg frame.
+Bytes Tight(const Bytes& picture, int32_t pixelCode, int width, int height, bool bottomUp, bool reference);
+// PSNR in dB of two equal-length arrays (RGB565 words compared as 8-bit
+// R, G, B); 1000 for identical ones, 0 for different lengths.
+double Psnr(const Bytes& a, const Bytes& b, int32_t pixelCode);
 
 } // namespace ipcam::test
