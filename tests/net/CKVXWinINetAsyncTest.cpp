@@ -102,17 +102,27 @@ TEST_F(CKVXWinINetAsyncTest, AuthenticationRetries) {
     }
 }
 
-// Heads and bodies on one kept-alive connection; redirects are followed and a
-// status line never becomes a header.
+// Heads and bodies as devices send them, on one kept-alive connection: 302
+// answers are followed, chunked and byte-by-byte
+// answers arrive whole, a status line never becomes a header, and a path
+// goes out with only what cannot stand on a request line escaped.
 TEST_F(CKVXWinINetAsyncTest, HeadersBodiesAndKeepAlive) {
     const std::string big = Pattern(300000);
     InetTestServer server([&](const HttpRequest& r, Conn& c) {
-        if (r.target == "/moved")
+        const std::string& t = r.target;
+        if (t == "/moved")
             c.Send(Response(302, "Found", "", "Location: /here\r\n"));
-        else if (r.target == "/here")
+        else if (t == "/here" || t == "/x%20y")
             c.Send(Response(200, "OK", "here", "X-Frame: 7\r\n"));
-        else if (r.target == "/big")
+        else if (t == "/big")
             c.Send(Response(200, "OK", big, "X-Big: 1\r\n"));
+        else if (t == "/chunked") // both cases of hex, an extension, pieces cut inside a size line
+            for (const char* p : {"HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n3\r\nabc\r\n", "A",
+                                  ";ext=1\r\n0123456789\r\n", "a\r\n", "ABCDEFGHIJ\r\n0\r\n\r\n"})
+                c.Send(p);
+        else if (t == "/split-head")
+            for (char ch : Response(200, "OK", "xyz", "X-A: 1\r\n"))
+                c.Send(&ch, 1);
         else
             c.Send(Response(404, "Not Found", "gone", "X-Why: missing\r\n"));
     });
@@ -126,7 +136,10 @@ TEST_F(CKVXWinINetAsyncTest, HeadersBodiesAndKeepAlive) {
         std::string body;
     } cases[] = {
         {"/moved", 200, "X-Frame", "7", 8192, false, "here"},
+        {"/x y", 200, "X-Frame", "7", 8192, false, "here"},
         {"/elsewhere", 404, "X-Why", "missing", 8192, false, "gone"},
+        {"/chunked", 200, "Transfer-Encoding", "chunked", 5, false, "abc0123456789ABCDEFGHIJ"},
+        {"/split-head", 200, "X-A", "1", 8192, false, "xyz"},
         {"/big", 200, "X-Big", "1", 100, true, big},
         {"/big", 200, "X-Big", "1", 65536, false, big},
         {"/big", 200, "X-Big", "1", 1000000, true, big},
