@@ -1,10 +1,7 @@
 #include "source/CMediaSource.h"
 
-#include "DeviceJpeg.h"
-#include "FakeStreamClient.h"
+#include "SourceTestKit.h"
 #include "platform/CLockWrap.h"
-#include "platform/CMachineCodeConvert.h"
-#include "platform/CMediaQueue.h"
 
 #include <gtest/gtest.h>
 
@@ -14,368 +11,227 @@
 #include <sstream>
 #include <thread>
 
-using media_util::CMachineCodeConvert;
-using media_util::CMediaObj;
-
 namespace {
+
+constexpr int kCamera = 0x1200, kVideoServer = 0x3004, kRecorder = 0x1404; // one model of each family
 
 class CTestSource : public CMediaSource {
 public:
     CTestSource() { SetClock(&mClock); }
     ~CTestSource() override { Stop(); }
-    int Step() override {
-        ++mSteps;
-        mGate.Wait(5);
-        return 0;
-    }
+    int Step() override { return mGate.Wait(5), 0; }
     int AppliedRequestMode() {
         media_util::CLockWrap lock(mSettingsLock);
         return mRequestMode;
     }
-    void SetMachineCode(int code) { mMachineCode = code; }
-    void SetPacing(int mode, int frameRateCode) {
-        mPacingMode = mode;
-        mFrameRateCode = frameRateCode;
+    // Tags a copy of bytes as a frame of the format on the channel; a size
+    // given is the stream's.
+    std::unique_ptr<CMediaObj> Tag(int format, const std::string& bytes, int channel = 1, int width = 0,
+                                   int height = 0) {
+        auto o = std::make_unique<CMediaObj>();
+        o->mVideoFormat = format;
+        o->mWidth = width;
+        o->mHeight = height;
+        o->CopyData(bytes.data(), int32_t(bytes.size()));
+        TagMediaObject(o.get(), o->mpData, o->mDataLength, channel);
+        return o;
     }
     CFakeSourceClock mClock;
     media_util::CManualEvent mGate;
-    std::atomic<int> mSteps{0};
+    using CMediaSource::mFrameRateCode;
+    using CMediaSource::mMachineCode;
+    using CMediaSource::mPacingMode;
 };
-
-int ModelOfType(int type, int receiveType = -1) {
-    for (size_t i = 0; i < CMachineCodeConvert::GetModelCount(); ++i) {
-        const auto* m = CMachineCodeConvert::GetModelAt(i);
-        if (m->deviceType == type && (receiveType < 0 || m->receiveType == receiveType))
-            return m->machineCode;
-    }
-    ADD_FAILURE() << "no model of type " << type;
-    return 0;
-}
-
-std::vector<int32_t> Tags(const CMediaObj& o) {
-    return o.mTagList;
-}
 
 TEST(CMediaSourceTest, EventListIsBoundedAndPacksChannels) {
     CTestSource source;
-    for (int i = 0; i < 201; ++i)
-        source.PostEvent(i + 1, 0);
-    std::vector<uint32_t> events;
-    ASSERT_TRUE(source.TakeEvents(events));
+    for (int i = 1; i <= int(CMediaSource::kMaxEvents) + 1; ++i)
+        source.PostEvent(i, 0);
+    std::vector<uint32_t> events = TakeEvents(source);
     ASSERT_EQ(events.size(), CMediaSource::kMaxEvents);
-    EXPECT_EQ(events.front(), 1u);
-    EXPECT_EQ(events.back(), 200u);
-    EXPECT_FALSE(source.TakeEvents(events));
-
-    struct SCase {
-        int code, channel;
-        uint32_t packed;
-    };
-    const std::vector<SCase> cases = {
-        {3, 3, 0x02000003u},  {1, 0, 0x00000001u},  {1, 1, 0x00000001u},
-        {-1, 2, 0x01FFFFFFu}, {5, 16, 0x0F000005u}, {0x1234567, 1, 0x00234567u},
-    };
-    for (const SCase& c : cases) {
-        source.PostEvent(c.code, c.channel);
-        std::vector<uint32_t> one;
-        ASSERT_TRUE(source.TakeEvents(one));
-        EXPECT_EQ(one, std::vector<uint32_t>{c.packed}) << c.code << " on " << c.channel;
+    EXPECT_EQ(events.back(), CMediaSource::kMaxEvents);
+    EXPECT_TRUE(TakeEvents(source).empty());
+    const std::vector<std::tuple<int, int, uint32_t>> cases = {
+        {3, 3, 0x02000003u},  {1, 0, 1u},           {1, 1, 1u},
+        {-1, 2, 0x01FFFFFFu}, {5, 16, 0x0F000005u}, {0x1234567, 1, 0x234567u}};
+    for (const auto& [code, channel, packed] : cases) {
+        source.PostEvent(code, channel);
+        EXPECT_EQ(TakeEvents(source), std::vector<uint32_t>{packed}) << code << " on " << channel;
     }
 }
 
-TEST(CMediaSourceTest, Mpeg4FrameKindsFromTheirFirstBytes) {
-    struct SCase {
-        std::string bytes;
-        int kind;
-    };
-    const std::vector<SCase> cases = {
-        {std::string("\x00\x00\x01\x01\x00\x00\x01\x20", 8), 1},
-        {std::string("\x00\x00\x01\xB6\x12", 5), 2},
-        {std::string("\x00\x00\x01\xB6\x3F", 5), 2},
-        {std::string("\x00\x00\x01\xB6\x55", 5), 4},
-        {std::string("\x00\x00\x01\xB6\x40", 5), 4},
-        {std::string("\x00\x00\x01\xB6\x80", 5), 0},
-        {std::string("\x00\x00\x01\xB6", 4), 0},
-        {std::string("\x00\x00\x01\xB3\x00", 5), 0},
-        {std::string("\x00\x00\x02\x01", 4), 0},
-        {std::string("\x00\x00", 2), 0},
-    };
-    for (const SCase& c : cases) {
-        CTestSource source;
-        CMediaObj o;
-        o.mVideoFormat = media_util::kVideoMpeg4;
-        o.mFrameKind = 9;
-        o.CopyData(c.bytes.data(), int32_t(c.bytes.size()));
-        source.TagMediaObject(&o, o.mpData, o.mDataLength, 5);
-        EXPECT_EQ(o.mFrameKind, c.kind) << testing::PrintToString(c.bytes);
-        EXPECT_EQ(o.mChannel, 5);
-    }
-}
-
-// A QBox box of DESIGN's layout, written here byte by byte.
-std::string QBox(uint32_t flags, const std::string& payload, uint32_t cts = 0) {
+// A QBox box (big-endian size, "qbox", version/flags, H.264 sample type 2,
+// sample flags, composition time), written here byte by byte.
+std::string QBox(uint32_t flags, const std::string& payload) {
     std::string box;
-    auto be = [&box](uint32_t v, int bytes) {
-        for (int i = bytes - 1; i >= 0; --i)
+    for (uint32_t v : {uint32_t(24 + payload.size()), 0x71626f78u, 0u, 0x00020000u, flags, 0u})
+        for (int i = 3; i >= 0; --i)
             box.push_back(static_cast<char>((v >> (8 * i)) & 0xFF));
-    };
-    be(uint32_t(24 + payload.size()), 4);
-    box += "qbox";
-    be(0, 4);
-    be(2, 2); // H.264
-    be(0, 2);
-    be(flags, 4);
-    be(cts, 4);
     return box + payload;
 }
 
-TEST(CMediaSourceTest, QBoxFrameKindsFromTheirSampleFlags) {
-    struct SCase {
-        std::string bytes;
-        int kind;
-    };
-    const std::string nal("\x00\x00\x00\x01\x65\x88", 6);
-    const std::vector<SCase> cases = {
-        {QBox(0x03, nal) + QBox(0x06, nal), 1},
-        {QBox(0x06, nal), 2},
-        {QBox(0x02, nal), 4},
-        {QBox(0x01, nal), 0},
-        {QBox(0x04, nal), 0},
-        {QBox(0x00, nal), 0},
-        {nal + std::string(20, '\0'), 2},   // no box: taken as a key frame
-        {QBox(0x02, nal).substr(0, 18), 0}, // box cut before its flags
-    };
-    for (const SCase& c : cases) {
+TEST(CMediaSourceTest, FrameKindsAtTheEdgesOfTheirCodes) {
+    const int m4 = media_util::kVideoMpeg4, qb = media_util::kVideoH264QBox;
+    const std::string vop("\x00\x00\x01\xB6", 4), nal("\x00\x00\x00\x01\x65\x88", 6);
+    // The top two bits of a VOP's first byte: 00 intra, 01 predicted, 1x
+    // bidirectional (never sent). Bare H.264 comes from key-frame-only devices.
+    const std::vector<std::tuple<int, std::string, int>> cases = {
+        {m4, vop + "\x3F", 2},
+        {m4, vop + "\x40", 4},
+        {m4, vop + "\x80", 0},
+        {m4, vop, 0},
+        {m4, std::string("\x00\x00\x01\xB3\x00", 5), 0},
+        {m4, std::string("\x00\x00\x02\x01", 4), 0},
+        {m4, std::string(2, '\0'), 0},
+        {qb, QBox(0x01, nal), 0},
+        {qb, QBox(0x04, nal), 0},
+        {qb, nal + std::string(20, '\0'), 2},
+        {qb, QBox(0x02, nal).substr(0, 18), 0}};
+    for (const auto& [format, bytes, kind] : cases) {
         CTestSource source;
-        CMediaObj o;
-        o.mVideoFormat = media_util::kVideoH264QBox;
-        o.CopyData(c.bytes.data(), int32_t(c.bytes.size()));
-        source.TagMediaObject(&o, o.mpData, o.mDataLength, 1);
-        EXPECT_EQ(o.mFrameKind, c.kind) << testing::PrintToString(c.bytes);
+        EXPECT_EQ(source.Tag(format, bytes, 5)->mFrameKind, kind) << testing::PrintToString(bytes);
     }
 }
 
-struct SJpegCase {
-    const char* name;
-    int machineCode;
-    int alarm;
-    std::vector<int32_t> tags;
-    bool sizeFromHeader; // else the object's own size is written into the image
-};
-
 TEST(CMediaSourceTest, JpegDeviceHeaderFieldsAndAlarms) {
-    const int camera = ModelOfType(CMachineCodeConvert::kTypeProfileCamera);
-    const int server = ModelOfType(CMachineCodeConvert::kTypeVideoStandard);
-    const int recorder = ModelOfType(CMachineCodeConvert::kTypeMultiChannel);
-    const std::vector<SJpegCase> cases = {
-        {"camera 5", camera, 5, {1}, true},
-        {"camera 31", camera, 31, {1, 2, 3}, true},
-        {"camera 8", camera, 8, {2}, true},
-        {"camera 32", camera, 32, {}, true},
-        {"server 1", server, 1, {1}, false},
-        {"server 2", server, 2, {2}, false},
-        {"server 4", server, 4, {}, false},
-        {"server 16", server, 16, {3}, false},
-        {"recorder 32", recorder, 32, {1}, true},
-        {"recorder 128", recorder, 128, {2}, true},
-        {"recorder 64", recorder, 64, {3}, true},
-        {"recorder 5", recorder, 5, {}, true},
-        {"no machine code", 0, 1, {1}, false},
-        {"own-size model", CMediaSource::kMachineCodeOwnSize, 5, {1}, false},
+    struct SCase {
+        int machineCode, alarm;
+        const char* tags;    // each also an event
+        bool sizeFromHeader; // else the stream's size is written into the image
     };
-    for (const SJpegCase& c : cases) {
-        SCOPED_TRACE(c.name);
+    const std::vector<SCase> cases = {{kCamera, 5, "1", true},
+                                      {kCamera, 31, "123", true},
+                                      {kCamera, 8, "2", true},
+                                      {kCamera, 32, "", true},
+                                      {kVideoServer, 1, "1", false},
+                                      {kVideoServer, 2, "2", false},
+                                      {kVideoServer, 4, "", false},
+                                      {kVideoServer, 16, "3", false},
+                                      {kRecorder, 32, "1", true},
+                                      {kRecorder, 128, "2", true},
+                                      {kRecorder, 64, "3", true},
+                                      {kRecorder, 5, "", true},
+                                      {0, 1, "1", false},
+                                      {CMediaSource::kMachineCodeOwnSize, 5, "1", false}};
+    for (const SCase& c : cases) {
+        SCOPED_TRACE(std::to_string(c.machineCode) + " alarm " + std::to_string(c.alarm));
         CTestSource source;
         media_util::CManualEvent listener;
         CSourceDesc desc;
         desc.mpListener = &listener;
         source.ApplySettings(&desc);
-        SDeviceJpeg jpeg;
-        jpeg.machineCode = uint32_t(c.machineCode);
-        jpeg.alarm = uint8_t(c.alarm);
-        jpeg.width = 1920;
-        jpeg.height = 1080;
-        jpeg.sequence = 0x200007; // 21 bits of it count
-        jpeg.year = 2026;
-        jpeg.second = 42;
-        const std::string image = jpeg.Build();
-        CMediaObj o;
-        o.mVideoFormat = media_util::kVideoJpeg;
-        o.mWidth = 704;
-        o.mHeight = 576;
-        o.CopyData(image.data(), int32_t(image.size()));
-        source.TagMediaObject(&o, o.mpData, o.mDataLength, 4);
-        EXPECT_EQ(o.mFrameKind, 2);
-        EXPECT_EQ(o.mChannel, 4);
-        EXPECT_EQ(o.mFrameNumber, 7000);
-        EXPECT_EQ(o.mTime.wYear, 2026);
-        EXPECT_EQ(o.mTime.wSecond, 42);
-        EXPECT_EQ(o.mpData[28], 0);
-        EXPECT_EQ(o.mpData[29], 0);
-        EXPECT_EQ(Tags(o), c.tags);
-        const int w = o.mpData[36] | o.mpData[37] << 8;
-        const int h = o.mpData[38] | o.mpData[39] << 8;
-        if (c.sizeFromHeader) {
-            EXPECT_EQ(o.mWidth, 1920);
-            EXPECT_EQ(o.mHeight, 1080);
-            EXPECT_EQ(w, 1920);
-        } else {
-            EXPECT_EQ(o.mWidth, 704);
-            EXPECT_EQ(w, 704);
-            EXPECT_EQ(h, 576);
-        }
+        // Sequence 0x200007: 21 bits of it count.
+        const SDeviceJpeg jpeg{uint32_t(c.machineCode), 2026, 42, 1, uint8_t(c.alarm), 0x200007, 1920, 1080};
+        auto o = source.Tag(media_util::kVideoJpeg, jpeg.Build(), 4, 704, 576);
+        std::string expected =
+            c.sizeFromHeader ? "video=1000 ch=4 w=1920 h=1080" : "video=1000 ch=4 w=704 h=576";
+        expected += " fps=30000 kind=2 n=7000";
         std::vector<uint32_t> events;
-        source.TakeEvents(events);
-        std::vector<uint32_t> expected;
-        for (int32_t tag : c.tags)
-            expected.push_back(CMediaSource::PackEvent(tag, 4));
-        EXPECT_EQ(events, expected);
+        for (const char* tag = c.tags; *tag != '\0'; ++tag) {
+            expected += std::string(" tag") + *tag;
+            events.push_back(CMediaSource::PackEvent(*tag - '0', 4));
+        }
+        EXPECT_EQ(Describe(*o), expected);
+        EXPECT_EQ(o->mTime.wYear * 100 + o->mTime.wSecond, 202642);
+        EXPECT_EQ(o->mpData[28] | o->mpData[29], 0); // the checksum no longer holds once fields change
+        EXPECT_EQ(o->mpData[36] | o->mpData[37] << 8, o->mWidth);
+        EXPECT_EQ(o->mpData[38] | o->mpData[39] << 8, o->mHeight);
+        EXPECT_EQ(TakeEvents(source), events);
         EXPECT_EQ(listener.IsSignalled() != 0, c.alarm != 0);
     }
 }
 
-TEST(CMediaSourceTest, PlainJpegIsLeftIntact) {
-    CTestSource source;
-    SDeviceJpeg jpeg;
-    jpeg.withHeader = false;
-    const std::string image = jpeg.Build();
-    CMediaObj o;
-    o.mVideoFormat = media_util::kVideoJpeg;
-    o.mWidth = 640;
-    o.mHeight = 480;
-    o.CopyData(image.data(), int32_t(image.size()));
-    source.TagMediaObject(&o, o.mpData, o.mDataLength, 1);
-    EXPECT_EQ(o.mFrameKind, 2);
-    EXPECT_EQ(o.mFrameNumber, 0);
-    EXPECT_EQ(o.mWidth, 640);
-    EXPECT_EQ(std::string(reinterpret_cast<char*>(o.mpData), o.mDataLength), image);
-
-    // The other vendor's camera: only the channel is set.
-    CTestSource vendor;
-    vendor.SetMachineCode(CMediaSource::kMachineCodePlainJpeg);
-    SDeviceJpeg with;
-    with.sequence = 9;
-    const std::string tagged = with.Build();
-    CMediaObj v;
-    v.mVideoFormat = media_util::kVideoJpeg;
-    v.CopyData(tagged.data(), int32_t(tagged.size()));
-    vendor.TagMediaObject(&v, v.mpData, v.mDataLength, 2);
-    EXPECT_EQ(v.mFrameKind, 0);
-    EXPECT_EQ(v.mFrameNumber, 0);
-    EXPECT_EQ(v.mChannel, 2);
-    EXPECT_EQ(std::string(reinterpret_cast<char*>(v.mpData), v.mDataLength), tagged);
+TEST(CMediaSourceTest, JpegWithoutDeviceHeaderIsLeftIntact) {
+    SDeviceJpeg plain, headed;
+    plain.withHeader = false;
+    headed.sequence = 9;
+    // A plain image is a key frame of its own; the other vendor's camera
+    // gets its channel only, whatever the image holds.
+    const std::vector<std::tuple<int, std::string, std::string>> cases = {
+        {0, plain.Build(), "video=1000 ch=2 fps=30000 kind=2"},
+        {CMediaSource::kMachineCodePlainJpeg, headed.Build(), "video=1000 ch=2"}};
+    for (const auto& [machineCode, image, described] : cases) {
+        CTestSource source;
+        source.mMachineCode = machineCode;
+        auto o = source.Tag(media_util::kVideoJpeg, image, 2);
+        EXPECT_EQ(Describe(*o), described);
+        EXPECT_EQ(DataOf(*o), image);
+    }
 }
 
 TEST(CMediaSourceTest, JpegFrameRateFromSequenceGaps) {
-    struct SCase {
-        std::vector<uint32_t> sequences;
-        std::vector<int32_t> rates;
-    };
-    // 30000 / gap (integer) * 3 / 2, worked out by hand.
-    const std::vector<SCase> cases = {
+    // 30000 / gap (integer) * 3 / 2, capped at 30000, worked out by hand;
+    // gaps of 30 and more give no estimate.
+    const std::vector<std::pair<std::vector<uint32_t>, std::vector<int32_t>>> cases = {
         {{100, 102}, {30000, 22500}},
         {{100, 101}, {30000, 30000}},
         {{100, 103}, {30000, 15000}},
         {{100, 129}, {30000, 1551}},
-        // 30000 / 7 = 4285, x 3 = 12855, / 2 = 6427 (not 45000 / 7 = 6428)
         {{100, 107}, {30000, 6427}},
         {{100, 130}, {30000, 30000}},
         {{100, 50, 52}, {30000, 30000, 22500}},
         {{0, 2, 4}, {30000, 30000, 22500}},
-        {{100, 100}, {30000, 30000}},
-    };
-    for (const SCase& c : cases) {
+        {{100, 100}, {30000, 30000}}};
+    for (const auto& [sequences, expected] : cases) {
         CTestSource source;
         std::vector<int32_t> rates;
-        for (uint32_t seq : c.sequences) {
+        for (uint32_t seq : sequences) {
             SDeviceJpeg jpeg;
-            jpeg.machineCode = 0x1200;
             jpeg.sequence = seq;
-            const std::string image = jpeg.Build();
-            CMediaObj o;
-            o.mVideoFormat = media_util::kVideoJpeg;
-            o.CopyData(image.data(), int32_t(image.size()));
-            source.TagMediaObject(&o, o.mpData, o.mDataLength, 1);
-            rates.push_back(o.mFrameRate);
+            rates.push_back(source.Tag(media_util::kVideoJpeg, jpeg.Build())->mFrameRate);
         }
-        EXPECT_EQ(rates, c.rates) << testing::PrintToString(c.sequences);
+        EXPECT_EQ(rates, expected) << testing::PrintToString(sequences);
     }
 }
 
 TEST(CMediaSourceTest, JpegSizeChangeOnAChannelStopsWithEvent) {
-    struct SCase {
-        const char* name;
-        int secondChannel;
-        uint16_t secondWidth;
-        bool stops;
-    };
-    const std::vector<SCase> cases = {
-        {"same size", 1, 640, false},
-        {"new size", 1, 800, true},
-        {"other channel", 2, 800, false},
-        {"channel 17 is not tracked", 17, 800, false},
-    };
-    for (const SCase& c : cases) {
-        SCOPED_TRACE(c.name);
+    // Channel 17 has no slot and is not tracked.
+    for (auto [channel, width, stops] :
+         {std::tuple{1, 640, false}, {1, 800, true}, {2, 800, false}, {17, 800, false}}) {
+        SCOPED_TRACE(std::to_string(channel) + " " + std::to_string(width));
         CTestSource source;
-        for (auto [channel, width] : {std::pair<int, uint16_t>{1, 640}, {c.secondChannel, c.secondWidth}}) {
+        for (auto [ch, w] : {std::pair{1, 640}, {channel, width}}) {
             SDeviceJpeg jpeg;
-            jpeg.machineCode = 0x1200;
-            jpeg.width = width;
+            jpeg.width = uint16_t(w);
             jpeg.height = 480;
-            const std::string image = jpeg.Build();
-            CMediaObj o;
-            o.mVideoFormat = media_util::kVideoJpeg;
-            o.CopyData(image.data(), int32_t(image.size()));
-            source.TagMediaObject(&o, o.mpData, o.mDataLength, channel);
+            source.Tag(media_util::kVideoJpeg, jpeg.Build(), ch);
         }
-        std::vector<uint32_t> events;
-        source.TakeEvents(events);
-        EXPECT_EQ(events.size(), c.stops ? 1u : 0u);
-        if (c.stops) {
-            EXPECT_EQ(events[0], CMediaSource::PackEvent(-1, 1));
-        }
-        EXPECT_EQ(!source.IsRunning(), c.stops);
-        EXPECT_EQ(source.GetLastMedia(1).mWidth, c.stops ? 800 : 640);
+        EXPECT_EQ(TakeEvents(source),
+                  stops ? std::vector<uint32_t>{CMediaSource::PackEvent(-1, 1)} : std::vector<uint32_t>{});
+        EXPECT_EQ(!source.IsRunning(), stops);
+        EXPECT_EQ(source.GetLastMedia(1).mWidth, stops ? 800 : 640);
     }
 }
 
 TEST(CMediaSourceTest, PaceJpegSpacesJpegFramesByTheirFrameTime) {
-    struct SStep {
-        DWORD advance; // clock moves this much before the call
-        bool jpeg;
-        DWORD wait; // expected wait, 0 = none
-    };
+    // Per call: the clock's advance before it, whether the frame is JPEG
+    // (else MPEG-4), and the wait expected (0: none).
     struct SCase {
-        const char* name;
         int mode, rate;
-        std::vector<SStep> steps;
+        std::vector<std::tuple<DWORD, bool, DWORD>> calls;
     };
     const std::vector<SCase> cases = {
-        {"25 fps on time", 1, 25000, {{0, true, 0}, {0, true, 40}, {0, true, 40}, {20, true, 20}}},
-        {"12.5 fps", 1, 12500, {{0, true, 0}, {0, true, 80}, {100, true, 0}, {0, true, 80}}},
-        {"late by a frame", 1, 25000, {{0, true, 0}, {50, true, 0}, {0, true, 40}}},
-        {"rate limit mode never waits", 2, 25000, {{0, true, 0}, {0, true, 0}}},
-        {"not jpeg", 1, 25000, {{0, false, 10}, {0, false, 10}}},
-        {"pacing off", 0, 25000, {{0, true, 10}}},
-        {"no frame rate", 1, 0, {{0, true, 0}, {0, true, 0}}},
-    };
+        {1, 25000, {{0, true, 0}, {0, true, 40}, {0, true, 40}, {20, true, 20}}},
+        {1, 12500, {{0, true, 0}, {0, true, 80}, {100, true, 0}, {0, true, 80}}},
+        {1, 25000, {{0, true, 0}, {50, true, 0}, {0, true, 40}}},
+        {2, 25000, {{0, true, 0}, {0, true, 0}}},
+        {1, 25000, {{0, false, 10}, {0, false, 10}}},
+        {0, 25000, {{0, true, 10}}},
+        {1, 0, {{0, true, 0}, {0, true, 0}}}};
     for (const SCase& c : cases) {
-        SCOPED_TRACE(c.name);
+        SCOPED_TRACE(std::to_string(c.mode) + " " + std::to_string(c.rate));
         CTestSource source;
-        source.SetPacing(c.mode, c.rate);
-        for (const SStep& s : c.steps) {
-            source.mClock.Advance(s.advance);
+        source.mPacingMode = c.mode;
+        source.mFrameRateCode = c.rate;
+        for (const auto& [advance, jpeg, wait] : c.calls) {
+            source.mClock.mNow += advance;
             source.mClock.mWaits.clear();
             CMediaObj o;
-            o.mVideoFormat = s.jpeg ? media_util::kVideoJpeg : media_util::kVideoMpeg4;
+            o.mVideoFormat = jpeg ? media_util::kVideoJpeg : media_util::kVideoMpeg4;
             source.PaceJpeg(&o);
-            EXPECT_EQ(source.mClock.mWaits, s.wait ? std::vector<DWORD>{s.wait} : std::vector<DWORD>{});
+            EXPECT_EQ(source.mClock.mWaits, wait ? std::vector<DWORD>{wait} : std::vector<DWORD>{});
         }
     }
-    CTestSource idle;
-    idle.PaceJpeg(nullptr);
-    EXPECT_EQ(idle.mClock.mWaits, std::vector<DWORD>{30});
 }
 
 TEST(CMediaSourceTest, SettingsHandOverReturnsAfterTheWorkerAppliedThem) {
@@ -386,19 +242,10 @@ TEST(CMediaSourceTest, SettingsHandOverReturnsAfterTheWorkerAppliedThem) {
     for (int mode : {7, 8, 30000}) {
         CSourceDesc desc;
         desc.mRequestMode = mode;
-        source.UpdateSettings(&desc);
+        // From another thread than the test's and the worker's.
+        std::thread([&] { source.UpdateSettings(&desc); }).join();
         EXPECT_EQ(source.AppliedRequestMode(), mode);
-        EXPECT_EQ(desc.mRequestMode, mode);
     }
-    // Another thread hands over while the worker is busy in a step.
-    CSourceDesc other;
-    other.mRequestMode = 42;
-    std::thread owner([&] { source.UpdateSettings(&other); });
-    owner.join();
-    EXPECT_EQ(source.AppliedRequestMode(), 42);
-    CSourceDesc back;
-    source.GetSettings(&back);
-    EXPECT_EQ(back.mRequestMode, 42);
     source.Stop();
 }
 
@@ -421,177 +268,84 @@ TEST(CMediaSourceTest, SettingsHandOverEndsWhenTheWorkerStops) {
     source.NotifyStop();
     ASSERT_EQ(done.wait_for(std::chrono::seconds(10)), std::future_status::ready);
     source.Stop();
-    // Without a thread nothing blocks: the record waits for the first pass.
+    // Without a thread nothing blocks: the description waits for the next pass.
     CTestSource idle;
-    CSourceDesc d;
-    d.mRequestMode = 3;
-    idle.UpdateSettings(&d);
+    idle.UpdateSettings(&desc);
     idle.Job();
-    EXPECT_EQ(idle.AppliedRequestMode(), 3);
+    EXPECT_EQ(idle.AppliedRequestMode(), 5);
 }
 
 TEST(CMediaSourceTest, RequestModeChangeClearsTheQueue) {
-    struct SCase {
-        int from, to;
-        bool cleared;
-    };
-    const std::vector<SCase> cases = {{30000, 0, true}, {0, 30000, false}, {1, 30000, true}, {5, 5, false}};
-    for (const SCase& c : cases) {
+    // From 0 (idle) nothing was asked, so nothing is stale.
+    for (auto [from, to, cleared] :
+         {std::tuple{30000, 0, true}, {0, 30000, false}, {1, 30000, true}, {5, 5, false}}) {
         CTestSource source;
         media_util::CMediaQueue queue(10);
         source.SetOutputQueue(&queue);
         CSourceDesc desc;
-        desc.mRequestMode = c.from;
+        desc.mRequestMode = from;
         source.ApplySettings(&desc);
         queue.Enque(new CMediaObj);
-        desc.mRequestMode = c.to;
+        desc.mRequestMode = to;
         source.ApplySettings(&desc);
-        EXPECT_EQ(queue.GetCount() == 0, c.cleared) << c.from << " -> " << c.to;
+        EXPECT_EQ(queue.GetCount() == 0, cleared) << from << " -> " << to;
     }
 }
 
-// --- Frame kinds of real encoder output ---
-
-std::string TempDir() {
-    const char* dir = std::getenv("IPCAM_TEST_TMP");
-    return dir != nullptr ? dir : "/tmp";
-}
-
-std::string ReadFile(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::stringstream s;
-    s << in.rdbuf();
-    return s.str();
-}
-
-// Picture types ffprobe reports, one letter per frame.
-std::string PictureTypes(const std::string& path) {
-    const std::string out = path + ".types";
-    const std::string cmd =
-        "ffprobe -v error -show_entries frame=pict_type -of csv=p=0 '" + path + "' > '" + out + "'";
-    if (std::system(cmd.c_str()) != 0)
-        return {};
-    std::string types;
-    for (char ch : ReadFile(out))
-        if (ch >= 'A' && ch <= 'Z')
-            types.push_back(ch);
-    return types;
-}
-
-std::vector<size_t> StartCodes(const std::string& s) {
-    std::vector<size_t> at;
-    for (size_t i = 0; i + 3 < s.size(); ++i)
-        if (s[i] == 0 && s[i + 1] == 0 && s[i + 2] == 1)
-            at.push_back(i);
-    return at;
-}
-
-TEST(CMediaSourceTest, Mpeg4KindsOfRealEncoderOutput) {
-    const std::string path = TempDir() + "/source-tag.m4v";
-    const std::string cmd =
-        "ffmpeg -hide_banner -loglevel error -y -f lavfi -i testsrc2=size=320x240:rate=25 "
-        "-frames:v 24 -c:v mpeg4 -g 8 -bf 0 -f m4v '" +
-        path + "'";
-    ASSERT_EQ(std::system(cmd.c_str()), 0);
-    const std::string stream = ReadFile(path);
-    const std::string types = PictureTypes(path);
-    ASSERT_EQ(types.size(), 24u);
-    // Frames as the cameras send them: a key frame with its configuration
-    // begins with the video-object code of id 1 (the encoder's visual-object
-    // headers dropped), a plain frame with its VOP.
-    std::vector<std::string> frames;
-    const std::vector<size_t> codes = StartCodes(stream);
-    size_t frameStart = 0;
-    bool hasVop = false;
-    for (size_t i = 0; i <= codes.size(); ++i) {
-        const bool end = i == codes.size();
-        const uint8_t code = end ? 0 : uint8_t(stream[codes[i] + 3]);
-        if (end || (hasVop && (code == 0xB0 || code == 0xB6))) {
-            std::string frame = stream.substr(frameStart, (end ? stream.size() : codes[i]) - frameStart);
-            const size_t vo = frame.find(std::string("\x00\x00\x01\x00", 4));
-            if (uint8_t(frame[3]) == 0xB0 && vo != std::string::npos)
-                frame = std::string("\x00\x00\x01\x01", 4) + frame.substr(vo + 4);
-            frames.push_back(frame);
-            if (end)
-                break;
-            frameStart = codes[i];
-            hasVop = false;
+TEST(CMediaSourceTest, FrameKindsOfRealEncoderOutput) {
+    const char* tmp = std::getenv("IPCAM_TEST_TMP");
+    const std::string dir = std::string(tmp != nullptr ? tmp : "/tmp") + "/source-kinds";
+    const std::vector<std::tuple<const char*, const char*, int>> cases = {
+        {"m4v", "mpeg4", media_util::kVideoMpeg4},
+        {"h264", "libx264 -profile:v baseline -threads 1", media_util::kVideoH264QBox}};
+    for (const auto& [ext, codec, format] : cases) {
+        SCOPED_TRACE(ext);
+        // One file per packet, and ffprobe's picture types of them all.
+        const std::string run =
+            "rm -rf " + dir + " && mkdir -p " + dir + " && cd " + dir +
+            " && ffmpeg -hide_banner -loglevel error -f lavfi -i testsrc2=size=320x240:rate=25 "
+            "-frames:v 24 -g 8 -bf 0 -c:v " +
+            codec + " -f image2 p%02d." + ext + " && cat p* > all." + ext +
+            " && ffprobe -v error -show_entries frame=pict_type -of csv=p=0 all." + ext +
+            " | tr -cd A-Z > types";
+        ASSERT_EQ(std::system(run.c_str()), 0);
+        auto read = [&dir](const std::string& name) {
+            std::stringstream s;
+            s << std::ifstream(dir + "/" + name, std::ios::binary).rdbuf();
+            return s.str();
+        };
+        const std::string types = read("types");
+        ASSERT_EQ(types.size(), 24u);
+        CTestSource source;
+        for (size_t i = 0; i < types.size(); ++i) {
+            const std::string packet = read((i < 9 ? "p0" : "p") + std::to_string(i + 1) + "." + ext);
+            // As the cameras send them: MPEG-4 key frames begin with the
+            // video-object code of id 1 (the visual-object headers dropped);
+            // H.264 parameter sets go in a configuration box before the
+            // picture's box. Without the configuration a key frame is plain.
+            std::string framed = packet, bare;
+            if (format == media_util::kVideoMpeg4) {
+                const size_t vo = packet.find(std::string("\x00\x00\x01\x00", 4));
+                if (vo != std::string::npos) {
+                    framed = std::string("\x00\x00\x01\x01", 4) + packet.substr(vo + 4);
+                    bare = packet.substr(packet.find("\x00\x00\x01\xB6", 0, 4));
+                }
+            } else {
+                const size_t idr = packet.find(std::string("\x00\x00\x01\x65", 4));
+                framed = QBox(types[i] == 'I' ? 0x06 : 0x02, packet);
+                if (idr != std::string::npos && idr > 0) {
+                    bare = QBox(0x06, packet.substr(idr));
+                    framed = QBox(0x03, packet.substr(0, idr)) + bare;
+                }
+            }
+            EXPECT_EQ(source.Tag(format, framed)->mFrameKind, types[i] != 'I' ? 4
+                                                              : bare.empty()  ? 2
+                                                                              : 1)
+                << "packet " << i << " " << types[i];
+            if (!bare.empty()) {
+                EXPECT_EQ(source.Tag(format, bare)->mFrameKind, 2) << "packet " << i;
+            }
         }
-        if (code == 0xB6)
-            hasVop = true;
-    }
-    ASSERT_EQ(frames.size(), types.size());
-    CTestSource source;
-    for (size_t i = 0; i < frames.size(); ++i) {
-        CMediaObj o;
-        o.mVideoFormat = media_util::kVideoMpeg4;
-        o.CopyData(frames[i].data(), int32_t(frames[i].size()));
-        source.TagMediaObject(&o, o.mpData, o.mDataLength, 1);
-        EXPECT_EQ(o.mFrameKind, types[i] == 'I' ? 1 : 4) << "frame " << i << " " << types[i];
-        if (types[i] == 'I') {
-            // The same intra picture without its configuration.
-            const size_t vop = frames[i].find(std::string("\x00\x00\x01\xB6", 4));
-            const std::string bare = frames[i].substr(vop);
-            CMediaObj b;
-            b.mVideoFormat = media_util::kVideoMpeg4;
-            b.CopyData(bare.data(), int32_t(bare.size()));
-            source.TagMediaObject(&b, b.mpData, b.mDataLength, 1);
-            EXPECT_EQ(b.mFrameKind, 2);
-        }
-    }
-}
-
-TEST(CMediaSourceTest, QBoxKindsOfRealEncoderOutput) {
-    const std::string path = TempDir() + "/source-tag.h264";
-    const std::string cmd =
-        "ffmpeg -hide_banner -loglevel error -y -f lavfi -i testsrc2=size=320x240:rate=25 "
-        "-frames:v 24 -c:v libx264 -profile:v baseline -g 8 -bf 0 -threads 1 -f h264 '" +
-        path + "'";
-    ASSERT_EQ(std::system(cmd.c_str()), 0);
-    const std::string stream = ReadFile(path);
-    const std::string types = PictureTypes(path);
-    ASSERT_EQ(types.size(), 24u);
-    // NAL units (payload after a 3-byte start code; a 4-byte one leaves a 0
-    // at the end of the previous unit, which is dropped).
-    std::vector<std::string> nals;
-    const std::vector<size_t> codes = StartCodes(stream);
-    for (size_t i = 0; i < codes.size(); ++i) {
-        size_t end = i + 1 < codes.size() ? codes[i + 1] : stream.size();
-        while (end > codes[i] + 3 && stream[end - 1] == 0)
-            --end;
-        nals.push_back(stream.substr(codes[i] + 3, end - codes[i] - 3));
-    }
-    const std::string sc("\x00\x00\x00\x01", 4);
-    std::vector<std::string> frames;
-    std::vector<bool> configured;
-    std::string config, extra;
-    for (const std::string& nal : nals) {
-        const int type = nal[0] & 0x1F;
-        if (type == 7 || type == 8) {
-            config += sc + nal;
-        } else if (type == 1 || type == 5) {
-            const bool idr = type == 5;
-            std::string frame;
-            if (!config.empty())
-                frame += QBox(0x03, config);
-            frame += QBox(idr ? 0x06 : 0x02, extra + sc + nal);
-            frames.push_back(frame);
-            configured.push_back(!config.empty());
-            config.clear();
-            extra.clear();
-        } else {
-            extra += sc + nal;
-        }
-    }
-    ASSERT_EQ(frames.size(), types.size());
-    CTestSource source;
-    for (size_t i = 0; i < frames.size(); ++i) {
-        CMediaObj o;
-        o.mVideoFormat = media_util::kVideoH264QBox;
-        o.CopyData(frames[i].data(), int32_t(frames[i].size()));
-        source.TagMediaObject(&o, o.mpData, o.mDataLength, 1);
-        const int expected = types[i] == 'I' ? (configured[i] ? 1 : 2) : 4;
-        EXPECT_EQ(o.mFrameKind, expected) << "frame " << i << " " << types[i];
     }
 }
 
