@@ -76,7 +76,8 @@ TEST(CFrameParserTest, JpegSizeComesFromTheFrameHeader) {
         int width = 0, height = 0;
         EXPECT_EQ(c.mWidth > 0, CFrameParser::JpegSize(c.mInput.data(), c.mInput.size(), &width, &height))
             << c.mName;
-        if (c.mWidth > 0)
+        if (c.mWidth > 0) {
             EXPECT_EQ(std::make_pair(c.mWidth, c.mHeight), std::make_pair(width, height)) << c.mName;
+        }
     }
 }

@@ -153,15 +153,16 @@ TEST_F(CCodecTest, PicturesMatchFfmpegForEveryPixelCodeAndRowOrder) {
 TEST_F(CCodecTest, H264SlicedAnyhowGivesTheSamePictures) {
     const Stream& s = Find("h264");
     std::vector<Bytes> units(s.mUnits.begin(), s.mUnits.end() - 1), halves, threes;
+    std::vector<int32_t> unitSizes;
     Bytes all;
     for (size_t i = 0; i < units.size(); ++i) {
         const Bytes& u = units[i];
         halves.emplace_back(u.begin(), u.begin() + long(u.size() / 2));
         halves.emplace_back(u.begin() + long(u.size() / 2), u.end());
-        if (i % 3 == 0)
-            threes.emplace_back();
+        threes.resize(i / 3 + 1);
         threes.back().insert(threes.back().end(), u.begin(), u.end());
         all.insert(all.end(), u.begin(), u.end());
+        unitSizes.push_back(int32_t(u.size()));
     }
     unsigned seed = std::random_device()();
     std::mt19937 random(seed);
@@ -184,11 +185,8 @@ TEST_F(CCodecTest, H264SlicedAnyhowGivesTheSamePictures) {
         int32_t handle = CreateCodec(VCODEC_FORMAT_H264, 130, s.mWidth, -s.mHeight, 30);
         Decoded d = DecodeChunks(handle, c.mChunks, 130, s.mWidth, s.mHeight);
         ReleaseCodec(handle);
-        ASSERT_EQ(s.mReference.at(130).size(), d.mPictures.size());
-        for (size_t i = 0; i < d.mPictures.size(); ++i) {
-            ASSERT_TRUE(d.mPictures[i] == s.mReference.at(130)[i]) << "picture " << i;
-            EXPECT_EQ(int32_t(units[i].size()), d.mConsumed[i]) << "a picture consumes its access unit";
-        }
+        EXPECT_TRUE(d.mPictures == s.mReference.at(130));
+        EXPECT_EQ(unitSizes, d.mConsumed) << "each picture consumes its access unit";
     }
 }
 
