@@ -20,7 +20,6 @@
 #include <condition_variable>
 #include <cstring>
 #include <functional>
-#include <map>
 #include <mutex>
 #include <string>
 #include <thread>
@@ -30,21 +29,30 @@ namespace inettest {
 
 struct HttpRequest {
     std::string method, target;
-    std::string head;                           // request line and header lines, blank line included
-    std::map<std::string, std::string> headers; // lower-case name -> value
+    std::string head; // request line and header lines, blank line included
     std::string body;
-    std::string Header(const std::string& lowerName) const {
-        auto it = headers.find(lowerName);
-        return it == headers.end() ? "" : it->second;
-    }
+    // The value of the last header of that lower-case name ("" when absent),
+    // and how many there are.
+    std::string Header(const std::string& lowerName) const { return Find(lowerName, nullptr); }
     int HeaderCount(const std::string& lowerName) const {
-        std::string lower = head;
+        int n = 0;
+        Find(lowerName, &n);
+        return n;
+    }
+
+private:
+    std::string Find(const std::string& lowerName, int* count) const {
+        std::string lower = head, value;
         for (char& c : lower)
             c = static_cast<char>(tolower(static_cast<unsigned char>(c)));
-        int n = 0;
-        for (size_t pos = 0; (pos = lower.find("\r\n" + lowerName + ":", pos)) != std::string::npos; ++pos)
-            ++n;
-        return n;
+        const std::string key = "\r\n" + lowerName + ":";
+        for (size_t at = 0; (at = lower.find(key, at)) != std::string::npos; ++at) {
+            size_t from = head.find_first_not_of(' ', at + key.size());
+            value = head.substr(from, head.find("\r\n", from) - from);
+            if (count)
+                ++*count;
+        }
+        return value;
     }
 };
 
@@ -189,7 +197,9 @@ private:
             size_t end = pending.find("\r\n\r\n") + 4;
             req.head = pending.substr(0, end);
             pending.erase(0, end);
-            ParseHead(req);
+            size_t sp = req.head.find(' ');
+            req.method = req.head.substr(0, sp);
+            req.target = req.head.substr(sp + 1, req.head.find(' ', sp + 1) - sp - 1);
             size_t want = std::strtoul(req.Header("content-length").c_str(), nullptr, 10);
             if (!Need(fd, pending, want, ""))
                 break;
@@ -208,27 +218,6 @@ private:
         mOpenFds.erase(std::remove(mOpenFds.begin(), mOpenFds.end(), fd), mOpenFds.end());
         ::close(fd);
     }
-    static void ParseHead(HttpRequest& req) {
-        size_t lineEnd = req.head.find("\r\n");
-        std::string line = req.head.substr(0, lineEnd);
-        size_t sp1 = line.find(' ');
-        size_t sp2 = line.find(' ', sp1 + 1);
-        req.method = line.substr(0, sp1);
-        req.target = line.substr(sp1 + 1, sp2 - sp1 - 1);
-        for (size_t pos = lineEnd + 2, e; (e = req.head.find("\r\n", pos)) != std::string::npos && e != pos;
-             pos = e + 2) {
-            std::string h = req.head.substr(pos, e - pos);
-            size_t colon = h.find(':');
-            if (colon == std::string::npos)
-                continue;
-            std::string name = h.substr(0, colon);
-            for (char& c : name)
-                c = static_cast<char>(tolower(static_cast<unsigned char>(c)));
-            size_t v = h.find_first_not_of(' ', colon + 1);
-            req.headers[name] = v == std::string::npos ? "" : h.substr(v);
-        }
-    }
-
     Handler mHandler;
     int mListen = -1;
     uint16_t mPort = 0;
