@@ -7,6 +7,7 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <tuple>
 #include <vector>
 
 namespace {
@@ -89,15 +90,10 @@ TEST(CDeviceProfileTest, StreamPathForEveryDeviceType) {
 }
 
 TEST(CDeviceProfileTest, SingleParameterReadAndWrite) {
-    struct SCase {
-        const char* key;
-        const char* value; // nullptr: a read
-        CFakeHttpClient::SAnswer answer;
-        int result;
-        const char* out;
-        const char* request; // nullptr: no request may be made
-    };
     using F = CFakeHttpClient;
+    // Key, value (nullptr: a read), the device's answer, result, the output
+    // afterwards and the request expected (nullptr: none may be made).
+    using SCase = std::tuple<const char*, const char*, F::SAnswer, int, const char*, const char*>;
     const SCase cases[] = {
         {"getlayoutnum=2", nullptr, F::Ok("OK getlayoutnum=5\r\n"), 1, "5", "/vb.htm?getlayoutnum=2"},
         {"supportmotion", nullptr, F::Ok("NS supportmotion=1\r\n"), 0, kBefore, "/vb.htm?supportmotion"},
@@ -110,19 +106,19 @@ TEST(CDeviceProfileTest, SingleParameterReadAndWrite) {
         {"motionenable", "", F::Ok("OK motionenable=\r\n"), 0, kBefore, nullptr},
         {"", "1", F::Ok("OK =1\r\n"), 0, kBefore, nullptr},
     };
-    for (const SCase& c : cases) {
-        SCOPED_TRACE(std::string(c.key) + " " + (c.value ? c.value : "(read)") + " <- " + c.answer.body);
+    for (const auto& [key, value, answer, result, out, request] : cases) {
+        SCOPED_TRACE(std::string(key) + " " + (value ? value : "(read)") + " <- " + answer.body);
         SDeviceRig rig;
         rig.client.mHandler = nullptr;
-        rig.client.mAnswers = {c.answer};
+        rig.client.mAnswers = {answer};
         CProfileQueryDialect profile(4608); // "/vb.htm?"
-        std::string out = kBefore;
-        const int result = c.value == nullptr ? profile.QueryParam(&rig.link, &rig.url, c.key, out)
-                                              : profile.SetParam(&rig.link, &rig.url, c.key, c.value, out);
-        EXPECT_EQ(result, c.result);
-        EXPECT_EQ(out, c.out);
+        std::string got = kBefore;
+        EXPECT_EQ(value ? profile.SetParam(&rig.link, &rig.url, key, value, got)
+                        : profile.QueryParam(&rig.link, &rig.url, key, got),
+                  result);
+        EXPECT_EQ(got, out);
         EXPECT_EQ(rig.client.mRequests,
-                  c.request ? std::vector<std::string>{c.request} : std::vector<std::string>{});
+                  request ? std::vector<std::string>{request} : std::vector<std::string>{});
     }
 }
 

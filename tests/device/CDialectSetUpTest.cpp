@@ -7,6 +7,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <memory>
 #include <string>
 #include <tuple>
@@ -18,11 +19,11 @@ using F = CFakeHttpClient;
 namespace {
 
 // What a set-up concluded: "result codec WIDTHxHEIGHT frameRate audioSupported audioCodec profileId".
-std::string Outcome(const CDeviceProfile& profile, int result) {
-    return std::to_string(result) + " " + std::to_string(profile.mVideoCodec) + " " +
-           std::to_string(profile.mWidth) + "x" + std::to_string(profile.mHeight) + " " +
-           std::to_string(profile.mFrameRate) + " " + std::to_string(profile.mAudioSupported) + " " +
-           std::to_string(profile.mAudioCodec) + " " + std::to_string(profile.mProfileId);
+std::string Outcome(const CDeviceProfile& p, int result) {
+    char text[128];
+    std::snprintf(text, sizeof text, "%d %d %dx%d %d %d %d %d", result, p.mVideoCodec, p.mWidth, p.mHeight,
+                  p.mFrameRate, p.mAudioSupported, p.mAudioCodec, p.mProfileId);
+    return text;
 }
 
 // Scripted reply lines replace the camera's line of the same name; a bare
@@ -216,12 +217,9 @@ TEST(CDialectSetUpTest, VideoStandardAndFixedSetUps) {
     params.mWidth = 640;
     params.mHeight = 480;
     params.mProfileId = 2;
-    struct SCase {
-        int32_t machineCode;
-        CMediaObj* params;
-        F::SAnswer answer; // to "/getstate?value=ntsc", the only request any of them makes
-        const char* outcome;
-    };
+    // Machine code, the host's wishes, the answer to "/getstate?value=ntsc"
+    // (the only request any of them makes) and the outcome.
+    using SCase = std::tuple<int32_t, CMediaObj*, F::SAnswer, const char*>;
     const SCase cases[] = {
         // Video-standard servers: only a first character "1" means PAL.
         {12292, nullptr, F::Ok("1\r\n"), "1 1000 352x288 25000 0 2005 0"},
@@ -233,19 +231,19 @@ TEST(CDialectSetUpTest, VideoStandardAndFixedSetUps) {
         {36865, nullptr, {}, "1 1000 0x0 30000 1 2005 0"},
         {61441, &params, {}, "1 1000 320x240 30000 0 0 0"},
     };
-    for (const SCase& c : cases) {
-        SCOPED_TRACE(std::to_string(c.machineCode) + " " + c.outcome);
+    for (const auto& [machineCode, wishes, answer, outcome] : cases) {
+        SCOPED_TRACE(outcome);
         SDeviceRig rig;
-        rig.device.mPaths["/getstate?value=ntsc"] = c.answer;
+        rig.device.mPaths["/getstate?value=ntsc"] = answer;
         std::unique_ptr<CDeviceProfile> profile;
-        if (c.machineCode == 12292)
-            profile = std::make_unique<CVideoStandardDialect>(c.machineCode);
-        else if (c.machineCode == 36865)
-            profile = std::make_unique<CProfileQueryDialect>(c.machineCode);
+        if (machineCode == 12292)
+            profile = std::make_unique<CVideoStandardDialect>(machineCode);
+        else if (machineCode == 36865)
+            profile = std::make_unique<CProfileQueryDialect>(machineCode);
         else
-            profile = std::make_unique<CFixedDialect>(c.machineCode);
-        EXPECT_EQ(Outcome(*profile, profile->SetUp(&rig.link, &rig.url, c.params)), c.outcome);
-        EXPECT_EQ(rig.client.mRequests.size(), c.machineCode == 12292 ? 1u : 0u);
+            profile = std::make_unique<CFixedDialect>(machineCode);
+        EXPECT_EQ(Outcome(*profile, profile->SetUp(&rig.link, &rig.url, wishes)), outcome);
+        EXPECT_EQ(rig.client.mRequests.size(), machineCode == 12292 ? 1u : 0u);
     }
 }
 

@@ -43,13 +43,9 @@ public:
     bool Connect(const std::string&, uint16_t, bool) override { return mConnected = true; }
     bool Get(const std::string& path) override {
         mRequests.push_back(path);
-        SAnswer answer = Refused();
-        if (mHandler) {
-            answer = mHandler(path);
-        } else if (!mAnswers.empty()) {
-            answer = mAnswers.front();
+        const SAnswer answer = mHandler ? mHandler(path) : mAnswers.empty() ? Refused() : mAnswers.front();
+        if (!mHandler && !mAnswers.empty())
             mAnswers.pop_front();
-        }
         mStatus = answer.status;
         mBody = answer.body;
         mPosition = 0;
