@@ -114,7 +114,7 @@ int RunDemo(const Args& input) {
 
     CamsimProcess camsim;
     std::string error;
-    if (!camsim.Start(camsimPath, {"--user", "admin:demo"}, error)) {
+    if (!camsim.Start(camsimPath, {"--device", "cam-jpeg-4608", "--user", "admin:demo"}, error)) {
         std::fprintf(stderr, "demo: %s\n", error.c_str());
         return 1;
     }
@@ -152,6 +152,11 @@ int RunDemo(const Args& input) {
     std::printf("\nipcamview probe %s --user admin --password demo --audio\n", address.c_str());
     std::fflush(stdout);
     PrintProbe(stdout, viewer, probed);
+
+    std::printf("\nipcamview receive %s --user admin --password demo --audio --duration 2\n",
+                address.c_str());
+    std::fflush(stdout);
+    RunReceive({address, "--user", "admin", "--password", "demo", "--audio", "--duration", "2"});
     std::printf("\nStill to come: live video in a window, recording, editors.\n");
     return 0;
 }
