@@ -96,7 +96,7 @@ bool CAvDecoder::WritePicture(uint8_t* out, int64_t outSize, int64_t* pictureSiz
     src.mHeight = height;
     src.mFormat = AVPixelFormat(mpFrame->format);
     src.mFullRange = mpFrame->color_range == AVCOL_RANGE_JPEG;
-    if (!mConverter.Convert(src, layout))
+    if (!mConverter.Convert(src, layout, outSize - size))
         return false;
     *pictureSize = size;
     return true;

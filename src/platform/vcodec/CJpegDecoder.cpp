@@ -38,7 +38,7 @@ CJpegDecoder::~CJpegDecoder() {
 }
 
 bool CJpegDecoder::DecodeThroughPlanes(const uint8_t* in, int32_t length, int subsampling,
-                                       const CPictureLayout& layout) {
+                                       const CPictureLayout& layout, int64_t spare) {
     SourcePicture src;
     src.mWidth = layout.Width();
     src.mHeight = layout.Height();
@@ -55,19 +55,22 @@ bool CJpegDecoder::DecodeThroughPlanes(const uint8_t* in, int32_t length, int su
         int h = tjPlaneHeight(c, src.mHeight, subsampling);
         if (w <= 0 || h <= 0)
             return false;
-        src.mStrides[c] = w;
-        total += size_t(w) * size_t(h);
+        src.mStrides[c] = CPictureConverter::RoomyStride(w);
+        total += size_t(src.mStrides[c]) * size_t(h);
     }
-    mPlanes.resize(total);
+    mPlanes.resize(total + CPictureConverter::kRowAlign);
+    uintptr_t at = reinterpret_cast<uintptr_t>(mPlanes.data());
+    uint8_t* base = mPlanes.data() + (CPictureConverter::kRowAlign - at % CPictureConverter::kRowAlign) %
+                                         CPictureConverter::kRowAlign;
     unsigned char* planes[3] = {};
     for (int c = 0; c < components; ++c) {
-        planes[c] = mPlanes.data() + offsets[c];
+        planes[c] = base + offsets[c];
         src.mpPlanes[c] = planes[c];
     }
     if (tjDecompressToYUVPlanes(m_hDecompressor, in, (unsigned long)length, planes, src.mWidth, src.mStrides,
                                 src.mHeight, 0) != 0)
         return false;
-    return mConverter.Convert(src, layout);
+    return mConverter.Convert(src, layout, spare);
 }
 
 bool CJpegDecoder::Decode(const uint8_t* in, int32_t length, int32_t* consumed, uint8_t* out, int64_t outSize,
@@ -108,7 +111,7 @@ bool CJpegDecoder::Decode(const uint8_t* in, int32_t length, int32_t* consumed, 
         if (ok)
             CPictureConverter::FullToVideoRange(layout);
     } else {
-        ok = DecodeThroughPlanes(in, length, subsampling, layout);
+        ok = DecodeThroughPlanes(in, length, subsampling, layout, outSize - size);
     }
     if (!ok)
         return false;

@@ -23,14 +23,17 @@ public:
                 int64_t* pictureSize) override;
 
 private:
-    bool DecodeThroughPlanes(const uint8_t* in, int32_t length, int subsampling,
-                             const CPictureLayout& layout);
+    // spare: bytes of the caller's buffer after the picture.
+    bool DecodeThroughPlanes(const uint8_t* in, int32_t length, int subsampling, const CPictureLayout& layout,
+                             int64_t spare);
 
     int32_t mPixelCode;
     bool mBottomUp;
     void* m_hDecompressor; // tjhandle
     CPictureConverter mConverter;
-    std::vector<uint8_t> mPlanes; // YCbCr planes of the last image, reused
+    // YCbCr planes of the last image, reused; rows with room after them, as
+    // libswscale reads whole vectors.
+    std::vector<uint8_t> mPlanes;
 };
 
 } // namespace ipcam

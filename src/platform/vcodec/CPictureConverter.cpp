@@ -52,9 +52,38 @@ void CPictureConverter::CopyI420(const SourcePicture& src, const CPictureLayout&
     }
 }
 
-bool CPictureConverter::Convert(const SourcePicture& src, const CPictureLayout& dst) {
-    if (!dst.IsPlanar())
-        return Scale(src, dst.Planes(), dst.Strides(), dst.Format());
+int CPictureConverter::RoomyStride(int rowBytes) {
+    return (rowBytes + kRowSlack + kRowAlign - 1) / kRowAlign * kRowAlign;
+}
+
+uint8_t* CPictureConverter::Scratch(size_t size) {
+    if (mScratch.size() < size + kRowAlign)
+        mScratch.resize(size + kRowAlign);
+    uintptr_t at = reinterpret_cast<uintptr_t>(mScratch.data());
+    return mScratch.data() + (kRowAlign - at % kRowAlign) % kRowAlign;
+}
+
+bool CPictureConverter::Convert(const SourcePicture& src, const CPictureLayout& dst, int64_t spare) {
+    if (!dst.IsPlanar()) {
+        int rowBytes = dst.Width() * (CPictureLayout::BitsPerPixel(dst.PixelCode()) / 8);
+        int stride = dst.Strides()[0];
+        bool topDown = stride > 0;
+        int padding = (topDown ? stride : -stride) - rowBytes;
+        // Top-down, a row's overrun lands in the next row before that is
+        // converted, so only the last one needs room after the picture.
+        if (padding >= kRowSlack || (topDown && spare >= kRowSlack))
+            return Scale(src, dst.Planes(), dst.Strides(), dst.Format());
+        int roomy = RoomyStride(rowBytes);
+        uint8_t* planes[4] = {Scratch(size_t(roomy) * size_t(dst.Height())), nullptr, nullptr, nullptr};
+        int strides[4] = {roomy, 0, 0, 0};
+        if (!Scale(src, planes, strides, dst.Format()))
+            return false;
+        const uint8_t* from = planes[0];
+        uint8_t* to = dst.Planes()[0];
+        for (int y = 0; y < dst.Height(); ++y, from += roomy, to += stride)
+            memcpy(to, from, size_t(rowBytes));
+        return true;
+    }
     if (src.mFormat == AV_PIX_FMT_YUV420P && !src.mFullRange) {
         CopyI420(src, dst);
         return true;
@@ -65,14 +94,17 @@ bool CPictureConverter::Convert(const SourcePicture& src, const CPictureLayout& 
     // full range is narrowed afterwards, the same way for every sampling.
     SourcePicture samples = src;
     samples.mFullRange = false;
+    // Every plane's rows get room after them: a luma row's overrun would
+    // otherwise reach the chroma plane written row by row beside it.
     int cw = (src.mWidth + 1) / 2;
     int ch = (src.mHeight + 1) / 2;
-    size_t lumaSize = size_t(src.mWidth) * size_t(src.mHeight);
-    size_t chromaSize = size_t(cw) * size_t(ch);
-    mScratch.resize(lumaSize + 2 * chromaSize);
-    uint8_t* planes[4] = {mScratch.data(), mScratch.data() + lumaSize,
-                          mScratch.data() + lumaSize + chromaSize, nullptr};
-    int strides[4] = {src.mWidth, cw, cw, 0};
+    int lumaStride = RoomyStride(src.mWidth);
+    int chromaStride = RoomyStride(cw);
+    size_t lumaSize = size_t(lumaStride) * size_t(src.mHeight);
+    size_t chromaSize = size_t(chromaStride) * size_t(ch);
+    uint8_t* scratch = Scratch(lumaSize + 2 * chromaSize);
+    uint8_t* planes[4] = {scratch, scratch + lumaSize, scratch + lumaSize + chromaSize, nullptr};
+    int strides[4] = {lumaStride, chromaStride, chromaStride, 0};
     if (!Scale(samples, planes, strides, AV_PIX_FMT_YUV420P))
         return false;
     SourcePicture yuv;

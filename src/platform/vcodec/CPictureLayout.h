@@ -24,6 +24,7 @@ public:
     CPictureLayout(int32_t pixelCode, int32_t width, int32_t height, bool bottomUp, uint8_t* out);
 
     bool IsPlanar() const { return mPixelCode == kI420; }
+    int32_t PixelCode() const { return mPixelCode; }
     // The pixel format the rows hold, as libswscale names it.
     AVPixelFormat Format() const;
     int32_t Width() const { return mWidth; }
