@@ -234,10 +234,20 @@ TEST(CMediaSourceTest, PaceJpegSpacesJpegFramesByTheirFrameTime) {
     }
 }
 
-TEST(CMediaSourceTest, SettingsHandOverReturnsAfterTheWorkerAppliedThem) {
-    CTestSource source;
-    media_util::CMediaQueue queue(10);
-    source.SetOutputQueue(&queue);
+TEST(CMediaSourceTest, SettingsHandOverReturnsOnceAppliedOrTheWorkerStopped) {
+    class CStuck : public CTestSource {
+    public:
+        int Job() override {
+            if (!mStuck)
+                return CTestSource::Job();
+            // A worker stuck in a long step never gets to apply settings.
+            mEntered.Set();
+            mStopEvent.Wait(INFINITE);
+            return 0;
+        }
+        std::atomic<bool> mStuck{false};
+        media_util::CManualEvent mEntered;
+    } source;
     ASSERT_EQ(source.Start(), 1);
     for (int mode : {7, 8, 30000}) {
         CSourceDesc desc;
@@ -246,21 +256,7 @@ TEST(CMediaSourceTest, SettingsHandOverReturnsAfterTheWorkerAppliedThem) {
         std::thread([&] { source.UpdateSettings(&desc); }).join();
         EXPECT_EQ(source.AppliedRequestMode(), mode);
     }
-    source.Stop();
-}
-
-TEST(CMediaSourceTest, SettingsHandOverEndsWhenTheWorkerStops) {
-    class CStuck : public CTestSource {
-    public:
-        int Job() override {
-            // A worker stuck in a long step never gets to apply settings.
-            mEntered.Set();
-            mStopEvent.Wait(INFINITE);
-            return 0;
-        }
-        media_util::CManualEvent mEntered;
-    } source;
-    ASSERT_EQ(source.Start(), 1);
+    source.mStuck = true;
     ASSERT_TRUE(source.mEntered.Wait(10000));
     CSourceDesc desc;
     desc.mRequestMode = 5;
@@ -268,15 +264,11 @@ TEST(CMediaSourceTest, SettingsHandOverEndsWhenTheWorkerStops) {
     source.NotifyStop();
     ASSERT_EQ(done.wait_for(std::chrono::seconds(10)), std::future_status::ready);
     source.Stop();
-    // Without a thread nothing blocks: the description waits for the next pass.
-    CTestSource idle;
-    idle.UpdateSettings(&desc);
-    idle.Job();
-    EXPECT_EQ(idle.AppliedRequestMode(), 5);
 }
 
 TEST(CMediaSourceTest, RequestModeChangeClearsTheQueue) {
-    // From 0 (idle) nothing was asked, so nothing is stale.
+    // From 0 (idle) nothing was asked, so nothing is stale. Without a thread
+    // the description waits for the next pass.
     for (auto [from, to, cleared] :
          {std::tuple{30000, 0, true}, {0, 30000, false}, {1, 30000, true}, {5, 5, false}}) {
         CTestSource source;
@@ -287,7 +279,9 @@ TEST(CMediaSourceTest, RequestModeChangeClearsTheQueue) {
         source.ApplySettings(&desc);
         queue.Enque(new CMediaObj);
         desc.mRequestMode = to;
-        source.ApplySettings(&desc);
+        source.UpdateSettings(&desc);
+        source.Job();
+        EXPECT_EQ(source.AppliedRequestMode(), to);
         EXPECT_EQ(queue.GetCount() == 0, cleared) << from << " -> " << to;
     }
 }

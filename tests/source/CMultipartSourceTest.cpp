@@ -180,22 +180,44 @@ TEST(CMultipartSourceTest, WaitingPartLeavesItsBytesBuffered) {
     EXPECT_EQ(DataOf(*Drain(rig.queue).at(0)), "next");
 }
 
-TEST(CMultipartSourceTest, RefusalStopsWithoutReconnecting) {
-    const std::vector<std::pair<std::string, bool>> cases = {
-        {"NS ", true}, {"NS 0001\r\n", true}, {"NS 34567890123", true}, {"NS 345678901234", false},
-        {"NS", false}, {"NSX1\r\n", false},   {"OK 1\r\n", false}};
-    for (const auto& [reply, refused] : cases) {
-        SCOPED_TRACE(reply);
+TEST(CMultipartSourceTest, RefusalAndFailedReconnectsEndTheSourceOrNot) {
+    // The device's first reply, then two refused connects. "NS " with up to
+    // 11 more bytes is a refusal: final, no reconnect. Otherwise the failed
+    // reconnect posts the failure limit and ends the source only without
+    // auto-restart or when the owner stops it. Events are for the channel of
+    // the description (3).
+    struct SCase {
+        std::string reply;
+        bool autoRestart, ownerStops;
+        std::vector<uint32_t> events;
+        int connects; // at most 10 passes
+    };
+    const uint32_t stopped = CMediaSource::PackEvent(-1, 3), limit = CMediaSource::PackEvent(5, 3);
+    const std::vector<SCase> cases = {{"NS ", true, false, {stopped}, 1},
+                                      {"NS 0001\r\n", true, false, {stopped}, 1},
+                                      {"NS 34567890123", true, false, {stopped}, 1},
+                                      {"NS 345678901234", true, false, {limit}, 3},
+                                      {"NS", true, false, {limit}, 3},
+                                      {"NSX1\r\n", true, false, {limit}, 3},
+                                      {"OK 1\r\n", true, false, {limit}, 3},
+                                      {Part(kMpeg4, "one"), false, false, {limit}, 2},
+                                      {Part(kMpeg4, "one"), true, true, {stopped}, 2}};
+    for (const SCase& c : cases) {
+        SCOPED_TRACE(c.reply);
         SRig rig;
+        media_util::CManualEvent owner;
+        rig.source.SetOwnerEvent(&owner);
+        if (c.ownerStops)
+            owner.Set();
+        rig.desc.mAutoRestart = c.autoRestart;
         rig.desc.mTemplate.mChannel = 3;
-        rig.Add(reply);
+        rig.Add(c.reply);
         rig.Refuse(2);
         rig.Run(10);
         auto events = TakeEvents(rig.source);
-        EXPECT_EQ(std::count(events.begin(), events.end(), CMediaSource::PackEvent(-1, 3)), refused ? 1 : 0);
-        EXPECT_EQ(!rig.source.IsRunning(), refused);
-        EXPECT_EQ(rig.script.connects == 1, refused);
-        EXPECT_EQ(rig.queue.GetCount(), 0);
+        EXPECT_EQ(events, c.events);
+        EXPECT_EQ(rig.source.IsRunning() != 0, c.events.back() == limit && c.autoRestart);
+        EXPECT_EQ(rig.script.connects, c.connects);
     }
 }
 
@@ -220,30 +242,6 @@ TEST(CMultipartSourceTest, FailedReconnectsWaitLongerEachTime) {
     // One failure-limit event per run of failures.
     auto events = TakeEvents(rig.source);
     EXPECT_EQ(std::count(events.begin(), events.end(), CMediaSource::PackEvent(5, 0)), 2);
-}
-
-TEST(CMultipartSourceTest, FailedReconnectStopsWithoutAutoRestartOrWhenTheOwnerStops) {
-    struct SCase {
-        bool autoRestart, ownerStops;
-        int connects;
-        std::vector<uint32_t> events;
-    };
-    const std::vector<SCase> cases = {{false, false, 2, {CMediaSource::PackEvent(5, 0)}},
-                                      {true, true, 2, {CMediaSource::PackEvent(-1, 0)}}};
-    for (const SCase& c : cases) {
-        SRig rig;
-        media_util::CManualEvent owner;
-        rig.source.SetOwnerEvent(&owner);
-        rig.desc.mAutoRestart = c.autoRestart;
-        if (c.ownerStops)
-            owner.Set();
-        rig.Add(Part(kMpeg4, "one"));
-        rig.Refuse(5);
-        rig.Run();
-        EXPECT_FALSE(rig.source.IsRunning());
-        EXPECT_EQ(rig.script.connects, c.connects);
-        EXPECT_EQ(TakeEvents(rig.source), c.events);
-    }
 }
 
 TEST(CMultipartSourceTest, RestartsAndFormatChangesMidStream) {

@@ -80,11 +80,8 @@ TEST(CamsimReceiveTest, EveryFamilyAndCodecArrives) {
         queue.SetNotifyEvent(&arrived);
         const bool polled =
             CMachineCodeConvert::GetMediaReceiveType(machineCode) == CMachineCodeConvert::kReceiveJpegPolling;
-        std::unique_ptr<CHttpMediaSource> source;
-        if (polled)
-            source = std::make_unique<CSnapshotSource>();
-        else
-            source = std::make_unique<CMultipartSource>();
+        std::unique_ptr<CHttpMediaSource> source(polled ? static_cast<CHttpMediaSource*>(new CSnapshotSource)
+                                                        : new CMultipartSource);
         CSourceDesc desc;
         desc.SetUrlSource("http://127.0.0.1:" + std::to_string(camsim.Port()) + c.path, polled ? 2 : 1, "",
                           "");
