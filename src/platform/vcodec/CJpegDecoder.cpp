@@ -76,11 +76,33 @@ bool CJpegDecoder::DecodeThroughPlanes(const uint8_t* in, int32_t length, int su
 bool CJpegDecoder::Decode(const uint8_t* in, int32_t length, int32_t* consumed, uint8_t* out, int64_t outSize,
                           int64_t* pictureSize) {
     *consumed = length;
-    int width = 0, height = 0, subsampling = -1, colorspace = -1;
-    if (length <= 0 || mPixelCode == CPictureLayout::kNone ||
-        tjDecompressHeader3(m_hDecompressor, in, (unsigned long)length, &width, &height, &subsampling,
-                            &colorspace) != 0)
+    if (!m_hDecompressor || length <= 0 || mPixelCode == CPictureLayout::kNone)
         return false;
+    bool tjFailed = false;
+    bool ok = DecodeImage(in, length, out, outSize, pictureSize, &tjFailed);
+    if (tjFailed)
+        ResetDecompressor();
+    return ok;
+}
+
+void CJpegDecoder::ResetDecompressor() {
+    // TurboJPEG's header reader (libjpeg-turbo 2.1) returns from a libjpeg
+    // error without aborting the decompressor: it stays in the middle of the
+    // broken image's headers, and the next images on the handle are read as
+    // their continuation and refused. A fresh decompressor is the only reset
+    // the API offers; it costs a few allocations, on failures only.
+    tjDestroy(m_hDecompressor);
+    m_hDecompressor = tjInitDecompress();
+}
+
+bool CJpegDecoder::DecodeImage(const uint8_t* in, int32_t length, uint8_t* out, int64_t outSize,
+                               int64_t* pictureSize, bool* tjFailed) {
+    int width = 0, height = 0, subsampling = -1, colorspace = -1;
+    if (tjDecompressHeader3(m_hDecompressor, in, (unsigned long)length, &width, &height, &subsampling,
+                            &colorspace) != 0) {
+        *tjFailed = true;
+        return false;
+    }
     if (width <= 0 || height <= 0 || width > VCODEC_MAX_DIMENSION || height > VCODEC_MAX_DIMENSION)
         return false;
     // Checked before decoding, so that an image too large for the buffer costs
@@ -113,8 +135,10 @@ bool CJpegDecoder::Decode(const uint8_t* in, int32_t length, int32_t* consumed, 
     } else {
         ok = DecodeThroughPlanes(in, length, subsampling, layout, outSize - size);
     }
-    if (!ok)
+    if (!ok) {
+        *tjFailed = true;
         return false;
+    }
     *pictureSize = size;
     return true;
 }

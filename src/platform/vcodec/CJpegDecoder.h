@@ -14,7 +14,9 @@ public:
     // pixelCode: the output code; bottomUp: rows last first.
     CJpegDecoder(int32_t pixelCode, bool bottomUp);
     ~CJpegDecoder() override;
-    // False when libjpeg-turbo could not be set up.
+    // False when libjpeg-turbo could not be set up. After a failed image the
+    // TurboJPEG handle is replaced; should that fail, every later image on this
+    // decoder gives no picture.
     bool IsReady() const { return m_hDecompressor != nullptr; }
 
     // Consumes the whole input. A truncated or corrupt image, or one whose
@@ -23,6 +25,11 @@ public:
                 int64_t* pictureSize) override;
 
 private:
+    // Decodes one image; tjFailed is set when a TurboJPEG call failed.
+    bool DecodeImage(const uint8_t* in, int32_t length, uint8_t* out, int64_t outSize, int64_t* pictureSize,
+                     bool* tjFailed);
+    // Replaces the TurboJPEG handle with a fresh one after a failure.
+    void ResetDecompressor();
     // spare: bytes of the caller's buffer after the picture.
     bool DecodeThroughPlanes(const uint8_t* in, int32_t length, int subsampling, const CPictureLayout& layout,
                              int64_t spare);
