@@ -183,7 +183,9 @@ CMultipartSource::HeadResult CMultipartSource::ReadPartHead(CSlowHash& head, siz
             if (CStrUtil::SeparatePair(std::string_view(line, lineLength), ":", name, value))
                 head.Add(name, value);
         }
-        if (mBuffered - position > kMaxHeaderLine) {
+        // The pending bytes may hold a whole line of the limit plus its CR,
+        // waiting for the LF of the next read.
+        if (mBuffered - position > kMaxHeaderLine + 1) {
             // Abandon this head; the next call scans on from the long line,
             // which cannot be a boundary and is skipped.
             Compact(position);

@@ -112,7 +112,9 @@ TEST(CMultipartSourceTest, StreamSplitsIntoTheSamePartsHoweverItIsRead) {
             s += "X-Line" + std::to_string(i) + ": 1\r\n";
         return s;
     };
-    const std::string longLine = "X-Long: " + std::string(CMultipartSource::kMaxHeaderLine, 'L') + "\r\n";
+    // Header lines of exactly the limit and one byte over it, line end not counted.
+    const std::string longestLine = "X-Long: " + std::string(CMultipartSource::kMaxHeaderLine - 8, 'L') + "\r\n";
+    const std::string longLine = "X-Long: " + std::string(CMultipartSource::kMaxHeaderLine - 7, 'L') + "\r\n";
     const std::string jpeg = "Content-Type: image/jpeg\r\n", head = "--myboundary\r\n" + jpeg;
     const size_t maxLines = CMultipartSource::kMaxHeadLines; // Content-Type and Content-Length count
     // A text in the stream and what it delivers; each is followed by a part
@@ -133,6 +135,7 @@ TEST(CMultipartSourceTest, StreamSplitsIntoTheSamePartsHoweverItIsRead) {
         {Part(kMpeg4 + lines(maxLines - 1), "first"), ""},
         {Part(kMpeg4 + lines(maxLines - 2), "first"), "first"},
         {Part(kMpeg4 + longLine, "first"), ""},
+        {Part(kMpeg4 + longestLine, "first"), "first"},
         // One byte under the limit: a line of exactly the limit is dropped
         // when its line end arrives in a later read than its text.
         {Part(kMpeg4 + longLine.substr(9), "first"), "first"},
