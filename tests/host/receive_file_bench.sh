@@ -56,6 +56,17 @@ gst=$(best_seconds gst-launch-1.0 -q filesrc location="$CAPTURE" ! multipartdemu
 ffm=$(best_seconds ffmpeg -hide_banner -loglevel error -f mpjpeg -i "$CAPTURE" -c copy -f null -)
 catt=$(best_seconds cat "$CAPTURE")
 frames=$("$IPCAMVIEW" receive --file "$CAPTURE" 2> /dev/null | sed -n 's/^frames=//p')
+# The same programs on a capture of its first part alone: their start-up,
+# which the figures above include. (A part cut short would keep GStreamer's
+# demuxer waiting for ever.)
+small=$(mktemp)
+second=$(grep -a -b -o -m 2 -- '--myboundary' "$CAPTURE" | sed -n '2s/:.*//p')
+head -c "$second" "$CAPTURE" > "$small"
+receive0=$(best_seconds "$IPCAMVIEW" receive --file "$small")
+gst0=$(best_seconds gst-launch-1.0 -q filesrc location="$small" ! multipartdemux boundary=myboundary ! fakesink)
+ffm0=$(best_seconds ffmpeg -hide_banner -loglevel error -f mpjpeg -i "$small" -c copy -f null -)
+cat0=$(best_seconds cat "$small")
+rm -f "$small"
 
 mbps() { echo "scale=1; $bytes / $1 / 1000000" | bc -l; }
 echo "capture: $CAPTURE, $bytes bytes, $frames parts"
@@ -66,3 +77,7 @@ printf '%-34s %8s s %9s MB/s\n' "cat > /dev/null" "$catt" "$(mbps "$catt")"
 echo "receive / gst:    $(echo "scale=2; $gst / $receive" | bc -l)x"
 echo "receive / ffmpeg: $(echo "scale=2; $ffm / $receive" | bc -l)x"
 echo "receive / cat:    $(echo "scale=2; $catt / $receive" | bc -l)x"
+echo "start-up (one-part capture): receive $receive0 s, gst $gst0 s, ffmpeg $ffm0 s, cat $cat0 s"
+net() { echo "scale=1; $bytes / ($1 - $2) / 1000000" | bc -l; }
+echo "without start-up: receive $(net "$receive" "$receive0") MB/s, gst $(net "$gst" "$gst0") MB/s," \
+    "ffmpeg $(net "$ffm" "$ffm0") MB/s, cat $(net "$catt" "$cat0") MB/s"
