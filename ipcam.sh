@@ -72,7 +72,9 @@ cmd_test() {
     export ASAN_OPTIONS=${ASAN_OPTIONS:-detect_leaks=1:abort_on_error=0}
     export UBSAN_OPTIONS=${UBSAN_OPTIONS:-print_stacktrace=1:halt_on_error=1}
     export TSAN_OPTIONS=${TSAN_OPTIONS:-halt_on_error=1:second_deadlock_stack=1}
-    configure_and_build build-asan -DCMAKE_BUILD_TYPE=Debug -DCMAKE_C_COMPILER=clang \
+    # -O1 keeps the sanitizer reports readable and runs the suite twice as fast as -O0.
+    configure_and_build build-asan -DCMAKE_BUILD_TYPE=Debug -DCMAKE_C_FLAGS_DEBUG="-g -O1" \
+      -DCMAKE_CXX_FLAGS_DEBUG="-g -O1" -DCMAKE_C_COMPILER=clang \
       -DCMAKE_CXX_COMPILER=clang++ -DIPCAM_SANITIZE=address,undefined -DIPCAM_FUZZ=ON -DIPCAM_BENCH=OFF
     run_ctest build-asan
     configure_and_build build-tsan -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCMAKE_C_COMPILER=clang \
