@@ -71,6 +71,29 @@ stop_camsim
 positive "dropped stream reconnects" "${S[reconnects]:-}"
 [[ ${S[frames]:-0} -gt 10 ]] || { echo "FAIL: dropped stream: only ${S[frames]:-0} frames" >&2; FAILURES=$((FAILURES + 1)); }
 
+# A device that refuses the stream: the receiver stops with one event and
+# the tool ends, without asking the device again and again.
+start_camsim --device cam-mpeg4-4752 --fault refuse=1 || exit 1
+declare -A S=()
+receive_summary S "127.0.0.1:$PORT" --duration 3
+stop_camsim
+check "refused stream exit code" 1 "$RC"
+check "refused stream frames" 0 "${S[frames]:-}"
+check "refused stream events" 1 "${S[events]:-}"
+check "refused stream reconnects" 0 "${S[reconnects]:-}"
+grep -q "receiver stopped" <<< "$ERR" || { echo "FAIL: refused stream: no word of the stop" >&2; FAILURES=$((FAILURES + 1)); }
+
+# A picture that changes size mid-stream stops the receiver (a host rebuilds
+# the channel) after the frames before it.
+start_camsim --device cam-mpeg4-4752 --fault resize=10 || exit 1
+declare -A S=()
+receive_summary S "127.0.0.1:$PORT" --duration 3
+stop_camsim
+positive "resized stream frames" "${S[frames]:-}"
+positive "resized stream events" "${S[events]:-}"
+check "resized stream width (before the change)" 640 "${S[width]:-}"
+grep -q "receiver stopped" <<< "$ERR" || { echo "FAIL: resized stream: no word of the stop" >&2; FAILURES=$((FAILURES + 1)); }
+
 # A stream URL given directly (no device open), with credentials.
 start_camsim --device cam-mpeg4-4752 --user admin:secret || exit 1
 declare -A S=()

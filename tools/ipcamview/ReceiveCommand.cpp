@@ -104,6 +104,14 @@ Counts Run(CHttpMediaSource& source, media_util::CMediaQueue& queue, Mode mode, 
             break;
         if (mode == Mode::kFile && !multipart->IsConnected())
             break;
+        // A receiver stops itself when the device refuses the stream, when
+        // the picture format changes, or when it failed too often; a host
+        // would rebuild its channel then, the tool reports and ends.
+        if (!source.IsRunning()) {
+            std::fprintf(stderr, "receive: the receiver stopped (stream refused, format changed, or too many "
+                                 "failures)\n");
+            break;
+        }
         source.Step();
         while (media_util::CMediaObj* object = queue.Deque()) {
             Count(*object, counts);
