@@ -1,0 +1,245 @@
+// The client side the camsim tests share: a shell runner for the outside
+// tools (curl, ffprobe, ffmpeg, gst-launch), one-request answers read from a
+// loopback socket, and a multipart reader written from the wire format alone.
+#pragma once
+
+#include "fakes/CamsimProcess.h"
+
+#include <arpa/inet.h>
+#include <cstdio>
+#include <cstdlib>
+#include <fstream>
+#include <map>
+#include <memory>
+#include <netinet/in.h>
+#include <poll.h>
+#include <sstream>
+#include <string>
+#include <sys/socket.h>
+#include <unistd.h>
+#include <vector>
+
+namespace camsimtest {
+
+// How long any one read may wait for camsim.
+constexpr int kDeadlineMs = 15000;
+// Bound of one answer read, above camsim's largest body.
+constexpr size_t kMaxAnswerBytes = 8 * 1024 * 1024;
+
+inline std::string Shell(const std::string& command) {
+    std::string out;
+    FILE* pipe = ::popen(command.c_str(), "r");
+    if (!pipe)
+        return out;
+    char buffer[65536];
+    size_t n;
+    while ((n = std::fread(buffer, 1, sizeof(buffer), pipe)) > 0)
+        out.append(buffer, n);
+    ::pclose(pipe);
+    return out;
+}
+
+inline std::string Camsim(const std::string& args) {
+    return Shell(std::string(CAMSIM_PATH) + " " + args);
+}
+
+// Files handed to the tools live in one folder per run, removed at exit.
+inline std::string TempDir() {
+    struct Folder {
+        std::string path;
+        Folder() {
+            const char* base = std::getenv("IPCAM_TEST_TMP");
+            path = std::string(base ? base : "/tmp") + "/camsim-test-" + std::to_string(::getpid());
+            Shell("mkdir -p '" + path + "'");
+        }
+        ~Folder() { Shell("rm -rf '" + path + "'"); }
+    };
+    static Folder folder;
+    return folder.path;
+}
+
+inline std::string WriteFile(const std::string& name, const std::string& data) {
+    const std::string path = TempDir() + "/" + name;
+    std::ofstream(path, std::ios::binary).write(data.data(), static_cast<std::streamsize>(data.size()));
+    return path;
+}
+
+inline int Connect(uint16_t port) {
+    int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_port = htons(port);
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    if (fd >= 0 && ::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof(address)) != 0) {
+        ::close(fd);
+        return -1;
+    }
+    return fd;
+}
+
+// Sends `request` as is on a fresh connection and returns all that came back
+// until camsim closed, within the deadline and the bound.
+inline std::string Exchange(uint16_t port, const std::string& request) {
+    std::string data;
+    const int fd = Connect(port);
+    if (fd < 0)
+        return data;
+    ::send(fd, request.data(), request.size(), MSG_NOSIGNAL);
+    char buffer[65536];
+    pollfd p{fd, POLLIN, 0};
+    ssize_t n;
+    while (data.size() < kMaxAnswerBytes && ::poll(&p, 1, kDeadlineMs) > 0 &&
+           (n = ::recv(fd, buffer, sizeof(buffer), 0)) > 0)
+        data.append(buffer, static_cast<size_t>(n));
+    ::close(fd);
+    return data;
+}
+
+// The port of a camsim playing `device`, started on first use and shared by
+// the tests of the binary; a test that changes the device puts it back with
+// the control CGIs' reset.
+inline uint16_t DevicePort(const std::string& device) {
+    static std::map<std::string, std::unique_ptr<CamsimProcess>> pool;
+    std::unique_ptr<CamsimProcess>& process = pool[device];
+    if (!process)
+        process = std::make_unique<CamsimProcess>(std::vector<std::string>{"--device", device});
+    return process->Port();
+}
+
+struct Answer {
+    int status = 0; // 0: no status line came back
+    std::string head;
+    std::string body;
+};
+
+// One GET, the target sent exactly as given (no encoding, as a viewer sends it).
+inline Answer Get(uint16_t port, const std::string& target) {
+    Answer a;
+    const std::string data =
+        Exchange(port, "GET " + target + " HTTP/1.1\r\nHost: 127.0.0.1\r\nConnection: close\r\n\r\n");
+    size_t end = data.find("\r\n\r\n");
+    if (data.compare(0, 9, "HTTP/1.1 ") != 0 || end == std::string::npos)
+        return a;
+    a.status = std::atoi(data.c_str() + 9);
+    a.head = data.substr(0, end + 4);
+    a.body = data.substr(end + 4);
+    return a;
+}
+
+inline std::string Body(uint16_t port, const std::string& target) {
+    return Get(port, target).body;
+}
+
+inline uint32_t Le16(const std::string& s, size_t at) {
+    return static_cast<uint8_t>(s[at]) | static_cast<uint32_t>(static_cast<uint8_t>(s[at + 1])) << 8;
+}
+
+inline uint32_t Le32(const std::string& s, size_t at) {
+    return Le16(s, at) | Le16(s, at + 2) << 16;
+}
+
+struct Part {
+    std::map<std::string, std::string> headers;
+    std::string data;
+    std::string Header(const std::string& name) const {
+        auto it = headers.find(name);
+        return it == headers.end() ? std::string() : it->second;
+    }
+    bool IsAudio() const { return headers.count("X-Codec") > 0; }
+    bool IsWait() const { return Header("X-Wait") == "1"; }
+};
+
+// A viewer's side of one stream: the response head, then parts found by
+// their boundary lines and sized by their Content-Length.
+class StreamClient {
+public:
+    StreamClient(uint16_t port, const std::string& target) : mFd(Connect(port)) {
+        const std::string request = "GET " + target + " HTTP/1.1\r\nHost: 127.0.0.1\r\n\r\n";
+        if (mFd >= 0)
+            ::send(mFd, request.data(), request.size(), MSG_NOSIGNAL);
+        const size_t end = Find("\r\n\r\n", 0);
+        if (end == std::string::npos)
+            return;
+        mHead = mData.substr(0, end + 4);
+        mData.erase(0, end + 4);
+    }
+    ~StreamClient() {
+        if (mFd >= 0)
+            ::close(mFd);
+    }
+    const std::string& Head() const { return mHead; }
+    // Everything received after the head, and the part of it read as parts.
+    const std::string& Raw() const { return mData; }
+    std::string Consumed() const { return mData.substr(0, mAt); }
+    bool Closed() const { return mClosed; }
+    // Bytes that arrived unasked (a non-blocking look).
+    size_t Pending() {
+        char buffer[4096];
+        ssize_t n = ::recv(mFd, buffer, sizeof(buffer), MSG_DONTWAIT | MSG_PEEK);
+        return n > 0 ? static_cast<size_t>(n) : 0;
+    }
+    // Up to `count` parts; with `videoOnly` audio and waiting parts are skipped.
+    std::vector<Part> Read(size_t count, bool videoOnly = false) {
+        std::vector<Part> parts;
+        Part part;
+        while (parts.size() < count && Next(&part)) {
+            if (!videoOnly || (!part.IsAudio() && !part.IsWait()))
+                parts.push_back(part);
+            part = Part();
+        }
+        return parts;
+    }
+
+private:
+    // One read within the deadline; false once the stream has ended.
+    bool Receive() {
+        char buffer[65536];
+        pollfd p{mFd, POLLIN, 0};
+        ssize_t n = mFd >= 0 && !mClosed && ::poll(&p, 1, kDeadlineMs) > 0
+                        ? ::recv(mFd, buffer, sizeof(buffer), 0)
+                        : 0;
+        mClosed = n <= 0;
+        mData.append(buffer, n > 0 ? static_cast<size_t>(n) : 0);
+        return !mClosed;
+    }
+    // Where `text` starts at or after `from`, receiving until it has come.
+    size_t Find(const std::string& text, size_t from) {
+        size_t at;
+        while ((at = mData.find(text, from)) == std::string::npos && Receive()) {
+        }
+        return at;
+    }
+    bool Next(Part* part) {
+        const size_t boundary = Find("--myboundary\r\n", mAt);
+        const size_t end = boundary == std::string::npos ? boundary : Find("\r\n\r\n", boundary);
+        if (end == std::string::npos)
+            return false;
+        std::istringstream lines(mData.substr(boundary + 14, end + 2 - boundary - 14));
+        std::string line;
+        while (std::getline(lines, line)) {
+            const size_t colon = line.find(':');
+            const size_t value = line.find_first_not_of(' ', colon + 1);
+            if (colon == std::string::npos || value == std::string::npos)
+                return false;
+            part->headers[line.substr(0, colon)] = line.substr(value, line.size() - 1 - value);
+        }
+        mAt = end + 4;
+        if (part->IsWait())
+            return true; // its bytes, if any, are not its own
+        const size_t length = std::strtoul(part->Header("Content-Length").c_str(), nullptr, 10);
+        while (mData.size() < mAt + length)
+            if (!Receive())
+                return false;
+        part->data = mData.substr(mAt, length);
+        mAt += length;
+        return true;
+    }
+
+    int mFd;
+    std::string mHead;
+    std::string mData;
+    size_t mAt = 0;
+    bool mClosed = false;
+};
+
+} // namespace camsimtest
