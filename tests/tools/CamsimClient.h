@@ -168,8 +168,7 @@ public:
             ::close(mFd);
     }
     const std::string& Head() const { return mHead; }
-    // Everything received after the head, and the part of it read as parts.
-    const std::string& Raw() const { return mData; }
+    // What came after the head up to the end of the last part read.
     std::string Consumed() const { return mData.substr(0, mAt); }
     bool Closed() const { return mClosed; }
     // Bytes that arrived unasked (a non-blocking look).

@@ -74,178 +74,137 @@ TEST(CamsimDeviceTest, ListAndDescribeMatchTheDeviceDocument) {
     }
 }
 
-// What each family answers to the keys a viewer sets it up with.
-TEST(CamsimDeviceTest, FamiliesAnswerTheirCgisLiterally) {
-    std::string nine = "/vb.htm?videomode";
-    for (int i = 0; i < 8; ++i)
-        nine += "&videomode";
-    std::string fits = "/vb.htm?videomode&"; // exactly the CGI's 200 characters
-    fits += std::string(200 - fits.size(), 'x');
-    const struct {
-        const char* device;
-        std::string target;
-        int status;
-        std::string body;
-    } cases[] = {
-        {"cam-jpeg-4608", "/vb.htm?getmachinecode", 200, "OK getmachinecode=1200\r\n"},
-        {"cam-jpeg-4608", "/vb.htm?getjpegxsize=&getjpegysize=1", 200,
-         "OK getjpegxsize=640\r\nOK getjpegysize=480\r\n"},
-        {"cam-jpeg-4608", "/vb.htm?", 200, ""},
-        {"cam-jpeg-4608", "/vb.htm?=5&videomode", 200, "NS =5\r\nOK videomode=0\r\n"},
-        {"cam-jpeg-4608", "/vb.htm?paratest=nothing", 200, "NS nothing=\r\n"},
-        {"cam-jpeg-4608", nine, 200, std::string(8 * 16, ' ')}, // 8 entries at most, checked below
-        {"cam-jpeg-4608", fits, 200, "OK videomode=0\r\nNS " + fits.substr(18) + "=\r\n"},
-        {"cam-jpeg-4608", fits + "y", 414, ""},
-        {"cam-jpeg-4608", "/api.htm?getavcxsize=1", 404, ""},
-        {"cam-jpeg-4608", "/getstate?value=ntsc", 404, ""},
-        {"cam-profile-8192", "/ipcam/multiprofile.cgi?nowprofileid=0&streamvalid", 200,
-         "OK streamvalid=0\r\n"},
-        {"cam-profile-8192", "/ipcam/multiprofile.cgi?nowprofileid=1&getformat", 200, "OK getformat=2\r\n"},
-        {"cam-profile-8192", "/ipcam/multiprofile.cgi?nowprofileid=2&getxsize", 200, "OK getxsize=640\r\n"},
-        {"cam-profile-8192", "/ipcam/multiprofile.cgi?nowprofileid=9&getformat", 200, "NG getformat=\r\n"},
-        {"cam-profile-8192", "/ipcam/multiprofile.cgi?nowprofileid=3&ysize=tall", 200, "NG ysize=tall\r\n"},
-        {"cam-profile-8192", "/vb.htm?videomode&getaudioenable", 200,
-         "OK videomode=1\r\nOK getaudioenable=1\r\n"},
-        {"dvr-h264-5138", "/api.htm?getavcxsize=4&getavcysize=4", 200,
-         "OK getavcxsize=720\r\nOK getavcysize=624\r\n"},
-        {"dvr-h264-8776", "/api.htm?getavcxsize=2&getavcysize=2", 200,
-         "OK getavcxsize=704\r\nOK getavcysize=504\r\n"},
-        {"dvr-h264-8776", "/api.htm?getavcxsize=5&getavcysize=0", 200,
-         "NG getavcxsize=\r\nNG getavcysize=\r\n"},
-        {"dvr-h264-8775", "/api.htm?getavcplayxsize=8:3&getavcplayysize=8:3", 200,
-         "OK getavcplayxsize=704\r\nOK getavcplayysize=480\r\n"},
-        {"dvr-jpeg-5124", "/api.htm?getmachinecode", 200, "OK getmachinecode=1404\r\n"},
-        {"vs-jpeg-12292", "/getstate?value=ntsc", 200, "1\r\n"},
-        {"cam-vendor-61441", "/axis-cgi/admin/getparam.cgi?resolution&supportmotion", 200,
-         "OK resolution=320x240\r\nNS supportmotion=\r\n"},
-        {"enc-noview-16385", "/vb.htm?getformat", 200, "NS getformat=\r\n"},
-    };
-    for (const auto& c : cases) {
-        SCOPED_TRACE(std::string(c.device) + " " + c.target.substr(0, 60));
-        const Answer a = Get(DevicePort(c.device), c.target);
-        EXPECT_EQ(c.status, a.status);
-        if (c.target == nine) {
-            EXPECT_EQ(8, std::count(a.body.begin(), a.body.end(), '\n')) << a.body;
-        } else if (c.status != 404) {
-            EXPECT_EQ(c.body, a.body);
+// One request and its answer: the body of a 200, otherwise the status
+// number; "-" leaves it unchecked (a switch of the test-control CGI).
+struct Say {
+    const char* device;
+    std::string target;
+    std::string answer;
+};
+
+// Plays the rows in order, so a write is followed by the read that sees it.
+void Converse(const std::vector<Say>& rows) {
+    for (const Say& r : rows) {
+        SCOPED_TRACE(std::string(r.device) + " " + r.target.substr(0, 60));
+        const Answer a = Get(DevicePort(r.device), r.target);
+        if (r.answer != "-") {
+            EXPECT_EQ(r.answer, a.status == 200 ? a.body : std::to_string(a.status));
         }
     }
+}
+
+std::string Times(int n, const std::string& text) {
+    std::string all;
+    while (n-- > 0)
+        all += text;
+    return all;
+}
+
+// What each family answers to the keys a viewer sets it up with.
+TEST(CamsimDeviceTest, FamiliesAnswerTheirCgisLiterally) {
+    const std::string fits = "/vb.htm?videomode&" + std::string(182, 'x'); // the CGI's 200 characters
+    Converse({
+        {"cam-jpeg-4608", "/vb.htm?getmachinecode", "OK getmachinecode=1200\r\n"},
+        {"cam-jpeg-4608", "/vb.htm?getjpegxsize=&getjpegysize=1",
+         "OK getjpegxsize=640\r\nOK getjpegysize=480\r\n"},
+        {"cam-jpeg-4608", "/vb.htm?=5&paratest=nothing", "NS =5\r\nNS nothing=\r\n"},
+        {"cam-jpeg-4608", "/vb.htm?" + Times(9, "videomode&"), Times(8, "OK videomode=0\r\n")},
+        {"cam-jpeg-4608", fits, "OK videomode=0\r\nNS " + fits.substr(18) + "=\r\n"},
+        {"cam-jpeg-4608", fits + "y", "414"},
+        {"cam-jpeg-4608", "/api.htm?getavcxsize=1", "404"},
+        {"cam-jpeg-4608", "/getstate?value=ntsc", "404"},
+        {"cam-profile-8192", "/ipcam/multiprofile.cgi?nowprofileid=0&streamvalid", "OK streamvalid=0\r\n"},
+        {"cam-profile-8192", "/ipcam/multiprofile.cgi?nowprofileid=1&getformat", "OK getformat=2\r\n"},
+        {"cam-profile-8192", "/ipcam/multiprofile.cgi?nowprofileid=9&getformat", "NG getformat=\r\n"},
+        {"cam-profile-8192", "/vb.htm?videomode&getaudioenable", "OK videomode=1\r\nOK getaudioenable=1\r\n"},
+        {"dvr-h264-5138", "/api.htm?getavcxsize=4&getavcysize=4",
+         "OK getavcxsize=720\r\nOK getavcysize=624\r\n"},
+        {"dvr-h264-8776", "/api.htm?getavcxsize=5&getavcysize=0", "NG getavcxsize=\r\nNG getavcysize=\r\n"},
+        {"dvr-h264-8775", "/api.htm?getavcplayxsize=8:3&getavcplayysize=8:3",
+         "OK getavcplayxsize=704\r\nOK getavcplayysize=480\r\n"},
+        {"dvr-jpeg-5124", "/api.htm?getmachinecode", "OK getmachinecode=1404\r\n"},
+        {"vs-jpeg-12292", "/getstate?value=ntsc", "1\r\n"},
+        {"cam-vendor-61441", "/axis-cgi/admin/getparam.cgi?resolution&supportmotion",
+         "OK resolution=320x240\r\nNS supportmotion=\r\n"},
+        {"enc-noview-16385", "/vb.htm?getformat", "NS getformat=\r\n"},
+    });
 }
 
 // A write, then a read on another connection that sees it (or, refused, not).
 TEST(CamsimDeviceTest, SettingsWrittenPersist) {
-    const struct {
-        const char* device;
-        const char* write;
-        const char* writeReply;
-        const char* read;
-        const char* readReply;
-    } cases[] = {
-        {"cam-jpeg-4608", "/vb.htm?motionxy=001002021014", "OK motionxy=001002021014\r\n",
-         "/vb.htm?getmotionx1&getmotiony2", "OK getmotionx1=1\r\nOK getmotiony2=14\r\n"},
-        {"cam-jpeg-4608", "/vb.htm?motionxy=000000022014", "NG motionxy=000000022014\r\n",
-         "/vb.htm?getmotionx2", "OK getmotionx2=21\r\n"},
-        {"cam-jpeg-4608", "/vb.htm?maskarea=102010008020018", "OK maskarea=102010008020018\r\n",
-         "/vb.htm?paratest=maskarealist.all",
+    Converse({
+        {"cam-jpeg-4608", "/vb.htm?motionxy=001002021014", "OK motionxy=001002021014\r\n"},
+        {"cam-jpeg-4608", "/vb.htm?motionxy=000000022014", "NG motionxy=000000022014\r\n"},
+        {"cam-jpeg-4608", "/vb.htm?getmotionx1&getmotionx2", "OK getmotionx1=1\r\nOK getmotionx2=21\r\n"},
+        {"cam-jpeg-4608", "/vb.htm?maskarea=102010008020018", "OK maskarea=102010008020018\r\n"},
+        {"cam-jpeg-4608", "/vb.htm?paratest=maskarealist.all",
          "OK maskarealist.all=000000000000000;001000000000000;102010008020018;003000000000000;\r\n"},
-        {"cam-jpeg-4608", "/vb.htm?maskarea=104010008020018", "NG maskarea=104010008020018\r\n",
-         "/vb.htm?paratest=maxmaskarea", "OK maxmaskarea=4\r\n"},
-        {"cam-jpeg-4608", "/vb.htm?videomode=pal", "NG videomode=pal\r\n", "/vb.htm?videomode",
-         "OK videomode=0\r\n"},
-        {"cam-jpeg-4608", "/vb.htm?machinecode=1290", "UW machinecode=1290\r\n", "/vb.htm?getmachinecode",
-         "OK getmachinecode=1200\r\n"},
-        {"cam-jpeg-4608", "/vb.htm?qk310output=A000123F3F", "OK qk310output=A000123F3F\r\n",
-         "/vb.htm?qk310output=B000123F3F", "NG qk310output=B000123F3F\r\n"},
-        {"dvr-jpeg-5124", "/vb.htm?motionblock=2:FFFFFFFFFFFFFFFFFFFFFFFF",
-         "OK motionblock=2:FFFFFFFFFFFFFFFFFFFFFFFF\r\n", "/vb.htm?motionblock=2&motionblock=1",
-         "OK motionblock=FFFFFFFFFFFFFFFFFFFFFFFF\r\nOK motionblock=000000000000000000000000\r\n"},
-        {"cam-profile-8192", "/ipcam/multiprofile.cgi?nowprofileid=3&xsize=400", "OK xsize=400\r\n",
-         "/ipcam/multiprofile.cgi?nowprofileid=3&getxsize", "OK getxsize=400\r\n"},
-        {"vs-jpeg-12292", "/vb.htm?videomode=0", "OK videomode=0\r\n", "/getstate?value=ntsc", "0\r\n"},
+        {"cam-jpeg-4608", "/vb.htm?machinecode=1290&getmachinecode",
+         "UW machinecode=1290\r\nOK getmachinecode=1200\r\n"},
+        {"cam-jpeg-4608", "/vb.htm?qk310output=A000123F3F", "OK qk310output=A000123F3F\r\n"},
+        {"cam-jpeg-4608", "/vb.htm?qk310output=B000123F3F", "NG qk310output=B000123F3F\r\n"},
         {"cam-jpeg-4608", "/vb.htm?format=1&mpeg4xsize=320&videomode=1",
-         "OK format=1\r\nOK mpeg4xsize=320\r\nOK videomode=1\r\n", "/camsim/device?describe", nullptr},
-    };
-    for (const auto& c : cases) {
-        SCOPED_TRACE(std::string(c.device) + " " + c.write);
-        EXPECT_EQ(c.writeReply, Body(DevicePort(c.device), c.write));
-        if (c.readReply) {
-            EXPECT_EQ(c.readReply, Body(DevicePort(c.device), c.read));
-        }
-    }
+         "OK format=1\r\nOK mpeg4xsize=320\r\nOK videomode=1\r\n"},
+        {"dvr-jpeg-5124", "/vb.htm?motionblock=2:FFFFFFFFFFFFFFFFFFFFFFFF",
+         "OK motionblock=2:FFFFFFFFFFFFFFFFFFFFFFFF\r\n"},
+        {"dvr-jpeg-5124", "/vb.htm?motionblock=2&motionblock=1",
+         "OK motionblock=FFFFFFFFFFFFFFFFFFFFFFFF\r\nOK motionblock=000000000000000000000000\r\n"},
+        {"cam-profile-8192", "/ipcam/multiprofile.cgi?nowprofileid=3&xsize=400", "OK xsize=400\r\n"},
+        {"cam-profile-8192", "/ipcam/multiprofile.cgi?nowprofileid=3&getxsize", "OK getxsize=400\r\n"},
+        {"vs-jpeg-12292", "/vb.htm?videomode=0", "OK videomode=0\r\n"},
+        {"vs-jpeg-12292", "/getstate?value=ntsc", "0\r\n"},
+    });
     // The written format is what the device now streams; reset brings the model back.
     const uint16_t port = DevicePort("cam-jpeg-4608");
     auto d = NameValues(Body(port, "/camsim/device?describe"));
-    EXPECT_EQ("1005", d["video_codec"]);
-    EXPECT_EQ("320", d["width"]);
-    EXPECT_EQ("25000", d["frame_rate"]);
-    EXPECT_EQ("1", d["ptz_commands"]);
+    EXPECT_EQ("1005 320 25000 1",
+              d["video_codec"] + " " + d["width"] + " " + d["frame_rate"] + " " + d["ptz_commands"]);
     d = NameValues(Body(port, "/camsim/device?reset&describe"));
-    EXPECT_EQ("1000", d["video_codec"]);
-    EXPECT_EQ("30000", d["frame_rate"]);
+    EXPECT_EQ("1000 30000", d["video_codec"] + " " + d["frame_rate"]);
     for (const char* device : {"dvr-jpeg-5124", "cam-profile-8192", "vs-jpeg-12292"})
         Get(DevicePort(device), "/camsim/device?reset");
 }
 
-// Each status word, and one the family does not know, on demand for one key;
-// the other keys of the request keep their right answers.
-TEST(CamsimDeviceTest, StatusWordsCanBeProvoked) {
-    const uint16_t port = DevicePort("cam-jpeg-4608");
-    for (const char* word : {"NG", "NS", "UW", "UA", "ok", "XX", "OK"}) {
-        SCOPED_TRACE(word);
-        ASSERT_EQ(200, Get(port, std::string("/camsim/device?reply=") + word + ":getformat").status);
-        EXPECT_EQ(std::string(word) + " getformat=0\r\nOK videomode=0\r\n",
-                  Body(port, "/vb.htm?getformat&videomode"));
-    }
-    // A refused write stores nothing.
-    Get(port, "/camsim/device?reply=NG:motionenable");
-    EXPECT_EQ("NG motionenable=1\r\n", Body(port, "/vb.htm?motionenable=1"));
-    Get(port, "/camsim/device?reset=faults");
-    EXPECT_EQ("OK getmotionenable=0\r\n", Body(port, "/vb.htm?getmotionenable"));
-    EXPECT_EQ(400, Get(port, "/camsim/device?reply=nocolon").status);
-}
-
-TEST(CamsimDeviceTest, BodyFaults) {
-    const uint16_t port = DevicePort("cam-jpeg-4608");
-    const std::string right = "OK getformat=0\r\nOK videomode=0\r\n";
-    const struct {
-        const char* mode;
-        int status;
-        const char* body; // the whole body, or null
-        size_t minLines;  // junk lines, none of which may read as a reply line
-        size_t size;      // of the body, 0 = any
-    } cases[] = {
-        {"empty", 200, "", 0, 0},
-        {"bare-lf", 200, "OK getformat=0\nOK videomode=0\n", 0, 0},
-        {"no-status", 200, "getformat=0\r\nvideomode=0\r\n", 0, 0},
-        {"junk", 200, nullptr, 5, 0},
-        {"huge", 200, nullptr, 5, 4u * 1024 * 1024},
-        {"drop", 0, "", 0, 0},
-    };
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.mode);
-        ASSERT_EQ(200, Get(port, std::string("/camsim/device?body=") + c.mode).status);
-        const Answer a = Get(port, "/vb.htm?getformat&videomode");
-        EXPECT_EQ(c.status, a.status);
-        if (c.body) {
-            EXPECT_EQ(c.body, a.body);
-        }
-        if (c.size) {
-            EXPECT_EQ(c.size, a.body.size());
-        }
-        std::istringstream in(a.body);
+// Status words, one the family does not know, and broken bodies on demand;
+// the other keys of a request keep their right answers.
+TEST(CamsimDeviceTest, StatusWordsAndBrokenBodiesCanBeProvoked) {
+    const char* cam = "cam-jpeg-4608";
+    const std::string read = "/vb.htm?getformat&videomode";
+    Converse({
+        {cam, "/camsim/device?reply=UA:getformat", "-"},
+        {cam, read, "UA getformat=0\r\nOK videomode=0\r\n"},
+        {cam, "/camsim/device?reply=XX:getformat", "-"},
+        {cam, read, "XX getformat=0\r\nOK videomode=0\r\n"},
+        {cam, "/camsim/device?reply=NG:motionenable", "-"},
+        {cam, "/vb.htm?motionenable=1", "NG motionenable=1\r\n"},
+        {cam, "/camsim/device?reset=faults", "-"},
+        {cam, "/vb.htm?getmotionenable", "OK getmotionenable=0\r\n"}, // the refused write stored nothing
+        {cam, "/camsim/device?reply=nocolon", "400"},
+        {cam, "/camsim/device?body=empty", "-"},
+        {cam, read, ""},
+        {cam, "/camsim/device?body=bare-lf", "-"},
+        {cam, read, "OK getformat=0\nOK videomode=0\n"},
+        {cam, "/camsim/device?body=no-status", "-"},
+        {cam, read, "getformat=0\r\nvideomode=0\r\n"},
+        {cam, "/camsim/device?body=drop", "-"},
+        {cam, read, "0"},
+    });
+    const uint16_t port = DevicePort(cam);
+    for (const char* mode : {"junk", "huge"}) {
+        SCOPED_TRACE(mode);
+        Get(port, std::string("/camsim/device?body=") + mode);
+        const std::string body = Body(port, read);
+        EXPECT_EQ(std::string(mode) == "huge", body.size() == 4u * 1024 * 1024);
+        std::istringstream in(body);
         std::string line;
         size_t lines = 0;
-        while (std::getline(in, line) && c.minLines) {
-            ++lines;
+        for (; std::getline(in, line); ++lines)
             for (const char* w : {"OK ", "NG ", "NS ", "UW ", "UA "})
-                ASSERT_NE(0u, line.find(w)) << line;
-        }
-        EXPECT_GE(lines, c.minLines);
+                ASSERT_NE(0u, line.find(w)) << "junk that reads as a reply line: " << line;
+        EXPECT_GT(lines, 5u);
     }
-    Get(port, "/camsim/device?body=extra");
-    EXPECT_EQ(0u, Body(port, "/vb.htm?getformat&videomode").find(right + "OK "));
     Get(port, "/camsim/device?reset");
-    EXPECT_EQ(right, Body(port, "/vb.htm?getformat&videomode"));
+    EXPECT_EQ("OK getformat=0\r\nOK videomode=0\r\n", Body(port, read));
 }
 
 // The layout text: Base64 with "+", "=", "/" spelled "^", "@", "$".
