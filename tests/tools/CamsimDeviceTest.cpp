@@ -217,27 +217,4 @@ TEST(CamsimDeviceTest, LayoutTextDecodes) {
     EXPECT_EQ("camsim \xC3\xA9tage 1", Shell("printf '%s' '" + text + "' | base64 -d"));
 }
 
-// The JPEG recorders' picture: device header right after SOI with the
-// machine code and the size at bytes 36 and 38, an image ffprobe decodes.
-TEST(CamsimDeviceTest, RecorderPictureCarriesItsSize) {
-    for (const char* name : {"dvr-jpeg-5124", "dvr-jpeg-5136", "dvr-jpeg-65540"}) {
-        SCOPED_TRACE(name);
-        auto d = NameValues(Camsim(std::string("--device ") + name + " --describe"));
-        const Answer a = Get(DevicePort(name), "/api.htm?op.liveimage=1111111111111111");
-        ASSERT_EQ(200, a.status);
-        ASSERT_GT(a.body.size(), 66u);
-        EXPECT_EQ(std::string("\xFF\xD8\xFF\xEC", 4), a.body.substr(0, 4));
-        EXPECT_EQ("IPCH", a.body.substr(6, 4));
-        EXPECT_EQ(std::strtoul(d["machine_code"].c_str(), nullptr, 16), Le32(a.body, 10));
-        const std::string width = std::to_string(Le16(a.body, 36));
-        const std::string height = std::to_string(Le16(a.body, 38));
-        EXPECT_EQ(d["width"] + "x" + d["height"], width + "x" + height);
-        const std::string file = WriteFile(std::string(name) + ".jpg", a.body);
-        EXPECT_EQ("codec_name=mjpeg\nwidth=" + width + "\nheight=" + height + "\n",
-                  Shell("ffprobe -v error -select_streams v:0 -show_entries stream=codec_name,width,height "
-                        "-of default=nw=1 '" +
-                        file + "'"));
-    }
-}
-
 } // namespace
