@@ -8,96 +8,60 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <climits>
 #include <cstdlib>
 #include <fstream>
 #include <mutex>
 #include <regex>
 #include <set>
-#include <sstream>
 #include <string>
 #include <thread>
 #include <vector>
 
 namespace {
 
-int32_t StartAt(const std::string& address, int32_t* audioFlag = nullptr) {
-    int32_t flag = 0;
-    return Start(0, IPCAMVIEW_TRANSPORT_SOCKET, address.c_str(), 0, "", "", audioFlag ? audioFlag : &flag, 1,
-                 IPCAMVIEW_CODEC_NONE);
+int32_t StartAt(const std::string& address) {
+    int32_t audio = 0;
+    return Start(0, IPCAMVIEW_TRANSPORT_SOCKET, address.c_str(), 0, "", "", &audio, 1, IPCAMVIEW_CODEC_NONE);
 }
 
-class ExportsTest : public testing::Test {
-protected:
-    void SetUp() override { mAddress = ClosedLoopbackAddress(); }
-    int32_t StartOne() { return StartAt(mAddress); }
-    std::string mAddress;
-};
-
-TEST_F(ExportsTest, HandlesCountUpFromZeroAndStartAgainWhenAllAreStopped) {
-    EXPECT_EQ(0, StartOne());
-    EXPECT_EQ(1, StartOne());
-    EXPECT_EQ(2, StartOne());
-    EXPECT_TRUE(Stop(0));
-    EXPECT_EQ(0, StartOne());
-    EXPECT_TRUE(Stop(2));
-    EXPECT_TRUE(Stop(1));
-    EXPECT_TRUE(Stop(0));
-    // Every instance stopped: the table is empty and numbering restarts.
-    EXPECT_FALSE(Stop(0));
-    EXPECT_EQ(0, StartOne());
-    EXPECT_TRUE(Stop(0));
+// Handles count up from 0, a stopped handle stays valid (a second Stop
+// destroys nothing and frees nothing twice), freed handles come back
+// last-freed-first, and the table empties (numbering restarts) when the last
+// instance stops.
+TEST(ExportsTest, HandleLifecycle) {
+    enum Op { kStart, kStop };
+    struct Step {
+        Op op;
+        int32_t handle;   // Stop's argument
+        int32_t expected; // Start's handle, or Stop's result as 0/1
+    };
+    const Step kSteps[] = {
+        {kStop, 0, 0},         {kStop, -1, 0}, {kStart, 0, 0}, {kStart, 0, 1}, {kStart, 0, 2},
+        {kStart, 0, 3},        {kStart, 0, 4}, {kStop, 5, 0},  {kStop, -1, 0}, {kStop, INT32_MIN, 0},
+        {kStop, INT32_MAX, 0}, {kStop, 1, 1},  {kStop, 3, 1},  {kStop, 2, 1},  {kStop, 2, 1},
+        {kStart, 0, 2},        {kStart, 0, 3}, {kStart, 0, 1}, {kStart, 0, 5}, {kStop, 0, 1},
+        {kStop, 1, 1},         {kStop, 2, 1},  {kStop, 3, 1},  {kStop, 4, 1},  {kStop, 5, 1},
+        {kStop, 0, 0},         {kStop, 5, 0},  {kStart, 0, 0}, {kStop, 0, 1},
+    };
+    const std::string address = ClosedLoopbackAddress();
+    int step = 0;
+    for (const Step& s : kSteps) {
+        SCOPED_TRACE(step++);
+        if (s.op == kStart)
+            EXPECT_EQ(s.expected, StartAt(address));
+        else
+            EXPECT_EQ(s.expected != 0, Stop(s.handle)) << s.handle;
+    }
 }
 
-TEST_F(ExportsTest, StopOfBadHandles) {
-    EXPECT_FALSE(Stop(0)) << "before any Start";
-    EXPECT_FALSE(Stop(-1));
-    EXPECT_FALSE(Stop(INT32_MIN));
-    ASSERT_EQ(0, StartOne());
-    ASSERT_EQ(1, StartOne());
-    const int32_t kBad[] = {-1, -2, 2, 3, INT32_MAX, INT32_MIN};
-    for (int32_t handle : kBad)
-        EXPECT_FALSE(Stop(handle)) << handle;
-    // Still both alive: each can be stopped once with effect.
-    EXPECT_TRUE(Stop(1));
-    EXPECT_TRUE(Stop(0));
-    EXPECT_FALSE(Stop(1)) << "after the table emptied";
-    EXPECT_FALSE(Stop(0)) << "after the table emptied";
-}
-
-TEST_F(ExportsTest, SecondStopOfAHandleDestroysNothingAndKeepsTheCount) {
-    ASSERT_EQ(0, StartOne());
-    ASSERT_EQ(1, StartOne());
-    EXPECT_TRUE(Stop(0));
-    EXPECT_TRUE(Stop(0)); // an emptied entry is still a valid handle
-    // Had the second Stop counted, the table would have emptied already.
-    EXPECT_EQ(0, StartOne()) << "handle 0 was freed once, not twice";
-    EXPECT_EQ(2, StartOne());
-    EXPECT_TRUE(Stop(1));
-    EXPECT_TRUE(Stop(1));
-    EXPECT_TRUE(Stop(0));
-    EXPECT_TRUE(Stop(2));
-    EXPECT_FALSE(Stop(2));
-}
-
-TEST_F(ExportsTest, FreedHandlesAreReusedLastFreedFirst) {
-    for (int32_t expected = 0; expected < 5; ++expected)
-        ASSERT_EQ(expected, StartOne());
-    EXPECT_TRUE(Stop(1));
-    EXPECT_TRUE(Stop(3));
-    EXPECT_TRUE(Stop(2));
-    EXPECT_EQ(2, StartOne());
-    EXPECT_EQ(3, StartOne());
-    EXPECT_EQ(1, StartOne());
-    EXPECT_EQ(5, StartOne());
-    for (int32_t handle = 0; handle <= 5; ++handle)
-        EXPECT_TRUE(Stop(handle)) << handle;
-    EXPECT_FALSE(Stop(0));
-}
-
-TEST_F(ExportsTest, UnparsableAddressGivesNoHandleAndLeavesTheTable) {
-    ASSERT_EQ(0, StartOne());
-    ASSERT_EQ(1, StartOne());
+// An address that does not parse gives no handle, leaves the audio flag and
+// leaves the table as it was: its free handle and its live instance.
+TEST(ExportsTest, UnparsableAddressGivesNoHandleAndLeavesTheTable) {
+    const std::string address = ClosedLoopbackAddress();
+    ASSERT_EQ(0, StartAt(address));
+    ASSERT_EQ(1, StartAt(address));
     ASSERT_TRUE(Stop(0));
     const std::string kLongHost = "http://" + std::string(2000, 'h') + "/";
     const char* const kBad[] = {"",
@@ -108,169 +72,121 @@ TEST_F(ExportsTest, UnparsableAddressGivesNoHandleAndLeavesTheTable) {
                                 "http://:80/",
                                 "http://host:port/",
                                 "127.0.0.1/x",
-                                kLongHost.c_str()};
-    for (const char* address : kBad) {
+                                kLongHost.c_str(),
+                                nullptr};
+    for (const char* bad : kBad) {
         int32_t audio = 1;
         EXPECT_EQ(IPCAMVIEW_INVALID_HANDLE,
-                  Start(0, IPCAMVIEW_TRANSPORT_SOCKET, address, 0, "u", "p", &audio, 1, IPCAMVIEW_CODEC_JPEG))
-            << address;
-        EXPECT_EQ(1, audio) << address;
+                  Start(0, IPCAMVIEW_TRANSPORT_SOCKET, bad, 0, "u", "p", &audio, 1, IPCAMVIEW_CODEC_JPEG))
+            << (bad ? bad : "(null)");
+        EXPECT_EQ(1, audio);
     }
-    int32_t audio = 0;
-    EXPECT_EQ(IPCAMVIEW_INVALID_HANDLE, Start(0, 2, nullptr, 0, nullptr, nullptr, &audio, 0, 0));
-    // The free handle and the live instance are as they were.
-    EXPECT_EQ(0, StartOne());
-    EXPECT_EQ(2, StartOne());
-    EXPECT_TRUE(Stop(0));
-    EXPECT_TRUE(Stop(1));
-    EXPECT_TRUE(Stop(2));
+    EXPECT_EQ(0, StartAt(address));
+    EXPECT_EQ(2, StartAt(address));
+    for (int32_t handle : {0, 1, 2})
+        EXPECT_TRUE(Stop(handle));
     EXPECT_FALSE(Stop(0));
 }
 
-TEST_F(ExportsTest, DeviceThatIsNotThereStillGetsAHandleAndTheAudioFlagStays) {
+// A well-formed address of a device that is not there (a closed loopback
+// port): a handle at once, and the audio flag untouched since no set-up ran.
+TEST(ExportsTest, DeviceThatIsNotThereStillGetsAHandleAndTheAudioFlagStays) {
+    const std::string address = ClosedLoopbackAddress();
     struct Case {
         std::string address;
-        int32_t transport;
         int32_t audio;
     };
     const Case kCases[] = {
-        {mAddress, IPCAMVIEW_TRANSPORT_SOCKET, 1},
-        {"http://" + mAddress + "/", IPCAMVIEW_TRANSPORT_SOCKET, 0},
-        {"http://" + mAddress + "/vb.htm", IPCAMVIEW_TRANSPORT_SOCKET, 12345},
-        {"http://" + mAddress + "/x?y=%20", IPCAMVIEW_TRANSPORT_SOCKET, -7},
-    };
-    std::vector<int32_t> handles;
+        {address, 1}, {"http://" + address + "/vb.htm", 12345}, {"http://" + address + "/x?y=%20", -7}};
+    int32_t expected = 0;
     for (const Case& c : kCases) {
         int32_t audio = c.audio;
-        int32_t handle =
-            Start(0, c.transport, c.address.c_str(), 0, "admin", "secret", &audio, 1, IPCAMVIEW_CODEC_H264);
-        EXPECT_EQ(static_cast<int32_t>(handles.size()), handle) << c.address;
+        EXPECT_EQ(expected++, Start(0, IPCAMVIEW_TRANSPORT_SOCKET, c.address.c_str(), 0, "admin", "secret",
+                                    &audio, 1, IPCAMVIEW_CODEC_H264))
+            << c.address;
         EXPECT_EQ(c.audio, audio) << c.address;
-        handles.push_back(handle);
     }
-    for (int32_t handle : handles)
+    for (int32_t handle = 0; handle < expected; ++handle)
         EXPECT_TRUE(Stop(handle));
 }
 
-TEST_F(ExportsTest, ConcurrentStartsAndStopsNeverShareALiveHandle) {
-    constexpr int kThreads = 6;
-    constexpr int kRounds = 60;
+// Several threads Start and Stop at once (run under TSan too): every Start
+// gives a handle no other thread holds live, every Stop of it succeeds.
+TEST(ExportsTest, ConcurrentStartsAndStopsNeverShareALiveHandle) {
+    const std::string address = ClosedLoopbackAddress();
     std::mutex lock;
-    std::set<int32_t> live;
-    int duplicates = 0;
-    int failures = 0;
+    std::set<int32_t> live; // guarded by lock
+    std::atomic<int> failures{0};
     std::vector<std::thread> threads;
-    for (int t = 0; t < kThreads; ++t) {
+    for (int t = 0; t < 6; ++t) {
         threads.emplace_back([&, t] {
-            for (int round = 0; round < kRounds; ++round) {
+            for (int round = 0; round < 60; ++round) {
+                int32_t audio = 1;
                 if ((round + t) % 5 == 0) {
-                    int32_t audio = 1;
-                    if (Start(0, 1, "/bad", 0, "", "", &audio, 1, 0) != IPCAMVIEW_INVALID_HANDLE)
-                        ++failures;
+                    failures += Start(0, 1, "/bad", 0, "", "", &audio, 1, 0) != IPCAMVIEW_INVALID_HANDLE;
                     continue;
                 }
-                // Two handles at once, so each is live in the table while the
-                // other thread's Starts run.
-                int32_t handles[2] = {StartOne(), StartOne()};
+                // Two at once, so each is live while the other threads' Starts run.
+                const int32_t handles[2] = {StartAt(address), StartAt(address)};
                 for (int32_t handle : handles) {
                     std::lock_guard<std::mutex> guard(lock);
-                    if (handle < 0)
-                        ++failures;
-                    else if (!live.insert(handle).second)
-                        ++duplicates;
+                    failures += handle < 0 || !live.insert(handle).second;
                 }
                 for (int32_t handle : handles) {
-                    if (handle < 0)
-                        continue;
-                    {
-                        std::lock_guard<std::mutex> guard(lock);
-                        live.erase(handle);
-                    }
-                    if (!Stop(handle)) {
-                        std::lock_guard<std::mutex> guard(lock);
-                        ++failures;
-                    }
+                    std::unique_lock<std::mutex> guard(lock);
+                    live.erase(handle);
+                    guard.unlock();
+                    failures += !Stop(handle);
                 }
             }
         });
     }
     for (std::thread& thread : threads)
         thread.join();
-    EXPECT_EQ(0, duplicates);
-    EXPECT_EQ(0, failures);
-    // Everything was stopped: the table is empty again.
-    EXPECT_FALSE(Stop(0));
-    EXPECT_EQ(0, StartOne());
-    EXPECT_TRUE(Stop(0));
+    EXPECT_EQ(0, failures.load());
+    EXPECT_FALSE(Stop(0)) << "everything was stopped: the table is empty again";
 }
 
-// Rows of the device table in docs/devices.md: code and documented columns.
+// Machine codes of the device table in docs/devices.md, with the documented
+// device type, channel count and receive type.
 struct DeviceRow {
-    std::string name;
-    int32_t code;
-    int32_t type;
-    int32_t channels;
-    int32_t receive;
+    int32_t code, type, channels, receive;
 };
 
 std::vector<DeviceRow> ReadDeviceTable() {
     const char* root = std::getenv("IPCAM_SOURCE_DIR");
-    std::string path = std::string(root ? root : ".") + "/docs/devices.md";
-    std::ifstream file(path);
-    EXPECT_TRUE(file.good()) << path;
-    std::vector<DeviceRow> rows;
+    std::ifstream file(std::string(root ? root : ".") + "/docs/devices.md");
     const std::regex kRow(
-        R"(^\|\s*([^|]+?)\s*\|\s*0x([0-9A-Fa-f]+)\s*\|\s*(\d+)\s*\|\s*(\d+)\s*\|\s*(\d+)\s*\|\s*(\d+)\s*\|)");
+        R"(^\|[^|]+\|\s*0x([0-9A-Fa-f]+)\s*\|\s*\d+\s*\|\s*(\d+)\s*\|\s*(\d+)\s*\|\s*(\d+)\s*\|)");
+    std::vector<DeviceRow> rows;
     bool inTable = false;
-    std::string line;
-    while (std::getline(file, line)) {
-        if (line.find("devices-table-begin") != std::string::npos)
-            inTable = true;
-        else if (line.find("devices-table-end") != std::string::npos)
-            inTable = false;
-        std::smatch match;
-        if (!inTable || !std::regex_search(line, match, kRow))
-            continue;
-        DeviceRow row;
-        row.name = match[1];
-        row.code = static_cast<int32_t>(std::stoll(match[2], nullptr, 16));
-        EXPECT_EQ(row.code, std::stoll(match[3])) << row.name << ": hex and decimal codes differ";
-        row.type = std::stoi(match[4]);
-        row.channels = std::stoi(match[5]);
-        row.receive = std::stoi(match[6]);
-        rows.push_back(row);
+    for (std::string line; std::getline(file, line);) {
+        if (line.find("devices-table-") != std::string::npos)
+            inTable = line.find("devices-table-begin") != std::string::npos;
+        std::smatch m;
+        if (inTable && std::regex_search(line, m, kRow))
+            rows.push_back({static_cast<int32_t>(std::stoll(m[1], nullptr, 16)), std::stoi(m[2]),
+                            std::stoi(m[3]), std::stoi(m[4])});
     }
     return rows;
 }
 
-TEST(ExportsQueryTest, EveryDocumentedModelAnswersAsTheModelTable) {
+// The three queries answer as the model table for every documented code and
+// for codes beside and outside them; those are unknown, with no channels.
+TEST(ExportsTest, QueriesAnswerAsTheModelTable) {
     const std::vector<DeviceRow> rows = ReadDeviceTable();
     ASSERT_GE(rows.size(), 10u) << "docs/devices.md table not found or not parsed";
-    for (const DeviceRow& row : rows) {
-        SCOPED_TRACE(row.name);
-        EXPECT_EQ(media_util::CMachineCodeConvert::GetDeviceType(row.code), GetDeviceType(row.code));
-        EXPECT_EQ(media_util::CMachineCodeConvert::GetMaxChannel(row.code), GetMaxChannel(row.code));
-        EXPECT_EQ(media_util::CMachineCodeConvert::GetMediaReceiveType(row.code),
-                  GetMediaReceiveType(row.code));
-        EXPECT_EQ(row.type, GetDeviceType(row.code));
-        EXPECT_EQ(row.channels, GetMaxChannel(row.code));
-        EXPECT_EQ(row.receive, GetMediaReceiveType(row.code));
-    }
-}
-
-TEST(ExportsQueryTest, CodesOutsideTheTableAnswerAsTheModelTable) {
     std::set<int32_t> documented;
-    for (const DeviceRow& row : ReadDeviceTable())
+    std::vector<int32_t> codes = {0, -1, 1, 0xFFFF, 0x7FFFFFFF, INT32_MIN};
+    for (const DeviceRow& row : rows) {
         documented.insert(row.code);
-    std::vector<int32_t> codes = {0,       -1,     1,          2,         0x1412 - 1, 0x1412 + 1,
-                                  0x10005, 0xFFFF, 0x7FFFFFFF, INT32_MIN, -5138};
-    for (int32_t code : documented) {
-        codes.push_back(code + 1);
-        codes.push_back(code - 1);
-        codes.push_back(code | 0x40000000);
+        codes.insert(codes.end(), {row.code, row.code + 1, row.code - 1, row.code | 0x40000000});
+        EXPECT_EQ(row.type, GetDeviceType(row.code)) << std::hex << row.code;
+        EXPECT_EQ(row.channels, GetMaxChannel(row.code)) << std::hex << row.code;
+        EXPECT_EQ(row.receive, GetMediaReceiveType(row.code)) << std::hex << row.code;
     }
     for (int32_t code : codes) {
-        SCOPED_TRACE(code);
+        SCOPED_TRACE(testing::Message() << std::hex << code);
         EXPECT_EQ(media_util::CMachineCodeConvert::GetDeviceType(code), GetDeviceType(code));
         EXPECT_EQ(media_util::CMachineCodeConvert::GetMaxChannel(code), GetMaxChannel(code));
         EXPECT_EQ(media_util::CMachineCodeConvert::GetMediaReceiveType(code), GetMediaReceiveType(code));

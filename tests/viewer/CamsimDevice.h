@@ -1,6 +1,6 @@
-// camsim, the simulated device, for the viewer's tests on loopback: a
-// running device model, what the model says of itself (--describe), and its
-// control CGI, which needs no credentials and no fault touches.
+// camsim, the simulated device, for the viewer's tests on loopback: a running
+// model, what the model says of itself (--describe), and its control CGI,
+// which needs no credentials and no fault touches.
 #pragma once
 
 #include "CamsimProcess.h"
@@ -13,6 +13,7 @@
 
 #include <cstdio>
 #include <map>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -22,46 +23,28 @@
 
 namespace camsim {
 
-inline const char* Path() {
-    return IPCAM_CAMSIM_PATH;
-}
-
-// Standard output of camsim with these arguments (it exits by itself).
-inline std::string Output(const std::string& arguments) {
+// Non-empty lines of camsim's standard output for these arguments.
+inline std::vector<std::string> Lines(const std::string& arguments) {
     std::string text;
-    std::FILE* pipe = ::popen((std::string(Path()) + " " + arguments).c_str(), "r");
-    if (pipe == nullptr)
-        return text;
-    char buffer[4096];
-    size_t got;
-    while ((got = std::fread(buffer, 1, sizeof buffer, pipe)) > 0)
-        text.append(buffer, got);
-    ::pclose(pipe);
-    return text;
-}
-
-inline std::vector<std::string> Lines(const std::string& text) {
-    std::vector<std::string> lines;
-    size_t at = 0;
-    while (at < text.size()) {
-        size_t end = text.find('\n', at);
-        if (end == std::string::npos)
-            end = text.size();
-        if (end > at)
-            lines.push_back(text.substr(at, end - at));
-        at = end + 1;
+    if (std::FILE* pipe = ::popen((std::string(IPCAM_CAMSIM_PATH) + " " + arguments).c_str(), "r")) {
+        char buffer[4096];
+        for (size_t got; (got = std::fread(buffer, 1, sizeof buffer, pipe)) > 0;)
+            text.append(buffer, got);
+        ::pclose(pipe);
     }
+    std::vector<std::string> lines;
+    std::istringstream stream(text);
+    for (std::string line; std::getline(stream, line);)
+        if (!line.empty())
+            lines.push_back(line);
     return lines;
 }
 
-inline std::vector<std::string> Models() {
-    return Lines(Output("--list"));
-}
+using Description = std::map<std::string, std::string>;
 
-// The model's name=value lines.
-inline std::map<std::string, std::string> Describe(const std::string& model) {
-    std::map<std::string, std::string> values;
-    for (const std::string& line : Lines(Output("--device " + model + " --describe"))) {
+inline Description Describe(const std::string& model) {
+    Description values;
+    for (const std::string& line : Lines("--device " + model + " --describe")) {
         const size_t equals = line.find('=');
         if (equals != std::string::npos)
             values[line.substr(0, equals)] = line.substr(equals + 1);
@@ -69,7 +52,7 @@ inline std::map<std::string, std::string> Describe(const std::string& model) {
     return values;
 }
 
-inline int Number(const std::map<std::string, std::string>& values, const std::string& name) {
+inline int Number(const Description& values, const std::string& name) {
     auto found = values.find(name);
     return found == values.end() ? -999 : static_cast<int>(std::stol(found->second, nullptr, 0));
 }
@@ -77,40 +60,31 @@ inline int Number(const std::map<std::string, std::string>& values, const std::s
 // Milliseconds a request to camsim's own CGIs may take.
 constexpr int kControlTimeoutMs = 5000;
 
-// One GET on a fresh connection; the whole answer (head and body), "" when
-// nothing came.
+// One GET on a fresh connection: the whole answer, head and body.
 inline std::string Get(int port, const std::string& pathAndQuery) {
-    int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    std::string answer;
+    const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
     sockaddr_in address{};
     address.sin_family = AF_INET;
     address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
     address.sin_port = htons(static_cast<uint16_t>(port));
-    std::string answer;
-    if (fd < 0 || ::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) {
-        if (fd >= 0)
-            ::close(fd);
-        return answer;
-    }
     const std::string request =
         "GET " + pathAndQuery + " HTTP/1.1\r\nHost: 127.0.0.1\r\nConnection: close\r\n\r\n";
-    if (::send(fd, request.data(), request.size(), MSG_NOSIGNAL) == static_cast<ssize_t>(request.size())) {
+    if (fd >= 0 && ::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0 &&
+        ::send(fd, request.data(), request.size(), MSG_NOSIGNAL) == static_cast<ssize_t>(request.size())) {
         char buffer[4096];
-        for (;;) {
-            pollfd p{fd, POLLIN, 0};
-            if (::poll(&p, 1, kControlTimeoutMs) <= 0)
-                break;
-            const ssize_t got = ::recv(fd, buffer, sizeof buffer, 0);
-            if (got <= 0)
-                break;
+        pollfd p{fd, POLLIN, 0};
+        for (ssize_t got;
+             ::poll(&p, 1, kControlTimeoutMs) > 0 && (got = ::recv(fd, buffer, sizeof buffer, 0)) > 0;)
             answer.append(buffer, static_cast<size_t>(got));
-        }
     }
-    ::close(fd);
+    if (fd >= 0)
+        ::close(fd);
     return answer;
 }
 
-// Switches device faults ("reply=NG:getmachinecode", "body=junk"); true when
-// camsim took them.
+// Switches device faults ("reply=NG:getmachinecode", "body=junk",
+// "reset=faults"); true when camsim took them.
 inline bool Control(int port, const std::string& query) {
     return Get(port, "/camsim/device?" + query).find("\r\n\r\nOK") != std::string::npos;
 }
@@ -121,7 +95,7 @@ public:
     explicit Device(const std::string& model, const std::vector<std::string>& extra = {}) {
         std::vector<std::string> args = {"--device", model, "--lifetime", "120"};
         args.insert(args.end(), extra.begin(), extra.end());
-        mStarted = mProcess.Start(Path(), args, mError);
+        mStarted = mProcess.Start(IPCAM_CAMSIM_PATH, args, mError);
     }
     bool Started() const { return mStarted; }
     const std::string& Error() const { return mError; }
