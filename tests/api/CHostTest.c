@@ -59,9 +59,7 @@ int main(void) {
     CHECK(!Stop(second));
     CHECK(!Stop(-1));
     CHECK(GetDeviceType(0x1412) == IPCAMVIEW_DEVICE_MULTI_CHANNEL);
-    CHECK(GetMaxChannel(0x1412) == 4);
     CHECK(GetMediaReceiveType(0x1404) == IPCAMVIEW_RECEIVE_JPEG_POLLING);
-    CHECK(GetDeviceType(-1) == IPCAMVIEW_DEVICE_UNKNOWN);
     if (gFailures == 0)
         printf("C host: all checks passed\n");
     return gFailures == 0 ? 0 : 1;
