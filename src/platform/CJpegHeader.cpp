@@ -1,5 +1,7 @@
 #include "platform/CJpegHeader.h"
 
+#include "platform/CStrUtil.h"
+
 #include <cstring>
 
 namespace media_util {
@@ -14,43 +16,12 @@ uint32_t ReadLe32(const BYTE* p) {
     return uint32_t(p[0]) | (uint32_t(p[1]) << 8) | (uint32_t(p[2]) << 16) | (uint32_t(p[3]) << 24);
 }
 
-bool IsLeapYear(int year) {
-    return (year % 4 == 0 && year % 100 != 0) || year % 400 == 0;
-}
-
-// 0 = Sunday (Sakamoto's method).
-int DayOfWeek(int year, int month, int day) {
-    static const int kOffsets[12] = {0, 3, 2, 5, 0, 3, 5, 1, 4, 6, 2, 4};
-    if (month < 3)
-        year -= 1;
-    return (year + year / 4 - year / 100 + year / 400 + kOffsets[month - 1] + day) % 7;
-}
-
 // The stamped time, or false when it is no calendar time (SYSTEMTIME starts
 // at 1601).
 bool ReadTime(const BYTE* image, SYSTEMTIME& time) {
-    static const int kDays[12] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
-    const int year = static_cast<int>(ReadLe16(image + CJpegHeader::kOffsetYear));
-    const int month = image[16];
-    const int day = image[17];
-    const int hour = image[18];
-    const int minute = image[19];
-    const int second = image[20];
-    const int ms = static_cast<int>(ReadLe16(image + CJpegHeader::kOffsetMilliseconds));
-    if (year < 1601 || month < 1 || month > 12 || day < 1)
-        return false;
-    const int days = (month == 2 && IsLeapYear(year)) ? 29 : kDays[month - 1];
-    if (day > days || hour > 23 || minute > 59 || second > 59 || ms > 999)
-        return false;
-    time.wYear = static_cast<WORD>(year);
-    time.wMonth = static_cast<WORD>(month);
-    time.wDayOfWeek = static_cast<WORD>(DayOfWeek(year, month, day));
-    time.wDay = static_cast<WORD>(day);
-    time.wHour = static_cast<WORD>(hour);
-    time.wMinute = static_cast<WORD>(minute);
-    time.wSecond = static_cast<WORD>(second);
-    time.wMilliseconds = static_cast<WORD>(ms);
-    return true;
+    return CStrUtil::MakeTime(static_cast<int>(ReadLe16(image + CJpegHeader::kOffsetYear)), image[16],
+                              image[17], image[18], image[19], image[20],
+                              static_cast<int>(ReadLe16(image + CJpegHeader::kOffsetMilliseconds)), time);
 }
 
 } // namespace

@@ -110,7 +110,10 @@ int DayOfWeek(int year, int month, int day) {
 constexpr int kMinYear = 1601;
 constexpr int kMaxYear = 30827;
 
-bool FillTime(int year, int month, int day, int hour, int minute, int second, int ms, SYSTEMTIME& time) {
+} // namespace
+
+bool CStrUtil::MakeTime(int year, int month, int day, int hour, int minute, int second, int ms,
+                        SYSTEMTIME& time) {
     if (year < kMinYear || year > kMaxYear || month < 1 || month > 12)
         return false;
     if (day < 1 || day > DaysInMonth(year, month))
@@ -127,8 +130,6 @@ bool FillTime(int year, int month, int day, int hour, int minute, int second, in
     time.wMilliseconds = static_cast<WORD>(ms);
     return true;
 }
-
-} // namespace
 
 bool CStrUtil::IsSpace(char c) {
     return c == ' ' || c == '\t' || c == '\r' || c == '\n' || c == '\v' || c == '\f';
@@ -307,7 +308,7 @@ bool CStrUtil::ParseTime(std::string_view text, SYSTEMTIME& time) {
             if (!ReadField(t, pos, widths[i], widths[i], f[i]))
                 return false;
         }
-        return FillTime(f[0], f[1], f[2], f[3], f[4], f[5], f[6], time);
+        return CStrUtil::MakeTime(f[0], f[1], f[2], f[3], f[4], f[5], f[6], time);
     }
     size_t pos = 0;
     int year = 0, month = 0, day = 0, hour = 0, minute = 0, second = 0, ms = 0;
@@ -326,7 +327,7 @@ bool CStrUtil::ParseTime(std::string_view text, SYSTEMTIME& time) {
     }
     if (pos != t.size())
         return false;
-    return FillTime(year, month, day, hour, minute, second, ms, time);
+    return CStrUtil::MakeTime(year, month, day, hour, minute, second, ms, time);
 }
 
 bool CStrUtil::IsIPv4(std::string_view text) {

@@ -119,6 +119,11 @@ public:
     // 1601-30827 as SYSTEMTIME allows). The day of the week is computed. Any
     // other text returns false and leaves time unchanged.
     static bool ParseTime(std::string_view text, SYSTEMTIME& time);
+    // The calendar time of these fields under the same range rules as
+    // ParseTime, with the day of the week computed; false (time unchanged)
+    // when a field is out of range.
+    static bool MakeTime(int year, int month, int day, int hour, int minute, int second, int ms,
+                         SYSTEMTIME& time);
 
     // True for a dotted-quad IPv4 address: exactly four decimal numbers of 1
     // to 3 digits, each 0-255, separated by single dots, nothing else (no
