@@ -1,5 +1,7 @@
 #include "Faults.h"
 
+#include "Decimal.h"
+
 #include <cstdio>
 #include <cstdlib>
 
@@ -8,15 +10,8 @@ namespace camsim {
 namespace {
 
 bool ParseNumber(const std::string& text, uint32_t limit, uint32_t* out) {
-    if (text.empty() || text.size() > 10)
-        return false;
     uint64_t value = 0;
-    for (char c : text) {
-        if (c < '0' || c > '9')
-            return false;
-        value = value * 10 + static_cast<uint64_t>(c - '0');
-    }
-    if (value > limit)
+    if (!ParseDecimal(text, limit, &value))
         return false;
     *out = static_cast<uint32_t>(value);
     return true;

@@ -1,5 +1,7 @@
 #include "HttpRequest.h"
 
+#include "Decimal.h"
+
 #include <cctype>
 #include <cstdlib>
 #include <cstring>
@@ -127,16 +129,9 @@ std::string HttpRequest::Param(const std::string& name, const std::string& fallb
 
 uint64_t HttpRequest::ParamNumber(const std::string& name, uint64_t fallback) const {
     auto it = mParams.find(name);
-    if (it == mParams.end() || it->second.empty())
-        return fallback;
     uint64_t value = 0;
-    for (char c : it->second) {
-        if (c < '0' || c > '9')
-            return fallback;
-        if (value > (UINT64_MAX - 9) / 10)
-            return fallback;
-        value = value * 10 + static_cast<uint64_t>(c - '0');
-    }
+    if (it == mParams.end() || !ParseDecimal(it->second, UINT64_MAX, &value))
+        return fallback;
     return value;
 }
 

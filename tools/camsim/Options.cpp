@@ -1,6 +1,7 @@
 #include "Options.h"
 
 #include "CoreResources.h"
+#include "Decimal.h"
 #include "Device.h"
 #include "DeviceFaults.h"
 #include "DeviceRoutes.h"
@@ -9,24 +10,7 @@
 
 namespace camsim {
 
-namespace {
-
-bool ParseUnsigned(const std::string& text, uint64_t limit, uint64_t* out) {
-    if (text.empty() || text.size() > 19)
-        return false;
-    uint64_t value = 0;
-    for (char c : text) {
-        if (c < '0' || c > '9')
-            return false;
-        value = value * 10 + static_cast<uint64_t>(c - '0');
-    }
-    if (value > limit)
-        return false;
-    *out = value;
-    return true;
-}
-
-} // namespace
+namespace {} // namespace
 
 std::string Options::Usage() {
     std::string text =
@@ -90,7 +74,7 @@ Options::Result Options::Parse(int argc, char** argv, std::string* error) {
         if (!value(&v))
             return Result::Error;
         if (arg == "--port") {
-            if (!ParseUnsigned(v, 65535, &number)) {
+            if (!ParseDecimal(v, 65535, &number)) {
                 *error = "bad port: " + v;
                 return Result::Error;
             }
@@ -109,19 +93,19 @@ Options::Result Options::Parse(int argc, char** argv, std::string* error) {
             }
             mServer.users.emplace_back(v.substr(0, colon), v.substr(colon + 1));
         } else if (arg == "--max-connections") {
-            if (!ParseUnsigned(v, HttpServer::kMaxConnectionsLimit, &number) || number == 0) {
+            if (!ParseDecimal(v, HttpServer::kMaxConnectionsLimit, &number) || number == 0) {
                 *error = "bad connection count: " + v;
                 return Result::Error;
             }
             mServer.maxConnections = static_cast<uint32_t>(number);
         } else if (arg == "--idle-timeout") {
-            if (!ParseUnsigned(v, 3600 * 1000, &number) || number == 0) {
+            if (!ParseDecimal(v, 3600 * 1000, &number) || number == 0) {
                 *error = "bad idle time-out: " + v;
                 return Result::Error;
             }
             mServer.idleTimeoutMs = static_cast<uint32_t>(number);
         } else if (arg == "--lifetime") {
-            if (!ParseUnsigned(v, kMaxLifetimeSeconds, &number) || number == 0) {
+            if (!ParseDecimal(v, kMaxLifetimeSeconds, &number) || number == 0) {
                 *error = "bad lifetime: " + v;
                 return Result::Error;
             }
