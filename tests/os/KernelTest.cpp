@@ -278,3 +278,32 @@ TEST(KernelLockTest, CriticalSectionIsReentrantAndExcludesOthers) {
 }
 
 } // namespace
+
+TEST(KernelModuleTest, LoadsLibrariesAndFindsTheirFunctions) {
+    HMODULE libm = LoadLibraryA("libm.so.6");
+    ASSERT_NE(libm, nullptr) << os::LastLoadError();
+    auto cosine = reinterpret_cast<double (*)(double)>(GetProcAddress(libm, "cos"));
+    ASSERT_NE(cosine, nullptr);
+    EXPECT_EQ(cosine(0.0), 1.0);
+    EXPECT_EQ(os::LastLoadError(), "");
+
+    EXPECT_EQ(GetProcAddress(libm, "no_such_function_here"), nullptr);
+    EXPECT_NE(os::LastLoadError().find("no_such_function_here"), std::string::npos) << os::LastLoadError();
+    EXPECT_EQ(FreeLibrary(libm), TRUE);
+
+    struct Case {
+        const char* mName;
+        const char* mReason;
+    };
+    const Case failures[] = {
+        {"/nonexistent/libnothing.so", "No such file"},
+        {"", "no library name"},
+        {nullptr, "no library name"},
+    };
+    for (const Case& c : failures) {
+        EXPECT_EQ(LoadLibraryA(c.mName), nullptr);
+        EXPECT_NE(os::LastLoadError().find(c.mReason), std::string::npos) << os::LastLoadError();
+    }
+    EXPECT_EQ(GetProcAddress(nullptr, "cos"), nullptr);
+    EXPECT_EQ(FreeLibrary(nullptr), FALSE);
+}

@@ -7,6 +7,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
+#include <dlfcn.h>
 #include <mutex>
 #include <new>
 #include <sys/time.h>
@@ -496,3 +497,58 @@ HGLOBAL GlobalFree(HGLOBAL memory) {
     std::free(block);
     return nullptr;
 }
+
+// ---------------------------------------------------------------------------
+// Modules
+
+namespace {
+thread_local std::string tLastLoadError;
+
+void KeepLoadError() {
+    const char* reason = dlerror();
+    tLastLoadError = reason != nullptr ? reason : "";
+}
+} // namespace
+
+HMODULE LoadLibraryA(const char* fileName) {
+    if (fileName == nullptr || *fileName == '\0') {
+        tLastLoadError = "no library name";
+        return nullptr;
+    }
+    // dlopen searches the run path of the module it is called from; this
+    // layer is linked into the module that loads, so that module's run path
+    // is the one searched.
+    HMODULE module = dlopen(fileName, RTLD_NOW | RTLD_LOCAL);
+    if (module == nullptr)
+        KeepLoadError();
+    else
+        tLastLoadError.clear();
+    return module;
+}
+
+FARPROC GetProcAddress(HMODULE module, const char* procName) {
+    if (module == nullptr || procName == nullptr) {
+        tLastLoadError = "no module or no name";
+        return nullptr;
+    }
+    dlerror();
+    void* address = dlsym(module, procName);
+    if (address == nullptr) {
+        KeepLoadError();
+        return nullptr;
+    }
+    tLastLoadError.clear();
+    return reinterpret_cast<FARPROC>(address);
+}
+
+BOOL FreeLibrary(HMODULE module) {
+    if (module == nullptr)
+        return FALSE;
+    return dlclose(module) == 0 ? TRUE : FALSE;
+}
+
+namespace os {
+std::string LastLoadError() {
+    return tLastLoadError;
+}
+} // namespace os

@@ -160,3 +160,27 @@ BOOL GlobalUnlock(HGLOBAL memory);
 SIZE_T GlobalSize(HGLOBAL memory);
 // Null on success, the handle back when it could not be freed.
 HGLOBAL GlobalFree(HGLOBAL memory);
+
+// ---------------------------------------------------------------------------
+// Modules: shared libraries loaded while the program runs (dlopen), so that a
+// heavy library is mapped only by the processes that use it.
+
+using HMODULE = void*;
+using FARPROC = void (*)();
+
+// Loads a shared library by file name (searched as the dynamic linker does:
+// LD_LIBRARY_PATH, the run path of the module that calls, the system's
+// directories) or by path. Every symbol is bound at load time and none is
+// added to the global scope. Null when it cannot be loaded; os::LastLoadError
+// then says why. Each load counts; FreeLibrary undoes one.
+HMODULE LoadLibraryA(const char* fileName);
+// The address of an exported function; null for a null module or an unknown
+// name.
+FARPROC GetProcAddress(HMODULE module, const char* procName);
+BOOL FreeLibrary(HMODULE module);
+
+namespace os {
+// The dynamic linker's reason for the calling thread's last failed
+// LoadLibraryA or GetProcAddress ("" after one that succeeded).
+std::string LastLoadError();
+} // namespace os
