@@ -1,23 +1,11 @@
 // Base64 on arbitrary bytes: whatever is encoded decodes back unchanged, and
 // arbitrary text either decodes to a block of the reported length or is
 // refused without a block. Blocks are freed, so LeakSanitizer sees leaks.
+#include "FuzzSupport.h"
 #include "platform/CBase64Helper.h"
 
-#include <cstddef>
-#include <cstdint>
-#include <cstring>
-#include <string>
-
+using fuzz::Check;
 using media_util::CBase64Helper;
-
-namespace {
-
-void Check(bool condition) {
-    if (!condition)
-        __builtin_trap();
-}
-
-} // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     HGLOBAL block = nullptr;

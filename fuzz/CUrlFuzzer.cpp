@@ -1,12 +1,10 @@
 // Device addresses and stream URLs come from hosts and devices: cracking any
 // text must end with a result, never read past the text, and a failure must
 // leave the previous fields in place.
+#include "FuzzSupport.h"
 #include "net/CUrl.h"
 
-#include <cstddef>
-#include <cstdint>
-#include <cstdlib>
-#include <string>
+using fuzz::Check;
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     std::string text(reinterpret_cast<const char*>(data), size);
@@ -16,15 +14,13 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const std::string host = url.mHostName;
     const uint16_t port = url.mPort;
     if (url.Crack(text) == 0) {
-        if (url.mHostName != host || url.mPort != port)
-            std::abort(); // a failed crack must not touch the fields
+        Check(url.mHostName == host && url.mPort == port); // a failed crack must not touch the fields
         return 0;
     }
-    if (url.mRequestPath != url.mUrlPath + url.mExtraInfo || (url.mHostName.empty() && url.mScheme != "file"))
-        std::abort();
+    Check(url.mRequestPath == url.mUrlPath + url.mExtraInfo &&
+          (!url.mHostName.empty() || url.mScheme == "file"));
     CUrl copy;
     url.CopyTo(&copy);
-    if (copy.mRequestPath != url.mRequestPath || copy.mPort != url.mPort)
-        std::abort();
+    Check(copy.mRequestPath == url.mRequestPath && copy.mPort == url.mPort);
     return 0;
 }

@@ -11,11 +11,10 @@
 #include "../tools/camsim/DeviceFaults.cpp"
 #include "../tools/camsim/HttpRequest.cpp"
 #include "../tools/camsim/ParameterCgi.cpp"
-
-#include <cstdlib>
-#include <string>
+#include "FuzzSupport.h"
 
 using namespace camsim;
+using fuzz::Check;
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (size < 2)
@@ -30,14 +29,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     // An input may begin with fault switches, one per line, before a blank line.
     const size_t blank = rest.find("\n\n");
     if (blank != std::string::npos && (mode & 1)) {
-        size_t start = 0;
-        while (start < blank) {
-            size_t end = rest.find('\n', start);
-            if (end == std::string::npos || end > blank)
-                end = blank;
-            faults.ApplyText(rest.substr(start, end - start));
-            start = end + 1;
-        }
+        fuzz::ForEachPiece(std::string_view(rest).substr(0, blank), "\n",
+                           [&faults](const std::string& line) { faults.ApplyText(line); });
         rest = rest.substr(blank + 2);
     }
     std::string code;
@@ -45,27 +38,17 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
 
     ParameterCgi cgi(state, faults);
     // Several requests in a row on one state: writes of one are read by the next.
-    size_t start = 0;
-    while (start <= rest.size()) {
-        size_t end = rest.find('\n', start);
-        if (end == std::string::npos)
-            end = rest.size();
-        const std::string query = rest.substr(start, end - start);
-        const size_t entries = ParameterCgi::Entries(query).size();
+    fuzz::ForEachPiece(rest, "\n", [&](const std::string& query) {
         const std::vector<ReplyLine> lines = (mode & 2) ? cgi.AnswerProfile(query) : cgi.Answer(query);
-        if (lines.size() > entries || lines.size() > ParameterCgi::kMaxEntries)
-            std::abort();
+        Check(lines.size() <= ParameterCgi::Entries(query).size() &&
+              lines.size() <= ParameterCgi::kMaxEntries);
         for (const ReplyLine& l : lines)
-            if (l.status.empty())
-                std::abort();
-        start = end + 1;
-    }
-    if (state.Snapshot().size() > DeviceState::kMaxEntries)
-        std::abort();
+            Check(!l.status.empty());
+    });
+    Check(state.Snapshot().size() <= DeviceState::kMaxEntries);
     std::string after;
     state.Get("machinecode", &after);
-    if (after != code)
-        std::abort();
+    Check(after == code);
     (void)state.Describe();
     return 0;
 }

@@ -7,11 +7,10 @@
 // turn; the rest is what the peer sends, split into answers at each "\0\0"
 // (one answer per request, so 302 chains reach the next answer).
 #include "../tests/fakes/ScriptedSocket.h"
+#include "FuzzSupport.h"
 #include "net/CHttpSocketClient.h"
 
-#include <cstdint>
-#include <string>
-#include <vector>
+using fuzz::Check;
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (size < 9)
@@ -22,15 +21,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     std::string stream(reinterpret_cast<const char*>(data + 9), size - 9);
 
     CScriptedSocket socket;
-    size_t start = 0;
-    for (;;) {
-        size_t split = stream.find(std::string("\0\0", 2), start);
-        socket.mAnswers.push_back(
-            stream.substr(start, split == std::string::npos ? std::string::npos : split - start));
-        if (split == std::string::npos)
-            break;
-        start = split + 2;
-    }
+    fuzz::ForEachPiece(stream, std::string_view("\0\0", 2),
+                       [&socket](const std::string& answer) { socket.mAnswers.push_back(answer); });
     socket.mCut = [&cuts](int index, int, int) { return cuts[static_cast<size_t>(index) % cuts.size()] + 1; };
     socket.mAtEnd = (data[0] & 1) ? CScriptedSocket::AtEnd::Error : CScriptedSocket::AtEnd::PeerClosed;
 
@@ -46,14 +38,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         for (size_t reads = 0; reads <= stream.size() + 2; ++reads) {
             DWORD length = readSize;
             bool ok = client.Read(buffer.data(), &length, fill);
-            if (length > readSize)
-                __builtin_trap();
+            Check(length <= readSize);
             if (!ok || length == 0)
                 break;
             total += length;
         }
-        if (total > stream.size())
-            __builtin_trap(); // more body than bytes on the wire
+        Check(total <= stream.size()); // no more body than bytes on the wire
     }
     client.Disconnect();
     return 0;

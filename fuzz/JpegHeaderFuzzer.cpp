@@ -1,23 +1,11 @@
 // Reads the device header of arbitrary images: nothing may be read past the
 // given length (the input is an exact-size heap block, so ASan sees it), and
 // the reported fields must follow the header's rules.
+#include "FuzzSupport.h"
 #include "platform/CJpegHeader.h"
 
-#include <cstddef>
-#include <cstdint>
-#include <cstring>
-#include <vector>
-
+using fuzz::Check;
 using media_util::CJpegHeader;
-
-namespace {
-
-void Check(bool condition) {
-    if (!condition)
-        __builtin_trap();
-}
-
-} // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     // The fuzzer's own buffer is already exact-size; read it as is, and at

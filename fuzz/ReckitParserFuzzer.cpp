@@ -4,49 +4,19 @@
 // byte picks the parser; the rest is the frame, read where it lies at the end
 // of the fuzzer's exact-size buffer, so a read past it is caught. Each result
 // must also keep the parser's own promises about sizes and contents.
-#include <cstddef>
-#include <cstdint>
-#include <cstring>
-#include <vector>
-
+#include "FuzzSupport.h"
 #include "platform/reckit/CFrameParser.h"
 #include "platform/reckit/CQBoxReader.h"
 
+using fuzz::Check;
 using ipcam::CFrameParser;
 using ipcam::CQBoxReader;
 
 namespace {
 
-void Check(bool condition) {
-    if (!condition)
-        __builtin_trap();
-}
-
-const uint8_t kStartCode[4] = {0, 0, 0, 1};
-
 // Every NAL unit the H.264 split writes begins with a four-byte start code.
 bool StartsWithStartCode(const std::vector<uint8_t>& part) {
-    return part.empty() || (part.size() > 4 && memcmp(part.data(), kStartCode, 4) == 0);
-}
-
-void FuzzUnwrap(const uint8_t* data, size_t size) {
-    // Payloads are appended after what the caller already holds, which a
-    // refused frame must leave as it was.
-    const std::vector<uint8_t> held = {0xC0, 0xFF, 0xEE};
-    std::vector<uint8_t> out = held;
-    uint32_t flags = 0x80000000u;
-    bool ok = CQBoxReader::Unwrap(data, size, &out, &flags);
-    Check(out.size() >= held.size() && memcmp(out.data(), held.data(), held.size()) == 0);
-    if (!ok) {
-        Check(out == held && flags == 0x80000000u);
-        return;
-    }
-    // Whole boxes only: every box gave its payload and took a header.
-    size_t payload = out.size() - held.size();
-    Check(payload <= size && (size - payload) % CQBoxReader::kHeaderSize == 0);
-    Check((flags & 0x80000000u) != 0);
-    if (size > 0)
-        Check(CQBoxReader::IsQBox(data, size));
+    return part.empty() || (part.size() > 4 && memcmp(part.data(), "\0\0\0\1", 4) == 0);
 }
 
 void FuzzSplit(CFrameParser::Codec codec, const uint8_t* data, size_t size) {
@@ -80,6 +50,30 @@ void FuzzSplit(CFrameParser::Codec codec, const uint8_t* data, size_t size) {
     }
 }
 
+void FuzzUnwrap(const uint8_t* data, size_t size) {
+    // Payloads are appended after what the caller already holds, which a
+    // refused frame must leave as it was.
+    const std::vector<uint8_t> held = {0xC0, 0xFF, 0xEE};
+    std::vector<uint8_t> out = held;
+    uint32_t flags = 0x80000000u;
+    bool ok = CQBoxReader::Unwrap(data, size, &out, &flags);
+    Check(out.size() >= held.size() && memcmp(out.data(), held.data(), held.size()) == 0);
+    if (!ok) {
+        Check(out == held && flags == 0x80000000u);
+        return;
+    }
+    // Whole boxes only: every box gave its payload and took a header.
+    size_t payload = out.size() - held.size();
+    Check(payload <= size && (size - payload) % CQBoxReader::kHeaderSize == 0);
+    Check((flags & 0x80000000u) != 0);
+    if (size > 0)
+        Check(CQBoxReader::IsQBox(data, size));
+    // The recorder splits what it unwrapped: the two parsers in a row, as a
+    // recording of H.264 has them.
+    std::vector<uint8_t> annexB(out.begin() + long(held.size()), out.end());
+    FuzzSplit(CFrameParser::Codec::H264, annexB.data(), annexB.size());
+}
+
 void FuzzJpegSize(const uint8_t* data, size_t size) {
     int width = -1, height = -1;
     if (CFrameParser::JpegSize(data, size, &width, &height))
@@ -91,33 +85,14 @@ void FuzzJpegSize(const uint8_t* data, size_t size) {
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (size < 1)
         return 0;
-    uint8_t selector = data[0];
-    ++data;
-    --size;
-    switch (selector % 5) {
-    case 0:
-        FuzzUnwrap(data, size);
-        break;
-    case 1:
-        FuzzSplit(CFrameParser::Codec::H264, data, size);
-        break;
-    case 2:
-        FuzzSplit(CFrameParser::Codec::Mpeg4, data, size);
-        break;
-    case 3:
-        FuzzSplit(CFrameParser::Codec::Jpeg, data, size);
-        break;
-    default:
-        FuzzJpegSize(data, size);
-        break;
-    }
-    // The recorder unwraps a QBox record and then splits what it held: the
-    // two parsers in a row, as a recording of H.264 does.
-    if (selector % 5 == 0 && size > 0) {
-        std::vector<uint8_t> annexB;
-        uint32_t flags = 0;
-        if (CQBoxReader::Unwrap(data, size, &annexB, &flags))
-            FuzzSplit(CFrameParser::Codec::H264, annexB.data(), annexB.size());
-    }
+    static const CFrameParser::Codec kCodecs[] = {CFrameParser::Codec::H264, CFrameParser::Codec::Mpeg4,
+                                                  CFrameParser::Codec::Jpeg};
+    const int selector = data[0] % 5;
+    if (selector == 0)
+        FuzzUnwrap(data + 1, size - 1);
+    else if (selector < 4)
+        FuzzSplit(kCodecs[selector - 1], data + 1, size - 1);
+    else
+        FuzzJpegSize(data + 1, size - 1);
     return 0;
 }

@@ -1,22 +1,13 @@
 // Feeds arbitrary bytes to the string helpers that parse what devices send
 // (numbers, lines, pairs, times, addresses) and checks the rules their
 // callers rely on. Any broken rule traps, so the fuzzer reports it.
+#include "FuzzSupport.h"
 #include "platform/CStrUtil.h"
 
-#include <cstddef>
-#include <cstdint>
-#include <string>
-#include <string_view>
-#include <vector>
-
+using fuzz::Check;
 using media_util::CStrUtil;
 
 namespace {
-
-void Check(bool condition) {
-    if (!condition)
-        __builtin_trap();
-}
 
 void FuzzNumbers(std::string_view text, uint8_t selector) {
     const int base = 2 + selector % 35;

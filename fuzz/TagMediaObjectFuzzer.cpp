@@ -9,7 +9,7 @@
 #include "platform/CMediaObj.h"
 #include "source/CMediaSource.h"
 
-#include <cstring>
+#include <vector>
 
 namespace {
 
@@ -38,16 +38,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         object.mWidth = 704;
         object.mHeight = 576;
         // An exact-size copy, so that the sanitizer sees any access past it.
-        const size_t length = size - 2;
-        uint8_t* frame = length ? new uint8_t[length] : nullptr;
-        if (frame)
-            std::memcpy(frame, data + 2, length);
-        object.mpData = frame;
-        object.mDataLength = static_cast<int32_t>(length);
-        source.TagMediaObject(&object, frame, static_cast<int32_t>(length), channel);
-        object.mpData = nullptr;
+        std::vector<uint8_t> frame(data + 2, data + size);
+        object.mpData = frame.data();
+        object.mDataLength = static_cast<int32_t>(frame.size());
+        source.TagMediaObject(&object, frame.data(), object.mDataLength, channel);
+        object.mpData = nullptr; // not the object's to free
         object.mDataLength = 0;
-        delete[] frame;
     }
     std::vector<uint32_t> events;
     source.TakeEvents(events);

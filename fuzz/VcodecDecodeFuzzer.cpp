@@ -3,11 +3,10 @@
 // of the output buffer, which is allocated exactly so that a write past the
 // size the caller gave is caught. H.264 input is fed the way the viewer feeds
 // it: repeated calls on what was not consumed.
-#include <cstddef>
-#include <cstdint>
-#include <vector>
-
+#include "FuzzSupport.h"
 #include "ipcamview/vcodec.h"
+
+using fuzz::Check;
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (size < 2)
@@ -23,8 +22,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     size -= 2;
 
     int32_t handle = CreateCodec(format, code, 320, bottomUp ? 240 : -240, 30);
-    if (handle < 0)
-        __builtin_trap();
+    Check(handle >= 0);
     std::vector<uint8_t> out(outSize ? outSize : 1);
     size_t pos = 0;
     // Each successful call consumes at least one byte, so this ends.
@@ -32,12 +30,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         int32_t length = int32_t(size - pos);
         int32_t written = int32_t(outSize);
         int32_t ok = Decode(handle, data + pos, &length, out.data(), &written);
-        if (length < 0 || size_t(length) > size - pos || written < 0 || size_t(written) > outSize)
-            __builtin_trap();
+        Check(length >= 0 && size_t(length) <= size - pos && written >= 0 && size_t(written) <= outSize);
         if (!ok)
             break;
-        if (written == 0)
-            __builtin_trap();
+        Check(written != 0);
         if (length == 0)
             break;
         pos += size_t(length);
