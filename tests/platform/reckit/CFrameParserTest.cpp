@@ -2,18 +2,12 @@
 
 #include <gtest/gtest.h>
 
-using ipcam::CFrameParser;
-using Bytes = std::vector<uint8_t>;
-using Codec = CFrameParser::Codec;
+#include "TestMedia.h"
 
-namespace {
-Bytes Cat(std::initializer_list<Bytes> parts) {
-    Bytes all;
-    for (const Bytes& p : parts)
-        all.insert(all.end(), p.begin(), p.end());
-    return all;
-}
-} // namespace
+using ipcam::CFrameParser;
+using ipcam::test::Bytes;
+using ipcam::test::Cat;
+using Codec = CFrameParser::Codec;
 
 TEST(CFrameParserTest, ConfigurationAndPictureAreSeparated) {
     const Bytes aud = {0, 0, 0, 1, 0x09, 0xF0}, sps = {0, 0, 0, 1, 0x67, 0x42, 0xC0, 0x1E},

@@ -47,6 +47,25 @@ Bytes ReadFile(const std::string& path) {
     return Bytes(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
 }
 
+Bytes Cat(std::initializer_list<Bytes> parts) {
+    Bytes all;
+    for (const Bytes& p : parts)
+        all.insert(all.end(), p.begin(), p.end());
+    return all;
+}
+
+Bytes QBox(uint8_t flags, const Bytes& payload, int sizeDelta) {
+    uint32_t size = uint32_t(24 + int(payload.size()) + sizeDelta);
+    Bytes b = {
+        uint8_t(size >> 24), uint8_t(size >> 16), uint8_t(size >> 8), uint8_t(size), 'q', 'b', 'o', 'x'};
+    b.resize(24);
+    b[13] = 2;
+    b[19] = flags;
+    b[22] = 0x12;
+    b[23] = 0x34;
+    return Cat({b, payload});
+}
+
 int Generate(int width, int height, int frames, const std::string& outputs) {
     char source[200];
     snprintf(source, sizeof source, "testsrc2=size=%dx%d:rate=25:duration=%g,scale=%d:%d", width + width % 2,

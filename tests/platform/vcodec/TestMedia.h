@@ -1,8 +1,9 @@
 // Media for the codec and recording tests, made at set-up by the ffmpeg
-// command-line tool (never checked in), and helpers to cut it into the frames
-// a camera sends and to compare pictures with ffmpeg's own decode.
+// command-line tool (never checked in), helpers to cut it into the frames a
+// camera sends and to compare pictures with ffmpeg's own decode.
 #pragma once
 #include <cstdint>
+#include <initializer_list>
 #include <map>
 #include <string>
 #include <vector>
@@ -25,11 +26,13 @@ private:
     std::string mPath;
 };
 
-// Runs a shell command: its exit status (0 = success).
-int Run(const std::string& command);
-// Runs a shell command: what it printed on stdout.
-std::string Capture(const std::string& command);
+int Run(const std::string& command);             // a shell command's exit status
+std::string Capture(const std::string& command); // a shell command's stdout
 Bytes ReadFile(const std::string& path);
+Bytes Cat(std::initializer_list<Bytes> parts);
+// A camera's QBox around H.264: size (off by sizeDelta), "qbox", version and
+// flags, stream type 2, id, sample flags, time stamp 0x1234, payload.
+Bytes QBox(uint8_t flags, const Bytes& payload, int sizeDelta = 0);
 
 // Encodes `frames` frames of ffmpeg's testsrc2 at width x height, 25 fps, in
 // one ffmpeg run; `outputs` are output options and quoted paths, as many

@@ -23,10 +23,6 @@ bool VcodecMapped() {
     return true;
 }
 
-void CollectTrace(const char* text, void* context) {
-    static_cast<std::string*>(context)->append(text);
-}
-
 // The first decoder loads the library; the picture is checked for its size
 // only, since the decoder's own tests compare pictures with ffmpeg's.
 int LoadOnFirstDecoder() {
@@ -56,7 +52,8 @@ int LoadOnFirstDecoder() {
 // traced once however many calls fail.
 int FailWithout(const char* library, const char* expectedTrace) {
     std::string traced;
-    media_util::SetTraceSink(CollectTrace, &traced);
+    media_util::SetTraceSink([](const char* text, void* to) { static_cast<std::string*>(to)->append(text); },
+                             &traced);
     setenv("IPCAM_VCODEC_LIBRARY", library, 1);
     uint8_t in[4] = {0xFF, 0xD8, 0xFF, 0xD9};
     uint8_t out[16];
@@ -71,16 +68,13 @@ int FailWithout(const char* library, const char* expectedTrace) {
 
 // Each case runs in a fresh process (threadsafe death tests re-run the binary),
 // so the once-only load starts from nothing whatever ran before.
-class VcodecImportTest : public ::testing::Test {
-protected:
-    void SetUp() override { GTEST_FLAG_SET(death_test_style, "threadsafe"); }
-};
-
-TEST_F(VcodecImportTest, LoadsOnFirstDecoderAndDecodesThroughIt) {
+TEST(VcodecImportTest, LoadsOnFirstDecoderAndDecodesThroughIt) {
+    GTEST_FLAG_SET(death_test_style, "threadsafe");
     EXPECT_EXIT(std::exit(LoadOnFirstDecoder()), ::testing::ExitedWithCode(0), "");
 }
 
-TEST_F(VcodecImportTest, UnloadableLibraryFailsEveryCallAndSaysWhy) {
+TEST(VcodecImportTest, UnloadableLibraryFailsEveryCallAndSaysWhy) {
+    GTEST_FLAG_SET(death_test_style, "threadsafe");
     struct Case {
         const char* mLibrary;
         const char* mTraced;
