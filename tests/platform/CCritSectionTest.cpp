@@ -10,31 +10,24 @@
 using media_util::CCritSection;
 using media_util::CLockWrap;
 
-namespace {
-
-int TryFromOtherThread(CCritSection& lock) {
-    int taken = 0;
-    std::thread other([&] {
-        taken = lock.TryLock();
-        if (taken)
-            lock.Unlock();
-    });
-    other.join();
-    return taken;
-}
-
-} // namespace
-
 TEST(CCritSectionTest, OwnerMayTakeItAgainOthersMayNot) {
     CCritSection lock;
+    const auto tryFromOtherThread = [&lock] {
+        int taken = 0;
+        std::thread([&] {
+            if ((taken = lock.TryLock()) != 0)
+                lock.Unlock();
+        }).join();
+        return taken;
+    };
     {
         CLockWrap outer(lock);
         CLockWrap inner(&lock); // re-entrant: no deadlock
         EXPECT_EQ(1, lock.TryLock());
-        EXPECT_EQ(0, TryFromOtherThread(lock));
+        EXPECT_EQ(0, tryFromOtherThread());
         lock.Unlock();
     }
-    EXPECT_EQ(1, TryFromOtherThread(lock)) << "released as often as taken";
+    EXPECT_EQ(1, tryFromOtherThread()) << "released as often as taken";
     CLockWrap none(nullptr); // an absent lock is allowed
 }
 

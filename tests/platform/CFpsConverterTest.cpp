@@ -2,8 +2,6 @@
 
 #include <gtest/gtest.h>
 
-#include <climits>
-
 using media_util::CFpsConverter;
 
 TEST(CFpsConverterTest, CodesBecomeWholeFramesPerSecondOrFail) {
@@ -12,9 +10,8 @@ TEST(CFpsConverterTest, CodesBecomeWholeFramesPerSecondOrFail) {
         int ok;
         int32_t fps;
     } cases[] = {
-        {30000, 1, 30}, {25000, 1, 25}, {29970, 1, 30},  {12500, 1, 13},  {12499, 1, 12},
-        {1000, 1, 1},   {1, 1, 1},      {499, 1, 1},     {60000, 1, 60},  {60001, 0, 0},
-        {0, 0, 0},      {-30000, 0, 0}, {INT_MAX, 0, 0}, {INT_MIN, 0, 0},
+        {30000, 1, 30}, {29970, 1, 30}, {12500, 1, 13}, {12499, 1, 12}, {1, 1, 1},
+        {60000, 1, 60}, {60001, 0, 0},  {0, 0, 0},      {-30000, 0, 0},
     };
     for (const Case& c : cases) {
         int32_t fps = -7;

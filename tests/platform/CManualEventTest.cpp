@@ -54,12 +54,13 @@ TEST(CManualEventTest, MultiEventWaitsReportWhichEventFired) {
         EXPECT_EQ(k.three, CManualEvent::WaitThreeEvents(pa, pb, &c, 0));
         EXPECT_EQ(k.first, CManualEvent::WaitFirstEvents(pa, pb, 0));
     }
-    EXPECT_EQ(CManualEvent::kWaitTimeout, CManualEvent::WaitTwoEvents(nullptr, nullptr, 1));
-    // A time-out does not come early.
-    CManualEvent a, b;
-    const DWORD start = timeGetTime();
-    EXPECT_EQ(CManualEvent::kWaitTimeout, CManualEvent::WaitTwoEvents(&a, &b, 20));
-    EXPECT_GE(timeGetTime() - start, 20u);
+    // A time-out does not come early, also with no event to wait on.
+    CManualEvent unset;
+    for (const CManualEvent* e : {&unset, static_cast<CManualEvent*>(nullptr)}) {
+        const DWORD start = timeGetTime();
+        EXPECT_EQ(CManualEvent::kWaitTimeout, CManualEvent::WaitTwoEvents(e, e, 20));
+        EXPECT_GE(timeGetTime() - start, 20u);
+    }
 }
 
 TEST(CManualEventTest, WaitOnAnotherThreadEndsWhenTheEventIsSet) {

@@ -16,8 +16,8 @@ namespace {
 
 constexpr DWORD kDeadlineMs = 10000;
 
-// Records the order of its callbacks; Job can be told to stop the worker
-// from inside after some passes, or to throw.
+// Logs Init and Final in order; Job can be told to stop the worker from
+// inside after some passes, or to throw.
 class RecordingWorker : public CThreadWorker {
 public:
     enum class JobAction { Wait, NotifyStopAfter, StopAfter, Throw };
@@ -28,28 +28,24 @@ public:
 
     int Init() override { return Log("Init"); }
     int Job() override {
-        const int pass = ++mJobs;
+        const bool last = ++mJobs >= mPasses;
         mJobRan.Set();
         if (mAction == JobAction::Throw)
             throw std::runtime_error("bad frame");
-        if (mAction == JobAction::NotifyStopAfter && pass >= mPasses)
+        if (last && mAction == JobAction::NotifyStopAfter)
             NotifyStop();
-        if (mAction == JobAction::StopAfter && pass >= mPasses)
+        if (last && mAction == JobAction::StopAfter)
             Stop(); // on its own thread: must not wait for itself
         return CManualEvent::WaitTwoEvents(&mWakeEvent, &mStopEvent, INFINITE);
     }
-    int Final() override {
-        Log("Final");
-        return mFinalRan.Set();
-    }
+    int Final() override { return Log("Final") && mFinalRan.Set(); }
     std::string Events() {
         std::lock_guard<std::mutex> lock(mLogLock);
         return mLog;
     }
 
     std::atomic<int> mJobs{0};
-    CManualEvent mJobRan;
-    CManualEvent mFinalRan;
+    CManualEvent mJobRan, mFinalRan;
 
 private:
     int Log(const char* what) {
@@ -57,10 +53,10 @@ private:
         mLog += what;
         return 1;
     }
-    JobAction mAction;
-    int mPasses;
+    const JobAction mAction;
+    const int mPasses;
     std::mutex mLogLock;
-    std::string mLog;
+    std::string mLog; // guarded by mLogLock
 };
 
 } // namespace

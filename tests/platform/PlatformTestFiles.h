@@ -37,16 +37,10 @@ template <typename Container> void WriteFile(const std::string& path, const Cont
 inline std::string RunCommand(const std::string& command, int* status = nullptr) {
     std::string out;
     FILE* pipe = popen(command.c_str(), "r");
-    if (pipe == nullptr) {
-        if (status != nullptr)
-            *status = -1;
-        return out;
-    }
     char buffer[4096];
-    size_t n;
-    while ((n = fread(buffer, 1, sizeof(buffer), pipe)) > 0)
+    for (size_t n; pipe != nullptr && (n = fread(buffer, 1, sizeof(buffer), pipe)) > 0;)
         out.append(buffer, n);
-    const int result = pclose(pipe);
+    const int result = pipe != nullptr ? pclose(pipe) : -1;
     if (status != nullptr)
         *status = result;
     return out;
