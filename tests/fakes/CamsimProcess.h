@@ -1,13 +1,11 @@
-// Runs camsim as a child process for a test: starts it with --port 0 and
-// --exit-on-stdin-eof (so it cannot outlive the test), reads the port from
-// its first line within a deadline, and stops it on destruction.
+// Runs camsim as a child process for a test: started with --port 0 and
+// --exit-on-stdin-eof (so it cannot outlive the test), its port read from its
+// first line ("port=N") within a deadline, stopped on destruction.
 #pragma once
 
 #include <cerrno>
 #include <chrono>
-#include <csignal>
 #include <cstdlib>
-#include <cstring>
 #include <fcntl.h>
 #include <poll.h>
 #include <string>
@@ -25,17 +23,15 @@ public:
         if (!path)
             path = CAMSIM_PATH;
 #endif
-        if (!path)
+        int out[2], in[2];
+        if (!path || ::pipe2(out, O_CLOEXEC) != 0)
             return;
-        int out[2];
-        int in[2];
-        if (::pipe2(out, O_CLOEXEC) != 0)
-            return;
+        mStdout = out[0];
         if (::pipe2(in, O_CLOEXEC) != 0) {
-            ::close(out[0]);
             ::close(out[1]);
             return;
         }
+        mStdin = in[1];
         std::vector<std::string> argv = {path, "--port", "0", "--exit-on-stdin-eof"};
         argv.insert(argv.end(), args.begin(), args.end());
         std::vector<char*> cargv;
@@ -51,33 +47,18 @@ public:
         }
         ::close(out[1]);
         ::close(in[0]);
-        mStdout = out[0];
-        mStdin = in[1];
-        if (mPid < 0)
-            return;
+        const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(kStartDeadlineMs);
         std::string line;
-        auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(kStartDeadlineMs);
-        while (line.find('\n') == std::string::npos) {
-            int left = static_cast<int>(std::chrono::duration_cast<std::chrono::milliseconds>(
-                                            deadline - std::chrono::steady_clock::now())
-                                            .count());
-            if (left <= 0)
-                return;
+        for (char c = 0; mPid > 0 && c != '\n'; line.push_back(c)) {
+            const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+                deadline - std::chrono::steady_clock::now());
             pollfd p{mStdout, POLLIN, 0};
-            int rc = ::poll(&p, 1, left);
-            if (rc < 0 && errno == EINTR)
-                continue;
-            if (rc <= 0)
+            if (left.count() <= 0 || ::poll(&p, 1, static_cast<int>(left.count())) <= 0 ||
+                ::read(mStdout, &c, 1) != 1)
                 return;
-            char c;
-            ssize_t n = ::read(mStdout, &c, 1);
-            if (n <= 0)
-                return;
-            line.push_back(c);
         }
-        mFirstLine = line.substr(0, line.size() - 1);
-        if (mFirstLine.rfind("port=", 0) == 0)
-            mPort = static_cast<uint16_t>(std::atoi(mFirstLine.c_str() + 5));
+        if (line.rfind("port=", 0) == 0)
+            mPort = static_cast<uint16_t>(std::atoi(line.c_str() + 5));
     }
     ~CamsimProcess() {
         Stop();
@@ -88,20 +69,15 @@ public:
     // Closes camsim's input (it exits) and waits for it; returns its exit
     // status as waitpid gives it, or -1.
     int Stop() {
-        if (mStdin >= 0) {
-            ::close(mStdin);
-            mStdin = -1;
-        }
         int status = -1;
-        if (mPid > 0) {
+        if (mStdin >= 0)
+            ::close(mStdin);
+        if (mPid > 0)
             while (::waitpid(mPid, &status, 0) < 0 && errno == EINTR) {
             }
-            mPid = -1;
-        }
-        if (mStdout >= 0) {
+        if (mStdout >= 0)
             ::close(mStdout);
-            mStdout = -1;
-        }
+        mStdin = mStdout = mPid = -1;
         return status;
     }
 
@@ -110,9 +86,6 @@ public:
     }
     uint16_t Port() const {
         return mPort;
-    }
-    const std::string& FirstLine() const {
-        return mFirstLine;
     }
     std::string Url(const std::string& path) const {
         return "http://127.0.0.1:" + std::to_string(mPort) + path;
@@ -123,5 +96,4 @@ private:
     int mStdout = -1;
     int mStdin = -1;
     uint16_t mPort = 0;
-    std::string mFirstLine;
 };

@@ -4,20 +4,19 @@
 // it back; when nginx loses the race for it, the start is retried.
 #pragma once
 
-#include <arpa/inet.h>
+#include "fakes/Loopback.h"
+
 #include <cerrno>
 #include <chrono>
 #include <csignal>
-#include <cstdio>
 #include <cstdlib>
 #include <fstream>
-#include <netinet/in.h>
 #include <poll.h>
 #include <string>
-#include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
-#include <unistd.h>
+#include <utility>
+#include <vector>
 
 class NginxProcess {
 public:
@@ -32,19 +31,16 @@ public:
     NginxProcess(const std::string& serverBody,
                  const std::vector<std::pair<std::string, std::string>>& files) {
         const char* base = std::getenv("IPCAM_TEST_TMP");
-        std::string pattern = std::string(base && *base ? base : "/tmp") + "/nginx-XXXXXX";
-        std::vector<char> dir(pattern.begin(), pattern.end());
-        dir.push_back('\0');
-        if (!::mkdtemp(dir.data()))
+        std::string dir = std::string(base && *base ? base : "/tmp") + "/nginx-XXXXXX";
+        if (!::mkdtemp(&dir[0]))
             return;
-        mDir = dir.data();
-        std::string root = mDir + "/www";
+        mDir = dir;
+        const std::string root = mDir + "/www";
         ::mkdir(root.c_str(), 0755);
         ::mkdir((mDir + "/tmp").c_str(), 0755);
         for (const auto& f : files) {
-            std::string path = root + "/" + f.first;
-            size_t slash = path.rfind('/');
-            ::mkdir(path.substr(0, slash).c_str(), 0755);
+            const std::string path = root + "/" + f.first;
+            ::mkdir(path.substr(0, path.rfind('/')).c_str(), 0755);
             std::ofstream(path, std::ios::binary) << f.second;
         }
         std::string body = serverBody;
@@ -69,19 +65,6 @@ public:
     }
 
 private:
-    static uint16_t FreePort() {
-        int fd = ::socket(AF_INET, SOCK_STREAM, 0);
-        sockaddr_in address{};
-        address.sin_family = AF_INET;
-        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        socklen_t length = sizeof(address);
-        uint16_t port = 0;
-        if (::bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof(address)) == 0 &&
-            ::getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length) == 0)
-            port = ntohs(address.sin_port);
-        ::close(fd);
-        return port;
-    }
     static bool Accepts(uint16_t port) {
         int fd = ::socket(AF_INET, SOCK_STREAM, 0);
         sockaddr_in address{};
@@ -94,32 +77,25 @@ private:
     }
 
     void Start(const std::string& body) {
-        uint16_t port = FreePort();
-        if (port == 0)
-            return;
-        std::string conf = mDir + "/nginx.conf";
-        std::ofstream(conf) << "daemon off;\nmaster_process off;\nworker_processes 1;\n"
-                            << "pid " << mDir << "/nginx.pid;\nerror_log " << mDir << "/error.log;\n"
-                            << "events { worker_connections 64; }\n"
-                            << "http {\n  access_log off;\n"
-                            << "  client_body_temp_path " << mDir << "/tmp;\n"
-                            << "  proxy_temp_path " << mDir << "/tmp;\n  fastcgi_temp_path " << mDir
-                            << "/tmp;\n"
-                            << "  uwsgi_temp_path " << mDir << "/tmp;\n  scgi_temp_path " << mDir << "/tmp;\n"
-                            << "  default_type application/octet-stream;\n"
+        uint16_t port = 0;
+        ::close(ListenOnLoopback(1, &port));
+        const std::string conf = mDir + "/nginx.conf", tmp = mDir + "/tmp";
+        std::ofstream(conf) << "daemon off;\nmaster_process off;\nworker_processes 1;\npid " << mDir
+                            << "/nginx.pid;\nerror_log " << mDir << "/error.log;\n"
+                            << "events { worker_connections 64; }\nhttp {\n  access_log off;\n"
+                            << "  client_body_temp_path " << tmp << ";\n  proxy_temp_path " << tmp << ";\n"
+                            << "  fastcgi_temp_path " << tmp << ";\n  uwsgi_temp_path " << tmp << ";\n"
+                            << "  scgi_temp_path " << tmp << ";\n  default_type application/octet-stream;\n"
                             << "  server {\n    listen 127.0.0.1:" << port << ";\n"
                             << body << "\n  }\n}\n";
-        pid_t pid = ::fork();
-        if (pid == 0) {
+        mPid = port == 0 ? -1 : ::fork();
+        if (mPid == 0) {
             ::execl(kBinary, kBinary, "-p", mDir.c_str(), "-c", conf.c_str(), static_cast<char*>(nullptr));
             ::_exit(127);
         }
-        if (pid < 0)
-            return;
-        mPid = pid;
         // Ready once it accepts; gone when it could not bind (then retry).
-        auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(kStartDeadlineMs);
-        while (std::chrono::steady_clock::now() < deadline) {
+        const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(kStartDeadlineMs);
+        while (mPid > 0 && std::chrono::steady_clock::now() < deadline) {
             int status;
             if (::waitpid(mPid, &status, WNOHANG) == mPid) {
                 mPid = -1;

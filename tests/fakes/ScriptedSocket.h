@@ -15,17 +15,14 @@
 
 class CScriptedSocket : public CTcpClientSocket {
 public:
-    // How many bytes the receive with this index (0, 1, ...) may return,
-    // given what it asked for and what is waiting. Results below 1 are
-    // taken as 1.
+    // How many bytes receive number `recvIndex` (from 0) may return; below 1 counts as 1.
     using Cut = std::function<int(int recvIndex, int asked, int waiting)>;
 
     // What a receive returns once everything released has been read.
     enum class AtEnd { PeerClosed, Error };
 
-    // Answers, released one per Send (the first when the first request is
-    // sent). Bytes of an answer are available only after its request went
-    // out, as with a real peer.
+    // Answers, released one per Send: as with a real peer, an answer's bytes
+    // come only after its request went out.
     std::deque<std::string> mAnswers;
     Cut mCut;
     AtEnd mAtEnd = AtEnd::PeerClosed;
@@ -34,7 +31,7 @@ public:
     int mFailSendFrom = -1;
 
     // What happened.
-    std::string mSent;
+    std::string mSent; // every Send's bytes, in order
     std::vector<std::string> mSends;
     int mConnectCalls = 0;
     int mCloseCalls = 0;
@@ -58,9 +55,8 @@ public:
         int index = static_cast<int>(mSends.size());
         if (mFailSendFrom >= 0 && index >= mFailSendFrom)
             return -1;
-        std::string bytes(static_cast<const char*>(data), static_cast<size_t>(length));
-        mSends.push_back(bytes);
-        mSent += bytes;
+        mSends.emplace_back(static_cast<const char*>(data), static_cast<size_t>(length));
+        mSent += mSends.back();
         if (!mAnswers.empty()) {
             mWaiting += mAnswers.front();
             mAnswers.pop_front();

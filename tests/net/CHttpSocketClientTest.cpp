@@ -6,14 +6,30 @@
 #include "net/CHttpLink.h"
 #include "net/CUrl.h"
 
+#include "fakes/Loopback.h"
 #include "fakes/ScriptedSocket.h"
 
 #include <gtest/gtest.h>
 
-#include <memory>
 #include <random>
 
 namespace {
+
+// A socket client connected through a scripted peer.
+struct Scripted {
+    explicit Scripted(std::deque<std::string> answers, CScriptedSocket::Cut cut = nullptr) : client(&socket) {
+        socket.mAnswers = std::move(answers);
+        socket.mCut = std::move(cut);
+        EXPECT_TRUE(client.Connect("127.0.0.1", 8080, true));
+    }
+    CScriptedSocket socket;
+    CHttpSocketClient client;
+};
+
+// Receives cut at `first` bytes for the first one and `rest` after it.
+CScriptedSocket::Cut FirstThen(size_t first, int rest) {
+    return [first, rest](int index, int, int) { return index == 0 ? static_cast<int>(first) : rest; };
+}
 
 struct Outcome {
     bool headOk = false;
@@ -21,31 +37,20 @@ struct Outcome {
     std::string body;
 };
 
-// Gets "/x" through a scripted socket holding `answer` and reads the body
-// with `readSize`-byte reads until Read fails or reports the end.
+// Gets "/x" and reads the body with `readSize`-byte reads until Read fails
+// or reports the end.
 Outcome Fetch(const std::string& answer, CScriptedSocket::Cut cut, DWORD readSize = 4096) {
-    CScriptedSocket socket;
-    socket.mAnswers.push_back(answer);
-    socket.mCut = std::move(cut);
-    CHttpSocketClient client(&socket);
+    Scripted s({answer}, std::move(cut));
     Outcome out;
-    EXPECT_TRUE(client.Connect("127.0.0.1", 80, true));
-    out.headOk = client.Get("/x");
-    out.status = client.GetStatusCode();
+    out.headOk = s.client.Get("/x");
+    out.status = s.client.GetStatusCode();
     std::vector<char> buffer(readSize);
-    for (DWORD length = readSize; out.headOk && client.Read(buffer.data(), &length, false) && length > 0;
+    for (DWORD length = readSize; out.headOk && s.client.Read(buffer.data(), &length, false) && length > 0;
          length = readSize) {
         EXPECT_LE(length, readSize);
         out.body.append(buffer.data(), length);
     }
     return out;
-}
-
-std::string Pattern(size_t n) {
-    std::string s(n, '\0');
-    for (size_t i = 0; i < n; ++i)
-        s[i] = static_cast<char>(i % 251);
-    return s;
 }
 
 // Chunked framing of `data` in the given sizes, each size line printed with
@@ -64,15 +69,6 @@ std::string Chunk(const std::string& data, std::vector<size_t> sizes, const std:
 }
 
 const std::string kChunkedHead = "HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n";
-
-// The status line must come whole in the first receive: let the first one
-// carry it (and one more byte), cut the rest as the test asks.
-CScriptedSocket::Cut AfterStatusLine(const std::string& answer, std::function<int()> rest) {
-    size_t lineEnd = answer.find('\n');
-    int first =
-        lineEnd == std::string::npos ? static_cast<int>(answer.size()) : static_cast<int>(lineEnd) + 2;
-    return [first, rest](int index, int, int) { return index == 0 ? first : rest(); };
-}
 
 TEST(CHttpSocketClientTest, ResponsesWholeSplitByteByByteAndAtRandom) {
     const std::string p = Pattern(3000);
@@ -113,10 +109,15 @@ TEST(CHttpSocketClientTest, ResponsesWholeSplitByteByByteAndAtRandom) {
     std::mt19937 random(seed);
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
+        // The status line must come whole in the first receive: let that one
+        // carry it (and one more byte), cut the rest.
+        const size_t lineEnd = c.answer.find('\n');
+        const int first = static_cast<int>(lineEnd == std::string::npos ? c.answer.size() : lineEnd + 2);
         const std::pair<const char*, CScriptedSocket::Cut> cuts[] = {
             {"whole", nullptr},
-            {"byte_by_byte", AfterStatusLine(c.answer, [] { return 1; })},
-            {"random", AfterStatusLine(c.answer, [&random] { return 1 + static_cast<int>(random() % 97); })},
+            {"byte_by_byte", FirstThen(first, 1)},
+            {"random",
+             [&](int index, int, int) { return index == 0 ? first : 1 + static_cast<int>(random() % 97); }},
         };
         for (const auto& cut : cuts) {
             SCOPED_TRACE(cut.first);
@@ -129,8 +130,7 @@ TEST(CHttpSocketClientTest, ResponsesWholeSplitByteByByteAndAtRandom) {
         }
     }
     // A status line split across receives is not taken from the second one.
-    Outcome split = Fetch("HTTP/1.1 200 OK\r\nContent-Length: 2\r\n\r\nok",
-                          [](int index, int, int) { return index == 0 ? 5 : 100; });
+    Outcome split = Fetch("HTTP/1.1 200 OK\r\nContent-Length: 2\r\n\r\nok", FirstThen(5, 100));
     EXPECT_TRUE(split.headOk);
     EXPECT_EQ(0, split.status);
 }
@@ -150,35 +150,8 @@ TEST(CHttpSocketClientTest, ChunkedBodySplitAtEveryPoint) {
     }
 }
 
-TEST(CHttpSocketClientTest, EndlessFramingEndsTheRead) {
-    std::string emptyChunks;
-    while (emptyChunks.size() < (1u << 20))
-        emptyChunks += "0\r\n";
-    const std::pair<const char*, std::string> cases[] = {
-        {"endless_size_line", std::string(1 << 20, 'z')},
-        {"endless_extension", "5;" + std::string(1 << 20, 'e')},
-        {"endless_empty_chunks", emptyChunks},
-    };
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.first);
-        CScriptedSocket socket;
-        socket.mAnswers.push_back(kChunkedHead + c.second);
-        socket.mCut = [](int index, int, int) {
-            return index == 0 ? static_cast<int>(kChunkedHead.size()) : 1000;
-        };
-        CHttpSocketClient client(&socket);
-        ASSERT_TRUE(client.Connect("h", 80, true));
-        ASSERT_TRUE(client.Get("/"));
-        char buffer[100];
-        DWORD length = sizeof(buffer);
-        EXPECT_FALSE(client.Read(buffer, &length, true));
-        EXPECT_EQ(0u, length);
-        EXPECT_GT(socket.Unread(), c.second.size() / 2); // gave up long before the peer stopped
-    }
-}
-
 TEST(CHttpSocketClientTest, RequestHeadsByteForByte) {
-    const std::string tail = "\r\nUser-Agent: Vantor Agent\r\nHost: cam.example\r\nConnection: Keep-Alive\r\n"
+    const std::string tail = "\r\nUser-Agent: Vantor Agent\r\nHost: 127.0.0.1\r\nConnection: Keep-Alive\r\n"
                              "Cache-Control: no-cache\r\n";
     const std::string auth = "\r\nAuthorization: Basic YWRtaW46MTIzNA==";
     const struct Case {
@@ -197,17 +170,14 @@ TEST(CHttpSocketClientTest, RequestHeadsByteForByte) {
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(std::string(c.method) + " " + c.user + ":" + c.password);
-        CScriptedSocket socket;
-        socket.mAnswers.push_back("HTTP/1.1 200 OK\r\n\r\n");
-        CHttpSocketClient client(&socket);
-        client.SetCredentials(CHttpCredential(CHttpCredential::kKindServer, 0, c.user, c.password));
-        ASSERT_TRUE(client.Connect("cam.example", 8080, true));
-        std::string method = c.method;
-        EXPECT_TRUE(method == "GET"    ? client.Get("/vb.htm?a=1")
-                    : method == "POST" ? client.Post("/vb.htm?a=1", "key=value")
-                                       : client.BeginPost("/vb.htm?a=1"));
-        EXPECT_EQ(c.expected, socket.mSent);
-        EXPECT_TRUE(socket.mLastBounded);
+        Scripted s({"HTTP/1.1 200 OK\r\n\r\n"});
+        s.client.SetCredentials(CHttpCredential(CHttpCredential::kKindServer, 0, c.user, c.password));
+        const std::string method = c.method;
+        EXPECT_TRUE(method == "GET"    ? s.client.Get("/vb.htm?a=1")
+                    : method == "POST" ? s.client.Post("/vb.htm?a=1", "key=value")
+                                       : s.client.BeginPost("/vb.htm?a=1"));
+        EXPECT_EQ(c.expected, s.socket.mSent);
+        EXPECT_TRUE(s.socket.mLastBounded);
     }
 }
 
@@ -229,83 +199,81 @@ TEST(CHttpSocketClientTest, RedirectsOnTheSameConnection) {
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
-        CScriptedSocket socket;
-        for (int i = 0; i < c.redirects; ++i)
-            socket.mAnswers.push_back("HTTP/1.1 302 Found\r\nLocation: /hop" + std::to_string(i + 1) +
-                                      "?x=%20y\r\n\r\n");
-        socket.mAnswers.push_back("HTTP/1.1 200 OK\r\nContent-Length: 4\r\n\r\ndone");
-        socket.mFailSendFrom = c.failSendFrom;
-        CHttpSocketClient client(&socket);
-        ASSERT_TRUE(client.Connect("h", 80, true));
-        EXPECT_EQ(c.result, client.Get("/hop0"));
-        EXPECT_EQ(c.status, client.GetStatusCode());
-        ASSERT_EQ(static_cast<size_t>(c.sends), socket.mSends.size());
+        Scripted s({});
+        for (int i = 1; i <= c.redirects; ++i)
+            s.socket.mAnswers.push_back("HTTP/1.1 302 Found\r\nLocation: /hop" + std::to_string(i) +
+                                        "?x=%20y\r\n\r\n");
+        s.socket.mAnswers.push_back("HTTP/1.1 200 OK\r\nContent-Length: 4\r\n\r\ndone");
+        s.socket.mFailSendFrom = c.failSendFrom;
+        EXPECT_EQ(c.result, s.client.Get("/hop0"));
+        EXPECT_EQ(c.status, s.client.GetStatusCode());
+        ASSERT_EQ(static_cast<size_t>(c.sends), s.socket.mSends.size());
         for (int i = 0; i < c.sends; ++i)
-            EXPECT_EQ(0u, socket.mSends[i].find("GET /hop" + std::to_string(i) + (i ? "?x=%20y" : "") +
-                                                " HTTP/1.1\r\n"));
-        EXPECT_EQ(1, socket.mConnectCalls);
-        EXPECT_EQ(0, socket.mCloseCalls);
+            EXPECT_EQ(0u, s.socket.mSends[i].find("GET /hop" + std::to_string(i) + (i ? "?x=%20y" : "") +
+                                                  " HTTP/1.1\r\n"));
+        EXPECT_EQ(1, s.socket.mConnectCalls);
+        EXPECT_EQ(0, s.socket.mCloseCalls);
     }
 }
 
 // Body bytes that came with the head are delivered first, without a receive
 // when the caller does not ask to fill.
 TEST(CHttpSocketClientTest, LeftoverBytesComeFirst) {
-    CScriptedSocket socket;
     const std::string head = "HTTP/1.1 200 OK\r\nContent-Length: 10\r\n\r\n";
-    socket.mAnswers.push_back(head + "0123456789");
-    const int first = static_cast<int>(head.size()) + 4;
-    socket.mCut = [first](int index, int, int) { return index == 0 ? first : 100; };
-    CHttpSocketClient client(&socket);
-    ASSERT_TRUE(client.Connect("h", 80, true));
-    ASSERT_TRUE(client.Get("/"));
-    const int recvsAfterHead = socket.mRecvCalls;
+    Scripted s({head + "0123456789"}, FirstThen(head.size() + 4, 100));
+    ASSERT_TRUE(s.client.Get("/"));
+    const int recvsAfterHead = s.socket.mRecvCalls;
     const struct Step {
         DWORD ask;
         bool fill;
         const char* expected;
         int recvs; // receives made so far after the head
     } steps[] = {{3, false, "012", 0}, {32, false, "3", 0}, {32, true, "456789", 1}, {32, true, "", 1}};
-    for (const Step& s : steps) {
-        SCOPED_TRACE(s.expected);
+    for (const Step& step : steps) {
+        SCOPED_TRACE(step.expected);
         char buffer[32];
-        DWORD length = s.ask;
-        ASSERT_TRUE(client.Read(buffer, &length, s.fill));
-        EXPECT_EQ(s.expected, std::string(buffer, length));
-        EXPECT_EQ(recvsAfterHead + s.recvs, socket.mRecvCalls);
+        DWORD length = step.ask;
+        ASSERT_TRUE(s.client.Read(buffer, &length, step.fill));
+        EXPECT_EQ(step.expected, std::string(buffer, length));
+        EXPECT_EQ(recvsAfterHead + step.recvs, s.socket.mRecvCalls);
     }
 }
 
-TEST(CHttpSocketClientTest, ReadResultsAtTheEnd) {
+// How a fill Read ends: at the socket's end (error or close) with or without
+// bytes, at the body's length, and on framing that never ends, given up long
+// before the peer stops.
+TEST(CHttpSocketClientTest, ReadEndings) {
     using AtEnd = CScriptedSocket::AtEnd;
+    const size_t kEndless = 1 << 20;
+    std::string emptyChunks;
+    while (emptyChunks.size() < kEndless)
+        emptyChunks += "0\r\n";
     const struct Case {
         const char* name;
         std::string answer;
         AtEnd atEnd;
-        bool expectOk;
-        std::string expectBody;
+        bool ok;
+        std::string body;
     } cases[] = {
         {"nothing_then_error", "HTTP/1.1 200 OK\r\n\r\n", AtEnd::Error, false, ""},
         {"nothing_then_close", "HTTP/1.1 200 OK\r\n\r\n", AtEnd::PeerClosed, false, ""},
         {"short_then_close", "HTTP/1.1 200 OK\r\nContent-Length: 8\r\n\r\nabc", AtEnd::PeerClosed, true,
          "abc"},
-        {"request_cut_to_length", "HTTP/1.1 200 OK\r\nContent-Length: 2\r\n\r\nabcdef", AtEnd::Error, true,
-         "ab"},
+        {"cut_to_length", "HTTP/1.1 200 OK\r\nContent-Length: 2\r\n\r\nabcdef", AtEnd::Error, true, "ab"},
+        {"endless_size_line", kChunkedHead + std::string(kEndless, 'z'), AtEnd::PeerClosed, false, ""},
+        {"endless_extension", kChunkedHead + "5;" + std::string(kEndless, 'e'), AtEnd::PeerClosed, false, ""},
+        {"endless_empty_chunks", kChunkedHead + emptyChunks, AtEnd::PeerClosed, false, ""},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
-        CScriptedSocket socket;
-        socket.mAnswers.push_back(c.answer);
-        socket.mAtEnd = c.atEnd;
-        const int headEnd = static_cast<int>(c.answer.find("\r\n\r\n") + 4);
-        socket.mCut = [headEnd](int index, int, int) { return index == 0 ? headEnd : 1 << 20; };
-        CHttpSocketClient client(&socket);
-        ASSERT_TRUE(client.Connect("h", 80, true));
-        ASSERT_TRUE(client.Get("/"));
-        char buffer[64];
-        DWORD length = 8;
-        EXPECT_EQ(c.expectOk, client.Read(buffer, &length, true));
-        EXPECT_EQ(c.expectBody, std::string(buffer, length));
+        Scripted s({c.answer}, FirstThen(c.answer.find("\r\n\r\n") + 4, 1000));
+        s.socket.mAtEnd = c.atEnd;
+        ASSERT_TRUE(s.client.Get("/"));
+        char buffer[8];
+        DWORD length = sizeof(buffer);
+        EXPECT_EQ(c.ok, s.client.Read(buffer, &length, true));
+        EXPECT_EQ(c.body, std::string(buffer, length));
+        EXPECT_EQ(c.answer.size() > kEndless, s.socket.Unread() > kEndless / 2);
     }
 }
 
@@ -345,7 +313,6 @@ TEST(CHttpLinkTest, FetchHelpers) {
         {"empty_body", true, false, true, "HTTP/1.1 200 OK\r\nContent-Length: 0\r\n\r\n", false, 200, 1},
         {"not_found", true, false, true, "HTTP/1.1 404 Not Found\r\n\r\n", false, 404, 1},
         {"no_answer", true, false, true, "", false, 0, 1},
-        {"garbage", true, false, true, "garbage", false, 0, 1},
         {"no_cancel_event", false, false, true, ok, false, 0, 0},
         {"cancelled", true, true, true, ok, false, 0, 0},
         {"connect_fails", true, false, false, ok, false, 0, 1},
@@ -374,9 +341,8 @@ TEST(CHttpLinkTest, FetchHelpers) {
             }
             EXPECT_FALSE(link.IsOpened());
             EXPECT_EQ(c.connectCalls, socket.mConnectCalls);
-            if (c.connectCalls > 0) {
-                EXPECT_EQ(0u, socket.mSent.find(c.connects ? "GET /vb.htm?getmachinecode HTTP/1.1\r\n" : ""));
-            }
+            EXPECT_EQ(c.connects && c.connectCalls > 0,
+                      socket.mSent.rfind("GET /vb.htm?getmachinecode HTTP/1.1\r\n", 0) == 0);
         }
     }
 }

@@ -1,28 +1,17 @@
 // The asynchronous client against a scripted loopback server: authentication
-// retries, the owner's cancel event, reads, POSTs and error answers.
+// retries, the owner's cancel event, time-outs, reads, POSTs and error answers.
 #include "net/CKVXWinINetAsync.h"
 
 #include "net/InetTestServer.h"
-#include "platform/CManualEvent.h"
 
 #include <gtest/gtest.h>
 
-#include <atomic>
 #include <memory>
-#include <string>
-#include <thread>
 
 using namespace inettest;
 using media_util::CManualEvent;
 
 namespace {
-
-std::string Pattern(size_t n) {
-    std::string s(n, '\0');
-    for (size_t i = 0; i < n; ++i)
-        s[i] = static_cast<char>(i % 251);
-    return s;
-}
 
 class CKVXWinINetAsyncTest : public ::testing::Test {
 public:
@@ -35,18 +24,16 @@ public:
         EXPECT_TRUE(client->Connect("127.0.0.1", port, true));
         return client;
     }
-    // Reads until the end of the body (true, length 0) or a failure (false).
+    // Reads until the end of the body (true) or a failure (false).
     static bool ReadAll(IHttpClient& client, std::string* body, DWORD piece = 8192, bool fill = false) {
         std::string buffer(piece, '\0');
-        for (;;) {
-            DWORD length = piece;
-            if (!client.Read(buffer.data(), &length, fill))
-                return false;
+        for (DWORD length = piece; client.Read(buffer.data(), &length, fill); length = piece) {
             if (length == 0)
                 return true;
             EXPECT_LE(length, piece);
             body->append(buffer.data(), length);
         }
+        return false;
     }
     static std::string Body(IHttpClient& client) {
         std::string body;
@@ -91,11 +78,11 @@ TEST_F(CKVXWinINetAsyncTest, AuthenticationRetries) {
         EXPECT_EQ(client->GetStatusCode(), c.status);
         std::vector<HttpRequest> requests = server.Requests();
         ASSERT_EQ(requests.size(), before + c.requests);
-        for (size_t i = before; i < requests.size(); ++i) {
-            EXPECT_EQ(requests[i].Header("user-agent"), "CKVXWinINetAsync");
-            EXPECT_EQ(requests[i].HeaderCount("authorization"), *c.user ? 1 : 0) << requests[i].head;
+        for (; before < requests.size(); ++before) {
+            EXPECT_EQ(requests[before].Header("user-agent"), "CKVXWinINetAsync");
+            EXPECT_EQ(requests[before].HeaderCount("authorization"), *c.user ? 1 : 0)
+                << requests[before].head;
         }
-        before = requests.size();
         if (c.result) {
             EXPECT_EQ(Body(*client), "in");
         }
@@ -103,9 +90,9 @@ TEST_F(CKVXWinINetAsyncTest, AuthenticationRetries) {
 }
 
 // Heads and bodies as devices send them, on one kept-alive connection: 302
-// answers are followed, chunked and byte-by-byte
-// answers arrive whole, a status line never becomes a header, and a path
-// goes out with only what cannot stand on a request line escaped.
+// answers are followed, chunked and byte-by-byte answers arrive whole, a
+// status line never becomes a header, and a path goes out with only what
+// cannot stand on a request line escaped.
 TEST_F(CKVXWinINetAsyncTest, HeadersBodiesAndKeepAlive) {
     const std::string big = Pattern(300000);
     InetTestServer server([&](const HttpRequest& r, Conn& c) {
@@ -122,7 +109,7 @@ TEST_F(CKVXWinINetAsyncTest, HeadersBodiesAndKeepAlive) {
                 c.Send(p);
         else if (t == "/split-head")
             for (char ch : Response(200, "OK", "xyz", "X-A: 1\r\n"))
-                c.Send(&ch, 1);
+                c.Send(std::string(1, ch));
         else
             c.Send(Response(404, "Not Found", "gone", "X-Why: missing\r\n"));
     });
@@ -132,7 +119,7 @@ TEST_F(CKVXWinINetAsyncTest, HeadersBodiesAndKeepAlive) {
         const char* header;
         const char* value;
         DWORD piece;
-        bool fill;
+        bool fill; // a fill read waits until the buffer is full
         std::string body;
     } cases[] = {
         {"/moved", 200, "X-Frame", "7", 8192, false, "here"},
@@ -151,11 +138,9 @@ TEST_F(CKVXWinINetAsyncTest, HeadersBodiesAndKeepAlive) {
         EXPECT_EQ(client->GetStatusCode(), c.status);
         EXPECT_EQ(client->GetResponseHeader(c.header), c.value);
         EXPECT_EQ(client->GetResponseHeader("HTTP/1.1 200 OK"), "");
-        std::string body;
+        std::string body(c.fill ? c.piece : 0, '\0');
+        DWORD length = c.piece;
         if (c.fill) {
-            // A fill read waits until the buffer is full.
-            body.resize(c.piece);
-            DWORD length = c.piece;
             ASSERT_TRUE(client->Read(body.data(), &length, true));
             ASSERT_EQ(length, std::min<size_t>(c.piece, c.body.size()));
             body.resize(length);
@@ -168,17 +153,18 @@ TEST_F(CKVXWinINetAsyncTest, HeadersBodiesAndKeepAlive) {
 }
 
 // A call that waits for the device ends when the owner signals the cancel
-// event (during the request or a read), or when the device breaks the body
-// off: under an error answer the client then cancels itself (the owner must
-// look at the device), under 200 the read just ends. A cancelled client
-// refuses everything until the event is reset.
+// event (during the request or a read), when the device breaks the body off,
+// or after the time-out. Under an error answer a broken body makes the client
+// cancel itself (the owner must look at the device); under 200 the read just
+// ends, and a time-out is not a cancel either. A cancelled client refuses
+// everything until the event is reset; otherwise the next request works.
 TEST_F(CKVXWinINetAsyncTest, PendingCallsEnd) {
-    enum class End { OwnerCancels, DeviceCloses };
+    enum class End { OwnerCancels, DeviceCloses, TimesOut };
     struct Case {
         const char* path;
         bool duringRead;
         End end;
-        bool readOk;
+        bool ok; // of the waiting call
         bool cancelled;
     } cases[] = {
         {"/hold", false, End::OwnerCancels, false, true},
@@ -186,50 +172,47 @@ TEST_F(CKVXWinINetAsyncTest, PendingCallsEnd) {
         {"/body?200", true, End::DeviceCloses, true, false},
         {"/body?404", true, End::DeviceCloses, false, true},
         {"/body?500", true, End::DeviceCloses, false, true},
+        {"/hold", false, End::TimesOut, false, false},
     };
     for (const Case& c : cases) {
-        SCOPED_TRACE(c.path + std::string(c.end == End::OwnerCancels ? " cancelled" : " closed"));
+        SCOPED_TRACE(testing::Message() << c.path << " end " << static_cast<int>(c.end));
         mCancel.Reset();
-        Gate release;
+        CManualEvent release;
         InetTestServer server([&](const HttpRequest& r, Conn& conn) {
             if (r.target == "/hold")
-                release.Wait();
+                release.Wait(kWaitMs);
             if (r.target.rfind("/body?", 0) == 0) {
                 conn.Send("HTTP/1.1 " + r.target.substr(6) + " X\r\nContent-Length: 100\r\n\r\n");
-                release.Wait();
+                release.Wait(kWaitMs);
                 conn.CloseAfter();
                 return;
             }
             conn.Send(Response(200, "OK", "late"));
         });
         auto client = NewClient(server.Port());
-        client->SetTimeout(120000); // only the cancel event or the device can end the wait
-        if (c.duringRead) {
-            ASSERT_TRUE(client->Get(c.path));
-        }
+        // Only the cancel event or the device can end the wait, but for the time-out.
+        client->SetTimeout(c.end == End::TimesOut ? 100 : 120000);
+        ASSERT_TRUE(!c.duringRead || client->Get(c.path));
         os::inet::WaitForPendingCallForTest(0); // forget the request's pending calls
         std::thread ender([&] {
             bool waiting =
-                c.duringRead ? os::inet::WaitForPendingCallForTest(30000) : server.WaitForRequests(1);
+                c.duringRead ? os::inet::WaitForPendingCallForTest(kWaitMs) : server.WaitForRequests(1);
             if (waiting && c.end == End::OwnerCancels)
                 mCancel.Set();
-            else
-                release.Open();
+            else if (c.end != End::TimesOut)
+                release.Set();
         });
         char buffer[16];
         DWORD length = sizeof(buffer);
-        if (c.duringRead) {
-            EXPECT_EQ(c.readOk, client->Read(buffer, &length, false));
-        } else {
-            EXPECT_FALSE(client->Get(c.path));
-        }
+        EXPECT_EQ(c.ok, c.duringRead ? client->Read(buffer, &length, false) : client->Get(c.path));
         ender.join();
-        release.Open();
+        release.Set();
         EXPECT_EQ(c.cancelled, mCancel.IsSignalled() != 0);
         EXPECT_EQ(c.cancelled, !client->IsUsable());
         if (c.end == End::DeviceCloses) {
             EXPECT_EQ(client->GetLastErrorCode(), ERROR_INTERNET_CONNECTION_RESET);
         }
+        EXPECT_TRUE(c.end != End::TimesOut || !client->IsConnected());
         if (c.cancelled) {
             EXPECT_FALSE(client->Get("/next"));
             EXPECT_EQ(server.CountTarget("/next"), 0u);
@@ -243,32 +226,19 @@ TEST_F(CKVXWinINetAsyncTest, PendingCallsEnd) {
     }
 }
 
-// A silent device costs one time-out; a time-out is not a cancel.
-TEST_F(CKVXWinINetAsyncTest, SilentDeviceTimesOut) {
-    Gate release;
-    InetTestServer server([&](const HttpRequest&, Conn&) { release.Wait(); });
-    auto client = NewClient(server.Port());
-    client->SetTimeout(100);
-    EXPECT_FALSE(client->Get("/silence"));
-    EXPECT_TRUE(client->IsUsable());
-    EXPECT_FALSE(client->IsConnected());
-    release.Open();
-}
-
 // A form POST carries its body and the credentials once; a streamed POST
 // sends what is written as chunks.
 TEST_F(CKVXWinINetAsyncTest, PostsAndStreamedPost) {
-    Gate gotChunk;
-    std::string streamed; // written by the handler before gotChunk opens
+    CManualEvent gotChunk;
+    std::string streamed; // written by the handler before gotChunk is set
     InetTestServer server([&](const HttpRequest& r, Conn& c) {
         if (r.Header("transfer-encoding") != "chunked") {
             c.Send(Response(200, "OK", r.method + "|" + r.Header("content-type") + "|" + r.body));
             return;
         }
-        char buf[256];
-        for (size_t n; streamed.find("hello\r\n") == std::string::npos && (n = c.Recv(buf, sizeof(buf))) > 0;)
-            streamed.append(buf, n);
-        gotChunk.Open();
+        for (std::string got; streamed.find("hello\r\n") == std::string::npos && !(got = c.Recv()).empty();)
+            streamed += got;
+        gotChunk.Set();
         c.CloseAfter();
     });
     auto client = NewClient(server.Port(), "cam", "pw");
@@ -280,7 +250,7 @@ TEST_F(CKVXWinINetAsyncTest, PostsAndStreamedPost) {
     ASSERT_TRUE(client->BeginPost("/audio.cgi"));
     ASSERT_TRUE(client->Write("hello", 5));
     EXPECT_TRUE(client->EndPost());
-    ASSERT_TRUE(gotChunk.Wait());
+    ASSERT_TRUE(gotChunk.Wait(kWaitMs));
     EXPECT_EQ(streamed, "5\r\nhello\r\n");
     EXPECT_EQ(server.Requests().back().target, "/audio.cgi");
     EXPECT_TRUE(client->Disconnect());
@@ -292,8 +262,7 @@ TEST_F(CKVXWinINetAsyncTest, PostsAndStreamedPost) {
 TEST_F(CKVXWinINetAsyncTest, DestroyDuringTransfer) {
     InetTestServer server([](const HttpRequest&, Conn& c) {
         c.Send("HTTP/1.1 200 OK\r\nContent-Type: multipart/x-mixed-replace;boundary=x\r\n\r\n");
-        std::string part(8192, 'm');
-        while (c.Send(part)) {
+        while (c.Send(std::string(8192, 'm'))) {
         }
         c.CloseAfter();
     });

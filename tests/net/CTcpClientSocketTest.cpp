@@ -5,29 +5,20 @@
 #include "net/CConnectTimer.h"
 #include "net/CSocketAddress.h"
 
+#include "fakes/Loopback.h"
+
 #include <gtest/gtest.h>
 
 #include <memory>
 
 namespace {
 
-// A listening socket on 127.0.0.1 and a free port (port 0, read back).
-class Listener {
-public:
-    explicit Listener(int backlog) {
-        mSocket = winsock::socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
-        sockaddr_in address{};
-        address.sin_family = AF_INET;
-        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        winsock::bind(mSocket, reinterpret_cast<sockaddr*>(&address), sizeof(address));
-        winsock::listen(mSocket, backlog);
-        int length = sizeof(address);
-        winsock::getsockname(mSocket, reinterpret_cast<sockaddr*>(&address), &length);
-        mPort = ntohs(address.sin_port);
-    }
-    ~Listener() { closesocket(mSocket); }
-    SOCKET mSocket;
+// A listener on a free port that closes with the scope.
+struct Listener {
+    explicit Listener(int backlog) : mFd(ListenOnLoopback(backlog, &mPort)) {}
+    ~Listener() { ::close(mFd); }
     uint16_t mPort = 0;
+    int mFd;
 };
 
 CSocketAddress Loopback(uint16_t port) {
@@ -40,15 +31,14 @@ CSocketAddress Loopback(uint16_t port) {
 TEST(CTcpClientSocketTest, StartupFailureThrows1001AndLeavesNoStartup) {
     int before = os::WSAStartupCountForTest();
     os::SetWSAStartupFailureForTest(WSASYSNOTREADY);
-    bool thrown = false;
+    int thrown = 0;
     try {
         CTcpClientSocket socket;
     } catch (int code) {
-        thrown = true;
-        EXPECT_EQ(1001, code);
+        thrown = code;
     }
     os::SetWSAStartupFailureForTest(0);
-    EXPECT_TRUE(thrown);
+    EXPECT_EQ(1001, thrown);
     EXPECT_EQ(before, os::WSAStartupCountForTest());
     {
         CTcpClientSocket socket;
@@ -58,11 +48,8 @@ TEST(CTcpClientSocketTest, StartupFailureThrows1001AndLeavesNoStartup) {
 }
 
 TEST(CTcpClientSocketTest, ConnectToClosedPortFails) {
-    uint16_t port;
-    {
-        Listener gone(1);
-        port = gone.mPort;
-    }
+    uint16_t port = 0;
+    ::close(ListenOnLoopback(1, &port));
     CTcpClientSocket socket;
     EXPECT_FALSE(socket.Connect(Loopback(port), true));
     EXPECT_FALSE(socket.IsConnected());

@@ -1,7 +1,6 @@
 // Both HTTP transports, as the viewer creates them, against real servers on
 // loopback: camsim (written here from the wire format) and nginx (written by
-// nobody here; every body must equal what the curl tool fetches). One camsim
-// and one nginx serve the whole binary.
+// nobody here; every body must equal what the curl tool fetches).
 #include "net/CHttpLink.h"
 #include "net/CHttpSocketClient.h"
 #include "net/CUrl.h"
@@ -17,24 +16,18 @@
 
 namespace {
 
-std::string Pattern(size_t n) {
-    std::string s(n, '\0');
-    for (size_t i = 0; i < n; ++i)
-        s[i] = static_cast<char>(i % 251);
-    return s;
-}
-
 std::string Curl(const std::string& arguments) {
     std::string out;
-    FILE* pipe = ::popen(("curl -s -L --max-time 30 " + arguments).c_str(), "r");
-    if (!pipe)
-        return out;
-    char buffer[65536];
-    for (size_t n; (n = std::fread(buffer, 1, sizeof(buffer), pipe)) > 0;)
-        out.append(buffer, n);
-    ::pclose(pipe);
+    if (FILE* pipe = ::popen(("curl -s -L --max-time 30 " + arguments).c_str(), "r")) {
+        char buffer[65536];
+        for (size_t n; (n = std::fread(buffer, 1, sizeof(buffer), pipe)) > 0;)
+            out.append(buffer, n);
+        ::pclose(pipe);
+    }
     return out;
 }
+
+const int kTransports[] = {kHttpClientSocket, kHttpClientWinINet};
 
 // A client pair from the factory, as a viewer holds it.
 struct Pair {
@@ -58,82 +51,26 @@ struct Pair {
     // Two requests on one connection: the server's connection ids must match.
     void ExpectKeepAlive(uint16_t port, const char* path) {
         ASSERT_TRUE(client->Connect("127.0.0.1", port, true));
-        std::string first;
-        for (int i = 0; i < 2; ++i) {
+        std::string ids[2];
+        for (std::string& id : ids) {
             ASSERT_TRUE(client->Get(path));
             ASSERT_EQ(200, client->GetStatusCode());
             char buffer[64];
             DWORD length = sizeof(buffer);
             ASSERT_TRUE(client->Read(buffer, &length, true));
-            std::string id(buffer, length);
-            if (i == 0)
-                first = id;
-            EXPECT_EQ(first, id);
+            id.assign(buffer, length);
         }
-        EXPECT_FALSE(first.empty());
+        EXPECT_FALSE(ids[0].empty());
+        EXPECT_EQ(ids[0], ids[1]);
     }
     media_util::CManualEvent cancel;
     std::unique_ptr<CHttpLink> link;
     std::unique_ptr<IHttpClient> client;
 };
 
-const int kTransports[] = {kHttpClientSocket, kHttpClientWinINet};
-const char* Name(int kind) {
-    return kind == kHttpClientSocket ? "socket" : "inet";
-}
-
-class LoopbackTest : public testing::Test {
-protected:
-    static void SetUpTestSuite() {
-        sCamsim = new CamsimProcess({"--user", "admin:secret"});
-        if (!NginxProcess::Available())
-            return;
-        const char* server = R"(
-            root ROOT;
-            types { text/plain txt; text/html html; }
-            absolute_redirect off;
-            keepalive_requests 1000;
-            location / { }
-            location /secret/ { auth_basic "camera"; auth_basic_user_file ROOT/../htpasswd; }
-            location = /r1 { return 302 /r2; }
-            location = /r2 { return 302 /big.bin; }
-            location = /conn { return 200 "$connection\n"; }
-            location /ssi/ { ssi on; ssi_types text/plain; }
-        )";
-        sNginx = new NginxProcess(server, {
-                                              {"index.html", "hello from nginx\n"},
-                                              {"big.bin", Pattern(300000)},
-                                              {"secret/index.html", "secret page\n"},
-                                              {"ssi/part.txt", Pattern(3000)},
-                                              {"ssi/page.txt", "head<!--# include file=\"part.txt\" -->middle"
-                                                               "<!--# include file=\"part.txt\" -->tail\n"},
-                                          });
-        if (std::FILE* f = std::fopen((sNginx->Dir() + "/htpasswd").c_str(), "w")) {
-            std::fputs("admin:{PLAIN}secret\n", f);
-            std::fclose(f);
-        }
-    }
-    static void TearDownTestSuite() {
-        delete sCamsim;
-        delete sNginx;
-        sCamsim = nullptr;
-        sNginx = nullptr;
-    }
-    void SetUp() override { ASSERT_TRUE(sCamsim->Ok()) << sCamsim->FirstLine(); }
-    bool NginxReady() {
-        if (sNginx == nullptr)
-            return false;
-        EXPECT_TRUE(sNginx->Ok()) << "nginx did not start in " << sNginx->Dir();
-        return sNginx->Ok();
-    }
-
-    static CamsimProcess* sCamsim;
-    static NginxProcess* sNginx;
-};
-CamsimProcess* LoopbackTest::sCamsim = nullptr;
-NginxProcess* LoopbackTest::sNginx = nullptr;
-
-TEST_F(LoopbackTest, CamsimAnswersThroughBothTransports) {
+TEST(LoopbackTest, CamsimAnswersThroughBothTransports) {
+    CamsimProcess camsim({"--user", "admin:secret"});
+    ASSERT_TRUE(camsim.Ok());
     const struct Case {
         std::string path;
         const char* password;
@@ -147,13 +84,10 @@ TEST_F(LoopbackTest, CamsimAnswersThroughBothTransports) {
         {"/redirect?n=3", "secret", true, 200, "redirected\r\n", false},
         {"/chunked?n=5000&sizes=1,7,300,4096&ext=1&pieces=1", "secret", true, 200, Pattern(5000), false},
         {"/chunked?n=3000&sizes=17&upper=1&zeros=3&pieces=1", "secret", true, 200, Pattern(3000), false},
-        // Size lines of more than 16 digits: libcurl refuses them.
-        {"/chunked?n=3000&sizes=17&zeros=20&pieces=1", "secret", true, 200, Pattern(3000), true},
         {"/bytes?n=300000", "secret", true, 200, Pattern(300000), false},
         {"/bigheader?len=1000", "secret", true, 200, "big header\r\n", false},
         {"/status?code=404", "secret", false, 404, "", false},
         {"/nolength?n=7000&zero=1", "secret", true, 200, Pattern(7000), true}, // Content-Length 0: unknown
-        {"/bigheader?len=5000", "secret", false, 200, "", true},               // over the header line limit
         {"/closehead?at=5", "secret", false, 0, "", false},
         {"/silence", "secret", false, 0, "", false},
     };
@@ -161,11 +95,11 @@ TEST_F(LoopbackTest, CamsimAnswersThroughBothTransports) {
         for (const Case& c : cases) {
             if (c.socketOnly && kind != kHttpClientSocket)
                 continue;
-            SCOPED_TRACE(std::string(Name(kind)) + " " + c.path + " " + c.password);
+            SCOPED_TRACE(std::to_string(kind) + " " + c.path + " " + c.password);
             Pair pair(kind, "admin", c.password);
             pair.client->SetTimeout(500);
             bool ok = false;
-            std::string body = pair.Fetch(sCamsim->Url(c.path), &ok);
+            std::string body = pair.Fetch(camsim.Url(c.path), &ok);
             EXPECT_EQ(c.status, pair.client->GetStatusCode());
             if (c.ok) {
                 EXPECT_TRUE(ok);
@@ -175,14 +109,36 @@ TEST_F(LoopbackTest, CamsimAnswersThroughBothTransports) {
                 EXPECT_FALSE(ok);
             }
         }
-        SCOPED_TRACE(Name(kind));
-        Pair(kind, "admin", "secret").ExpectKeepAlive(sCamsim->Port(), "/connection");
+        SCOPED_TRACE(kind);
+        Pair(kind, "admin", "secret").ExpectKeepAlive(camsim.Port(), "/connection");
     }
 }
 
-TEST_F(LoopbackTest, NginxBodiesMatchCurl) {
-    if (!NginxReady())
+TEST(LoopbackTest, NginxBodiesMatchCurl) {
+    if (!NginxProcess::Available())
         GTEST_SKIP() << "nginx is not installed (Debian package nginx-light)";
+    const char* server = R"(
+        root ROOT;
+        types { text/plain txt; text/html html; }
+        absolute_redirect off;
+        keepalive_requests 1000;
+        location / { }
+        location /secret/ { auth_basic "camera"; auth_basic_user_file ROOT/htpasswd; }
+        location = /r1 { return 302 /r2; }
+        location = /r2 { return 302 /big.bin; }
+        location = /conn { return 200 "$connection\n"; }
+        location /ssi/ { ssi on; ssi_types text/plain; }
+    )";
+    NginxProcess nginx(server, {
+                                   {"index.html", "hello from nginx\n"},
+                                   {"big.bin", Pattern(300000)},
+                                   {"htpasswd", "admin:{PLAIN}secret\n"},
+                                   {"secret/index.html", "secret page\n"},
+                                   {"ssi/part.txt", Pattern(3000)},
+                                   {"ssi/page.txt", "head<!--# include file=\"part.txt\" -->middle"
+                                                    "<!--# include file=\"part.txt\" -->tail\n"},
+                               });
+    ASSERT_TRUE(nginx.Ok()) << "nginx did not start in " << nginx.Dir();
     const struct Case {
         const char* path;
         const char* user;
@@ -199,22 +155,22 @@ TEST_F(LoopbackTest, NginxBodiesMatchCurl) {
     };
     for (int kind : kTransports) {
         for (const Case& c : cases) {
-            SCOPED_TRACE(std::string(Name(kind)) + " " + c.path + " " + c.user + ":" + c.password);
+            SCOPED_TRACE(std::to_string(kind) + " " + c.path + " " + c.user + ":" + c.password);
             Pair pair(kind, c.user, c.password);
             bool ok = false;
-            std::string body = pair.Fetch(sNginx->Url(c.path), &ok);
+            std::string body = pair.Fetch(nginx.Url(c.path), &ok);
             EXPECT_EQ(c.status, pair.client->GetStatusCode());
             if (c.status != 200)
                 continue;
             EXPECT_TRUE(ok);
             std::string credentials = *c.user ? std::string("-u ") + c.user + ":" + c.password + " " : "";
-            std::string expected = Curl(credentials + "'" + sNginx->Url(c.path) + "'");
+            std::string expected = Curl(credentials + "'" + nginx.Url(c.path) + "'");
             EXPECT_FALSE(expected.empty());
             EXPECT_EQ(expected.size(), body.size());
             EXPECT_TRUE(expected == body);
         }
-        SCOPED_TRACE(Name(kind));
-        Pair(kind, "", "").ExpectKeepAlive(sNginx->Port(), "/conn");
+        SCOPED_TRACE(kind);
+        Pair(kind, "", "").ExpectKeepAlive(nginx.Port(), "/conn");
     }
 }
 
