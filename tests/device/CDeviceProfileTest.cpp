@@ -90,34 +90,32 @@ TEST(CDeviceProfileTest, StreamPathForEveryDeviceType) {
 }
 
 TEST(CDeviceProfileTest, SingleParameterReadAndWrite) {
-    using F = CFakeHttpClient;
     // Key, value (nullptr: a read), the device's answer, result, the output
     // afterwards and the request expected (nullptr: none may be made).
-    using SCase = std::tuple<const char*, const char*, F::SAnswer, int, const char*, const char*>;
+    using SCase = std::tuple<const char*, const char*, SAnswer, int, const char*, const char*>;
     const SCase cases[] = {
-        {"getlayoutnum=2", nullptr, F::Ok("OK getlayoutnum=5\r\n"), 1, "5", "/vb.htm?getlayoutnum=2"},
-        {"supportmotion", nullptr, F::Ok("NS supportmotion=1\r\n"), 0, kBefore, "/vb.htm?supportmotion"},
-        {"supportmotion", nullptr, F::Ok(""), 0, kBefore, "/vb.htm?supportmotion"},
-        {"supportmotion", nullptr, F::Refused(), 0, kBefore, "/vb.htm?supportmotion"},
-        {"", nullptr, F::Ok("OK =1\r\n"), 0, kBefore, nullptr},
-        {"motionenable", "1", F::Ok("OK motionenable=1\r\n"), 1, "1", "/vb.htm?motionenable=1"},
-        {"motionenable", "1", F::Ok("UW motionenable=1\r\n"), 0, kBefore, "/vb.htm?motionenable=1"},
-        {"motionenable", "1", F::Ok("<html>\r\n"), 0, kBefore, "/vb.htm?motionenable=1"},
-        {"motionenable", "", F::Ok("OK motionenable=\r\n"), 0, kBefore, nullptr},
-        {"", "1", F::Ok("OK =1\r\n"), 0, kBefore, nullptr},
+        {"getlayoutnum=2", nullptr, Ok("OK getlayoutnum=5\r\n"), 1, "5", "/vb.htm?getlayoutnum=2"},
+        {"supportmotion", nullptr, Ok("NS supportmotion=1\r\n"), 0, kBefore, "/vb.htm?supportmotion"},
+        {"supportmotion", nullptr, Ok(""), 0, kBefore, "/vb.htm?supportmotion"},
+        {"supportmotion", nullptr, Refused(), 0, kBefore, "/vb.htm?supportmotion"},
+        {"", nullptr, Ok("OK =1\r\n"), 0, kBefore, nullptr},
+        {"motionenable", "1", Ok("OK motionenable=1\r\n"), 1, "1", "/vb.htm?motionenable=1"},
+        {"motionenable", "1", Ok("UW motionenable=1\r\n"), 0, kBefore, "/vb.htm?motionenable=1"},
+        {"motionenable", "1", Ok("<html>\r\n"), 0, kBefore, "/vb.htm?motionenable=1"},
+        {"motionenable", "", Ok("OK motionenable=\r\n"), 0, kBefore, nullptr},
+        {"", "1", Ok("OK =1\r\n"), 0, kBefore, nullptr},
     };
     for (const auto& [key, value, answer, result, out, request] : cases) {
         SCOPED_TRACE(std::string(key) + " " + (value ? value : "(read)") + " <- " + answer.body);
         SDeviceRig rig;
-        rig.client.mHandler = nullptr;
-        rig.client.mAnswers = {answer};
+        rig.Answer({answer});
         CProfileQueryDialect profile(4608); // "/vb.htm?"
         std::string got = kBefore;
         EXPECT_EQ(value ? profile.SetParam(&rig.link, &rig.url, key, value, got)
                         : profile.QueryParam(&rig.link, &rig.url, key, got),
                   result);
         EXPECT_EQ(got, out);
-        EXPECT_EQ(rig.client.mRequests,
+        EXPECT_EQ(rig.script.requests,
                   request ? std::vector<std::string>{request} : std::vector<std::string>{});
     }
 }

@@ -14,7 +14,6 @@
 #include <vector>
 
 using media_util::CMediaObj;
-using F = CFakeHttpClient;
 
 namespace {
 
@@ -83,7 +82,7 @@ TEST(CDialectSetUpTest, QueryCameras) {
                                                      "&getmpeg4xsize&getmpeg4ysize&getavcxsize&getavcysize",
                                                  "/vb.htm?getaudioenable&videomode"};
             if (c.refused >= 0)
-                rig.device.mPaths[requests[c.refused]] = F::Refused();
+                rig.device.mPaths[requests[c.refused]] = Refused();
             CProfileQueryDialect profile(c.machineCode);
             profile.mChannel = c.channel;
             CMediaObj params;
@@ -91,7 +90,7 @@ TEST(CDialectSetUpTest, QueryCameras) {
             EXPECT_EQ(Outcome(profile, profile.SetUp(&rig.link, &rig.url, &params)), c.outcome);
             if (c.refused == 0)
                 requests.pop_back();
-            EXPECT_EQ(rig.client.mRequests, requests);
+            EXPECT_EQ(rig.script.requests, requests);
             EXPECT_EQ(params.mVideoFormat, c.hostCodec);
         }
     }
@@ -132,7 +131,7 @@ TEST(CDialectSetUpTest, StreamProfileCameras) {
                              {"getxsize", "OK getxsize=1280"},
                              {"getysize", "OK getysize=720"}};
         Apply(rig.device, c.changes);
-        rig.device.mPaths["/vb.htm?videomode&getaudioenable"] = F::Ok(c.modeAndAudio);
+        rig.device.mPaths["/vb.htm?videomode&getaudioenable"] = Ok(c.modeAndAudio);
         CProfileQueryDialect profile(c.machineCode);
         CMediaObj params;
         params.mProfileId = 2;
@@ -144,26 +143,20 @@ TEST(CDialectSetUpTest, StreamProfileCameras) {
             requests.insert(requests.end(), {base + "getformat", base + "getxsize", base + "getysize"});
         // Frame rate and audio are asked for whether the profile is valid or not.
         requests.push_back("/vb.htm?videomode&getaudioenable");
-        EXPECT_EQ(rig.client.mRequests, requests);
+        EXPECT_EQ(rig.script.requests, requests);
     }
 }
 
-// A picture as the JPEG recorders send it: SOI, the device's APP12 header
-// with width and height little-endian at bytes 36 and 38, then filler.
-F::SAnswer DevicePicture(uint16_t width, uint16_t height, size_t size) {
-    std::string picture = "\xFF\xD8\xFF\xEC" + std::string(96, '\0');
-    picture[36] = static_cast<char>(width & 0xFF);
-    picture[37] = static_cast<char>(width >> 8);
-    picture[38] = static_cast<char>(height & 0xFF);
-    picture[39] = static_cast<char>(height >> 8);
-    return F::Ok(picture.substr(0, size));
+// A picture as the JPEG recorders send it, cut to size bytes.
+SAnswer DevicePicture(uint16_t width, uint16_t height, size_t size) {
+    return Ok(SDeviceJpeg{0x1404, 2025, 10, 1, 0, 0, width, height}.Build().substr(0, size));
 }
 
 TEST(CDialectSetUpTest, MultiChannelRecorders) {
     struct SCase {
         int32_t machineCode, channel;
         const char* playback;
-        F::SAnswer answer;
+        SAnswer answer;
         const char* outcome;
         const char* request;
     };
@@ -171,29 +164,26 @@ TEST(CDialectSetUpTest, MultiChannelRecorders) {
     const SCase cases[] = {
         // H.264 models ask for the channel's size; the encoders' padded
         // heights stand for PAL and NTSC D1; no size reported is D1 PAL.
-        {5138, 3, "", F::Ok("OK getavcxsize=720\nOK getavcysize=624"), "720x576",
-         "getavcxsize=3&getavcysize=3"},
-        {8775, 8, "", F::Ok("OK getavcxsize=704\nOK getavcysize=504"), "704x480",
-         "getavcxsize=8&getavcysize=8"},
-        {8777, 16, "", F::Ok("OK getavcxsize=352\nOK getavcysize=240"), "352x240",
+        {5138, 3, "", Ok("OK getavcxsize=720\nOK getavcysize=624"), "720x576", "getavcxsize=3&getavcysize=3"},
+        {8775, 8, "", Ok("OK getavcxsize=704\nOK getavcysize=504"), "704x480", "getavcxsize=8&getavcysize=8"},
+        {8777, 16, "", Ok("OK getavcxsize=352\nOK getavcysize=240"), "352x240",
          "getavcxsize=16&getavcysize=16"},
-        {8776, 2, "", F::Ok("OK getavcxsize=0"), "720x576", "getavcxsize=2&getavcysize=2"},
-        {8776, 1, "", F::Refused(), "0x0", "getavcxsize=1&getavcysize=1"},
-        {8776, 3, "S", F::Ok("OK getavcplayxsize=704\nOK getavcplayysize=624"), "704x576",
+        {8776, 2, "", Ok("OK getavcxsize=0"), "720x576", "getavcxsize=2&getavcysize=2"},
+        {8776, 1, "", Refused(), "0x0", "getavcxsize=1&getavcysize=1"},
+        {8776, 3, "S", Ok("OK getavcplayxsize=704\nOK getavcplayysize=624"), "704x576",
          "getavcplayxsize=3:S&getavcplayysize=3:S"},
         // JPEG models read it from a picture of 65 bytes or more, else assume 704x272.
         {5124, 2, "", DevicePicture(1920, 1080, 100), "1920x1080", live},
         {5124, 2, "1", DevicePicture(704, 576, 100), "704x576", "/api.htm?op.playimage=0:1111111111111111"},
         {5124, 2, "", DevicePicture(352, 240, 65), "352x240", live},
         {5124, 2, "", DevicePicture(352, 240, 64), "704x272", live},
-        {5124, 2, "", F::Refused(), "704x272", live},
+        {5124, 2, "", Refused(), "704x272", live},
     };
     for (size_t piece : {size_t(1), size_t(8192)}) {
         for (const SCase& c : cases) {
             SCOPED_TRACE(std::string(c.outcome) + ", read pieces of " + std::to_string(piece));
             SDeviceRig rig(piece);
-            rig.client.mHandler = nullptr;
-            rig.client.mAnswers = {c.answer};
+            rig.Answer({c.answer});
             CMultiChannelDialect profile(c.machineCode, 16);
             profile.mChannel = c.channel;
             profile.mPlaybackSelector = c.playback;
@@ -203,7 +193,7 @@ TEST(CDialectSetUpTest, MultiChannelRecorders) {
                           (h264 ? " 30000 1 2010 0" : " 30000 0 2005 0"));
             const std::string request =
                 c.request[0] == '/' ? c.request : std::string("/api.htm?") + c.request;
-            EXPECT_EQ(rig.client.mRequests, std::vector<std::string>{request});
+            EXPECT_EQ(rig.script.requests, std::vector<std::string>{request});
             // H.264 models send AAC, 44.1 kHz, 16 bits, stereo; the others keep 8 kHz, 8 bits, mono.
             EXPECT_EQ(std::make_tuple(profile.mSampleRate, profile.mBitsPerSample, profile.mAudioChannels),
                       h264 ? std::make_tuple(44100, 16, 2) : std::make_tuple(8000, 8, 1));
@@ -219,13 +209,12 @@ TEST(CDialectSetUpTest, VideoStandardAndFixedSetUps) {
     params.mProfileId = 2;
     // Machine code, the host's wishes, the answer to "/getstate?value=ntsc"
     // (the only request any of them makes) and the outcome.
-    using SCase = std::tuple<int32_t, CMediaObj*, F::SAnswer, const char*>;
+    using SCase = std::tuple<int32_t, CMediaObj*, SAnswer, const char*>;
     const SCase cases[] = {
         // Video-standard servers: only a first character "1" means PAL.
-        {12292, nullptr, F::Ok("1\r\n"), "1 1000 352x288 25000 0 2005 0"},
-        {12292, nullptr, F::Ok(" 1"), "1 1000 352x240 30000 0 2005 0"},
-        {12292, nullptr, F::Ok(""), "1 1000 352x240 30000 0 2005 0"},
-        {12292, nullptr, F::Refused(), "1 1000 352x240 30000 0 2005 0"},
+        {12292, nullptr, Ok("1\r\n"), "1 1000 352x288 25000 0 2005 0"},
+        {12292, nullptr, Ok(" 1"), "1 1000 352x240 30000 0 2005 0"},
+        {12292, nullptr, Refused(), "1 1000 352x240 30000 0 2005 0"},
         // 36865 takes what the host wishes, JPEG without one; the other vendor is fixed.
         {36865, &params, {}, "1 1010 640x480 30000 1 2005 2"},
         {36865, nullptr, {}, "1 1000 0x0 30000 1 2005 0"},
@@ -243,7 +232,7 @@ TEST(CDialectSetUpTest, VideoStandardAndFixedSetUps) {
         else
             profile = std::make_unique<CFixedDialect>(machineCode);
         EXPECT_EQ(Outcome(*profile, profile->SetUp(&rig.link, &rig.url, wishes)), outcome);
-        EXPECT_EQ(rig.client.mRequests.size(), machineCode == 12292 ? 1u : 0u);
+        EXPECT_EQ(rig.script.requests.size(), machineCode == 12292 ? 1u : 0u);
     }
 }
 

@@ -17,7 +17,7 @@ TEST(CReplyParserLoopbackTest, BatchedQueryOnTheWire) {
     for (bool noLength : {false, true}) {
         SCOPED_TRACE(noLength ? "replies ended by the close" : "replies with Content-Length");
         SParamDevice script;
-        script.mPaths["/vb.htm?key3"] = CFakeHttpClient::Refused();
+        script.mPaths["/vb.htm?key3"] = Refused();
         media_util::CSlowHash params;
         for (int i = 0; i < 10; ++i) {
             const std::string key = "key" + std::to_string(i);
@@ -29,12 +29,12 @@ TEST(CReplyParserLoopbackTest, BatchedQueryOnTheWire) {
         inettest::InetTestServer device([&](const inettest::HttpRequest& request, inettest::Conn& conn) {
             conn.CloseAfter();
             std::lock_guard<std::mutex> lock(scriptLock);
-            const CFakeHttpClient::SAnswer answer = script(request.target);
+            const SAnswer answer = script(request.target);
             if (answer.refused)
                 return;
             const std::string length = "Content-Length: " + std::to_string(answer.body.size()) + "\r\n";
-            conn.Send("HTTP/1.1 " + std::to_string(answer.status) + " X\r\n" + (noLength ? "" : length) +
-                      "Connection: close\r\n\r\n" + answer.body);
+            conn.Send("HTTP/1.1 200 X\r\n" + (noLength ? "" : length) + "Connection: close\r\n\r\n" +
+                      answer.body);
         });
         ASSERT_NE(device.Port(), 0);
         media_util::CManualEvent cancel;

@@ -8,7 +8,6 @@ namespace {
 
 TEST(CHttpMediaSourceTest, ClientIsRebuiltOnlyForConnectionChanges) {
     const std::vector<std::pair<std::function<void(CSourceDesc&)>, bool>> cases = {
-        {[](CSourceDesc& d) { d.mTemplate.mFrameRate = 15000; }, false},
         {[](CSourceDesc& d) { d.mPacingMode = 1; }, false},
         {[](CSourceDesc& d) { d.mRequestMode = 0; }, false},
         {[](CSourceDesc& d) { d.mPassword = "new"; }, true},
@@ -24,7 +23,7 @@ TEST(CHttpMediaSourceTest, ClientIsRebuiltOnlyForConnectionChanges) {
         // No thread: the description waits until a pass applies it.
         rig.source.UpdateSettings(&rig.desc);
         rig.source.Job();
-        EXPECT_EQ(rig.script.clientsMade, cases[i].second ? 2 : 1);
+        EXPECT_EQ(rig.clientsMade, cases[i].second ? 2 : 1);
         EXPECT_EQ(rig.source.GetClient()->GetCredentials()->mPassword, rig.desc.mPassword);
         EXPECT_EQ(rig.source.GetClient()->GetCredentials()->mUser, rig.desc.mUser);
         EXPECT_EQ(rig.source.GetStreamUrl(), rig.desc.mUrl);

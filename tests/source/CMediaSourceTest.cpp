@@ -19,7 +19,7 @@ class CTestSource : public CMediaSource {
 public:
     CTestSource() { SetClock(&mClock); }
     ~CTestSource() override { Stop(); }
-    int Step() override { return mGate.Wait(5), 0; }
+    int Step() override { return mStopEvent.Wait(5), 0; }
     int AppliedRequestMode() {
         media_util::CLockWrap lock(mSettingsLock);
         return mRequestMode;
@@ -37,7 +37,6 @@ public:
         return o;
     }
     CFakeSourceClock mClock;
-    media_util::CManualEvent mGate;
     using CMediaSource::mFrameRateCode;
     using CMediaSource::mMachineCode;
     using CMediaSource::mPacingMode;
@@ -94,51 +93,46 @@ TEST(CMediaSourceTest, FrameKindsAtTheEdgesOfTheirCodes) {
 }
 
 TEST(CMediaSourceTest, JpegDeviceHeaderFieldsAndAlarms) {
+    // Per family: whether the header's size is trusted (else the stream's is
+    // written into the image), and alarm bytes with the tags they give, each
+    // tag also an event.
     struct SCase {
-        int machineCode, alarm;
-        const char* tags;    // each also an event
-        bool sizeFromHeader; // else the stream's size is written into the image
+        int machineCode;
+        bool sizeFromHeader;
+        std::vector<std::pair<int, const char*>> alarms;
     };
-    const std::vector<SCase> cases = {{kCamera, 5, "1", true},
-                                      {kCamera, 31, "123", true},
-                                      {kCamera, 8, "2", true},
-                                      {kCamera, 32, "", true},
-                                      {kVideoServer, 1, "1", false},
-                                      {kVideoServer, 2, "2", false},
-                                      {kVideoServer, 4, "", false},
-                                      {kVideoServer, 16, "3", false},
-                                      {kRecorder, 32, "1", true},
-                                      {kRecorder, 128, "2", true},
-                                      {kRecorder, 64, "3", true},
-                                      {kRecorder, 5, "", true},
-                                      {0, 1, "1", false},
-                                      {CMediaSource::kMachineCodeOwnSize, 5, "1", false}};
-    for (const SCase& c : cases) {
-        SCOPED_TRACE(std::to_string(c.machineCode) + " alarm " + std::to_string(c.alarm));
-        CTestSource source;
-        media_util::CManualEvent listener;
-        CSourceDesc desc;
-        desc.mpListener = &listener;
-        source.ApplySettings(&desc);
-        // Sequence 0x200007: 21 bits of it count.
-        const SDeviceJpeg jpeg{uint32_t(c.machineCode), 2026, 42, 1, uint8_t(c.alarm), 0x200007, 1920, 1080};
-        auto o = source.Tag(media_util::kVideoJpeg, jpeg.Build(), 4, 704, 576);
-        std::string expected =
-            c.sizeFromHeader ? "video=1000 ch=4 w=1920 h=1080" : "video=1000 ch=4 w=704 h=576";
-        expected += " fps=30000 kind=2 n=7000";
-        std::vector<uint32_t> events;
-        for (const char* tag = c.tags; *tag != '\0'; ++tag) {
-            expected += std::string(" tag") + *tag;
-            events.push_back(CMediaSource::PackEvent(*tag - '0', 4));
+    const SCase cases[] = {{kCamera, true, {{5, "1"}, {31, "123"}, {8, "2"}, {32, ""}}},
+                           {kVideoServer, false, {{1, "1"}, {2, "2"}, {4, ""}, {16, "3"}}},
+                           {kRecorder, true, {{32, "1"}, {128, "2"}, {64, "3"}, {5, ""}}},
+                           {0, false, {{1, "1"}}},
+                           {CMediaSource::kMachineCodeOwnSize, false, {{5, "1"}}}};
+    for (const SCase& c : cases)
+        for (const auto& [alarm, tags] : c.alarms) {
+            SCOPED_TRACE(std::to_string(c.machineCode) + " alarm " + std::to_string(alarm));
+            CTestSource source;
+            media_util::CManualEvent listener;
+            CSourceDesc desc;
+            desc.mpListener = &listener;
+            source.ApplySettings(&desc);
+            // Sequence 0x200007: 21 bits of it count.
+            SDeviceJpeg jpeg{uint32_t(c.machineCode), 2026, 42, 1, uint8_t(alarm), 0x200007, 1920, 1080};
+            auto o = source.Tag(media_util::kVideoJpeg, jpeg.Build(), 4, 704, 576);
+            std::string expected =
+                c.sizeFromHeader ? "video=1000 ch=4 w=1920 h=1080" : "video=1000 ch=4 w=704 h=576";
+            expected += " fps=30000 kind=2 n=7000";
+            std::vector<uint32_t> events;
+            for (const char* tag = tags; *tag != '\0'; ++tag) {
+                expected += std::string(" tag") + *tag;
+                events.push_back(CMediaSource::PackEvent(*tag - '0', 4));
+            }
+            EXPECT_EQ(Describe(*o), expected);
+            EXPECT_EQ(o->mTime.wYear * 100 + o->mTime.wSecond, 202642);
+            EXPECT_EQ(o->mpData[28] | o->mpData[29], 0); // the checksum no longer holds once fields change
+            EXPECT_EQ(o->mpData[36] | o->mpData[37] << 8, o->mWidth);
+            EXPECT_EQ(o->mpData[38] | o->mpData[39] << 8, o->mHeight);
+            EXPECT_EQ(TakeEvents(source), events);
+            EXPECT_EQ(listener.IsSignalled() != 0, alarm != 0);
         }
-        EXPECT_EQ(Describe(*o), expected);
-        EXPECT_EQ(o->mTime.wYear * 100 + o->mTime.wSecond, 202642);
-        EXPECT_EQ(o->mpData[28] | o->mpData[29], 0); // the checksum no longer holds once fields change
-        EXPECT_EQ(o->mpData[36] | o->mpData[37] << 8, o->mWidth);
-        EXPECT_EQ(o->mpData[38] | o->mpData[39] << 8, o->mHeight);
-        EXPECT_EQ(TakeEvents(source), events);
-        EXPECT_EQ(listener.IsSignalled() != 0, c.alarm != 0);
-    }
 }
 
 TEST(CMediaSourceTest, JpegWithoutDeviceHeaderIsLeftIntact) {
@@ -163,15 +157,10 @@ TEST(CMediaSourceTest, JpegFrameRateFromSequenceGaps) {
     // 30000 / gap (integer) * 3 / 2, capped at 30000, worked out by hand;
     // gaps of 30 and more give no estimate.
     const std::vector<std::pair<std::vector<uint32_t>, std::vector<int32_t>>> cases = {
-        {{100, 102}, {30000, 22500}},
-        {{100, 101}, {30000, 30000}},
-        {{100, 103}, {30000, 15000}},
-        {{100, 129}, {30000, 1551}},
-        {{100, 107}, {30000, 6427}},
-        {{100, 130}, {30000, 30000}},
-        {{100, 50, 52}, {30000, 30000, 22500}},
-        {{0, 2, 4}, {30000, 30000, 22500}},
-        {{100, 100}, {30000, 30000}}};
+        {{100, 102}, {30000, 22500}},       {{100, 103}, {30000, 15000}},
+        {{100, 129}, {30000, 1551}},        {{100, 107}, {30000, 6427}},
+        {{100, 130}, {30000, 30000}},       {{100, 50, 52}, {30000, 30000, 22500}},
+        {{0, 2, 4}, {30000, 30000, 22500}}, {{100, 100}, {30000, 30000}}};
     for (const auto& [sequences, expected] : cases) {
         CTestSource source;
         std::vector<int32_t> rates;
@@ -234,7 +223,7 @@ TEST(CMediaSourceTest, PaceJpegSpacesJpegFramesByTheirFrameTime) {
     }
 }
 
-TEST(CMediaSourceTest, SettingsHandOverReturnsOnceAppliedOrTheWorkerStopped) {
+TEST(CMediaSourceTest, SettingsHandOverWaitsForTheWorkerAndClearsStaleFrames) {
     class CStuck : public CTestSource {
     public:
         int Job() override {
@@ -248,13 +237,22 @@ TEST(CMediaSourceTest, SettingsHandOverReturnsOnceAppliedOrTheWorkerStopped) {
         std::atomic<bool> mStuck{false};
         media_util::CManualEvent mEntered;
     } source;
+    media_util::CMediaQueue queue(10);
+    source.SetOutputQueue(&queue);
     ASSERT_EQ(source.Start(), 1);
-    for (int mode : {7, 8, 30000}) {
+    // A new request mode makes queued frames stale, unless nothing was asked
+    // before (mode 0, idle).
+    for (auto [mode, pacing, cleared] :
+         {std::tuple{7, 0, false}, {7, 1, false}, {8, 1, true}, {0, 1, true}, {30000, 1, false}}) {
+        queue.Enque(new CMediaObj);
         CSourceDesc desc;
         desc.mRequestMode = mode;
+        desc.mPacingMode = pacing;
         // From another thread than the test's and the worker's.
         std::thread([&] { source.UpdateSettings(&desc); }).join();
         EXPECT_EQ(source.AppliedRequestMode(), mode);
+        EXPECT_EQ(queue.GetCount() == 0, cleared) << mode;
+        queue.Clear();
     }
     source.mStuck = true;
     ASSERT_TRUE(source.mEntered.Wait(10000));
@@ -264,26 +262,6 @@ TEST(CMediaSourceTest, SettingsHandOverReturnsOnceAppliedOrTheWorkerStopped) {
     source.NotifyStop();
     ASSERT_EQ(done.wait_for(std::chrono::seconds(10)), std::future_status::ready);
     source.Stop();
-}
-
-TEST(CMediaSourceTest, RequestModeChangeClearsTheQueue) {
-    // From 0 (idle) nothing was asked, so nothing is stale. Without a thread
-    // the description waits for the next pass.
-    for (auto [from, to, cleared] :
-         {std::tuple{30000, 0, true}, {0, 30000, false}, {1, 30000, true}, {5, 5, false}}) {
-        CTestSource source;
-        media_util::CMediaQueue queue(10);
-        source.SetOutputQueue(&queue);
-        CSourceDesc desc;
-        desc.mRequestMode = from;
-        source.ApplySettings(&desc);
-        queue.Enque(new CMediaObj);
-        desc.mRequestMode = to;
-        source.UpdateSettings(&desc);
-        source.Job();
-        EXPECT_EQ(source.AppliedRequestMode(), to);
-        EXPECT_EQ(queue.GetCount() == 0, cleared) << from << " -> " << to;
-    }
 }
 
 TEST(CMediaSourceTest, FrameKindsOfRealEncoderOutput) {

@@ -24,35 +24,31 @@ std::string Filler(size_t bytes, char seed = 'a') {
 
 const std::string kMpeg4 = "Content-Type: image/mpeg4\r\n";
 
-enum class Split { kWhole, kByteByByte, kRandom };
-
 struct SRig : SSourceRig<CMultipartSource> {
-    explicit SRig(Split split = Split::kWhole, unsigned seed = 0)
+    explicit SRig(std::function<size_t()> piece = nullptr)
         : SSourceRig("http://127.0.0.1:8080/video.cgi", 1, "secret") {
-        if (split == Split::kByteByByte)
-            script.piece = [] { return size_t(1); };
-        else if (split == Split::kRandom)
-            script.SplitRandomly(seed, 700);
+        script.piece = std::move(piece);
         desc.mPacingMode = CSourceDesc::kPacingRateLimit;
     }
-    void Add(const std::string& body) { script.connections.push_back({false, body}); }
-    void Refuse(int times) { script.connections.insert(script.connections.end(), times, {true, {}}); }
+    void Add(const std::string& body) { script.answers.push_back(Ok(body)); }
+    void Refuse(int times) { script.answers.insert(script.answers.end(), times, Refused()); }
     // Runs passes as the worker would until the script is used up and the
     // connection lost, or the source stopped.
     void Run(int maxPasses = 100000) {
         Start();
         for (int i = 0; i < maxPasses && source.IsRunning(); ++i) {
-            if (script.connections.empty() && !source.IsConnected())
+            if (script.answers.empty() && !source.IsConnected())
                 break;
             source.Job();
         }
     }
 };
 
-std::vector<std::pair<Split, unsigned>> Splits() {
+// Reads whole, byte by byte, and in two runs of random pieces.
+std::vector<std::function<size_t()>> Splits() {
     const unsigned seed = std::random_device{}();
     std::printf("random split seed: %u\n", seed);
-    return {{Split::kWhole, 0}, {Split::kByteByByte, 0}, {Split::kRandom, seed}, {Split::kRandom, seed + 1}};
+    return {nullptr, [] { return size_t(1); }, RandomPieces(seed, 700), RandomPieces(seed + 1, 700)};
 }
 
 TEST(CMultipartSourceTest, HeadersSetTheirFields) {
@@ -71,7 +67,6 @@ TEST(CMultipartSourceTest, HeadersSetTheirFields) {
         {kMpeg4 + "X-CH: 3\r\nX-Alarm: 17\r\n", "video=1005 ch=3 tag1 tag3", {ev(1, 3), ev(3, 3)}},
         {kMpeg4 + "X-Alarm: 10\r\nX-CH: 4\r\n", "video=1005 ch=4 tag2", {ev(2, 4)}},
         {kMpeg4 + "X-Alarm: 0\r\n", "video=1005", {}},
-        {kMpeg4 + "X-Tag: 5\r\n", "video=1005 n=5000", {}},
         {kMpeg4 + "X-Tag: 2097157\r\n", "video=1005 n=5000", {}},
         {kMpeg4 + "X-Tag: -3\r\n", "video=1005 n=-3", {}},
         {kMpeg4 + "X-Framerate: 2097177\r\n", "video=1005 fps=25000", {}},
@@ -84,10 +79,10 @@ TEST(CMultipartSourceTest, HeadersSetTheirFields) {
         {"X-Codec: U-LAW\r\n", "audio=2005", {}},
         {kMpeg4 + "X-Whatever: 12\r\ncontent-type: image/jpeg\r\n", "video=1005", {}}};
     const std::string data = Filler(1000);
-    for (auto [split, seed] : Splits()) {
+    for (const auto& split : Splits()) {
         for (const SCase& c : cases) {
             SCOPED_TRACE(c.headers);
-            SRig rig(split, seed);
+            SRig rig(split);
             rig.Add("garbage\r\n" + Part(c.headers, data));
             rig.Run();
             auto objects = Drain(rig.queue);
@@ -113,7 +108,8 @@ TEST(CMultipartSourceTest, StreamSplitsIntoTheSamePartsHoweverItIsRead) {
         return s;
     };
     // Header lines of exactly the limit and one byte over it, line end not counted.
-    const std::string longestLine = "X-Long: " + std::string(CMultipartSource::kMaxHeaderLine - 8, 'L') + "\r\n";
+    const std::string longestLine =
+        "X-Long: " + std::string(CMultipartSource::kMaxHeaderLine - 8, 'L') + "\r\n";
     const std::string longLine = "X-Long: " + std::string(CMultipartSource::kMaxHeaderLine - 7, 'L') + "\r\n";
     const std::string jpeg = "Content-Type: image/jpeg\r\n", head = "--myboundary\r\n" + jpeg;
     const size_t maxLines = CMultipartSource::kMaxHeadLines; // Content-Type and Content-Length count
@@ -122,7 +118,8 @@ TEST(CMultipartSourceTest, StreamSplitsIntoTheSamePartsHoweverItIsRead) {
     const std::vector<std::pair<std::string, std::string>> segments = {
         {std::string(5000, 'x') + "\r\n -myboundary\r\n--myboundar\r\n", ""},
         {Part(kMpeg4 + "X-Tag: 1\r\n", binary), binary},
-        {Part(kMpeg4 + "X-Wait: 1\r\n", Filler(300, 'w')), ""},
+        // A waiting part's data is not read: a boundary right behind its head counts.
+        {Part(kMpeg4 + "X-Wait: 1\r\n", Part(kMpeg4, "inner")), "inner"},
         {"--myboundary\r\n" + kMpeg4 + "Content-Length: 3\r\n\r\nccc", "ccc"}, // no line end behind the data
         {Part("X-Codec: AAC\r\n", Filler(9000, 'd')), Filler(9000, 'd')},
         {"--myboundary\r\nContent-Type: audio/wav\r\nContent-Length: 4\r\n\r\nabcd\r\n", ""},
@@ -148,9 +145,10 @@ TEST(CMultipartSourceTest, StreamSplitsIntoTheSamePartsHoweverItIsRead) {
             expected.push_back(segments[i].second);
         expected.push_back("next" + std::to_string(i));
     }
-    for (auto [split, seed] : Splits()) {
-        SCOPED_TRACE(static_cast<int>(split));
-        SRig rig(split, seed);
+    const auto splits = Splits();
+    for (size_t i = 0; i < splits.size(); ++i) {
+        SCOPED_TRACE("split " + std::to_string(i));
+        SRig rig(splits[i]);
         rig.Add(stream);
         rig.Start();
         for (int passes = 0; rig.source.IsConnected() && passes < 1000000; ++passes) {
@@ -170,19 +168,6 @@ TEST(CMultipartSourceTest, StreamSplitsIntoTheSamePartsHoweverItIsRead) {
     }
 }
 
-TEST(CMultipartSourceTest, WaitingPartLeavesItsBytesBuffered) {
-    SRig rig;
-    const std::string next = Part(kMpeg4, "next");
-    rig.Add(Part("Content-Type: image/jpeg\r\nX-Wait: 1\r\n", "abcdef") + next);
-    rig.Start();
-    // The first pass reads the waiting part's head only; its data stays for
-    // the next pass, which skips it on the way to the next boundary.
-    EXPECT_EQ(rig.source.Step(), 0);
-    EXPECT_EQ(rig.source.GetBufferedCount(), 8 + next.size());
-    EXPECT_EQ(rig.source.Step(), 1);
-    EXPECT_EQ(DataOf(*Drain(rig.queue).at(0)), "next");
-}
-
 TEST(CMultipartSourceTest, RefusalAndFailedReconnectsEndTheSourceOrNot) {
     // The device's first reply, then two refused connects. "NS " with up to
     // 11 more bytes is a refusal: final, no reconnect. Otherwise the failed
@@ -197,7 +182,6 @@ TEST(CMultipartSourceTest, RefusalAndFailedReconnectsEndTheSourceOrNot) {
     };
     const uint32_t stopped = CMediaSource::PackEvent(-1, 3), limit = CMediaSource::PackEvent(5, 3);
     const std::vector<SCase> cases = {{"NS ", true, false, {stopped}, 1},
-                                      {"NS 0001\r\n", true, false, {stopped}, 1},
                                       {"NS 34567890123", true, false, {stopped}, 1},
                                       {"NS 345678901234", true, false, {limit}, 3},
                                       {"NS", true, false, {limit}, 3},
@@ -272,13 +256,11 @@ TEST(CMultipartSourceTest, RestartsAndFormatChangesMidStream) {
         {tag(5, "a") + tag(4, "b") + tag(5, "c"), "abcafter", false, 0},
         {tag(5, "a") + tag(9, "b") + tag(10, "c"), "abcafter", false, 0},
         {tag(-100, "a") + tag(-2000, "b") + tag(-1999, "c"), "aafter", false, -1900},
-        {tag(-100, "a") + tag(-600, "b") + tag(-599, "c"), "abcafter", false, 0},
-        {tag(0, "a") + tag(5, "b") + tag(6, "c"), "abcafter", false, 0},
+        {tag(5, "a") + tag(0, "b") + tag(6, "c"), "abcafter", false, 0},
         {Part(kMpeg4, Filler(5000)).substr(0, 3000), "after", false, 0},
         {first + Part(ch2 + "X-Resolution: 640*480\r\n", "b"), "abafter", false, 0},
         {first + Part(ch2, "b"), "abafter", false, 0},
         {first + Part(ch2 + "X-Resolution: 720*576\r\n", "b"), "a", true, 0},
-        {first + Part(ch2 + "X-Resolution: 640*504\r\n", "b"), "abafter", false, 0},
         {first + Part("Content-Type: image/avc\r\nX-CH: 2\r\nX-Resolution: 640*480\r\n", "b"), "a", true, 0},
         {first + Part(kMpeg4 + "X-CH: 3\r\nX-Resolution: 720*576\r\n", "b"), "abafter", false, 0},
         {jpeg(640, "") + jpeg(640, ""), "JJafter", false, 0},
@@ -306,7 +288,7 @@ TEST(CMultipartSourceTest, RestartsAndFormatChangesMidStream) {
         auto events = TakeEvents(rig.source);
         EXPECT_EQ(std::count(events.begin(), events.end(), CMediaSource::PackEvent(-1, 2)), c.stops ? 1 : 0);
         // Each connection asks the stream URL's path.
-        EXPECT_EQ(rig.script.paths, std::vector<std::string>(c.stops ? 1 : 2, "/video.cgi"));
+        EXPECT_EQ(rig.script.requests, std::vector<std::string>(c.stops ? 1 : 2, "/video.cgi"));
     }
 }
 
