@@ -3,6 +3,7 @@
 // empty (all its handles stopped), which the next test relies on.
 #include "ipcamview/ipcamview.h"
 
+#include "DeviceTable.h"
 #include "platform/CMachineCodeConvert.h"
 #include "viewer/ClosedPort.h"
 
@@ -10,14 +11,9 @@
 
 #include <atomic>
 #include <climits>
-#include <cstdlib>
-#include <fstream>
 #include <mutex>
-#include <regex>
 #include <set>
-#include <string>
 #include <thread>
-#include <vector>
 
 namespace {
 
@@ -56,58 +52,36 @@ TEST(ExportsTest, HandleLifecycle) {
     }
 }
 
-// An address that does not parse gives no handle, leaves the audio flag and
-// leaves the table as it was: its free handle and its live instance.
-TEST(ExportsTest, UnparsableAddressGivesNoHandleAndLeavesTheTable) {
+// Start gives a handle at once to every address that parses, a device that
+// is not there (a closed loopback port) included, and none to one that does
+// not, which also leaves the table as it was: its free handle and its live
+// instance. The audio flag stays as the host gave it: it is written only
+// after a device set-up.
+TEST(ExportsTest, OnlyAddressesThatParseGetAHandle) {
     const std::string address = ClosedLoopbackAddress();
     ASSERT_EQ(0, StartAt(address));
     ASSERT_EQ(1, StartAt(address));
     ASSERT_TRUE(Stop(0));
-    const std::string kLongHost = "http://" + std::string(2000, 'h') + "/";
-    const char* const kBad[] = {"",
-                                "/x",
-                                "http:///x",
-                                "127.0.0.1:0",
-                                "127.0.0.1:99999",
-                                "http://:80/",
-                                "http://host:port/",
-                                "127.0.0.1/x",
-                                kLongHost.c_str(),
-                                nullptr};
-    for (const char* bad : kBad) {
-        int32_t audio = 1;
-        EXPECT_EQ(IPCAMVIEW_INVALID_HANDLE,
-                  Start(0, IPCAMVIEW_TRANSPORT_SOCKET, bad, 0, "u", "p", &audio, 1, IPCAMVIEW_CODEC_JPEG))
-            << (bad ? bad : "(null)");
-        EXPECT_EQ(1, audio);
+    const std::string longHost = "http://" + std::string(2000, 'h') + "/";
+    const std::string page = "http://" + address + "/vb.htm", query = "http://" + address + "/x?y=%20";
+    std::vector<const char*> addresses = {
+        "",           "/x", "http:///x", "127.0.0.1:0", "127.0.0.1:99999", "http://:80/", "http://host:port/",
+        "127.0.0.1/x"};
+    addresses.insert(addresses.end(), {longHost.c_str(), nullptr, page.c_str(), query.c_str()});
+    int32_t next = 0; // the free handle, then the one after the live instance
+    for (const char* c : addresses) {
+        const bool parses = c == page.c_str() || c == query.c_str();
+        int32_t audio = 12345;
+        EXPECT_EQ(
+            parses ? next : IPCAMVIEW_INVALID_HANDLE,
+            Start(0, IPCAMVIEW_TRANSPORT_SOCKET, c, 0, "admin", "secret", &audio, 1, IPCAMVIEW_CODEC_H264))
+            << (c ? c : "(null)");
+        next += parses ? 2 : 0;
+        EXPECT_EQ(12345, audio);
     }
-    EXPECT_EQ(0, StartAt(address));
-    EXPECT_EQ(2, StartAt(address));
     for (int32_t handle : {0, 1, 2})
         EXPECT_TRUE(Stop(handle));
     EXPECT_FALSE(Stop(0));
-}
-
-// A well-formed address of a device that is not there (a closed loopback
-// port): a handle at once, and the audio flag untouched since no set-up ran.
-TEST(ExportsTest, DeviceThatIsNotThereStillGetsAHandleAndTheAudioFlagStays) {
-    const std::string address = ClosedLoopbackAddress();
-    struct Case {
-        std::string address;
-        int32_t audio;
-    };
-    const Case kCases[] = {
-        {address, 1}, {"http://" + address + "/vb.htm", 12345}, {"http://" + address + "/x?y=%20", -7}};
-    int32_t expected = 0;
-    for (const Case& c : kCases) {
-        int32_t audio = c.audio;
-        EXPECT_EQ(expected++, Start(0, IPCAMVIEW_TRANSPORT_SOCKET, c.address.c_str(), 0, "admin", "secret",
-                                    &audio, 1, IPCAMVIEW_CODEC_H264))
-            << c.address;
-        EXPECT_EQ(c.audio, audio) << c.address;
-    }
-    for (int32_t handle = 0; handle < expected; ++handle)
-        EXPECT_TRUE(Stop(handle));
 }
 
 // Several threads Start and Stop at once (run under TSan too): every Start
@@ -147,43 +121,21 @@ TEST(ExportsTest, ConcurrentStartsAndStopsNeverShareALiveHandle) {
     EXPECT_FALSE(Stop(0)) << "everything was stopped: the table is empty again";
 }
 
-// Machine codes of the device table in docs/devices.md, with the documented
-// device type, channel count and receive type.
-struct DeviceRow {
-    int32_t code, type, channels, receive;
-};
-
-std::vector<DeviceRow> ReadDeviceTable() {
-    const char* root = std::getenv("IPCAM_SOURCE_DIR");
-    std::ifstream file(std::string(root ? root : ".") + "/docs/devices.md");
-    const std::regex kRow(
-        R"(^\|[^|]+\|\s*0x([0-9A-Fa-f]+)\s*\|\s*\d+\s*\|\s*(\d+)\s*\|\s*(\d+)\s*\|\s*(\d+)\s*\|)");
-    std::vector<DeviceRow> rows;
-    bool inTable = false;
-    for (std::string line; std::getline(file, line);) {
-        if (line.find("devices-table-") != std::string::npos)
-            inTable = line.find("devices-table-begin") != std::string::npos;
-        std::smatch m;
-        if (inTable && std::regex_search(line, m, kRow))
-            rows.push_back({static_cast<int32_t>(std::stoll(m[1], nullptr, 16)), std::stoi(m[2]),
-                            std::stoi(m[3]), std::stoi(m[4])});
-    }
-    return rows;
-}
-
-// The three queries answer as the model table for every documented code and
-// for codes beside and outside them; those are unknown, with no channels.
+// The three queries answer as the model table for every code of
+// docs/devices.md, as documented there, and for codes beside and outside
+// them; those are unknown, with no channels.
 TEST(ExportsTest, QueriesAnswerAsTheModelTable) {
-    const std::vector<DeviceRow> rows = ReadDeviceTable();
+    const auto rows = DeviceTableRows();
     ASSERT_GE(rows.size(), 10u) << "docs/devices.md table not found or not parsed";
     std::set<int32_t> documented;
     std::vector<int32_t> codes = {0, -1, 1, 0xFFFF, 0x7FFFFFFF, INT32_MIN};
-    for (const DeviceRow& row : rows) {
-        documented.insert(row.code);
-        codes.insert(codes.end(), {row.code, row.code + 1, row.code - 1, row.code | 0x40000000});
-        EXPECT_EQ(row.type, GetDeviceType(row.code)) << std::hex << row.code;
-        EXPECT_EQ(row.channels, GetMaxChannel(row.code)) << std::hex << row.code;
-        EXPECT_EQ(row.receive, GetMediaReceiveType(row.code)) << std::hex << row.code;
+    for (const auto& row : rows) {
+        const int32_t code = std::stoi(row[1], nullptr, 16);
+        documented.insert(code);
+        codes.insert(codes.end(), {code, code + 1, code - 1, code | 0x40000000});
+        EXPECT_EQ(std::stoi(row[3]), GetDeviceType(code)) << row[1];
+        EXPECT_EQ(std::stoi(row[4]), GetMaxChannel(code)) << row[1];
+        EXPECT_EQ(std::stoi(row[5]), GetMediaReceiveType(code)) << row[1];
     }
     for (int32_t code : codes) {
         SCOPED_TRACE(testing::Message() << std::hex << code);

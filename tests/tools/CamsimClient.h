@@ -1,5 +1,6 @@
-// The client side the camsim tests share: a shell runner for the outside
-// tools (curl, ffprobe, ffmpeg, gst-launch), one-request answers read from a
+// The client side of the tests against camsim (its own and the viewer's): one
+// camsim per model for a test binary, a shell runner for the outside tools
+// (curl, ffprobe, ffmpeg, gst-launch), one-request answers read from a
 // loopback socket, and a multipart reader written from the wire format alone.
 #pragma once
 
@@ -32,8 +33,7 @@ inline std::string Shell(const std::string& command) {
     if (!pipe)
         return out;
     char buffer[65536];
-    size_t n;
-    while ((n = std::fread(buffer, 1, sizeof(buffer), pipe)) > 0)
+    for (size_t n; (n = std::fread(buffer, 1, sizeof(buffer), pipe)) > 0;)
         out.append(buffer, n);
     ::pclose(pipe);
     return out;
@@ -41,6 +41,28 @@ inline std::string Shell(const std::string& command) {
 
 inline std::string Camsim(const std::string& args) {
     return Shell(std::string(CAMSIM_PATH) + " " + args);
+}
+
+using Values = std::map<std::string, std::string>;
+
+// "name=value" lines, as camsim describes a model.
+inline Values NameValues(const std::string& text) {
+    Values values;
+    std::istringstream in(text);
+    for (std::string line; std::getline(in, line);) {
+        const size_t eq = line.find('=');
+        if (eq != std::string::npos)
+            values[line.substr(0, eq)] = line.substr(eq + 1);
+    }
+    return values;
+}
+
+// What camsim says of a model (--describe), and one number of it ("0x" hex).
+inline Values Describe(const std::string& model) {
+    return NameValues(Camsim("--device " + model + " --describe"));
+}
+inline int Number(const Values& values, const std::string& name) {
+    return static_cast<int>(std::stol(values.at(name), nullptr, 0));
 }
 
 // Files handed to the tools live in one folder per run, removed at exit.
@@ -87,23 +109,28 @@ inline std::string Exchange(uint16_t port, const std::string& request) {
     ::send(fd, request.data(), request.size(), MSG_NOSIGNAL);
     char buffer[65536];
     pollfd p{fd, POLLIN, 0};
-    ssize_t n;
-    while (data.size() < kMaxAnswerBytes && ::poll(&p, 1, kDeadlineMs) > 0 &&
-           (n = ::recv(fd, buffer, sizeof(buffer), 0)) > 0)
+    for (ssize_t n; data.size() < kMaxAnswerBytes && ::poll(&p, 1, kDeadlineMs) > 0 &&
+                    (n = ::recv(fd, buffer, sizeof(buffer), 0)) > 0;)
         data.append(buffer, static_cast<size_t>(n));
     ::close(fd);
     return data;
 }
 
-// The port of a camsim playing `device`, started on first use and shared by
-// the tests of the binary; a test that changes the device puts it back with
-// the control CGIs' reset.
-inline uint16_t DevicePort(const std::string& device) {
-    static std::map<std::string, std::unique_ptr<CamsimProcess>> pool;
-    std::unique_ptr<CamsimProcess>& process = pool[device];
+// The port of a camsim playing `device` (with `extra` options), started on
+// first use and shared by the tests of the binary; a test that changes the
+// device puts it back with the control CGIs' reset.
+inline uint16_t DevicePort(const std::string& device, const std::vector<std::string>& extra = {}) {
+    static std::map<std::vector<std::string>, std::unique_ptr<CamsimProcess>> pool;
+    std::vector<std::string> args = {"--device", device};
+    args.insert(args.end(), extra.begin(), extra.end());
+    std::unique_ptr<CamsimProcess>& process = pool[args];
     if (!process)
-        process = std::make_unique<CamsimProcess>(std::vector<std::string>{"--device", device});
+        process = std::make_unique<CamsimProcess>(args);
     return process->Port();
+}
+
+inline std::string Address(uint16_t port) {
+    return "127.0.0.1:" + std::to_string(port);
 }
 
 struct Answer {
@@ -128,6 +155,13 @@ inline Answer Get(uint16_t port, const std::string& target) {
 
 inline std::string Body(uint16_t port, const std::string& target) {
     return Get(port, target).body;
+}
+
+// Device switches ("reply=NG:getmachinecode", "body=junk", "reset=faults")
+// through camsim's own CGI, which no credentials or faults touch; true when
+// camsim took them.
+inline bool Switch(uint16_t port, const std::string& query) {
+    return Body(port, "/camsim/device?" + query).compare(0, 2, "OK") == 0;
 }
 
 inline uint32_t Le16(const std::string& s, size_t at) {
@@ -180,12 +214,9 @@ public:
     // Up to `count` parts; with `videoOnly` audio and waiting parts are skipped.
     std::vector<Part> Read(size_t count, bool videoOnly = false) {
         std::vector<Part> parts;
-        Part part;
-        while (parts.size() < count && Next(&part)) {
+        for (Part part; parts.size() < count && Next(&part); part = Part())
             if (!videoOnly || (!part.IsAudio() && !part.IsWait()))
                 parts.push_back(part);
-            part = Part();
-        }
         return parts;
     }
 
@@ -214,8 +245,7 @@ private:
         if (end == std::string::npos)
             return false;
         std::istringstream lines(mData.substr(boundary + 14, end + 2 - boundary - 14));
-        std::string line;
-        while (std::getline(lines, line)) {
+        for (std::string line; std::getline(lines, line);) {
             const size_t colon = line.find(':');
             const size_t value = line.find_first_not_of(' ', colon + 1);
             if (colon == std::string::npos || value == std::string::npos)

@@ -1,61 +1,18 @@
 // camsim as every device model: the model list against docs/devices.md, each
 // family's CGIs over loopback with replies checked literally, settings that
-// persist, status words and broken bodies on demand, and the recorders'
-// picture with its size in the device header, decoded by ffprobe.
+// persist, and status words and broken bodies on demand.
 #include "CamsimClient.h"
+#include "api/DeviceTable.h"
 
 #include <gtest/gtest.h>
-
-#include <algorithm>
-#include <sstream>
 
 namespace {
 
 using namespace camsimtest;
 
-std::map<std::string, std::string> NameValues(const std::string& text) {
-    std::map<std::string, std::string> values;
-    std::istringstream in(text);
-    std::string line;
-    while (std::getline(in, line)) {
-        size_t eq = line.find('=');
-        if (eq != std::string::npos)
-            values[line.substr(0, eq)] = line.substr(eq + 1);
-    }
-    return values;
-}
-
-// The rows of the model table in docs/devices.md, cells trimmed.
-std::vector<std::vector<std::string>> DeviceDocRows() {
-    std::vector<std::vector<std::string>> rows;
-    const char* root = std::getenv("IPCAM_SOURCE_DIR");
-    const std::string file(__FILE__);
-    std::ifstream in((root ? std::string(root) : file.substr(0, file.rfind("/tests/"))) + "/docs/devices.md");
-    std::string line;
-    bool inTable = false;
-    while (std::getline(in, line)) {
-        if (line.find("devices-table-end") != std::string::npos)
-            break;
-        if (line.find("devices-table-begin") != std::string::npos)
-            inTable = true;
-        if (!inTable || line.compare(0, 2, "| ") != 0 || line.compare(0, 6, "| name") == 0)
-            continue;
-        std::vector<std::string> cells;
-        std::string cell;
-        std::istringstream cs(line.substr(1));
-        while (std::getline(cs, cell, '|')) {
-            size_t a = cell.find_first_not_of(' ');
-            cells.push_back(a == std::string::npos ? "" : cell.substr(a, cell.find_last_not_of(' ') - a + 1));
-        }
-        if (cells.size() >= 6)
-            rows.push_back(cells);
-    }
-    return rows;
-}
-
 // Columns: name, machine code in hex and decimal, type, channels, receive type.
 TEST(CamsimDeviceTest, ListAndDescribeMatchTheDeviceDocument) {
-    const auto rows = DeviceDocRows();
+    const auto rows = DeviceTableRows();
     ASSERT_GE(rows.size(), 20u) << "docs/devices.md table not found";
     std::string names;
     for (const auto& r : rows)
@@ -63,14 +20,11 @@ TEST(CamsimDeviceTest, ListAndDescribeMatchTheDeviceDocument) {
     EXPECT_EQ(names, Camsim("--list"));
     for (const auto& r : rows) {
         SCOPED_TRACE(r[0]);
-        auto d = NameValues(Camsim("--device " + r[0] + " --describe"));
-        EXPECT_EQ(r[0], d["name"]);
-        EXPECT_EQ(r[1], d["machine_code"]);
-        EXPECT_EQ(std::strtoul(r[2].c_str(), nullptr, 10),
-                  std::strtoul(d["machine_code"].c_str(), nullptr, 16));
-        EXPECT_EQ(r[3], d["device_type"]);
-        EXPECT_EQ(r[4], d["max_channel"]);
-        EXPECT_EQ(r[5], d["receive_type"]);
+        Values d = Describe(r[0]);
+        EXPECT_EQ(r[0] + " " + r[1] + " " + r[3] + " " + r[4] + " " + r[5],
+                  d["name"] + " " + d["machine_code"] + " " + d["device_type"] + " " + d["max_channel"] +
+                      " " + d["receive_type"]);
+        EXPECT_EQ(std::stoul(r[2]), std::stoul(d["machine_code"], nullptr, 16));
     }
 }
 

@@ -34,10 +34,7 @@ TEST(CChannelGeometryTest, PictureRectangleOfDualPictureAndCrop) {
         const bool dual = CChannelGeometry::IsDualPictureDevice(c.machineCode);
         const SRect rect = CChannelGeometry::ApplyCrop(
             CChannelGeometry::PictureRect(c.width, c.height, dual, c.channel), c.crop);
-        EXPECT_EQ(c.expected.left, rect.left);
-        EXPECT_EQ(c.expected.top, rect.top);
-        EXPECT_EQ(c.expected.right, rect.right);
-        EXPECT_EQ(c.expected.bottom, rect.bottom);
+        EXPECT_EQ(c.expected, rect);
     }
 }
 

@@ -41,20 +41,12 @@ TEST(CDisplayChannelTest, BuildDescribesTheChannel) {
         SRect crop, picture;
         int32_t displayFormat, displayHeight, splitLayout;
     };
+    constexpr int32_t kRgb = media_util::kPixelRgb24;
     const Case kCases[] = {
         {0x1200, 1, 1000, 480, 0, {}, {0, 0, 704, 480}, 120, -480, 0},
         {0x1412, 1, 1010, 490, 0, {}, {0, 250, 704, 490}, 120, -490, 200},
         {0x10004, 2, 1000, 490, 0, {0, 200, 704, 400}, {0, 210, 704, 240}, 120, -490, 200},
-        {0x1200,
-         1,
-         1005,
-         480,
-         media_util::kPixelRgb24,
-         {100, 100, 200, 150},
-         {100, 100, 200, 150},
-         media_util::kPixelRgb24,
-         480,
-         0},
+        {0x1200, 1, 1005, 480, kRgb, {100, 100, 200, 150}, {100, 100, 200, 150}, kRgb, 480, 0},
     };
     for (const Case& c : kCases) {
         SCOPED_TRACE(testing::Message() << std::hex << c.machineCode << " channel " << c.channel);

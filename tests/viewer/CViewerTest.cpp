@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <utility>
 
 namespace {
 
@@ -28,40 +29,23 @@ TEST(CViewerTest, AddressCompletion) {
         EXPECT_EQ(c.url, CViewer::CompleteAddress(c.address)) << (c.address ? c.address : "(null)");
 }
 
-// Open parses the completed address; each that parses names a closed
-// loopback port, so open stops at the access check with nothing answering,
-// and the audio flag, written only after the device set-up, stays.
+// Open parses the completed address (the addresses that do not parse are the
+// exports' tests). A closed loopback port: open stops at the access check
+// with nothing answering, and the audio flag, written only after the device
+// set-up, stays.
 TEST(CViewerTest, OpenParsesTheCompletedAddress) {
     const uint16_t port = ClosedLoopbackPort();
     const std::string hostPort = "127.0.0.1:" + std::to_string(port);
-    struct Case {
-        std::string address;
-        bool parses;
-        const char* requestPath;
-    };
-    const Case kCases[] = {
-        {hostPort, true, "/"},
-        {"http://" + hostPort + "/vb.htm?x=%41", true, "/vb.htm?x=A"},
-        {"/x", false, ""},
-        {hostPort + "/x", false, ""}, // has a slash, so taken as a URL without a scheme
-        {"10.0.0.5:0", false, ""},
-        {"10.0.0.5:65536", false, ""},
-    };
-    for (const Case& c : kCases) {
-        SCOPED_TRACE(c.address);
+    for (const auto& [address, path] : {std::pair<std::string, std::string>{hostPort, "/"},
+                                        {"http://" + hostPort + "/vb.htm?x=%41", "/vb.htm?x=A"}}) {
+        SCOPED_TRACE(address);
         CViewer viewer;
         int32_t audio = 1;
-        // The asynchronous client (kind 2) only where nothing is connected:
-        // its refused connects take seconds.
-        const int32_t transport = c.parses ? 1 : 2;
-        EXPECT_EQ(c.parses,
-                  viewer.Open(transport, c.address.c_str(), 0, "admin", "pw", &audio, 3, nullptr) != 0);
+        EXPECT_NE(0, viewer.Open(1, address.c_str(), 0, "admin", "pw", &audio, 3, nullptr));
         EXPECT_EQ(1, audio);
-        if (!c.parses)
-            continue;
         EXPECT_EQ("127.0.0.1", viewer.mDeviceUrl.mHostName);
         EXPECT_EQ(port, viewer.mDeviceUrl.mPort);
-        EXPECT_EQ(c.requestPath, viewer.mDeviceUrl.mRequestPath);
+        EXPECT_EQ(path, viewer.mDeviceUrl.mRequestPath);
     }
     CViewer viewer;
     EXPECT_EQ(0, viewer.Open(1, nullptr, 0, nullptr, nullptr, nullptr, 0, nullptr));

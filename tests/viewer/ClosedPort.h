@@ -1,32 +1,33 @@
-// A loopback port that nothing listens on, for "a device that is not there":
-// bound to get a free port from the kernel, then closed again.
+/* A loopback port that nothing listens on, for "a device that is not there":
+   bound to get a free port from the kernel, then closed again. C and C++. */
 #pragma once
 
 #include <arpa/inet.h>
 #include <netinet/in.h>
+#include <string.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
-#include <cstdint>
-#include <string>
-
-inline uint16_t ClosedLoopbackPort() {
-    int fd = ::socket(AF_INET, SOCK_STREAM, 0);
-    if (fd < 0)
-        return 0;
-    sockaddr_in address{};
+static inline unsigned ClosedLoopbackPort(void) {
+    struct sockaddr_in address;
+    socklen_t length = sizeof(address);
+    unsigned port = 0;
+    int fd = socket(AF_INET, SOCK_STREAM, 0);
+    memset(&address, 0, sizeof(address));
     address.sin_family = AF_INET;
     address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t length = sizeof(address);
-    uint16_t port = 0;
-    if (::bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof(address)) == 0 &&
-        ::getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length) == 0)
+    if (fd >= 0 && bind(fd, (struct sockaddr*)&address, sizeof(address)) == 0 &&
+        getsockname(fd, (struct sockaddr*)&address, &length) == 0)
         port = ntohs(address.sin_port);
-    ::close(fd);
+    if (fd >= 0)
+        close(fd);
     return port;
 }
 
-// "127.0.0.1:PORT" of a closed port.
+#ifdef __cplusplus
+#include <string>
+/* "127.0.0.1:PORT" of a closed port. */
 inline std::string ClosedLoopbackAddress() {
     return "127.0.0.1:" + std::to_string(ClosedLoopbackPort());
 }
+#endif
