@@ -8,8 +8,15 @@ IPCAMVIEW=$1
 CAMSIM=$2
 source "$(dirname "$0")/camsim.sh"
 
-codec_name() {
-    case $1 in 1000) echo jpeg ;; 1005) echo mpeg4 ;; 1010) echo h264 ;; *) echo none ;; esac
+# probe VAR ARGS...: runs probe, fills VAR from what it prints and RC.
+probe() {
+    local -n printed=$1
+    local out
+    shift
+    out=$("$IPCAMVIEW" probe "$@")
+    RC=$?
+    printed=()
+    read_pairs printed <<< "$out"
 }
 
 models=$("$CAMSIM" --list)
@@ -22,14 +29,13 @@ for model in $models; do
     # gets codec and size from the host, as its description assumes.
     options=(--audio --channel 1 --profile 1)
     if [[ ${D[dialect]} == fixed-camera ]]; then
-        options=(--audio --channel 1 --profile 0 --codec "$(codec_name "${D[video_codec]}")"
-                 --width "${D[width]}" --height "${D[height]}")
+        codec=([1000]=jpeg [1005]=mpeg4 [1010]=h264)
+        options=(--audio --channel 1 --profile 0 --codec "${codec[${D[video_codec]}]}" --width "${D[width]}"
+                 --height "${D[height]}")
     fi
     for transport in socket inet; do
         declare -A P=()
-        out=$("$IPCAMVIEW" probe "127.0.0.1:$PORT" "${options[@]}" --transport "$transport")
-        rc=$?
-        read_pairs P <<< "$out"
+        probe P "127.0.0.1:$PORT" "${options[@]}" --transport "$transport"
         what="$model/$transport"
         check "$what handle" 0 "${P[handle]:-}"
         check "$what last_status" 200 "${P[last_status]:-}"
@@ -37,13 +43,13 @@ for model in $models; do
             check "$what $field" "${D[$field]}" "${P[$field]:-}"
         done
         if [[ ${D[device_type]} == 0 || ${D[device_type]} == 4 ]]; then
-            check "$what exit code" 1 "$rc"
+            check "$what exit code" 1 "$RC"
             check "$what dialect" none "${P[dialect]:-}"
             check "$what stream_url" "" "${P[stream_url]-missing}"
             check "$what audio_flag (not written)" 1 "${P[audio_flag]:-}"
             continue
         fi
-        check "$what exit code" 0 "$rc"
+        check "$what exit code" 0 "$RC"
         for field in video_codec width height frame_rate audio_supported; do
             check "$what $field" "${D[$field]}" "${P[$field]:-}"
         done
@@ -57,14 +63,10 @@ for model in $models; do
         # one picture per request. Only the answer's head is read: head ends
         # the pipe, and curl with it.
         head=$(curl -s -N -i --max-time 20 "$url" 2> /dev/null | head -c 400 | tr -d '\r\0')
-        status=$(sed -n '1s/^HTTP\/1\.1 \([0-9]*\).*/\1/p' <<< "$head")
-        type=$(sed -n 's/^Content-Type: \([^;]*\).*/\1/p' <<< "$head" | head -n 1)
-        check "$what served status" 200 "$status"
-        if [[ ${D[receive_type]} == 1 ]]; then
-            check "$what served type" multipart/x-mixed-replace "$type"
-        else
-            check "$what served type" image/jpeg "$type"
-        fi
+        check "$what served status" 200 "$(sed -n '1s/^HTTP\/1\.1 \([0-9]*\).*/\1/p' <<< "$head")"
+        type=image/jpeg
+        [[ ${D[receive_type]} == 1 ]] && type=multipart/x-mixed-replace
+        check "$what served type" $type "$(sed -n 's/^Content-Type: \([^;]*\).*/\1/p' <<< "$head" | head -n 1)"
     done
     stop_camsim
 done
@@ -73,39 +75,26 @@ done
 start_camsim --device cam-jpeg-4608 --user admin:secret || exit 1
 for transport in socket inet; do
     declare -A P=()
-    out=$("$IPCAMVIEW" probe "127.0.0.1:$PORT" --user admin --password wrong --transport "$transport")
-    rc=$?
-    read_pairs P <<< "$out"
-    check "refused/$transport exit code" 1 "$rc"
-    check "refused/$transport handle" 0 "${P[handle]:-}"
-    check "refused/$transport last_status" 401 "${P[last_status]:-}"
-    check "refused/$transport machine_code" -1 "${P[machine_code]:-}"
-    out=$("$IPCAMVIEW" probe "127.0.0.1:$PORT" --user admin --password secret --transport "$transport")
-    check "accepted/$transport exit code" 0 "$?"
+    probe P "127.0.0.1:$PORT" --user admin --password wrong --transport "$transport"
+    check "refused/$transport exit code, handle, status, machine code" "1 0 401 -1" \
+        "$RC ${P[handle]:-} ${P[last_status]:-} ${P[machine_code]:-}"
+    probe P "127.0.0.1:$PORT" --user admin --password secret --transport "$transport"
+    check "accepted/$transport exit code" 0 "$RC"
 done
 stop_camsim
 
-# No device: a port nobody listens on any more.
-start_camsim || exit 1
-closed=$PORT
-stop_camsim
+# No device: the port of a camsim that has gone.
 declare -A P=()
-out=$("$IPCAMVIEW" probe "127.0.0.1:$closed")
-rc=$?
-read_pairs P <<< "$out"
-check "no device exit code" 1 "$rc"
-check "no device last_status" 0 "${P[last_status]:-}"
-check "no device stream_url" "" "${P[stream_url]-missing}"
+probe P "127.0.0.1:$PORT"
+check "no device exit code, status, stream URL" "1 0 ()" "$RC ${P[last_status]:-} (${P[stream_url]-missing})"
 
-# Bad arguments.
+# Bad arguments; an address that does not parse gets no handle.
 for args in "" "--codec vp9 127.0.0.1" "--channel x 127.0.0.1" "--transport udp 127.0.0.1" "a b"; do
     # shellcheck disable=SC2086
     "$IPCAMVIEW" probe $args > /dev/null 2>&1
     check "probe $args exit code" 2 "$?"
 done
-# An address that does not parse: no handle.
-declare -A P=()
-read_pairs P < <("$IPCAMVIEW" probe "http://")
+probe P "http://"
 check "unparsable handle" -1 "${P[handle]:-}"
 
 [[ $FAILURES == 0 ]] || { echo "$FAILURES failures" >&2; exit 1; }

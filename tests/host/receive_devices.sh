@@ -25,7 +25,20 @@ receive_summary() {
     read_pairs summary < "$WORK/out"
 }
 
-positive() { [[ ${2:-0} =~ ^[0-9]+$ && $2 -gt 0 ]] || { echo "FAIL: $1 is \"${2:-}\", not positive" >&2; FAILURES=$((FAILURES + 1)); }; }
+# from_camsim VAR "CAMSIM ARGS" RECEIVE ARGS...: receive_summary from a camsim
+# started for it.
+from_camsim() {
+    local var=$1 args=$2
+    shift 2
+    # shellcheck disable=SC2086
+    start_camsim $args || exit 1
+    receive_summary "$var" "127.0.0.1:$PORT" "$@"
+    stop_camsim
+}
+
+positive() { [[ ${2:-0} =~ ^[0-9]+$ && $2 -gt 0 ]] || check "$1 positive" positive "${2:-}"; }
+# said WHAT PATTERN: the tool's standard error has a line that matches.
+said() { grep -q "$2" <<< "$ERR" || check "$1" "$2" "${ERR:0:200}"; }
 
 for model in cam-jpeg-4608 cam-mpeg4-4752 cam-profile-5751 cam-profile-8192 dvr-h264-5138 dvr-h264-8775 \
     dvr-jpeg-5124 dvr-jpeg-65540 vs-jpeg-12292 cam-vendor-61441 cam-fixed-36865; do
@@ -35,76 +48,59 @@ for model in cam-jpeg-4608 cam-mpeg4-4752 cam-profile-5751 cam-profile-8192 dvr-
     if [[ ${D[dialect]} == fixed-camera ]]; then
         options+=(--profile 0 --codec jpeg --width "${D[width]}" --height "${D[height]}")
     fi
-    start_camsim --device "$model" || exit 1
     declare -A S=()
-    receive_summary S "127.0.0.1:$PORT" "${options[@]}"
-    stop_camsim
-    check "$model exit code" 0 "$RC"
+    from_camsim S "--device $model" "${options[@]}"
     positive "$model video_frames" "${S[video_frames]:-}"
     # Pictures without the device header are left untagged.
-    if [[ ${D[video_codec]} != 1000 || ${D[jpeg_device_header]} == 1 ]]; then
-        positive "$model key_frames" "${S[key_frames]:-}"
-    fi
+    [[ ${D[video_codec]} != 1000 || ${D[jpeg_device_header]} == 1 ]] && positive "$model key_frames" "${S[key_frames]:-}"
     positive "$model bytes" "${S[bytes]:-}"
-    check "$model frames" "$(( ${S[video_frames]:-0} + ${S[audio_frames]:-0} ))" "${S[frames]:-}"
-    check "$model width" "${D[width]}" "${S[width]:-}"
-    height=${D[height]}
     # A dual-picture H.264 stream carries two channels one above the other
     # under a 10-pixel band.
-    if [[ ${D[dual_picture]} == 1 && ${D[receive_type]} == 1 ]]; then height=$((2 * height + 10)); fi
-    check "$model height" "$height" "${S[height]:-}"
+    height=${D[height]}
+    [[ ${D[dual_picture]} == 1 && ${D[receive_type]} == 1 ]] && height=$((2 * height + 10))
+    check "$model exit code, frames, size" "0 $((${S[video_frames]:-0} + ${S[audio_frames]:-0})) ${D[width]}*$height" \
+        "$RC ${S[frames]:-} ${S[width]:-}*${S[height]:-}"
     if [[ ${D[audio_supported]} == 1 && ${D[receive_type]} == 1 ]]; then
         positive "$model audio_frames" "${S[audio_frames]:-}"
-        grep -q " a${D[audio_codec]}/" <<< "$ERR" || { echo "FAIL: $model: no audio ${D[audio_codec]} in progress" >&2; FAILURES=$((FAILURES + 1)); }
+        said "$model audio progress" " a${D[audio_codec]}/"
     else
         check "$model audio_frames" 0 "${S[audio_frames]:-}"
     fi
-    grep -q "^t=.* v${D[video_codec]}/ch" <<< "$ERR" || { echo "FAIL: $model: no progress line with codec ${D[video_codec]}" >&2; FAILURES=$((FAILURES + 1)); }
+    said "$model video progress" "^t=.* v${D[video_codec]}/ch"
 done
 
 # A stream that the device drops after a few parts: the receiver reconnects
 # and frames go on arriving.
-start_camsim --device cam-jpeg-4608 --fault dropafter=10 || exit 1
 declare -A S=()
-receive_summary S "127.0.0.1:$PORT" --duration 3
-stop_camsim
+from_camsim S "--device cam-jpeg-4608 --fault dropafter=10" --duration 3
 positive "dropped stream reconnects" "${S[reconnects]:-}"
-[[ ${S[frames]:-0} -gt 10 ]] || { echo "FAIL: dropped stream: only ${S[frames]:-0} frames" >&2; FAILURES=$((FAILURES + 1)); }
+positive "dropped stream frames after the tenth" "$((${S[frames]:-0} - 10))"
 
 # A device that refuses the stream: the receiver stops with one event and
 # the tool ends, without asking the device again and again.
-start_camsim --device cam-mpeg4-4752 --fault refuse=1 || exit 1
 declare -A S=()
-receive_summary S "127.0.0.1:$PORT" --duration 3
-stop_camsim
-check "refused stream exit code" 1 "$RC"
-check "refused stream frames" 0 "${S[frames]:-}"
-check "refused stream events" 1 "${S[events]:-}"
-check "refused stream reconnects" 0 "${S[reconnects]:-}"
-grep -q "receiver stopped" <<< "$ERR" || { echo "FAIL: refused stream: no word of the stop" >&2; FAILURES=$((FAILURES + 1)); }
+from_camsim S "--device cam-mpeg4-4752 --fault refuse=1" --duration 3
+check "refused stream exit code, frames, events, reconnects" "1 0 1 0" \
+    "$RC ${S[frames]:-} ${S[events]:-} ${S[reconnects]:-}"
+said "refused stream stop" "receiver stopped"
 
 # A picture that changes size mid-stream stops the receiver (a host rebuilds
 # the channel) after the frames before it.
-start_camsim --device cam-mpeg4-4752 --fault resize=10 || exit 1
 declare -A S=()
-receive_summary S "127.0.0.1:$PORT" --duration 3
-stop_camsim
+from_camsim S "--device cam-mpeg4-4752 --fault resize=10" --duration 3
 positive "resized stream frames" "${S[frames]:-}"
 positive "resized stream events" "${S[events]:-}"
 check "resized stream width (before the change)" 640 "${S[width]:-}"
-grep -q "receiver stopped" <<< "$ERR" || { echo "FAIL: resized stream: no word of the stop" >&2; FAILURES=$((FAILURES + 1)); }
+said "resized stream stop" "receiver stopped"
 
 # A stream URL given directly (no device open), with credentials.
 start_camsim --device cam-mpeg4-4752 --user admin:secret || exit 1
 declare -A S=()
 receive_summary S --url "http://127.0.0.1:$PORT/ipcam/mpeg4.cgi?language=1&ch=1" --user admin --password secret --duration 2
-check "url exit code" 0 "$RC"
 positive "url video_frames" "${S[video_frames]:-}"
-check "url width" 640 "${S[width]:-}"
-check "url audio_frames (not asked)" 0 "${S[audio_frames]:-}"
+check "url exit code, width, audio_frames (not asked)" "0 640 0" "$RC ${S[width]:-} ${S[audio_frames]:-}"
 receive_summary S --url "http://127.0.0.1:$PORT/ipcam/mpeg4.cgi?language=1&ch=1" --user admin --password wrong --duration 1
-check "url refused exit code" 1 "$RC"
-check "url refused frames" 0 "${S[frames]:-}"
+check "url refused exit code, frames" "1 0" "$RC ${S[frames]:-}"
 stop_camsim
 
 # Captured streams: camsim's JPEG camera, whose stream ends after 12 parts,
@@ -140,25 +136,19 @@ check "captured parts" 12 "$count"
 for capture in plain head; do
     declare -A S=()
     receive_summary S --file "$WORK/$capture.cap"
-    check "$capture capture exit code" 0 "$RC"
-    check "$capture capture frames" "$count" "${S[frames]:-}"
-    check "$capture capture key_frames" "$count" "${S[key_frames]:-}"
-    check "$capture capture bytes" "$total" "${S[bytes]:-}"
-    check "$capture capture width" 640 "${S[width]:-}"
-    check "$capture capture height" 480 "${S[height]:-}"
-    check "$capture capture reconnects" 0 "${S[reconnects]:-}"
+    check "$capture capture exit code, frames, key_frames, bytes, size, reconnects" \
+        "0 $count $count $total 640*480 0" \
+        "$RC ${S[frames]:-} ${S[key_frames]:-} ${S[bytes]:-} ${S[width]:-}*${S[height]:-} ${S[reconnects]:-}"
 done
 declare -A S=()
 receive_summary S --file "$WORK/cut.cap"
-check "cut capture frames" "$((count - 1))" "${S[frames]:-}"
-check "cut capture bytes" "$cut" "${S[bytes]:-}"
+check "cut capture frames, bytes" "$((count - 1)) $cut" "${S[frames]:-} ${S[bytes]:-}"
 head -c 100000 /dev/urandom > "$WORK/garbage.cap"
 : > "$WORK/empty.cap"
 for capture in garbage empty missing; do
     declare -A S=()
     receive_summary S --file "$WORK/$capture.cap"
-    check "$capture capture exit code" 1 "$RC"
-    check "$capture capture frames" 0 "${S[frames]:-}"
+    check "$capture capture exit code, frames" "1 0" "$RC ${S[frames]:-}"
 done
 
 # Bad arguments.
