@@ -218,15 +218,21 @@ bool CKVXWinINetAsync::WaitCompletion(DWORD milliseconds) {
     return CManualEvent::WaitFirstEvents(&mCompletionOk, mpCancelEvent, milliseconds) != 0;
 }
 
-bool CKVXWinINetAsync::SendStep() {
-    mCompletionOk.Reset();
-    if (HttpSendRequestExA(m_hRequest.load(), nullptr, nullptr, HSR_ASYNC | HSR_INITIATE, Context()))
+bool CKVXWinINetAsync::Finished(bool returned, DWORD milliseconds) {
+    if (returned)
         return true;
     DWORD error = GetLastError();
-    if (error == ERROR_IO_PENDING && WaitCompletion(mTimeout))
+    if (error == ERROR_IO_PENDING)
+        return WaitCompletion(milliseconds);
+    StoreError(error);
+    return false;
+}
+
+bool CKVXWinINetAsync::SendStep() {
+    mCompletionOk.Reset();
+    if (Finished(HttpSendRequestExA(m_hRequest.load(), nullptr, nullptr, HSR_ASYNC | HSR_INITIATE, Context()),
+                 mTimeout))
         return true;
-    if (error != ERROR_IO_PENDING)
-        StoreError(error);
     CloseRequestHandle();
     return false;
 }
@@ -294,17 +300,12 @@ bool CKVXWinINetAsync::Post(const std::string& path, const std::string& body) {
         return false;
     for (int attempt = 0; attempt < kMaxAttempts && m_hRequest.load() != nullptr; ++attempt) {
         mCompletionOk.Reset();
-        bool sent = HttpSendRequestA(m_hRequest.load(), kFormContentType, kZeroTerminated,
-                                     const_cast<char*>(body.data()), static_cast<DWORD>(body.size()));
-        if (!sent) {
-            DWORD error = GetLastError();
-            sent = error == ERROR_IO_PENDING && WaitCompletion(mTimeout);
-            if (!sent) {
-                if (error != ERROR_IO_PENDING)
-                    StoreError(error);
-                CloseRequestHandle();
-            }
-        }
+        bool sent =
+            Finished(HttpSendRequestA(m_hRequest.load(), kFormContentType, kZeroTerminated,
+                                      const_cast<char*>(body.data()), static_cast<DWORD>(body.size())),
+                     mTimeout);
+        if (!sent)
+            CloseRequestHandle();
         if (sent && EndStep())
             return true;
     }
@@ -322,13 +323,8 @@ bool CKVXWinINetAsync::BeginPost(const std::string& path) {
     buffers.dwStructSize = sizeof(buffers);
     buffers.dwBufferTotal = 0; // length not known: the body is streamed
     mCompletionOk.Reset();
-    if (HttpSendRequestExA(m_hRequest.load(), &buffers, nullptr, HSR_INITIATE, Context()))
+    if (Finished(HttpSendRequestExA(m_hRequest.load(), &buffers, nullptr, HSR_INITIATE, Context()), mTimeout))
         return true;
-    DWORD error = GetLastError();
-    if (error == ERROR_IO_PENDING && WaitCompletion(mTimeout))
-        return true;
-    if (error != ERROR_IO_PENDING)
-        StoreError(error);
     CloseRequestHandle();
     return false;
 }
@@ -369,14 +365,9 @@ bool CKVXWinINetAsync::Read(void* buffer, DWORD* length, bool fill) {
     for (;;) {
         mCompletionOk.Reset();
         DWORD available = 0;
-        if (!InternetQueryDataAvailable(request, &available, 0, Context())) {
-            DWORD error = GetLastError();
-            if (error != ERROR_IO_PENDING || !WaitCompletion(waitLimit)) {
-                if (error != ERROR_IO_PENDING)
-                    StoreError(error);
-                ok = false;
-                break;
-            }
+        if (!Finished(InternetQueryDataAvailable(request, &available, 0, Context()), waitLimit)) {
+            ok = false;
+            break;
         }
         if (available == 0)
             break; // end of the body
@@ -385,14 +376,9 @@ bool CKVXWinINetAsync::Read(void* buffer, DWORD* length, bool fill) {
         piece.lpvBuffer = static_cast<char*>(buffer) + delivered;
         piece.dwBufferLength = std::min(available, wanted - delivered);
         mCompletionOk.Reset();
-        if (!InternetReadFileExA(request, &piece, IRF_ASYNC, Context())) {
-            DWORD error = GetLastError();
-            if (error != ERROR_IO_PENDING || !WaitCompletion(waitLimit)) {
-                if (error != ERROR_IO_PENDING)
-                    StoreError(error);
-                ok = false;
-                break;
-            }
+        if (!Finished(InternetReadFileExA(request, &piece, IRF_ASYNC, Context()), waitLimit)) {
+            ok = false;
+            break;
         }
         delivered += piece.dwBufferLength;
         Throttle(piece.dwBufferLength);

@@ -125,6 +125,11 @@ private:
     bool EndStep();
     // Waits for completion-OK or the cancel event; true for completion-OK.
     bool WaitCompletion(DWORD milliseconds);
+    // The end of an asynchronous call that returned `returned` (reset
+    // completion-OK before making it): true when it succeeded at once, or went
+    // pending and completed within `milliseconds` without a cancel. A call that
+    // failed outright has its error stored.
+    bool Finished(bool returned, DWORD milliseconds);
     void StoreError(DWORD error) { mLastError = error; }
 
     std::atomic<bool> mConnected{false};
