@@ -50,43 +50,41 @@ bool SetExtradata(AVCodecParameters* par, const std::vector<uint8_t>& extradata)
 }
 } // namespace
 
-int CMkvWriter::AddVideo(int codecId, int width, int height, const std::vector<uint8_t>& extradata) {
+AVStream* CMkvWriter::NewStream(int mediaType, int codecId) {
     if (!mpContext || mHeaderWritten)
-        return -1;
+        return nullptr;
     AVStream* stream = avformat_new_stream(mpContext, nullptr);
+    if (!stream)
+        return nullptr;
+    stream->codecpar->codec_type = AVMediaType(mediaType);
+    stream->codecpar->codec_id = AVCodecID(codecId);
+    stream->time_base = AVRational{1, kTimeBase};
+    return stream;
+}
+
+int CMkvWriter::AddVideo(int codecId, int width, int height, const std::vector<uint8_t>& extradata) {
+    AVStream* stream = NewStream(AVMEDIA_TYPE_VIDEO, codecId);
     if (!stream)
         return -1;
     AVCodecParameters* par = stream->codecpar;
-    par->codec_type = AVMEDIA_TYPE_VIDEO;
-    par->codec_id = AVCodecID(codecId);
     par->width = width;
     par->height = height;
     par->format = codecId == AV_CODEC_ID_MJPEG ? AV_PIX_FMT_YUVJ420P : AV_PIX_FMT_YUV420P;
-    stream->time_base = AVRational{1, kTimeBase};
-    if (!SetExtradata(par, extradata))
-        return -1;
-    return stream->index;
+    return SetExtradata(par, extradata) ? stream->index : -1;
 }
 
 int CMkvWriter::AddAudio(int codecId, int sampleRate, int channels, int bitsPerSample,
                          const std::vector<uint8_t>& extradata) {
-    if (!mpContext || mHeaderWritten)
-        return -1;
-    AVStream* stream = avformat_new_stream(mpContext, nullptr);
+    AVStream* stream = NewStream(AVMEDIA_TYPE_AUDIO, codecId);
     if (!stream)
         return -1;
     AVCodecParameters* par = stream->codecpar;
-    par->codec_type = AVMEDIA_TYPE_AUDIO;
-    par->codec_id = AVCodecID(codecId);
     par->sample_rate = sampleRate;
     av_channel_layout_default(&par->ch_layout, channels);
     par->bits_per_coded_sample = bitsPerSample;
     if (codecId == AV_CODEC_ID_AAC)
         par->frame_size = 1024;
-    stream->time_base = AVRational{1, kTimeBase};
-    if (!SetExtradata(par, extradata))
-        return -1;
-    return stream->index;
+    return SetExtradata(par, extradata) ? stream->index : -1;
 }
 
 bool CMkvWriter::WriteHeader() {

@@ -14,6 +14,7 @@
 #include <vector>
 
 struct AVFormatContext;
+struct AVStream;
 
 namespace ipcam {
 
@@ -51,6 +52,9 @@ public:
     void Abort();
 
 private:
+    // A new stream of the media type and codec on this writer's clock; null
+    // once the header is written or without a file.
+    AVStream* NewStream(int mediaType, int codecId);
     void Close();
 
     AVFormatContext* mpContext = nullptr;
