@@ -68,6 +68,37 @@ public:
     // resets it to make the client usable again.
     virtual bool IsUsable() { return mpCancelEvent != nullptr && mpCancelEvent->Wait(0) == 0; }
 
+    // --- Deadline of the current exchange ---
+    // Until ClearDeadline, every wait of this client for the peer (the
+    // response head, body reads, the asynchronous client's completions) ends
+    // by `deadline`, a timeGetTime value: a call that runs into it fails as on
+    // a time-out, except that a read which already delivered bytes returns
+    // them. The per-wait time-out (SetTimeout) still applies within. The owner
+    // sets it around a whole exchange (a fetch, one part of a stream), so a
+    // peer that trickles a byte now and then cannot hold a call for longer.
+    // Owner's thread only, like every other call.
+    void SetDeadline(DWORD deadline) {
+        mDeadline = deadline;
+        mHasDeadline = true;
+    }
+    void ClearDeadline() { mHasDeadline = false; }
+    bool HasDeadline() const { return mHasDeadline; }
+    DWORD GetDeadline() const { return mDeadline; }
+    // Milliseconds left before the deadline: INFINITE without one, 0 once it
+    // passed.
+    DWORD RemainingMs() const {
+        if (!mHasDeadline)
+            return INFINITE;
+        const int32_t left = static_cast<int32_t>(mDeadline - timeGetTime());
+        return left > 0 ? static_cast<DWORD>(left) : 0;
+    }
+    bool IsPastDeadline() const { return RemainingMs() == 0; }
+    // `milliseconds` cut to what is left before the deadline.
+    DWORD WithinDeadline(DWORD milliseconds) const {
+        const DWORD left = RemainingMs();
+        return milliseconds < left ? milliseconds : left;
+    }
+
     // Caps body reading at this many bytes per second; 0 = no limit. Set by a
     // source whose settings ask for a limited rate, before reading.
     void SetRateLimit(DWORD bytesPerSecond) { mRateLimit = bytesPerSecond; }
@@ -112,4 +143,6 @@ protected:
     media_util::CManualEvent* mpCancelEvent = nullptr; // not owned
     DWORD mRateLimit = 0;                              // bytes per second, 0 = none
     DWORD mThrottleMark = 0;                           // timeGetTime of the last throttle step
+    DWORD mDeadline = 0;                               // timeGetTime; valid while mHasDeadline
+    bool mHasDeadline = false;
 };

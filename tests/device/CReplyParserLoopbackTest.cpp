@@ -2,7 +2,7 @@
 // what goes on the wire, byte for byte, and replies framed either way.
 #include "device/CReplyParser.h"
 #include "device/FakeDevice.h"
-#include "net/InetTestServer.h"
+#include "fakes/ScriptedHttpServer.h"
 
 #include <gtest/gtest.h>
 
@@ -26,7 +26,7 @@ TEST(CReplyParserLoopbackTest, BatchedQueryOnTheWire) {
         }
         // One request per connection; a refused answer is a close without a response.
         std::mutex scriptLock;
-        inettest::InetTestServer device([&](const inettest::HttpRequest& request, inettest::Conn& conn) {
+        httptest::CScriptedHttpServer device([&](const httptest::HttpRequest& request, httptest::Conn& conn) {
             conn.CloseAfter();
             std::lock_guard<std::mutex> lock(scriptLock);
             const SAnswer answer = script(request.target);
@@ -56,7 +56,7 @@ TEST(CReplyParserLoopbackTest, BatchedQueryOnTheWire) {
         EXPECT_EQ(parser.QueryOne("key3", out), 0);
         EXPECT_EQ(out, "");
 
-        const std::vector<inettest::HttpRequest> requests = device.Requests();
+        const std::vector<httptest::HttpRequest> requests = device.Requests();
         ASSERT_EQ(requests.size(), 3u);
         // "user:pw" in Base64 is "dXNlcjpwdw==".
         EXPECT_EQ(requests[0].head, "GET /vb.htm?key0&key1&key2&key3&key4&key5&key6&key7 HTTP/1.1\r\n"

@@ -2,13 +2,13 @@
 // retries, the owner's cancel event, time-outs, reads, POSTs and error answers.
 #include "net/CKVXWinINetAsync.h"
 
-#include "net/InetTestServer.h"
+#include "fakes/ScriptedHttpServer.h"
 
 #include <gtest/gtest.h>
 
 #include <memory>
 
-using namespace inettest;
+using namespace httptest;
 using media_util::CManualEvent;
 
 namespace {
@@ -48,7 +48,7 @@ public:
 // to the attempt limit, and without any only once.
 TEST_F(CKVXWinINetAsyncTest, AuthenticationRetries) {
     std::atomic<int> onceAnswered{0};
-    InetTestServer server([&](const HttpRequest& r, Conn& c) {
+    CScriptedHttpServer server([&](const HttpRequest& r, Conn& c) {
         bool good = r.Header("authorization") == "Basic dXNlcjpwYXNz"; // user:pass
         if (r.target == "/open" || (good && r.target == "/private") ||
             (r.target == "/once" && onceAnswered++ > 0))
@@ -95,7 +95,7 @@ TEST_F(CKVXWinINetAsyncTest, AuthenticationRetries) {
 // cannot stand on a request line escaped.
 TEST_F(CKVXWinINetAsyncTest, HeadersBodiesAndKeepAlive) {
     const std::string big = Pattern(300000);
-    InetTestServer server([&](const HttpRequest& r, Conn& c) {
+    CScriptedHttpServer server([&](const HttpRequest& r, Conn& c) {
         const std::string& t = r.target;
         if (t == "/moved")
             c.Send(Response(302, "Found", "", "Location: /here\r\n"));
@@ -178,7 +178,7 @@ TEST_F(CKVXWinINetAsyncTest, PendingCallsEnd) {
         SCOPED_TRACE(testing::Message() << c.path << " end " << static_cast<int>(c.end));
         mCancel.Reset();
         CManualEvent release;
-        InetTestServer server([&](const HttpRequest& r, Conn& conn) {
+        CScriptedHttpServer server([&](const HttpRequest& r, Conn& conn) {
             if (r.target == "/hold")
                 release.Wait(kWaitMs);
             if (r.target.rfind("/body?", 0) == 0) {
@@ -231,7 +231,7 @@ TEST_F(CKVXWinINetAsyncTest, PendingCallsEnd) {
 TEST_F(CKVXWinINetAsyncTest, PostsAndStreamedPost) {
     CManualEvent gotChunk;
     std::string streamed; // written by the handler before gotChunk is set
-    InetTestServer server([&](const HttpRequest& r, Conn& c) {
+    CScriptedHttpServer server([&](const HttpRequest& r, Conn& c) {
         if (r.Header("transfer-encoding") != "chunked") {
             c.Send(Response(200, "OK", r.method + "|" + r.Header("content-type") + "|" + r.body));
             return;
@@ -260,7 +260,7 @@ TEST_F(CKVXWinINetAsyncTest, PostsAndStreamedPost) {
 // Destroying clients in the middle of endless transfers ends the layer's
 // workers.
 TEST_F(CKVXWinINetAsyncTest, DestroyDuringTransfer) {
-    InetTestServer server([](const HttpRequest&, Conn& c) {
+    CScriptedHttpServer server([](const HttpRequest&, Conn& c) {
         c.Send("HTTP/1.1 200 OK\r\nContent-Type: multipart/x-mixed-replace;boundary=x\r\n\r\n");
         while (c.Send(std::string(8192, 'm'))) {
         }

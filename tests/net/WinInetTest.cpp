@@ -3,7 +3,7 @@
 // readers, and handles closed while their transfers run.
 #include "os/inet/WinInet.h"
 
-#include "net/InetTestServer.h"
+#include "fakes/ScriptedHttpServer.h"
 
 #include <gtest/gtest.h>
 
@@ -11,7 +11,7 @@
 #include <functional>
 #include <mutex>
 
-using namespace inettest;
+using namespace httptest;
 
 namespace {
 
@@ -152,7 +152,7 @@ protected:
 // step completed, so a caller judging the send by the status never sees it.
 TEST_F(WinInetTest, GetPendsAndNotifiesInOrder) {
     media_util::CManualEvent answered;
-    InetTestServer server([&](const HttpRequest&, Conn& c) {
+    CScriptedHttpServer server([&](const HttpRequest&, Conn& c) {
         c.Send(Response(200, "OK", "hello", "X-Test: 1\r\n"));
         answered.Set();
     });
@@ -187,7 +187,7 @@ TEST_F(WinInetTest, GetPendsAndNotifiesInOrder) {
 // Devices that answer badly, not at all, endlessly redirect or cut the body
 // give WinINet's codes.
 TEST_F(WinInetTest, BrokenAnswersFail) {
-    InetTestServer server([](const HttpRequest& r, Conn& c) {
+    CScriptedHttpServer server([](const HttpRequest& r, Conn& c) {
         if (r.target == "/loop") {
             c.Send(Response(302, "Found", "", "Location: /loop\r\n")); // on the kept-alive connection
             return;
@@ -243,7 +243,7 @@ TEST_F(WinInetTest, BrokenAnswersFail) {
 // than its bound: the transfer pauses and resumes, and every byte arrives once.
 TEST_F(WinInetTest, SlowReaderPausesTransferWithBoundedBuffer) {
     const std::string big = Pattern(4 * 1024 * 1024);
-    InetTestServer server([&](const HttpRequest&, Conn& c) { c.Send(Response(200, "OK", big)); });
+    CScriptedHttpServer server([&](const HttpRequest&, Conn& c) { c.Send(Response(200, "OK", big)); });
     Open(server.Port());
     HINTERNET req = OpenRequest("/big");
     ASSERT_TRUE(Exchange(req).ok);
@@ -264,7 +264,7 @@ TEST_F(WinInetTest, SlowReaderPausesTransferWithBoundedBuffer) {
 // written, the session goes on serving, and the worker ends with the root.
 TEST_F(WinInetTest, CloseAtAnyStageIsFinal) {
     media_util::CManualEvent release;
-    InetTestServer server([&](const HttpRequest& r, Conn& c) {
+    CScriptedHttpServer server([&](const HttpRequest& r, Conn& c) {
         c.Send("HTTP/1.1 200 OK\r\nContent-Type: multipart/x-mixed-replace\r\n\r\n");
         if (r.target == "/stall")
             release.Wait(kWaitMs);

@@ -1,10 +1,11 @@
-// A scripted HTTP/1.1 server on 127.0.0.1 for the tests of the WinINet layer
-// and the asynchronous client. Each connection is served on its own thread,
-// request after request while it is kept alive; the test's handler gets each
-// request (head parsed, a Content-Length body read) and answers with raw
-// bytes: split heads, odd chunking, garbage, a close in the middle. The
-// destructor shuts every socket down and joins every thread, so a handler
-// that waits for the test must wait with a deadline (kWaitMs).
+// A scripted HTTP/1.1 server on 127.0.0.1: the misbehaving device of the
+// tests of both HTTP clients, the WinINet layer and the receivers. Each
+// connection is served on its own thread, request after request while it is
+// kept alive; the test's handler gets each request (head parsed, a
+// Content-Length body read) and answers with raw bytes: split heads, odd
+// chunking, garbage, a trickle, a close in the middle. The destructor shuts
+// every socket down and joins every thread, so a handler that waits for the
+// test must wait with a deadline (kWaitMs).
 #pragma once
 
 #include "fakes/Loopback.h"
@@ -23,7 +24,7 @@
 #include <utility>
 #include <vector>
 
-namespace inettest {
+namespace httptest {
 
 // How long a handler or a test waits for the other side before giving up.
 constexpr DWORD kWaitMs = 30000;
@@ -112,16 +113,16 @@ private:
     bool mClose = false;
 };
 
-class InetTestServer {
+class CScriptedHttpServer {
 public:
     using Handler = std::function<void(const HttpRequest&, Conn&)>;
 
-    explicit InetTestServer(Handler handler) : mHandler(std::move(handler)) {
+    explicit CScriptedHttpServer(Handler handler) : mHandler(std::move(handler)) {
         mListen = ListenOnLoopback(16, &mPort);
         if (mListen >= 0)
             mAcceptThread = std::thread([this] { AcceptLoop(); });
     }
-    ~InetTestServer() {
+    ~CScriptedHttpServer() {
         mStopping = true;
         ::shutdown(mListen, SHUT_RDWR);
         {
@@ -207,4 +208,4 @@ inline std::string Response(int status, const std::string& reason, const std::st
            "Content-Length: " + std::to_string(body.size()) + "\r\n\r\n" + body;
 }
 
-} // namespace inettest
+} // namespace httptest
