@@ -16,11 +16,14 @@ bool CMediaQueue::Enque(CMediaObj* object) {
     if (object == nullptr)
         return false;
     CLockWrap lock(mLock);
-    if (mInactive != 0 || int64_t(mObjects.size()) >= int64_t(mLimit)) {
+    const int64_t bytes = BytesOf(*object);
+    if (mInactive != 0 || int64_t(mObjects.size()) >= int64_t(mLimit) ||
+        (!mObjects.empty() && mBytes + bytes > mByteLimit)) {
         ++mDropCount;
         return false;
     }
     mObjects.push_back(object);
+    mBytes += bytes;
     if (mpNotifyEvent != nullptr)
         mpNotifyEvent->Set();
     return true;
@@ -32,6 +35,7 @@ CMediaObj* CMediaQueue::Deque() {
         return nullptr;
     CMediaObj* object = mObjects.front();
     mObjects.pop_front();
+    mBytes = mObjects.empty() ? 0 : mBytes - BytesOf(*object);
     return object;
 }
 
@@ -40,6 +44,7 @@ void CMediaQueue::Clear() {
     {
         CLockWrap lock(mLock);
         doomed.swap(mObjects);
+        mBytes = 0;
     }
     for (CMediaObj* object : doomed)
         delete object;
@@ -55,6 +60,26 @@ bool CMediaQueue::IsChannelAsspect(int32_t channel) {
 int32_t CMediaQueue::GetCount() {
     CLockWrap lock(mLock);
     return int32_t(mObjects.size());
+}
+
+int64_t CMediaQueue::BytesOf(const CMediaObj& object) {
+    return int64_t(object.mDataLength > 0 ? object.mDataLength : 0) +
+           int64_t(object.mDataLength2 > 0 ? object.mDataLength2 : 0);
+}
+
+void CMediaQueue::SetByteLimit(int64_t bytes) {
+    CLockWrap lock(mLock);
+    mByteLimit = bytes;
+}
+
+int64_t CMediaQueue::GetByteLimit() {
+    CLockWrap lock(mLock);
+    return mByteLimit;
+}
+
+int64_t CMediaQueue::GetBytes() {
+    CLockWrap lock(mLock);
+    return mBytes;
 }
 
 void CMediaQueue::SetNotifyEvent(CManualEvent* event) {

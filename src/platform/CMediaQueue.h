@@ -20,6 +20,11 @@ public:
     // seconds of video at 30 fps, enough to ride out a stalled consumer
     // without letting memory grow while it stays stalled.
     static constexpr int32_t kDefaultLimit = 60;
+    // Data bytes a queue holds at most unless its owner sets another limit.
+    // A device decides how large its frames are; without this, 60 frames of
+    // the largest size a part may have would pin a gigabyte per consumer.
+    // An empty queue always takes one object, so no single frame is too big.
+    static constexpr int64_t kDefaultByteLimit = 64 * 1024 * 1024;
 
     CMediaQueue();
     explicit CMediaQueue(int32_t limit);
@@ -35,6 +40,12 @@ public:
 
     void SetLimit(int32_t limit) { mLimit = limit; }
     int32_t GetLimit() const { return mLimit; }
+    void SetByteLimit(int64_t bytes);
+    int64_t GetByteLimit();
+    // Data bytes of the objects held now.
+    int64_t GetBytes();
+    // The data bytes an object holds for the byte limit (video and audio).
+    static int64_t BytesOf(const CMediaObj& object);
     // An event that every accepted object signals (Set), so a consumer can
     // wait for work instead of polling; null for none. Not owned.
     void SetNotifyEvent(CManualEvent* event);
@@ -49,6 +60,8 @@ public:
 private:
     CCritSection mLock;
     std::deque<CMediaObj*> mObjects;       // owned; guarded by mLock
+    int64_t mBytes = 0;                    // BytesOf the objects held; guarded by mLock
+    int64_t mByteLimit = kDefaultByteLimit; // guarded by mLock
     CManualEvent* mpNotifyEvent = nullptr; // not owned; guarded by mLock
 };
 
