@@ -107,6 +107,7 @@ int CThreadWorker::Stop() {
 void CThreadWorker::NotifyStop() {
     mStopEvent.Set();
     mWakeEvent.Set();
+    OnStopRequested();
 }
 
 int CThreadWorker::ForceStart() {

@@ -57,7 +57,8 @@ public:
     // only asks the loop to end, like NotifyStop. Safe to call again, and
     // on a worker that never started. Returns 1.
     int Stop();
-    // Asks the loop to end after the current pass and returns at once.
+    // Asks the loop to end after the current pass and returns at once. Calls
+    // OnStopRequested on the calling thread.
     void NotifyStop();
     // Ends any thread (as Stop) and starts a fresh one, as Start. Used to
     // revive a worker that stopped itself.
@@ -73,6 +74,14 @@ public:
     // The loop resets it before each pass, so a wake that arrives during a
     // pass ends that pass's wait and one that arrives before is not lost.
     CManualEvent mWakeEvent;
+
+protected:
+    // Called by every stop request (NotifyStop, Stop, a source stopping
+    // itself) right after the stop event is set, on the requesting thread: a
+    // worker blocked in something its stop event does not reach (a read from
+    // a device) breaks it off here. Must be safe from any thread and return
+    // at once. The base does nothing.
+    virtual void OnStopRequested() {}
 
 private:
     static DWORD ThreadMain(LPVOID self);

@@ -9,6 +9,12 @@ CHttpMediaSource::~CHttpMediaSource() {
     DestroyClient();
 }
 
+int CHttpMediaSource::Init() {
+    if (IsRunning())
+        mCancelEvent.Reset();
+    return CMediaSource::Init();
+}
+
 void CHttpMediaSource::DestroyClient() {
     delete mpLink;
     mpLink = nullptr;

@@ -9,6 +9,11 @@
 // Clients come from a factory, CreateHttpClient unless one is set: the tool
 // that replays captured streams and the tests put in their own clients.
 //
+// Every stop request (the owner's Stop or NotifyStop, the source stopping
+// itself) signals the cancel event as well, so that a worker blocked in a read
+// from a device that trickles returns within a fraction of a second instead
+// of when the device lets it; Init re-arms it.
+//
 // Threads: ApplySettings runs on the owner's thread before the worker starts
 // and on the worker afterwards (through CopySettings, under the settings
 // lock). The link and the client are used only by the worker while it runs.
@@ -38,6 +43,8 @@ public:
     // result. With pacing mode 2 the client's reads are limited to the
     // description's rate (bytes per second).
     bool ApplySettings(const CSourceDesc* desc) override;
+    // Re-arms the cancel event (a previous stop left it signalled).
+    int Init() override;
     // Applies the pending description; rebuilds the client only when the
     // URL, user, password or client kind changed, so that a change of other
     // fields keeps the running connection.
@@ -53,6 +60,11 @@ public:
     const std::string& GetStreamUrl() const { return mStreamUrl; }
 
 protected:
+    void OnStopRequested() override { mCancelEvent.Set(); }
+    // The HTTP status of the answer the link opened: a stream or a picture
+    // comes only with 200.
+    static constexpr int kStatusOk = 200;
+    bool AnsweredOk() const { return mpClient != nullptr && mpClient->GetStatusCode() == kStatusOk; }
     // Destroys the pair and makes a new one from the kept kind and
     // credentials. The factory's result.
     bool RebuildClient();

@@ -283,19 +283,19 @@ void CMediaSource::TagMediaObject(CMediaObj* object, uint8_t* data, int32_t leng
         }
     }
 
+    // A part may already carry these alarms in its X-Alarm header: the same
+    // alarm of the same frame is tagged and reported once.
     const int alarm = header.GetAlarm();
     const SAlarmMasks& masks = server ? kServerAlarms : recorder ? kRecorderAlarms : kCameraAlarms;
-    if (alarm & masks.m1) {
-        object->mTagList.push_back(1);
-        PostEvent(kEventAlarm1, channel);
-    }
-    if (alarm & masks.m2) {
-        object->mTagList.push_back(2);
-        PostEvent(kEventAlarm2, channel);
-    }
-    if (alarm & masks.m3) {
-        object->mTagList.push_back(3);
-        PostEvent(kEventAlarm3, channel);
+    const std::pair<int, int> bits[] = {{masks.m1, kEventAlarm1}, {masks.m2, kEventAlarm2}, {masks.m3, kEventAlarm3}};
+    for (const auto& [mask, code] : bits) {
+        if ((alarm & mask) == 0)
+            continue;
+        std::vector<int32_t>& tags = object->mTagList;
+        if (std::find(tags.begin(), tags.end(), code) != tags.end())
+            continue;
+        tags.push_back(code);
+        PostEvent(code, channel);
     }
     if (alarm != 0)
         WakeListener();
@@ -306,12 +306,15 @@ void CMediaSource::PaceJpeg(const CMediaObj* object) {
         WaitStop(kPaceNoObjectWaitMs);
         return;
     }
-    if (object->mVideoFormat != media_util::kVideoJpeg || mPacingMode == CSourceDesc::kPacingNone) {
-        WaitStop(kPaceOtherWaitMs);
+    // Only JPEG frames under frame-time pacing wait: a stream of MPEG-4,
+    // H.264 or audio parts is paced by the device itself, and a wait after
+    // each would cap a source at about a hundred objects a second.
+    if (object->mVideoFormat != media_util::kVideoJpeg || mPacingMode != CSourceDesc::kPacingFrameTime)
         return;
-    }
-    if (mPacingMode != CSourceDesc::kPacingFrameTime)
-        return;
+    PaceFrame();
+}
+
+void CMediaSource::PaceFrame() {
     const int32_t frameTime = CMediaObj::GetFrameTime(mFrameRateCode);
     const DWORD now = mpClock->Now();
     if (static_cast<int32_t>(mPaceDue - now) > 0) {

@@ -59,10 +59,8 @@ public:
     // long stall rather than dropped frames).
     static constexpr uint32_t kMaxSequenceGap = 30;
 
-    // PaceJpeg waits without an object, and after a non-JPEG object or with
-    // pacing off.
+    // PaceJpeg's wait without an object.
     static constexpr DWORD kPaceNoObjectWaitMs = 30;
-    static constexpr DWORD kPaceOtherWaitMs = 10;
 
     CMediaSource();
     ~CMediaSource() override;
@@ -116,9 +114,12 @@ public:
     // data or a length of 0 or less.
     void TagMediaObject(media_util::CMediaObj* object, uint8_t* data, int32_t length, int channel);
     // After delivering object: spaces JPEG frames by the frame time of the
-    // frame-rate code (pacing mode 1); pacing mode 2 and up never wait; no
-    // object waits kPaceNoObjectWaitMs, any other case kPaceOtherWaitMs.
+    // frame-rate code (pacing mode 1); no object waits kPaceNoObjectWaitMs;
+    // nothing else waits (other modes, other formats).
     void PaceJpeg(const media_util::CMediaObj* object);
+    // The frame-time spacing of PaceJpeg, for one frame (or one pass of a
+    // poller) whatever its format.
+    void PaceFrame();
 
     // --- Wiring by the owner, before the worker starts ---
     void SetOutputQueue(media_util::IMediaQueue* queue) { mpOutputQueue = queue; }

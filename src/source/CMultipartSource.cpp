@@ -4,6 +4,7 @@
 #include "platform/Trace.h"
 
 #include <algorithm>
+#include <climits>
 #include <cstring>
 #include <memory>
 
@@ -58,42 +59,92 @@ int CMultipartSource::Init() {
         NotifyStop();
         return 0;
     }
-    CMediaSource::Init();
-    mConnected = mpLink != nullptr && mpLink->OpenUrl(mStreamUrl);
+    CHttpMediaSource::Init();
     mBuffer.assign(kHeadBufferSize, 0);
     mBuffered = 0;
     mSkippingLine = false;
+    mConnected = OpenStream();
     mLastDataTime = mpClock->Now();
     return 1;
 }
 
 int CMultipartSource::Final() {
-    mConnected = false;
-    if (mpLink != nullptr)
-        mpLink->Close();
+    MarkLost();
     std::vector<char>().swap(mBuffer);
     mBuffered = 0;
     return 1;
 }
 
+bool CMultipartSource::OpenStream() {
+    mAttempted = true;
+    mLastAttempt = mpClock->Now();
+    mStreaming = false;
+    mScanned = 0;
+    mScanLimit = kMaxScanBytes;
+    StopPartClock();
+    if (mpLink == nullptr || !mpLink->OpenUrl(mStreamUrl))
+        return false;
+    if (AnsweredOk())
+        return true;
+    // A refusal (401), a missing stream (404) or any other answer carries no
+    // stream: a failed attempt, not a connection.
+    mpLink->Close();
+    return false;
+}
+
 void CMultipartSource::MarkLost() {
     mConnected = false;
+    StopPartClock();
     if (mpLink != nullptr)
         mpLink->Close();
 }
 
-void CMultipartSource::Reconnect() {
-    mConnected = mpLink != nullptr && mpLink->OpenUrl(mStreamUrl);
-    if (mConnected) {
-        mReconnectDelay = kReconnectStepMs;
+void CMultipartSource::ConnectionLost() {
+    const bool streamed = mStreaming;
+    MarkLost();
+    mStreaming = false;
+    if (streamed || !IsRunning())
         return;
-    }
+    ++mFailureCount;
+    BackOff();
+}
+
+void CMultipartSource::BackOff() {
     if (WaitStop(mReconnectDelay)) {
         StopWithEvent(mChannel);
         return;
     }
     if (mReconnectDelay < kMaxReconnectDelayMs)
         mReconnectDelay += kReconnectStepMs;
+}
+
+void CMultipartSource::Reconnect() {
+    if (mAttempted) {
+        // A device that takes the connection and drops it after a part must
+        // not be asked again at once, over and over.
+        const DWORD since = mpClock->Now() - mLastAttempt;
+        if (since < kReconnectStepMs && WaitStop(kReconnectStepMs - since)) {
+            StopWithEvent(mChannel);
+            return;
+        }
+    }
+    mConnected = OpenStream();
+    if (!mConnected)
+        BackOff();
+}
+
+void CMultipartSource::StartPartClock() {
+    if (mPartClock || mpClient == nullptr)
+        return;
+    // The client measures its deadline on the system clock.
+    mpClient->SetDeadline(timeGetTime() + kPartDeadlineMs);
+    mPartClock = true;
+}
+
+void CMultipartSource::StopPartClock() {
+    if (mPartClock && mpClient != nullptr)
+        mpClient->ClearDeadline();
+    mPartClock = false;
 }
 
 bool CMultipartSource::ReadMore() {
@@ -123,10 +174,8 @@ CMultipartSource::HeadResult CMultipartSource::ReadPartHead(CSlowHash& head, siz
         mBuffered = 0;
     }
     if (mBuffered == 0) {
-        if (!ReadMore()) {
-            MarkLost();
+        if (!ReadMore())
             return HeadResult::kLost;
-        }
         if (mBuffered >= kRefusalMinBytes && mBuffered <= kRefusalMaxBytes && mBuffer[0] == 'N' &&
             mBuffer[1] == 'S' && mBuffer[2] == ' ')
             return HeadResult::kRefused;
@@ -158,14 +207,17 @@ CMultipartSource::HeadResult CMultipartSource::ReadPartHead(CSlowHash& head, siz
                     mSkippingLine = true;
                     position = mBuffered;
                 }
+                mScanned += position;
                 Compact(position);
                 position = 0;
+                // A peer that sends and sends without a boundary line is not
+                // (or no longer) a stream of parts.
+                if (mScanned > mScanLimit)
+                    return HeadResult::kLost;
                 if (!IsRunning() || ++scanReads > kMaxScanReadsPerCall)
                     return HeadResult::kIncomplete;
-                if (!ReadMore()) {
-                    MarkLost();
+                if (!ReadMore())
                     return HeadResult::kLost;
-                }
                 continue;
             }
         }
@@ -195,10 +247,8 @@ CMultipartSource::HeadResult CMultipartSource::ReadPartHead(CSlowHash& head, siz
         position = 0;
         if (!IsRunning())
             return HeadResult::kIncomplete;
-        if (!ReadMore()) {
-            MarkLost();
+        if (!ReadMore())
             return HeadResult::kLost;
-        }
     }
 }
 
@@ -297,8 +347,11 @@ bool CMultipartSource::FillFromHead(const CSlowHash& head, CMediaObj* object, in
         } else if (object->mVideoFormat == media_util::kVideoMpeg4 && object->mFrameNumber != 0 &&
                    last.mFrameNumber != 0 &&
                    int64_t(object->mFrameNumber) - int64_t(last.mFrameNumber) < -kMaxFrameNumberFall) {
+            // Both numbers come from the device: the difference is taken in
+            // 64 bits and only its printed form is clamped.
+            const int64_t fall = int64_t(object->mFrameNumber) - int64_t(last.mFrameNumber);
             media_util::Trace("(inMediaObj->mFrameNumber - pLastMedia->mFrameNumber): %d\n",
-                              object->mFrameNumber - last.mFrameNumber);
+                              static_cast<int>(std::max<int64_t>(fall, INT32_MIN)));
             MarkLost();
             object->mVideoFormat = media_util::kVideoNone;
             object->mAudioFormat = media_util::kAudioNone;
@@ -320,14 +373,14 @@ int CMultipartSource::Step() {
         Reconnect();
         mBuffered = 0;
         mSkippingLine = false;
-        if (mConnected)
-            mFailureCount = 0;
-        else
+        // A successful open is not yet a success: the count falls back to 0
+        // only when the stream delivers its first part.
+        if (!mConnected)
             ++mFailureCount;
         return 0;
     }
-    mFailureCount = 0;
 
+    StartPartClock();
     CSlowHash head;
     size_t dataStart = 0;
     switch (ReadPartHead(head, dataStart)) {
@@ -338,35 +391,53 @@ int CMultipartSource::Step() {
         StopWithEvent(mChannel);
         return 0;
     case HeadResult::kIncomplete:
-    case HeadResult::kLost:
         return 0;
+    case HeadResult::kLost:
+        ConnectionLost();
+        mBuffered = 0;
+        return 0;
+    }
+    mScanned = 0;
+    mScanLimit = kMaxScanBytes;
+    mFailureCount = 0;
+    if (!mStreaming) {
+        mStreaming = true;
+        mReconnectDelay = kReconnectStepMs;
     }
 
     std::unique_ptr<CMediaObj> object(new CPartObj);
     int32_t dataLength = 0;
     size_t consumed = dataStart;
     bool complete = false;
-    if (FillFromHead(head, object.get(), dataLength) && IsRunning() && object->mWait == 0 && dataLength > 0 &&
-        dataLength <= CMediaObj::kMaxDataSize) {
-        const bool audio = object->mAudioFormat != media_util::kAudioNone;
-        uint8_t* block = audio ? object->AllocateData2(dataLength) : object->AllocateData(dataLength);
-        if (block != nullptr) {
-            const size_t behindHead = mBuffered - dataStart;
-            const size_t copied = std::min<size_t>(behindHead, size_t(dataLength));
-            std::memcpy(block, mBuffer.data() + dataStart, copied);
-            consumed += copied;
-            DWORD rest = static_cast<DWORD>(size_t(dataLength) - copied);
-            complete = true;
-            if (rest > 0) {
-                DWORD got = rest;
-                complete = mpLink->Read(block + copied, &got, true) && got == rest;
-                if (complete)
-                    mLastDataTime = mpClock->Now();
-            }
-            if (!complete) {
-                MarkLost();
-            } else {
-                TagMediaObject(object.get(), block, dataLength, object->mChannel);
+    if (FillFromHead(head, object.get(), dataLength) && IsRunning() && object->mWait == 0 && dataLength > 0) {
+        const size_t behindHead = mBuffered - dataStart;
+        const size_t copied = std::min<size_t>(behindHead, size_t(dataLength));
+        if (dataLength > kMaxPartBytes) {
+            // Not taken into memory: its data is searched through for the
+            // next boundary like garbage, which also finds the next part at
+            // once when the length was a lie. A part that is as long as it
+            // says may take its length in search before the stream counts
+            // as lost.
+            ++mSkippedParts;
+            mScanLimit = kMaxScanBytes + size_t(dataLength);
+        } else {
+            const bool audio = object->mAudioFormat != media_util::kAudioNone;
+            uint8_t* block = audio ? object->AllocateData2(dataLength) : object->AllocateData(dataLength);
+            if (block != nullptr) {
+                std::memcpy(block, mBuffer.data() + dataStart, copied);
+                consumed += copied;
+                DWORD rest = static_cast<DWORD>(size_t(dataLength) - copied);
+                complete = true;
+                if (rest > 0) {
+                    DWORD got = rest;
+                    complete = mpLink->Read(block + copied, &got, true) && got == rest;
+                    if (complete)
+                        mLastDataTime = mpClock->Now();
+                }
+                if (!complete)
+                    MarkLost();
+                else
+                    TagMediaObject(object.get(), block, dataLength, object->mChannel);
             }
         }
     }
@@ -375,6 +446,9 @@ int CMultipartSource::Step() {
         return 0;
     }
     Compact(consumed);
+    // The part is over (taken, skipped or left for later): the next one has
+    // its own time.
+    StopPartClock();
 
     if (object->mFrameKind == media_util::kFramePredicted && IsChannelSlot(object->mChannel)) {
         // Devices describe only key frames; a predicted frame has the size

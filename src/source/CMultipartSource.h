@@ -10,6 +10,18 @@
 // makes one reconnect attempt instead, waiting 500, 1000, ... up to 10000 ms
 // after each failed one.
 //
+// What counts as a stream (docs/stream.md, "Reconnects"): a connection is
+// only established once its first part head arrived. An answer other than
+// 200, an answer that ends or that carries no boundary line within
+// kMaxScanBytes before its first part, is a failed attempt like a refused
+// connection: it is counted (event 5 reaches the owner) and the delay grows,
+// so a refusing device, a web page or a 404 is asked at most every few
+// seconds. Attempts are never closer than kReconnectStepMs, even after
+// connections that each delivered a part. Every part has kPartDeadlineMs from
+// the moment its search begins until its last byte; a part that takes longer
+// is abandoned and the link reconnects. Parts larger than kMaxPartBytes are
+// never allocated: their data is searched through for the next boundary.
+//
 // Head bytes are parsed in place in one kHeadBufferSize buffer; data bytes
 // that arrived with the head are copied once into the object's block and the
 // rest is read straight into it.
@@ -50,9 +62,21 @@ public:
     static constexpr size_t kRefusalMinBytes = 3;
     static constexpr size_t kRefusalMaxBytes = 14;
     // Reconnect delay: starts at kReconnectStepMs and grows by it after each
-    // failed attempt, up to kMaxReconnectDelayMs.
+    // failed attempt, up to kMaxReconnectDelayMs. Two attempts are never
+    // closer than kReconnectStepMs.
     static constexpr DWORD kReconnectStepMs = 500;
     static constexpr DWORD kMaxReconnectDelayMs = 10000;
+    // Time one part may take, from the start of the search for its boundary
+    // to its last data byte. Devices send several parts a second; a part that
+    // trickles in slower than this is given up and the stream reconnected.
+    static constexpr DWORD kPartDeadlineMs = 10000;
+    // The largest part taken: a 4K key frame is well under a megabyte, so
+    // any real frame fits. Larger parts are skipped unread into memory.
+    static constexpr int32_t kMaxPartBytes = 16 * 1024 * 1024;
+    // Bytes searched for a boundary line before the stream counts as lost
+    // (before its first part: as not a stream at all).
+    static constexpr size_t kMaxScanBytes = 1024 * 1024;
+
     // Frame numbers of MPEG-4 parts that fall by more than this mean the
     // device restarted its stream: reconnect.
     static constexpr int32_t kMaxFrameNumberFall = 1000;
@@ -90,12 +114,30 @@ public:
     bool FillFromHead(const media_util::CSlowHash& head, media_util::CMediaObj* object, int32_t& dataLength);
 
     bool IsConnected() const { return mConnected; }
+    // True once the current connection delivered its first part head.
+    bool IsStreaming() const { return mStreaming; }
     DWORD GetReconnectDelay() const { return mReconnectDelay; }
     size_t GetBufferedCount() const { return mBuffered; }
+    // Parts read past because they were larger than kMaxPartBytes.
+    int64_t GetSkippedParts() const { return mSkippedParts; }
 
 private:
+    // Opens the stream URL; true only for a 200 answer (anything else is
+    // closed again).
+    bool OpenStream();
     void Reconnect();
+    // A failed attempt: waits the reconnect delay (the source stops with
+    // event -1 when the stop or owner event ends the wait), then grows it.
+    void BackOff();
     void MarkLost();
+    // The connection broke (or the stream showed itself not to be one):
+    // closes it, and when it never delivered a part, counts and backs off
+    // as for a failed reconnect.
+    void ConnectionLost();
+    // Starts the part clock when it is not running.
+    void StartPartClock();
+    void StopPartClock();
+
     // Reads behind the buffered bytes (without fill). False when nothing came.
     bool ReadMore();
     // Moves buffer[from, mBuffered) to the start.
@@ -107,6 +149,13 @@ private:
     // to its end still belong to it.
     bool mSkippingLine = false;
     bool mConnected = false;
+    bool mStreaming = false;     // the connection delivered a part head
+    bool mPartClock = false;     // the client's deadline runs for the current part
+    size_t mScanned = 0;         // bytes dropped since the last boundary line
+    size_t mScanLimit = kMaxScanBytes;
+    bool mAttempted = false;     // mLastAttempt is valid
+    DWORD mLastAttempt = 0;      // clock time of the last open of the stream
+    int64_t mSkippedParts = 0;
     DWORD mReconnectDelay = kReconnectStepMs;
     SYSTEMTIME mLastStreamTime{}; // of the last X-Time header
     DWORD mLastDataTime = 0;

@@ -33,6 +33,12 @@ void CSnapshotSource::TakeOwnFields(const CSourceDesc& desc) {
     mPathPrefix = desc.mPathPrefix;
     mChannel = desc.mTemplate.mChannel;
     mFixedChannel = media_util::CStrUtil::IndexOf(mPathSuffix, kFixedChannelMarker) >= 0;
+    // A poller always paces: each request asks for one picture, and asking
+    // faster than the device makes pictures only repeats them.
+    mPacingMode = CSourceDesc::kPacingFrameTime;
+    mFrameRateCode = desc.mFrameRateCode != 0        ? desc.mFrameRateCode
+                     : desc.mTemplate.mFrameRate > 0 ? desc.mTemplate.mFrameRate
+                                                     : kDefaultPollRate;
 }
 
 int CSnapshotSource::CopySettings() {
@@ -82,6 +88,21 @@ int CSnapshotSource::Final() {
     return 1;
 }
 
+DWORD CSnapshotSource::FailureWait() const {
+    const DWORD backOff =
+        std::min<DWORD>(kMaxFailureBackOffMs, DWORD(std::max(mFailureCount, 0)) * kFailureBackOffStepMs);
+    return std::max<DWORD>(DWORD(std::max(mInterval, 0)), backOff);
+}
+
+void CSnapshotSource::ReportNoVideo(int channel) {
+    const int bit = 1 << (channel - 1);
+    if ((mDarkReported & bit) == 0) {
+        mDarkReported |= bit;
+        PostEvent(kEventAlarm3, channel);
+        WakeListener();
+    }
+}
+
 void CSnapshotSource::AdaptInterval(DWORD start) {
     const int64_t elapsed = static_cast<int32_t>(mpClock->Now() - start);
     if (elapsed > mInterval + kIntervalSlackMs)
@@ -111,9 +132,11 @@ int CSnapshotSource::Step() {
                 if ((mChannelMask & (1 << (mNextChannel - 1))) == 0) {
                     // The device says this input has no video: report it
                     // instead of fetching a blank picture.
-                    PostEvent(kEventAlarm3, mNextChannel);
-                    WakeListener();
+                    ReportNoVideo(mNextChannel);
                     ++mNextChannel;
+                    // The pass ends here when this was its last channel.
+                    if (mNextChannel > mChannelCount)
+                        PaceFrame();
                     return 0;
                 }
             } else {
@@ -129,7 +152,11 @@ int CSnapshotSource::Step() {
 
     int delivered = 0;
     media_util::CMemoryStream body;
-    const bool fetched = mpLink != nullptr && mpLink->FetchInto(mUrl, body);
+    // A refusal (401) or an error page is no picture, whatever its size.
+    const bool fetched = mpLink != nullptr && mpLink->FetchInto(mUrl, body) && AnsweredOk();
+    // The interval follows how long the device takes to answer; the waits
+    // below (pacing, back-off) are ours and do not count.
+    AdaptInterval(start);
     if (fetched && !body.IsEmpty()) {
         mFailureCount = 0;
         mLastDataTime = mpClock->Now();
@@ -155,6 +182,7 @@ int CSnapshotSource::Step() {
             object->mChannel = requested;
             if (!mFixedChannel) {
                 mChannelMask = block[kOffsetChannelMask];
+                mDarkReported &= ~mChannelMask;
             }
         } else if (mChannelFromImage) {
             object->mChannel = (block[kOffsetChannel] & 15) + 1;
@@ -173,7 +201,7 @@ int CSnapshotSource::Step() {
             mPendingSettings.mRequestMode = CSourceDesc::kRequestIdle;
         }
     } else {
-        WaitStop(static_cast<DWORD>(mInterval));
+        WaitStop(FailureWait());
         if (mpClientCancel != nullptr && mpClientCancel->IsSignalled() && IsRunning()) {
             mpClientCancel->Reset();
             RebuildClient();
@@ -182,6 +210,5 @@ int CSnapshotSource::Step() {
         }
         ++mFailureCount;
     }
-    AdaptInterval(start);
     return delivered;
 }

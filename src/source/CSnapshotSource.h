@@ -8,8 +8,19 @@
 // whose bit is clear in the channel mask the images report are skipped with
 // event 3. A suffix containing "skip_pn" pins the configured channel.
 //
-// The pause between requests adapts to how long fetches take: slow fetches
-// lengthen it by kIntervalGrowMs, quick ones shorten it by kIntervalShrinkMs.
+// Pictures are polled no faster than the device makes them: each picture
+// (or each pass through a recorder's channels) is spaced by the frame time of
+// the description's frame-rate code, or of the template's frame rate when the
+// code is 0, or kDefaultPollRate. A channel without video is reported once
+// (event 3) when it goes dark, not on every pass. An answer other than 200
+// is a failed fetch, and consecutive failures wait longer and longer
+// (kFailureBackOffStepMs more each, up to kMaxFailureBackOffMs), so a
+// refusing device is not asked thirty times a second. docs/stream.md has
+// the rules.
+//
+// After a failed fetch or a dropped body the pause between requests adapts
+// to how long fetches take: slow fetches lengthen it by kIntervalGrowMs,
+// quick ones shorten it by kIntervalShrinkMs.
 //
 // Threads: everything on the worker thread. The cancel event may be
 // signalled from any thread to break a fetch; the source then rebuilds its
@@ -45,6 +56,13 @@ public:
     static constexpr size_t kOffsetChannel = 24;
     // The suffix marker that pins the configured channel.
     static constexpr const char* kFixedChannelMarker = "skip_pn";
+    // Polling rate (thousandths of a frame per second) when neither the
+    // description nor its template gives one.
+    static constexpr int32_t kDefaultPollRate = 30000;
+    // Wait after the n-th failed fetch in a row: at least the poll interval,
+    // n times this step, at most kMaxFailureBackOffMs.
+    static constexpr DWORD kFailureBackOffStepMs = 500;
+    static constexpr DWORD kMaxFailureBackOffMs = 10000;
 
     CSnapshotSource();
     ~CSnapshotSource() override;
@@ -59,6 +77,8 @@ public:
     int GetNextChannel() const { return mNextChannel; }
     int GetChannelCount() const { return mChannelCount; }
     int GetChannelMask() const { return mChannelMask; }
+    // Frame-rate code the polling is paced by.
+    int32_t GetPollRate() const { return mFrameRateCode; }
     bool IsMultiChannel() const { return mMultiChannel; }
     bool IsChannelFromImage() const { return mChannelFromImage; }
     bool IsFixedChannel() const { return mFixedChannel; }
@@ -68,6 +88,12 @@ public:
 private:
     void TakeOwnFields(const CSourceDesc& desc);
     void AdaptInterval(DWORD start);
+    // The wait after a failed fetch: the interval, or the back-off of
+    // mFailureCount failures in a row when that is longer.
+    DWORD FailureWait() const;
+    // The channel just requested has no video (its mask bit is clear):
+    // event 3 once, until the channel shows video again.
+    void ReportNoVideo(int channel);
 
     int mInterval = kInitialIntervalMs;
     int mNextChannel = 1;
@@ -78,6 +104,7 @@ private:
     bool mMultiChannel = false;
     bool mChannelFromImage = false;
     int mChannelMask = 0;
+    int mDarkReported = 0; // channels (bit n-1) whose missing video was reported
     bool mFixedChannel = false;
     CUrl mUrl;
     media_util::CManualEvent* mpClientCancel = nullptr; // the client's cancel event (ours)

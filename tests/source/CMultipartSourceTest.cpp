@@ -172,8 +172,9 @@ TEST(CMultipartSourceTest, RefusalAndFailedReconnectsEndTheSourceOrNot) {
     // The device's first reply, then two refused connects. "NS " with up to
     // 11 more bytes is a refusal: final, no reconnect. Otherwise the failed
     // reconnect posts the failure limit and ends the source only without
-    // auto-restart or when the owner stops it. Events are for the channel of
-    // the description (3).
+    // auto-restart or when the owner stops it (here during the pause before
+    // the next attempt, which is then not made). Events are for the channel
+    // of the description (3).
     struct SCase {
         std::string reply;
         bool autoRestart, ownerStops;
@@ -188,7 +189,7 @@ TEST(CMultipartSourceTest, RefusalAndFailedReconnectsEndTheSourceOrNot) {
                                       {"NSX1\r\n", true, false, {limit}, 3},
                                       {"OK 1\r\n", true, false, {limit}, 3},
                                       {Part(kMpeg4, "one"), false, false, {limit}, 2},
-                                      {Part(kMpeg4, "one"), true, true, {stopped}, 2}};
+                                      {Part(kMpeg4, "one"), true, true, {stopped}, 1}};
     for (const SCase& c : cases) {
         SCOPED_TRACE(c.reply);
         SRig rig;
@@ -215,12 +216,13 @@ TEST(CMultipartSourceTest, FailedReconnectsWaitLongerEachTime) {
     rig.Add(Part(kMpeg4, "two"));
     rig.Refuse(2);
     rig.Run();
-    // 500, 1000, ... up to 10000 ms, then 10000 on; after a successful
-    // reconnect the delay starts over.
-    std::vector<DWORD> expected;
+    // 500, 1000, ... up to 10000 ms, then 10000 on; after a stream that
+    // delivered the delay starts over. The first attempt after a lost stream
+    // waits until 500 ms have passed since the previous one.
+    std::vector<DWORD> expected{500};
     for (DWORD d = 500; d <= 10000; d += 500)
         expected.push_back(d);
-    expected.insert(expected.end(), {10000, 10000, 10000, 10000, 500, 1000});
+    expected.insert(expected.end(), {10000, 10000, 10000, 10000, 500, 500, 1000});
     std::vector<DWORD> waits;
     std::copy_if(rig.clock.mWaits.begin(), rig.clock.mWaits.end(), std::back_inserter(waits),
                  [](DWORD w) { return w >= 500; });
