@@ -103,14 +103,16 @@ size_t CReplyParser::BuildRequest(const CSlowHash& params, size_t first, Mode mo
          ++index) {
         const std::string& key = params.GetKeyAt(index);
         const size_t separator = added > 0 ? 1 : 0;
-        size_t length = separator + key.size();
+        // The limit counts what the entry carries, its key (and an update's
+        // value), not the "&" and "=" that join them.
+        size_t length = key.size();
         bool addEquals = false;
         if (mode == Mode::Update) {
             // A key may carry its own "=" ("b=2" with no value, or an
             // indexed key "getjpegxsize=1"): a second one would change the
             // parameter's name on the device.
             addEquals = key.find('=') == std::string::npos;
-            length += (addEquals ? 1 : 0) + params.GetValueAt(index).size();
+            length += params.GetValueAt(index).size();
         }
         if (request.size() + length > kMaxRequestLength)
             break;

@@ -53,8 +53,10 @@ int ParseReplyLine(std::string_view line, std::string& name, std::string& value)
 
 class CReplyParser {
 public:
-    // The devices' CGI refuses a path-and-query longer than this many
-    // characters, the CGI path included; requests are cut to stay within it.
+    // Requests are cut so that the path-and-query stays near this many
+    // characters, the CGI path included: an entry is added while the text so
+    // far plus its key (and an update's value) stays within it; the "&" and
+    // "=" that join the entries are not counted.
     static constexpr size_t kMaxRequestLength = 200;
     // The devices answer at most this many parameters per request.
     static constexpr int kMaxEntriesPerRequest = 8;

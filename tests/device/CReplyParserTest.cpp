@@ -66,18 +66,24 @@ TEST(CReplyParserTest, RequestsAreSplitByLengthAndEntryCount) {
         int result;
         std::vector<std::string> requests;
     };
-    const std::string x192(192, 'x'), z191(191, 'z'), y193(193, 'y'), v190(190, 'v'), w191(191, 'w');
+    // The 200-character limit counts keys and values, not the "&" and "="
+    // that join them.
+    const std::string x192(192, 'x'), z191(191, 'z'), z190(190, 'z'), y193(193, 'y'), v191(191, 'v'),
+        w192(192, 'w');
     const SCase cases[] = {
         {false, "k1&k2&k3&k4&k5&k6&k7&k8&k9", 1, {"/vb.htm?k1&k2&k3&k4&k5&k6&k7&k8", "/vb.htm?k9"}},
         {false, x192, 1, {"/vb.htm?" + x192}},
-        {false, z191 + "&q", 1, {"/vb.htm?" + z191, "/vb.htm?q"}},
+        {false, z191 + "&q", 1, {"/vb.htm?" + z191 + "&q"}},
+        // Entries are added only while the whole text is under the limit.
+        {false, z190 + "&q&r", 1, {"/vb.htm?" + z190 + "&q", "/vb.htm?r"}},
+        {false, z191 + "&qr", 1, {"/vb.htm?" + z191, "/vb.htm?qr"}},
         // A key that fits no request ends the call.
         {false, "a&" + y193 + "&c", 0, {"/vb.htm?a"}},
         {false, "", 1, {}},
         // No second "=" after a key that holds one.
         {true, "a|1&b=2|&motion=1|5&reset|", 1, {"/vb.htm?a=1&b=2&motion=15&reset="}},
-        {true, "a|" + v190, 1, {"/vb.htm?a=" + v190}},
-        {true, "a|" + w191, 0, {}},
+        {true, "a|" + v191, 1, {"/vb.htm?a=" + v191}},
+        {true, "a|" + w192, 0, {}},
     };
     for (const SCase& c : cases) {
         SCOPED_TRACE(c.entries);

@@ -7,6 +7,7 @@
 #include "os/kernel/Kernel.h"
 #include "platform/CMachineCodeConvert.h"
 #include "platform/CMediaQueue.h"
+#include "platform/CTimer.h"
 #include "source/CFileHttpClient.h"
 #include "source/CMultipartSource.h"
 #include "source/CSnapshotSource.h"
@@ -87,6 +88,20 @@ void PrintSummary(const Counts& counts) {
 
 enum class Mode { kDevice, kUrl, kFile };
 
+// Ends the receiver's work at the end of the duration: the Step in progress
+// may be inside a read from a device that trickles, which only a stop
+// request (it cancels the read) ends before the device lets it.
+class CDurationTimer : public media_util::CTimer {
+public:
+    CDurationTimer(DWORD milliseconds, media_util::CThreadWorker& source)
+        : CTimer(milliseconds), mSource(source) {}
+    ~CDurationTimer() override { Stop(); }
+    void OnTimeout() override { mSource.NotifyStop(); }
+
+private:
+    media_util::CThreadWorker& mSource;
+};
+
 // Drives source until the duration ends (live) or the capture is read
 // (file), draining queue after every Step.
 Counts Run(CHttpMediaSource& source, media_util::CMediaQueue& queue, Mode mode, int durationS) {
@@ -95,12 +110,17 @@ Counts Run(CHttpMediaSource& source, media_util::CMediaQueue& queue, Mode mode, 
     auto* multipart = dynamic_cast<CMultipartSource*>(&source);
     const DWORD start = timeGetTime();
     DWORD lastProgressAt = start;
+    std::unique_ptr<CDurationTimer> timer;
+    if (mode != Mode::kFile) {
+        timer = std::make_unique<CDurationTimer>(static_cast<DWORD>(durationS) * 1000, source);
+        timer->Start();
+    }
     bool wasConnected = multipart != nullptr && multipart->IsConnected();
     bool everConnected = wasConnected;
     std::vector<uint32_t> events;
     for (;;) {
         const DWORD now = timeGetTime();
-        if (mode != Mode::kFile && now - start >= static_cast<DWORD>(durationS) * 1000)
+        if (mode != Mode::kFile && (now - start >= static_cast<DWORD>(durationS) * 1000 || timer->HasFired()))
             break;
         if (mode == Mode::kFile && !multipart->IsConnected())
             break;
@@ -108,8 +128,9 @@ Counts Run(CHttpMediaSource& source, media_util::CMediaQueue& queue, Mode mode, 
         // the picture format changes, or when it failed too often; a host
         // would rebuild its channel then, the tool reports and ends.
         if (!source.IsRunning()) {
-            std::fprintf(stderr, "receive: the receiver stopped (stream refused, format changed, or too many "
-                                 "failures)\n");
+            if (timer == nullptr || !timer->HasFired())
+                std::fprintf(stderr, "receive: the receiver stopped (stream refused, format changed, or too "
+                                     "many failures)\n");
             break;
         }
         source.Step();
