@@ -184,3 +184,18 @@ namespace os {
 // LoadLibraryA or GetProcAddress ("" after one that succeeded).
 std::string LastLoadError();
 } // namespace os
+
+// ---------------------------------------------------------------------------
+// Files (Files.cpp, an object of its own, so that a library that needs only
+// these does not take the rest of the layer with it).
+
+constexpr DWORD INVALID_FILE_ATTRIBUTES = 0xFFFFFFFFu;
+constexpr DWORD FILE_ATTRIBUTE_READONLY = 0x00000001u;
+constexpr DWORD FILE_ATTRIBUTE_DIRECTORY = 0x00000010u;
+constexpr DWORD FILE_ATTRIBUTE_NORMAL = 0x00000080u;
+
+// The attributes of a file or directory; INVALID_FILE_ATTRIBUTES when it does
+// not exist (or cannot be looked at). FILE_ATTRIBUTE_READONLY is set when the
+// calling process may not write it (for a directory: may not create files in
+// it), FILE_ATTRIBUTE_NORMAL for a plain writable file.
+DWORD GetFileAttributesA(const char* fileName);

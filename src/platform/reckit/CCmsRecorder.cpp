@@ -3,13 +3,13 @@
 #include <algorithm>
 #include <cstdio>
 #include <ctime>
-#include <unistd.h>
 
 extern "C" {
 #include <libavcodec/codec_id.h>
 }
 
 #include "CQBoxReader.h"
+#include "os/kernel/Kernel.h"
 
 namespace ipcam {
 
@@ -130,8 +130,10 @@ bool CCmsRecorder::Start() {
     if (!mPath.empty()) {
         if (!mWriter.Open(mPath))
             return false;
-    } else if (access(".", W_OK) != 0) {
-        return false;
+    } else {
+        const DWORD directory = GetFileAttributesA(".");
+        if (directory == INVALID_FILE_ATTRIBUTES || (directory & FILE_ATTRIBUTE_READONLY) != 0)
+            return false;
     }
     mState = State::Started;
     return true;
@@ -140,7 +142,7 @@ bool CCmsRecorder::Start() {
 bool CCmsRecorder::OpenDefaultFile(int channel, const SYSTEMTIME& time) {
     std::string base = DefaultName(channel, time);
     std::string name = base;
-    for (int n = 1; access(name.c_str(), F_OK) == 0; ++n) {
+    for (int n = 1; GetFileAttributesA(name.c_str()) != INVALID_FILE_ATTRIBUTES; ++n) {
         if (n > kMaxNameSuffix)
             return false;
         name = base.substr(0, base.size() - 4) + "-" + std::to_string(n) + ".mkv";
