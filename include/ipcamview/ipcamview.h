@@ -13,8 +13,14 @@
  * Starts proceed in parallel; only entering the instance in the table and the
  * whole of Stop are serialised.
  *
- * Unloading the library (dlclose, or the end of the process) destroys every
- * instance still alive; no call may be running then.
+ * Unloading: Stop every handle before dlclose. Unloading the library (dlclose,
+ * or the end of the process) destroys every instance still alive as a last
+ * resort, and no call may be running then; but a dlclose runs that clean-up
+ * under the dynamic loader's lock while it waits for the instances' threads,
+ * and a thread that needs the loader at that moment (resolving a host name
+ * for the first time loads the system's name-service modules) would wait for
+ * the lock forever. At the end of the process the loader runs the clean-up
+ * without its lock. docs/embedding.md has the details.
  */
 #ifndef IPCAMVIEW_IPCAMVIEW_H
 #define IPCAMVIEW_IPCAMVIEW_H
