@@ -51,6 +51,7 @@ void CMediaSource::SetClock(ISourceClock* clock) {
 
 int CMediaSource::Init() {
     mLastJpegSequence = 0;
+    mLimitReported = false;
     return 1;
 }
 
@@ -60,7 +61,13 @@ int CMediaSource::Job() {
         CopySettings();
         mSettingsEvent.Reset();
     }
-    if (mFailureCount == mFailureLimit) {
+    // Event 5 once per run of failures: the count may stay at or above the
+    // limit over several passes (an attempt that opened but has not yet
+    // delivered is no success), and it is a success that ends the run.
+    if (mFailureCount < mFailureLimit) {
+        mLimitReported = false;
+    } else if (!mLimitReported) {
+        mLimitReported = true;
         PostEvent(kEventFailureLimit, mChannel);
         WakeListener();
         if (!mAutoRestart) {

@@ -140,6 +140,8 @@ protected:
     static bool IsChannelSlot(int channel) { return channel >= 0 && channel < kChannelSlots; }
 
     int mFailureCount = 0;
+    // Event 5 was posted for the current run of failures; worker thread.
+    bool mLimitReported = false;
     // Signalled while a new description waits to be applied; reset = applied.
     media_util::CManualEvent mSettingsEvent;
     int32_t mRequestMode = 0;

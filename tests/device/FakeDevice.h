@@ -28,6 +28,7 @@
 struct SAnswer {
     std::string body;
     bool refused = false; // the request fails: no response head came
+    int status = 200;     // of the response head, when one came
 };
 inline SAnswer Ok(std::string body) {
     return SAnswer{std::move(body), false};
@@ -67,6 +68,7 @@ public:
         }
         mBody = answer.body;
         mPosition = 0;
+        mStatus = answer.refused ? 0 : answer.status;
         return !answer.refused;
     }
     bool Read(void* buffer, DWORD* length, bool fill) override {
@@ -89,8 +91,8 @@ public:
     bool Write(const void*, DWORD) override { return false; }
     bool EndPost() override { return true; }
     bool Disconnect() override { return !(mConnected = false); }
-    bool QueryStatusCode(int* status) override { return (*status = 200) != 0; }
-    int GetStatusCode() override { return 200; }
+    bool QueryStatusCode(int* status) override { return (*status = mStatus), true; }
+    int GetStatusCode() override { return mStatus; }
     bool IsConnected() override { return mConnected; }
     DWORD GetLastErrorCode() override { return 0; }
     void SetTimeout(DWORD) override {}
@@ -104,6 +106,7 @@ private:
     bool mConnected = false;
     std::string mBody;
     size_t mPosition = 0;
+    int mStatus = 0;
 };
 
 // A request "<cgi>k1&k2&..." is answered with the scripted line of each key

@@ -8,6 +8,8 @@
 
 #include <gtest/gtest.h>
 
+#include <climits>
+
 namespace {
 
 std::string Part(const std::string& headers, const std::string& data) {
@@ -93,6 +95,43 @@ TEST(CMultipartSourceTest, HeadersSetTheirFields) {
             events.erase(std::remove(events.begin(), events.end(), ev(5, 0)), events.end());
             EXPECT_EQ(events, c.events);
         }
+    }
+}
+
+TEST(CMultipartSourceTest, AnAlarmOfAJpegFrameIsReportedOnce) {
+    // A camera's JPEG part may carry its alarm twice: in X-Alarm and in the
+    // image's own header. Each alarm is tagged and posted once per frame.
+    auto ev = [](int code) { return CMediaSource::PackEvent(code, 1); };
+    struct SCase {
+        const char* header; // X-Alarm value, or none
+        uint8_t imageAlarm;
+        std::string tags;
+        std::vector<uint32_t> events;
+    };
+    const std::vector<SCase> cases = {{"5", 5, " tag1", {ev(1)}},
+                                      {nullptr, 5, " tag1", {ev(1)}},
+                                      {"1", 0, " tag1", {ev(1)}},
+                                      {"2", 1, " tag2 tag1", {ev(2), ev(1)}},
+                                      {"17", 16, " tag1 tag3", {ev(1), ev(3)}}};
+    for (const SCase& c : cases) {
+        SCOPED_TRACE(c.header != nullptr ? c.header : "none");
+        SDeviceJpeg image;
+        image.alarm = c.imageAlarm;
+        SRig rig;
+        rig.desc.mTemplate.mChannel = 1;
+        rig.Add(Part(std::string("Content-Type: image/jpeg\r\nX-CH: 1\r\n") +
+                         (c.header != nullptr ? std::string("X-Alarm: ") + c.header + "\r\n" : ""),
+                     image.Build()));
+        rig.Run();
+        auto objects = Drain(rig.queue);
+        ASSERT_EQ(objects.size(), 1u);
+        std::string tags;
+        for (int32_t tag : objects[0]->mTagList)
+            tags += " tag" + std::to_string(tag);
+        EXPECT_EQ(tags, c.tags);
+        std::vector<uint32_t> events = TakeEvents(rig.source);
+        events.erase(std::remove(events.begin(), events.end(), CMediaSource::PackEvent(5, 1)), events.end());
+        EXPECT_EQ(events, c.events);
     }
 }
 
@@ -259,6 +298,8 @@ TEST(CMultipartSourceTest, RestartsAndFormatChangesMidStream) {
         {tag(5, "a") + tag(9, "b") + tag(10, "c"), "abcafter", false, 0},
         {tag(-100, "a") + tag(-2000, "b") + tag(-1999, "c"), "aafter", false, -1900},
         {tag(5, "a") + tag(0, "b") + tag(6, "c"), "abcafter", false, 0},
+        // Numbers from the device whose difference leaves 32 bits.
+        {tag(2000000, "a") + tag(-2000000000, "b"), "aafter", false, INT32_MIN},
         {Part(kMpeg4, Filler(5000)).substr(0, 3000), "after", false, 0},
         {first + Part(ch2 + "X-Resolution: 640*480\r\n", "b"), "abafter", false, 0},
         {first + Part(ch2, "b"), "abafter", false, 0},
@@ -291,6 +332,83 @@ TEST(CMultipartSourceTest, RestartsAndFormatChangesMidStream) {
         EXPECT_EQ(std::count(events.begin(), events.end(), CMediaSource::PackEvent(-1, 2)), c.stops ? 1 : 0);
         // Each connection asks the stream URL's path.
         EXPECT_EQ(rig.script.requests, std::vector<std::string>(c.stops ? 1 : 2, "/video.cgi"));
+    }
+}
+
+TEST(CMultipartSourceTest, AnswersThatCarryNoStreamAreFailedAttempts) {
+    // Each row is what the device answers to every request. Anything that
+    // does not deliver a part head is a failed attempt: the wait grows, the
+    // failure limit reaches the owner once, and nothing is delivered. A
+    // device that delivers a part per connection and closes is asked again
+    // after 500 ms each time, with no failure.
+    const std::string page = "<html><body>Camera</body></html>\r\n";
+    struct SCase {
+        const char* name;
+        SAnswer answer;
+        std::vector<DWORD> waits; // of 500 ms and more, over the first six requests
+        int limitEvents;
+    };
+    // A refused attempt made at start-up is followed by the 500 ms that
+    // separate any two attempts, then each failed attempt waits longer; an
+    // answer that opened waits as soon as it shows itself not to be a stream.
+    const std::vector<DWORD> refused = {500, 500, 1000, 1500, 2000, 2500};
+    const std::vector<DWORD> growing = {500, 1000, 1500, 2000, 2500};
+    const std::vector<SCase> cases = {
+        {"401", SAnswer{"Unauthorized", false, 401}, refused, 1},
+        {"404 page", SAnswer{page, false, 404}, refused, 1},
+        {"500", SAnswer{"", false, 500}, refused, 1},
+        {"200 web page", Ok(page), growing, 1},
+        {"200 endless line", Ok(std::string(CMultipartSource::kMaxScanBytes + 4096, 'g')), growing, 1},
+        {"200 endless lines", Ok(std::string(CMultipartSource::kMaxScanBytes + 4096, '\n')), growing, 1},
+        {"one part each", Ok(Part(kMpeg4, "one")), {500, 500, 500, 500, 500}, 0}};
+    for (const SCase& c : cases) {
+        SCOPED_TRACE(c.name);
+        SRig rig;
+        rig.script.handler = [&](const std::string&) { return c.answer; };
+        rig.Start();
+        for (int i = 0; i < 1000 && rig.script.requests.size() < 6; ++i)
+            rig.source.Job();
+        std::vector<DWORD> waits;
+        std::copy_if(rig.clock.mWaits.begin(), rig.clock.mWaits.end(), std::back_inserter(waits),
+                     [](DWORD w) { return w >= 500; });
+        EXPECT_EQ(waits, c.waits);
+        EXPECT_EQ(Drain(rig.queue).size(), c.limitEvents == 0 ? 5u : 0u);
+        auto events = TakeEvents(rig.source);
+        EXPECT_EQ(std::count(events.begin(), events.end(), CMediaSource::PackEvent(5, 0)), c.limitEvents);
+        EXPECT_TRUE(rig.source.IsRunning());
+    }
+}
+
+TEST(CMultipartSourceTest, OversizedPartsAreNeverTaken) {
+    // A part above the limit is searched through for the next boundary: a
+    // length that lies finds the next part at once, a part that is as long as
+    // it says is passed over whole. One at the limit is taken.
+    const int32_t limit = CMultipartSource::kMaxPartBytes;
+    const std::string big = std::string(size_t(limit) + 1, 'd');
+    auto announced = [](int64_t length, const std::string& data) {
+        return "--myboundary\r\n" + kMpeg4 + "Content-Length: " + std::to_string(length) + "\r\n\r\n" + data +
+               "\r\n";
+    };
+    struct SCase {
+        const char* name;
+        std::string stream;
+        std::vector<size_t> sizes; // of the parts delivered
+        int64_t skipped;
+    };
+    const std::vector<SCase> cases = {
+        {"a lie", announced(int64_t(limit) + 1, "short") + Part(kMpeg4, "next"), {4}, 1},
+        {"true length", announced(int64_t(limit) + 1, big) + Part(kMpeg4, "next"), {4}, 1},
+        {"at the limit", Part(kMpeg4, big.substr(1)) + Part(kMpeg4, "next"), {size_t(limit), 4}, 0}};
+    for (const SCase& c : cases) {
+        SCOPED_TRACE(c.name);
+        SRig rig;
+        rig.Add(c.stream);
+        rig.Run();
+        std::vector<size_t> sizes;
+        for (auto& o : Drain(rig.queue))
+            sizes.push_back(DataOf(*o).size());
+        EXPECT_EQ(sizes, c.sizes);
+        EXPECT_EQ(rig.source.GetSkippedParts(), c.skipped);
     }
 }
 

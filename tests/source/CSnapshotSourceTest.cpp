@@ -16,6 +16,7 @@ struct SRig : SSourceRig<CSnapshotSource> {
     size_t bodyBytes = 6000;
     DWORD fetchMs = 0;
     bool refuse = false;
+    int status = 200;
 
     explicit SRig(int machineCode = 0, const std::string& suffix = "")
         : SSourceRig("http://127.0.0.1/jpg/ch", 2, "pw") {
@@ -26,7 +27,7 @@ struct SRig : SSourceRig<CSnapshotSource> {
         script.handler = [this](const std::string&) {
             clock.mNow += fetchMs;
             const SDeviceJpeg jpeg{kVideoServer4, 2025, 10, 3, 0, 0, 0, 0, uint8_t(mask), bodyBytes};
-            return SAnswer{jpeg.Build().substr(0, bodyBytes), refuse};
+            return SAnswer{jpeg.Build().substr(0, bodyBytes), refuse, status};
         };
     }
 };
@@ -157,6 +158,61 @@ TEST(CSnapshotSourceTest, FailedFetchesRebuildACancelledClientAndReachTheLimit) 
         EXPECT_EQ(TakeEvents(rig.source), std::vector<uint32_t>{CMediaSource::PackEvent(5, 0)});
         EXPECT_EQ(rig.source.IsRunning() != 0, autoRestart == 1);
         EXPECT_EQ(rig.script.connects - connects, autoRestart ? 6 : 3);
+    }
+}
+
+TEST(CSnapshotSourceTest, FailedRequestsWaitLongerEachTime) {
+    // A refused connection, and answers other than 200 whatever their body:
+    // the first failure waits the interval, then 500 ms more per failure in a
+    // row; a picture ends the run and the next failure waits the interval.
+    for (const auto& [refuse, status] : std::vector<std::pair<bool, int>>{{true, 0}, {false, 401}, {false, 404}}) {
+        SCOPED_TRACE(status);
+        SRig rig;
+        rig.refuse = refuse;
+        rig.status = status;
+        rig.Start();
+        for (int i = 0; i < 6; ++i)
+            rig.source.Step();
+        EXPECT_EQ(rig.clock.mWaits, (std::vector<DWORD>{30, 500, 1000, 1500, 2000, 2500}));
+        EXPECT_EQ(Drain(rig.queue).size(), 0u);
+        rig.refuse = false;
+        rig.status = 200;
+        rig.source.Step();
+        EXPECT_EQ(Drain(rig.queue).size(), 1u);
+        rig.refuse = refuse;
+        rig.status = status;
+        rig.clock.mWaits.clear();
+        rig.source.Step();
+        EXPECT_EQ(rig.clock.mWaits, std::vector<DWORD>{30});
+    }
+}
+
+TEST(CSnapshotSourceTest, PollingIsPacedByTheFrameTime) {
+    // A device that answers at once is asked once per frame time: of the
+    // description's frame-rate code, else of the template's rate, else of
+    // 30 fps. A video server is paced once per pass through its inputs,
+    // also when the pass ends on a dark input.
+    struct SCase {
+        int machineCode, mask, code, templateRate;
+        int steps;
+        std::vector<DWORD> waits;
+    };
+    const std::vector<SCase> cases = {{0, 0, 25000, 10000, 4, {40, 40, 40}},
+                                      {0, 0, 0, 10000, 4, {100, 100, 100}},
+                                      {0, 0, 0, 0, 4, {33, 33, 33}},
+                                      {kVideoServer4, 15, 0, 0, 12, {33, 33}},
+                                      {kVideoServer4, 7, 0, 0, 12, {33, 33}}};
+    for (const SCase& c : cases) {
+        SCOPED_TRACE(testing::Message() << c.machineCode << " mask " << c.mask << " code " << c.code);
+        SRig rig(c.machineCode, "/image.jpg");
+        rig.mask = c.mask;
+        rig.desc.mPacingMode = CSourceDesc::kPacingNone; // a poller paces whatever the description says
+        rig.desc.mFrameRateCode = c.code;
+        rig.desc.mTemplate.mFrameRate = c.templateRate;
+        rig.Start();
+        for (int i = 0; i < c.steps; ++i)
+            rig.source.Step();
+        EXPECT_EQ(rig.clock.mWaits, c.waits);
     }
 }
 
