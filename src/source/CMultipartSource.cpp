@@ -137,7 +137,7 @@ void CMultipartSource::StartPartClock() {
     if (mPartClock || mpClient == nullptr)
         return;
     // The client measures its deadline on the system clock.
-    mpClient->SetDeadline(timeGetTime() + kPartDeadlineMs);
+    mpClient->SetDeadline(timeGetTime() + mPartDeadlineMs);
     mPartClock = true;
 }
 

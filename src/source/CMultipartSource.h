@@ -118,6 +118,8 @@ public:
     bool IsStreaming() const { return mStreaming; }
     DWORD GetReconnectDelay() const { return mReconnectDelay; }
     size_t GetBufferedCount() const { return mBuffered; }
+    // The time a part may take (kPartDeadlineMs unless set); before Start.
+    void SetPartDeadline(DWORD milliseconds) { mPartDeadlineMs = milliseconds; }
     // Parts read past because they were larger than kMaxPartBytes.
     int64_t GetSkippedParts() const { return mSkippedParts; }
 
@@ -156,6 +158,7 @@ private:
     bool mAttempted = false;     // mLastAttempt is valid
     DWORD mLastAttempt = 0;      // clock time of the last open of the stream
     int64_t mSkippedParts = 0;
+    DWORD mPartDeadlineMs = kPartDeadlineMs;
     DWORD mReconnectDelay = kReconnectStepMs;
     SYSTEMTIME mLastStreamTime{}; // of the last X-Time header
     DWORD mLastDataTime = 0;
