@@ -20,6 +20,7 @@ bool CSocket::EnsureSocket() {
         return false;
     SOCKET s = m_hSocket.load();
     DWORD timeout = mTimeout;
+    mHandleTimeout = timeout;
     winsock::setsockopt(s, SOL_SOCKET, SO_SNDTIMEO, &timeout, sizeof(timeout));
     winsock::setsockopt(s, SOL_SOCKET, SO_RCVTIMEO, &timeout, sizeof(timeout));
     return true;

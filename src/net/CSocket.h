@@ -38,9 +38,13 @@ public:
     // Milliseconds; applies to the next handle made, not the current one.
     void SetTimeout(DWORD milliseconds) { mTimeout = milliseconds; }
     DWORD GetTimeout() const { return mTimeout; }
+    // The time-out the current handle was made with (the one a receive on it
+    // waits at most); GetTimeout before the first handle.
+    DWORD GetHandleTimeout() const { return mHandleTimeout; }
     SOCKET GetHandle() const { return m_hSocket.load(); }
 
 protected:
     std::atomic<SOCKET> m_hSocket{INVALID_SOCKET};
     DWORD mTimeout = kDefaultTimeoutMs;
+    DWORD mHandleTimeout = kDefaultTimeoutMs;
 };

@@ -11,6 +11,12 @@
 // refuse (-1, no system call) unless connected; a failed receive does not
 // change the state, the owner calls Close.
 //
+// The watchdog can fire just as connect succeeds: it finds the flag still
+// false and closes the handle under a connection that has just been made.
+// Connect therefore looks at the handle once the watchdog has stopped; a
+// connect whose handle the watchdog closed is a failed connect, never "true"
+// without a handle.
+//
 // Threads: the owner's thread; the watchdog's thread calls Close during a
 // bounded connect. The connected flag is atomic because the watchdog reads
 // it while the owner may set it.
@@ -36,8 +42,13 @@ public:
     // options are ignored).
     bool Create() override;
     // Connects to the address from a fresh handle. With `bounded` a watchdog
-    // gives the connect at most kConnectTimeoutMs. True when connected.
+    // gives the connect at most kConnectTimeoutMs (or the shorter limit of
+    // LimitNextConnect). True when connected, and then a handle exists.
     virtual bool Connect(const CSocketAddress& address, bool bounded);
+    // The next bounded connect gives up after `milliseconds` when that is
+    // shorter than kConnectTimeoutMs: an HTTP client whose exchange has less
+    // time left than a whole connect time-out. Used by one connect only.
+    void LimitNextConnect(DWORD milliseconds) { mNextConnectLimit = milliseconds; }
     // Closes the handle if there is one and clears the connected flag.
     // Returns 0. Safe to call from the watchdog's thread.
     virtual int Close();
@@ -47,11 +58,22 @@ public:
     // One receive: bytes received, 0 when the peer closed, -1 on error,
     // time-out or when not connected.
     virtual int Recv(void* buffer, int length);
+    // Waits up to `milliseconds` until a Recv would not block: 1 when bytes
+    // (or the peer's close, or an error) are waiting, 0 when the time passed,
+    // -1 when not connected or the wait failed. Lets the HTTP client wait in
+    // short slices and look at its cancel event and deadline between them.
+    virtual int WaitReadable(DWORD milliseconds);
 
     bool IsConnected() const { return mConnected.load(); }
     DWORD GetConnectTimeout() const { return mConnectTimeout; }
 
 protected:
+    // Runs on the connecting thread right after connect returned, before the
+    // connected flag is set: the moment at which the watchdog's race lies.
+    // Tests land the watchdog's close there; it does nothing otherwise.
+    virtual void OnConnectReturned() {}
+
     std::atomic<bool> mConnected{false};
     const DWORD mConnectTimeout = kConnectTimeoutMs;
+    DWORD mNextConnectLimit = INFINITE; // owner's thread only
 };

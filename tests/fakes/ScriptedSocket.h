@@ -77,6 +77,9 @@ public:
         mPos += static_cast<size_t>(n);
         return n;
     }
+    // The script never blocks: whatever a receive would return (bytes, the
+    // end) is there at once.
+    int WaitReadable(DWORD) override { return mConnected.load() ? 1 : -1; }
     // Bytes released but not yet received.
     size_t Unread() const { return mWaiting.size() - mPos; }
 

@@ -105,4 +105,43 @@ TEST(CTcpClientSocketTest, BoundedConnectGivesUpOnAListenerThatNeverAccepts) {
     EXPECT_EQ(INVALID_SOCKET, sockets.back()->GetHandle());
 }
 
+// The watchdog fires just as connect succeeds: it finds the flag still false
+// and closes the handle. That connect must fail, never report a connection
+// that has no handle.
+TEST(CTcpClientSocketTest, WatchdogFiringAsConnectSucceedsFailsTheConnect) {
+    class WatchdogAtTheWrongMoment : public CTcpClientSocket {
+    protected:
+        void OnConnectReturned() override {
+            CConnectTimer watchdog(kConnectTimeoutMs, &mConnected, this);
+            watchdog.OnTimeout();
+        }
+    };
+    Listener listener(4);
+    WatchdogAtTheWrongMoment socket;
+    EXPECT_FALSE(socket.Connect(Loopback(listener.mPort), true));
+    EXPECT_FALSE(socket.IsConnected());
+    EXPECT_EQ(INVALID_SOCKET, socket.GetHandle());
+    char byte;
+    EXPECT_EQ(-1, socket.Recv(&byte, 1));
+}
+
+// A bounded connect under a limit shorter than its own time-out gives up by
+// the limit (an HTTP exchange whose deadline is near).
+TEST(CTcpClientSocketTest, ConnectLimitShortensTheWatchdog) {
+    Listener listener(0);
+    std::vector<std::unique_ptr<CTcpClientSocket>> sockets;
+    CSocketAddress address = Loopback(listener.mPort);
+    bool refused = false;
+    DWORD took = 0;
+    while (!refused && sockets.size() < 4) {
+        sockets.push_back(std::make_unique<CTcpClientSocket>());
+        sockets.back()->LimitNextConnect(200);
+        const DWORD start = timeGetTime();
+        refused = !sockets.back()->Connect(address, true);
+        took = timeGetTime() - start;
+    }
+    ASSERT_TRUE(refused) << "the listen queue never filled";
+    EXPECT_LT(took, CTcpClientSocket::kConnectTimeoutMs / 2);
+}
+
 } // namespace
