@@ -1,6 +1,7 @@
 // The WinINet layer on libcurl against a scripted loopback server: pending
 // calls and their notices, broken answers, bounded buffering for slow
-// readers, and handles closed while their transfers run.
+// readers, and handles closed while their transfers run. Also the request
+// target escaping that both HTTP clients share.
 #include "os/inet/WinInet.h"
 
 #include "fakes/ScriptedHttpServer.h"
@@ -312,6 +313,43 @@ TEST_F(WinInetTest, CloseAtAnyStageIsFinal) {
     EXPECT_EQ(mLog.For(mConnect, INTERNET_STATUS_HANDLE_CLOSING).size(), 1u);
     EXPECT_EQ(Status(running), 0u);
     EXPECT_EQ(GetLastError(), ERROR_INVALID_HANDLE);
+}
+
+// The request target both clients send, from decoded text (a cracked URL's
+// path, a composed query) and from a device's Location (wire form).
+TEST(EscapeRequestTargetTest, Table) {
+    using os::TargetText;
+    const struct Case {
+        TargetText text;
+        std::string in;
+        const char* out;
+    } cases[] = {
+        {TargetText::Decoded, "", "/"},
+        {TargetText::Decoded, "vb.htm?a=1", "/vb.htm?a=1"},
+        {TargetText::Decoded, "/q?a=1&b=2;c+d:e/f", "/q?a=1&b=2;c+d:e/f"},
+        {TargetText::Decoded, "/a b\t", "/a%20b%09"},
+        {TargetText::Decoded, "/x\r\nHost: evil", "/x%0D%0AHost:%20evil"},
+        {TargetText::Decoded, std::string("/nul\0", 5), "/nul%00"},
+        {TargetText::Decoded, "/100%", "/100%25"},
+        {TargetText::Decoded, "/%41%zz", "/%2541%25zz"},
+        {TargetText::Decoded, "/caf\xC3\xA9\x7F", "/caf%C3%A9%7F"},
+        {TargetText::Decoded, "/\"<>\\^`{|}#", "/%22%3C%3E%5C%5E%60%7B%7C%7D%23"},
+        {TargetText::Decoded, "http://cam/x", "/http://cam/x"},
+        {TargetText::WireForm, "/a%20b%2f", "/a%20b%2f"},
+        {TargetText::WireForm, "/a%2", "/a%252"},
+        {TargetText::WireForm, "/a%zz b", "/a%25zz%20b"},
+        {TargetText::WireForm, "next.htm", "/next.htm"},
+        {TargetText::WireForm, "http://cam:81/x y", "http://cam:81/x%20y"},
+        {TargetText::WireForm, "HTTP://cam", "HTTP://cam"},
+        {TargetText::WireForm, "/\r\n", "/%0D%0A"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.in);
+        const std::string once = os::EscapeRequestTarget(c.in, c.text);
+        EXPECT_EQ(c.out, once);
+        // What went out once is wire form: it goes out unchanged again.
+        EXPECT_EQ(once, os::EscapeRequestTarget(once, TargetText::WireForm));
+    }
 }
 
 } // namespace

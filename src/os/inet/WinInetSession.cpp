@@ -282,23 +282,6 @@ void Session::RunAndWait(Command cmd) {
     finished.wait();
 }
 
-std::string EscapePath(const std::string& path) {
-    static const char kHex[] = "0123456789ABCDEF";
-    std::string out;
-    if (path.empty() || path[0] != '/')
-        out.push_back('/');
-    for (unsigned char c : path) {
-        if (c <= 0x20 || c >= 0x7F || std::strchr("\"<>\\^`{|}#", c) != nullptr) {
-            out.push_back('%');
-            out.push_back(kHex[c >> 4]);
-            out.push_back(kHex[c & 15]);
-        } else {
-            out.push_back(static_cast<char>(c));
-        }
-    }
-    return out;
-}
-
 void Session::RemoveTransfer(Request& r) {
     if (r.mpEasy != nullptr) {
         curl_multi_remove_handle(mpMulti, r.mpEasy);
@@ -320,7 +303,7 @@ void Session::StartTransfer(const std::shared_ptr<Request>& r, uint64_t generati
         std::lock_guard<std::mutex> lock(r->mMutex);
         if (generation != r->mGeneration || r->mClosed)
             return; // a newer send follows, or the handle went away
-        url = r->mUrlBase + EscapePath(r->mPath);
+        url = r->mUrlBase + os::EscapeRequestTarget(r->mPath);
         verb = r->mVerb;
         user = r->mUser;
         password = r->mPassword;
@@ -356,7 +339,8 @@ void Session::StartTransfer(const std::shared_ptr<Request>& r, uint64_t generati
     curl_easy_setopt(easy, CURLOPT_PROTOCOLS_STR, "http");
     curl_easy_setopt(easy, CURLOPT_REDIR_PROTOCOLS_STR, "http");
     curl_easy_setopt(easy, CURLOPT_HTTP_VERSION, static_cast<long>(CURL_HTTP_VERSION_1_1));
-    // Devices get the path exactly as the caller wrote it.
+    // Devices get the path exactly as EscapeRequestTarget wrote it, the same
+    // request line the socket client sends ("." and ".." are not resolved).
     curl_easy_setopt(easy, CURLOPT_PATH_AS_IS, 1L);
     curl_easy_setopt(easy, CURLOPT_HEADERFUNCTION, OnHeader);
     curl_easy_setopt(easy, CURLOPT_HEADERDATA, raw);

@@ -264,6 +264,44 @@ BOOL InternetCrackUrlA(const char* url, DWORD urlLength, DWORD flags, URL_COMPON
 }
 
 namespace os {
+
+namespace {
+
+bool MustEscape(unsigned char c) {
+    return c <= 0x20 || c >= 0x7F || std::strchr("\"<>\\^`{|}#", c) != nullptr;
+}
+
+// "scheme://" at the start: the absolute form of a target.
+bool IsAbsoluteForm(std::string_view target) {
+    size_t i = 0;
+    while (i < target.size() && IsSchemeChar(target[i], i == 0))
+        ++i;
+    return i > 0 && target.substr(i, 3) == "://";
+}
+
+} // namespace
+
+std::string EscapeRequestTarget(std::string_view target, TargetText text) {
+    static const char kHex[] = "0123456789ABCDEF";
+    std::string out;
+    out.reserve(target.size() + 8);
+    if (target.empty() || (target[0] != '/' && !(text == TargetText::WireForm && IsAbsoluteForm(target))))
+        out.push_back('/');
+    for (size_t i = 0; i < target.size(); ++i) {
+        const unsigned char c = static_cast<unsigned char>(target[i]);
+        const bool escapeAlready = c == '%' && text == TargetText::WireForm && i + 2 < target.size() &&
+                                   HexValue(target[i + 1]) >= 0 && HexValue(target[i + 2]) >= 0;
+        if (MustEscape(c) || (c == '%' && !escapeAlready)) {
+            out.push_back('%');
+            out.push_back(kHex[c >> 4]);
+            out.push_back(kHex[c & 15]);
+        } else {
+            out.push_back(static_cast<char>(c));
+        }
+    }
+    return out;
+}
+
 DWORD LastCrackUrlError() {
     return tLastError;
 }

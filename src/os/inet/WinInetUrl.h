@@ -56,6 +56,9 @@
 
 #include "os/kernel/Kernel.h"
 
+#include <string>
+#include <string_view>
+
 using INTERNET_PORT = WORD;
 
 enum INTERNET_SCHEME : int32_t {
@@ -116,6 +119,33 @@ struct URL_COMPONENTSA {
 BOOL InternetCrackUrlA(const char* url, DWORD urlLength, DWORD flags, URL_COMPONENTSA* components);
 
 namespace os {
+// What the text handed to EscapeRequestTarget is.
+enum class TargetText {
+    // Decoded text: the path and query of a cracked URL (cracking decodes
+    // escapes) or a CGI query composed from values. Every "%" in it is a
+    // percent sign of its own and goes out as "%25", so a decoded "100%" or
+    // "%zz" never reaches the wire as a broken escape and "%41" is not read
+    // back as "A".
+    Decoded,
+    // Wire form: a Location a device sent. A "%" followed by two hexadecimal
+    // digits is an escape and stays; any other "%" goes out as "%25". An
+    // absolute URL ("http://host/x") is kept as the absolute-form target.
+    WireForm,
+};
+
+// The request target as both HTTP clients put it on the request line, so that
+// both transports send the same, well-formed line for the same path:
+// - every byte that cannot stand on a request line becomes "%" and two
+//   upper-case hexadecimal digits: controls and space (0x00 to 0x20, CR and LF
+//   among them, so no path can add a header line), DEL and every byte from
+//   0x80, and " < > \ ^ ` { | } #;
+// - "%" as `text` says;
+// - everything else goes out as it is, the reserved "/ ? & = ; + :" included,
+//   so a query keeps its structure;
+// - a target that does not begin with "/" gets one in front ("" becomes "/"),
+//   except an absolute URL in wire form.
+std::string EscapeRequestTarget(std::string_view target, TargetText text = TargetText::Decoded);
+
 // The reason the calling thread's last failed InternetCrackUrlA gave (one of
 // the ERROR_ codes above); 0 after a successful call. WinINet reports it
 // through GetLastError, which this layer does not have.
