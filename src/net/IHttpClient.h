@@ -68,6 +68,16 @@ public:
     // resets it to make the client usable again.
     virtual bool IsUsable() { return mpCancelEvent != nullptr && mpCancelEvent->Wait(0) == 0; }
 
+    // True when the body of the last answer stopped before its end: the peer
+    // closed inside a body whose length or chunking said more was to come,
+    // or a read failed (time-out, deadline, cancel, broken connection) before
+    // the end. False while the body is still being read, once it ended where
+    // its framing said, and for a body without length that ended with the
+    // peer's close. CHttpLink::FetchInto fails a fetch on it, so that a cut
+    // picture or reply never passes for a whole one. A client that cannot tell
+    // says false.
+    virtual bool IsBodyCut() { return false; }
+
     // --- Deadline of the current exchange ---
     // Until ClearDeadline, every wait of this client for the peer (the
     // response head, body reads, the asynchronous client's completions) ends
@@ -124,18 +134,28 @@ public:
     }
 
 protected:
+    // True when the owner has signalled the cancel event. Unlike IsUsable, a
+    // client without a cancel event is not cancelled.
+    bool IsCancelled() const { return mpCancelEvent != nullptr && mpCancelEvent->IsSignalled() != 0; }
     // Starts the throttle's interval at the current time.
     void MarkThrottle() { mThrottleMark = timeGetTime(); }
-    // Throttle step after a read that delivered `bytes`: sleeps off what the
+    // Throttle step after a read that delivered `bytes`: waits off what the
     // rate limit still asks for and moves the mark to the end of that wait.
+    // The wait is on the cancel event and ends at the deadline, so a limited
+    // rate never keeps a stopping owner waiting.
     void Throttle(DWORD bytes) {
         if (mRateLimit == 0 || bytes == 0)
             return;
         DWORD now = timeGetTime();
-        DWORD shortfall = ThrottleShortfall(mRateLimit, mThrottleMark, now, bytes);
+        const DWORD shortfall = ThrottleShortfall(mRateLimit, mThrottleMark, now, bytes);
         if (shortfall > 0) {
-            Sleep(shortfall);
-            now += shortfall;
+            const DWORD wait = WithinDeadline(shortfall);
+            bool cancelled = false;
+            if (mpCancelEvent != nullptr)
+                cancelled = mpCancelEvent->Wait(wait) != 0;
+            else
+                Sleep(wait);
+            now = !cancelled && wait == shortfall ? now + shortfall : timeGetTime();
         }
         mThrottleMark = now;
     }
