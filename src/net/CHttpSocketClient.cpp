@@ -5,11 +5,32 @@
 #include "platform/CStrUtil.h"
 
 #include <algorithm>
+#include <cctype>
 #include <cstring>
 #include <memory>
 
 using media_util::CBase64Helper;
 using media_util::CStrUtil;
+
+namespace {
+
+// The value of a Content-Length header; -1 when it is absent or does not
+// start with a digit (a length we cannot trust is no length).
+int ParseContentLength(const std::string& text) {
+    size_t i = 0;
+    while (i < text.size() && (text[i] == ' ' || text[i] == '\t'))
+        ++i;
+    if (i == text.size() || !std::isdigit(static_cast<unsigned char>(text[i])))
+        return -1;
+    return CStrUtil::ParseInt(text); // saturates at INT_MAX
+}
+
+// Answers that never carry a body, whatever their headers say.
+bool HasNoBody(int status) {
+    return (status >= 100 && status < 200) || status == 204 || status == 304;
+}
+
+} // namespace
 
 CHttpSocketClient::CHttpSocketClient() : mpSocket(&mSocket) {}
 
@@ -25,21 +46,37 @@ bool CHttpSocketClient::Connect(const std::string& host, uint16_t port, bool bou
         return false;
     Disconnect();
     mHost = host;
+    mPort = port;
+    mBounded = bounded;
+    return OpenConnection();
+}
+
+bool CHttpSocketClient::OpenConnection() {
+    if (IsPastDeadline()) {
+        WSASetLastError(WSAETIMEDOUT);
+        return false;
+    }
     CSocketAddress address;
-    address.SetHost(host);
-    address.SetPort(port);
-    mConnected = mpSocket->Connect(address, bounded);
-    return mConnected;
+    address.SetHost(mHost);
+    address.SetPort(mPort);
+    // Under a deadline even an unbounded connect gets a watchdog: a device
+    // that drops SYN packets would otherwise hold the exchange for minutes.
+    const bool bounded = mBounded || HasDeadline();
+    if (bounded && HasDeadline())
+        mpSocket->LimitNextConnect(RemainingMs());
+    const bool connected = mpSocket->Connect(address, bounded);
+    mConnection = connected ? Connection::Idle : Connection::Closed;
+    return connected;
 }
 
 bool CHttpSocketClient::Disconnect() {
-    if (!mConnected)
+    if (mConnection == Connection::Closed)
         return true;
-    mConnected = false;
+    mConnection = Connection::Closed;
     mpSocket->Close();
     DropLeftover();
     mChunked = false;
-    ResetChunking();
+    mChunks.Reset();
     return true;
 }
 
@@ -47,13 +84,6 @@ void CHttpSocketClient::DropLeftover() {
     mLeftover.clear();
     mLeftover.shrink_to_fit();
     mLeftoverPos = 0;
-}
-
-void CHttpSocketClient::ResetChunking() {
-    mChunkRemaining = 0;
-    mChunkState = ChunkState::Size;
-    mChunkSizeLength = 0;
-    mChunkSizeText[0] = '\0';
 }
 
 void CHttpSocketClient::SetCredentials(const CHttpCredential& credential) {
@@ -75,13 +105,13 @@ void CHttpSocketClient::SetCredentials(const CHttpCredential& credential) {
     GlobalFree(block);
 }
 
-std::string CHttpSocketClient::BuildRequest(const char* method, const std::string& path,
+std::string CHttpSocketClient::BuildRequest(const char* method, const std::string& target,
                                             const std::string* body) const {
     std::string request;
-    request.reserve(256 + path.size() + (body ? body->size() : 0));
+    request.reserve(256 + target.size() + (body ? body->size() : 0));
     request += method;
     request += ' ';
-    request += path;
+    request += target;
     request += " HTTP/1.1";
     if (!mAuthorization.empty()) {
         request += "\r\nAuthorization: Basic ";
@@ -110,26 +140,66 @@ bool CHttpSocketClient::Post(const std::string& path, const std::string& body) {
     return Exchange("POST", path, &body);
 }
 
+bool CHttpSocketClient::PrepareForRequest() {
+    switch (mConnection) {
+    case Connection::Closed: // the send fails, as it always has without a connection
+    case Connection::Idle:
+        return true;
+    case Connection::InBody:
+        if (DrainAnswer())
+            return true;
+        break;
+    case Connection::Spent:
+        break;
+    }
+    Disconnect();
+    return OpenConnection();
+}
+
+bool CHttpSocketClient::DrainAnswer() {
+    if (!mChunked && (mContentRemaining < 0 || mContentRemaining > static_cast<int>(kMaxDrainBytes)))
+        return false;
+    BYTE scratch[4096];
+    DWORD drained = 0;
+    while (mConnection == Connection::InBody && drained <= kMaxDrainBytes) {
+        DWORD length = sizeof(scratch);
+        if (!Read(scratch, &length, false) || length == 0)
+            break;
+        drained += length;
+    }
+    return mConnection == Connection::Idle;
+}
+
 bool CHttpSocketClient::Exchange(const char* method, const std::string& path, const std::string* body) {
-    mHeaders.Clear();
-    std::string current = path;
+    std::string target = path;
     bool result = false;
     for (int redirects = 0;; ++redirects) {
-        std::string request = BuildRequest(method, current, body);
-        if (mpSocket->Send(request.data(), static_cast<int>(request.size())) == -1)
+        if (!PrepareForRequest())
             return result;
+        const std::string request = BuildRequest(method, target, body);
+        if (mpSocket->Send(request.data(), static_cast<int>(request.size())) == -1) {
+            if (mConnection != Connection::Closed)
+                mConnection = Connection::Spent;
+            return result;
+        }
         bool redirect = false;
-        std::string next;
-        result = ReadResponseHead(&redirect, &next);
+        std::string location;
+        result = ReadResponseHead(&redirect, &location);
         if (!redirect || redirects >= kMaxRedirects)
             return result;
-        current = next;
+        target = location;
     }
 }
 
 bool CHttpSocketClient::BeginPost(const std::string& path) {
-    std::string request = BuildRequest("POST", path, nullptr);
-    return mpSocket->Send(request.data(), static_cast<int>(request.size())) != -1;
+    if (!PrepareForRequest())
+        return false;
+    const std::string request = BuildRequest("POST", path, nullptr);
+    const bool sent = mpSocket->Send(request.data(), static_cast<int>(request.size())) != -1;
+    // Its answer is never read, so nothing else can follow on this connection.
+    if (mConnection != Connection::Closed)
+        mConnection = Connection::Spent;
+    return sent;
 }
 
 bool CHttpSocketClient::Write(const void* data, DWORD length) {
@@ -142,16 +212,52 @@ bool CHttpSocketClient::QueryStatusCode(int* status) {
     return true;
 }
 
-bool CHttpSocketClient::ReadResponseHead(bool* redirect, std::string* newPath) {
-    *redirect = false;
-    std::unique_ptr<char[]> buffer(new char[kHeadBufferSize]);
+int CHttpSocketClient::Receive(void* buffer, int length) {
+    // A time-out of 0 means none, as for the socket option it stands for.
+    const DWORD timeout = mpSocket->GetHandleTimeout() != 0 ? mpSocket->GetHandleTimeout() : INFINITE;
+    const DWORD start = timeGetTime();
+    for (;;) {
+        if (IsCancelled())
+            break;
+        const DWORD elapsed = timeGetTime() - start;
+        if (elapsed >= timeout)
+            break;
+        const DWORD slice = WithinDeadline(std::min(kWaitSliceMs, timeout - elapsed));
+        if (slice == 0)
+            break; // the deadline has passed
+        const int ready = mpSocket->WaitReadable(slice);
+        if (ready < 0)
+            return -1;
+        if (ready > 0)
+            return mpSocket->Recv(buffer, length);
+    }
+    WSASetLastError(WSAETIMEDOUT);
+    return -1;
+}
+
+void CHttpSocketClient::BeginAnswer() {
+    mHeaders.Clear();
     mStatusCode = 0;
+    DropLeftover();
+    mContentRemaining = -1;
+    mChunked = false;
+    mChunks.Reset();
+    mBodyCut = false;
+    mBeyondEnd = false;
+}
+
+bool CHttpSocketClient::ReadResponseHead(bool* redirect, std::string* location) {
+    *redirect = false;
+    BeginAnswer();
+    // Until the head says where the body ends, nothing can follow it.
+    mConnection = Connection::Spent;
+    std::unique_ptr<char[]> buffer(new char[kHeadBufferSize]);
     size_t position = 0;
     size_t end = 0;
 
     // A closed connection (0) ends the head as an error does: waiting for
     // more would never end.
-    int got = mpSocket->Recv(buffer.get(), kHeadBufferSize);
+    int got = Receive(buffer.get(), kHeadBufferSize);
     if (got <= 0)
         return false;
     end = static_cast<size_t>(got);
@@ -183,117 +289,78 @@ bool CHttpSocketClient::ReadResponseHead(bool* redirect, std::string* newPath) {
         std::memmove(buffer.get(), buffer.get() + position, tail);
         position = 0;
         end = tail;
-        got = mpSocket->Recv(buffer.get() + end, static_cast<int>(kHeadBufferSize - end));
+        got = Receive(buffer.get() + end, static_cast<int>(kHeadBufferSize - end));
         if (got <= 0)
             return false;
         end += static_cast<size_t>(got);
     }
 
-    std::string encoding = mHeaders.Get("Transfer-Encoding");
-    if (!encoding.empty())
-        mChunked = encoding == "chunked";
-
-    if (mStatusCode == 200) {
-        DropLeftover();
-        ResetChunking();
-        const BYTE* body = reinterpret_cast<const BYTE*>(buffer.get() + position);
-        DWORD bodyLength = static_cast<DWORD>(end - position);
-        if (mChunked) {
-            mLeftover.resize(bodyLength);
-            bool last = false;
-            mLeftover.resize(DeChunk(body, bodyLength, mLeftover.data(), &last));
-        } else {
-            mLeftover.assign(body, body + bodyLength);
-        }
-        int length = CStrUtil::ParseInt(mHeaders.Get("Content-Length"));
-        mContentRemaining = length > 0 ? length : -1;
-        return true;
+    // Only the exact value switches chunking on, and an answer without the
+    // header is not chunked: each answer says it for itself.
+    mChunked = mHeaders.Get("Transfer-Encoding") == "chunked";
+    if (HasNoBody(mStatusCode)) {
+        mContentRemaining = 0;
+    } else if (!mChunked) {
+        const int length = ParseContentLength(mHeaders.Get("Content-Length"));
+        if (length > 0)
+            mContentRemaining = length;
+        else if (length == 0 && mStatusCode != 200)
+            mContentRemaining = 0;
+        // else: no length, or a 200 with length 0 (devices' endless
+        // streams): read until the peer stops.
     }
+    TakeBodyBytes(reinterpret_cast<const BYTE*>(buffer.get() + position), static_cast<DWORD>(end - position));
+    if (mChunked || mContentRemaining >= 0)
+        mConnection = Connection::InBody;
+    NoteBodyProgress();
+
     if (mStatusCode == 302) {
-        std::string location = mHeaders.Get("Location");
-        if (!location.empty()) {
+        std::string target = mHeaders.Get("Location");
+        if (!target.empty()) {
             *redirect = true;
-            *newPath = location;
+            *location = target;
         }
     }
     return true;
 }
 
-void CHttpSocketClient::FinishChunkSize() {
-    mChunkSizeText[mChunkSizeLength] = '\0';
-    mChunkRemaining = static_cast<DWORD>(CStrUtil::ParseInt(mChunkSizeText, 16));
-    mChunkSizeLength = 0;
-    mChunkSizeText[0] = '\0';
-    mChunkState = mChunkRemaining > 0 ? ChunkState::Data : ChunkState::Size;
+void CHttpSocketClient::TakeBodyBytes(const BYTE* bytes, DWORD length) {
+    if (length == 0)
+        return;
+    if (mContentRemaining == 0) {
+        mBeyondEnd = true;
+        return;
+    }
+    if (mChunked) {
+        mLeftover.resize(length);
+        DWORD consumed = 0;
+        mLeftover.resize(mChunks.Decode(bytes, length, mLeftover.data(), &consumed));
+        mBeyondEnd = consumed < length;
+        return;
+    }
+    DWORD take = length;
+    if (mContentRemaining > 0 && take > static_cast<DWORD>(mContentRemaining)) {
+        take = static_cast<DWORD>(mContentRemaining);
+        mBeyondEnd = true;
+    }
+    mLeftover.assign(bytes, bytes + take);
 }
 
-DWORD CHttpSocketClient::DeChunk(const BYTE* raw, DWORD length, BYTE* out, bool* sawLastChunk) {
-    DWORD written = 0;
-    DWORD i = 0;
-    while (i < length) {
-        BYTE c = raw[i];
-        switch (mChunkState) {
-        case ChunkState::Size:
-            ++i;
-            if (c == '\r') {
-                mChunkState = ChunkState::SizeLF;
-            } else if (c == '\n') {
-                FinishChunkSize();
-                *sawLastChunk |= mChunkRemaining == 0;
-            } else if (c == ';' || c == ' ' || c == '\t') {
-                mChunkState = ChunkState::Extension;
-            } else if (c == '0' && mChunkSizeLength == 0) {
-                // Leading zeros take no room, so a zero-padded size still
-                // fits the text.
-            } else if (mChunkSizeLength < kChunkSizeTextMax) {
-                mChunkSizeText[mChunkSizeLength++] = static_cast<char>(c);
-            }
-            break;
-        case ChunkState::Extension:
-            ++i;
-            if (c == '\r') {
-                mChunkState = ChunkState::SizeLF;
-            } else if (c == '\n') {
-                FinishChunkSize();
-                *sawLastChunk |= mChunkRemaining == 0;
-            }
-            break;
-        case ChunkState::SizeLF:
-            if (c == '\n')
-                ++i;
-            FinishChunkSize();
-            *sawLastChunk |= mChunkRemaining == 0;
-            break;
-        case ChunkState::Data: {
-            DWORD n = std::min(mChunkRemaining, length - i);
-            std::memcpy(out + written, raw + i, n);
-            written += n;
-            i += n;
-            mChunkRemaining -= n;
-            if (mChunkRemaining == 0)
-                mChunkState = ChunkState::DataCR;
-            break;
-        }
-        case ChunkState::DataCR:
-            // A missing CR LF after the data is tolerated: the byte is taken
-            // as the start of the next size line.
-            if (c == '\r') {
-                ++i;
-                mChunkState = ChunkState::DataLF;
-            } else {
-                if (c == '\n')
-                    ++i;
-                mChunkState = ChunkState::Size;
-            }
-            break;
-        case ChunkState::DataLF:
-            if (c == '\n')
-                ++i;
-            mChunkState = ChunkState::Size;
-            break;
-        }
-    }
-    return written;
+void CHttpSocketClient::NoteBodyProgress() {
+    if (mChunked && mChunks.IsDone() && mLeftoverPos >= mLeftover.size())
+        mContentRemaining = 0;
+    if (mContentRemaining != 0)
+        return;
+    // Reached where the framing said, whatever failed on the way.
+    mBodyCut = false;
+    if (mConnection == Connection::InBody)
+        mConnection = mBeyondEnd ? Connection::Spent : Connection::Idle;
+}
+
+void CHttpSocketClient::FailBody(bool connectionLost) {
+    mBodyCut = true;
+    if (connectionLost && mConnection != Connection::Closed)
+        mConnection = Connection::Spent;
 }
 
 bool CHttpSocketClient::Read(void* buffer, DWORD* length, bool fill) {
@@ -303,23 +370,28 @@ bool CHttpSocketClient::Read(void* buffer, DWORD* length, bool fill) {
         *length = 0;
         return true;
     }
+    if (IsCancelled() || IsPastDeadline()) {
+        WSASetLastError(WSAETIMEDOUT);
+        FailBody(false);
+        *length = 0;
+        return false;
+    }
     BYTE* out = static_cast<BYTE*>(buffer);
     DWORD requested = *length;
     DWORD delivered = 0;
     bool mayRead = true;
 
     if (mLeftoverPos < mLeftover.size() && requested > 0) {
-        size_t available = mLeftover.size() - mLeftoverPos;
-        if (mContentRemaining > 0)
-            available = std::min(available, static_cast<size_t>(mContentRemaining));
-        DWORD n = static_cast<DWORD>(std::min<size_t>(available, requested));
+        const size_t available = mLeftover.size() - mLeftoverPos;
+        const DWORD n = static_cast<DWORD>(std::min<size_t>(available, requested));
         std::memcpy(out, mLeftover.data() + mLeftoverPos, n);
         mLeftoverPos += n;
         delivered = n;
-        if (mLeftoverPos >= mLeftover.size() || mContentRemaining == static_cast<int>(n))
+        if (mLeftoverPos >= mLeftover.size())
             DropLeftover();
         if (mContentRemaining > 0)
             mContentRemaining -= std::min(mContentRemaining, static_cast<int>(n));
+        NoteBodyProgress();
         if (!fill)
             mayRead = false;
     }
@@ -331,28 +403,46 @@ bool CHttpSocketClient::Read(void* buffer, DWORD* length, bool fill) {
     std::vector<BYTE> raw;
     DWORD framingOnly = 0;
     while (mayRead && mContentRemaining != 0 && delivered < requested) {
-        DWORD want = requested - delivered;
+        const DWORD want = requested - delivered;
         int got;
+        bool lost = false; // the connection cannot go on (closed, broken, garbage)
         if (!mChunked) {
-            got = mpSocket->Recv(out + delivered, static_cast<int>(want));
+            got = Receive(out + delivered, static_cast<int>(want));
         } else {
             raw.resize(want);
-            int rawCount = mpSocket->Recv(raw.data(), static_cast<int>(want));
+            const int rawCount = Receive(raw.data(), static_cast<int>(want));
             got = rawCount;
             if (rawCount > 0) {
-                bool sawLastChunk = false;
+                DWORD consumed = 0;
                 got = static_cast<int>(
-                    DeChunk(raw.data(), static_cast<DWORD>(rawCount), out + delivered, &sawLastChunk));
+                    mChunks.Decode(raw.data(), static_cast<DWORD>(rawCount), out + delivered, &consumed));
+                mBeyondEnd |= consumed < static_cast<DWORD>(rawCount);
+                NoteBodyProgress();
+                if (got == 0 && mContentRemaining == 0)
+                    break; // only the last chunk and its trailer: the body ended
                 // A read that carried only framing is no failure: read on,
-                // unless it held the last chunk, after which a kept-alive
-                // peer sends nothing more and the call ends here.
+                // within a limit.
                 framingOnly = got == 0 ? framingOnly + static_cast<DWORD>(rawCount) : 0;
-                if (got == 0 && !sawLastChunk && framingOnly <= kMaxFramingOnlyBytes)
+                if (got == 0 && framingOnly <= kMaxFramingOnlyBytes)
                     continue;
+                lost = got == 0;
             }
         }
         if (got <= 0) {
-            Sleep(1);
+            const bool timedOut = got < 0 && WSAGetLastError() == WSAETIMEDOUT;
+            const bool stopped = IsCancelled() || IsPastDeadline();
+            if (!lost && !mChunked && mContentRemaining < 0 && (got == 0 || (timedOut && !stopped))) {
+                // A body without length ends with the peer's close, or with
+                // its silence for a whole receive time-out: there is no other
+                // end to wait for. (The deadline or a cancel does cut it.)
+                mContentRemaining = 0;
+                mConnection = Connection::Spent;
+            } else {
+                // A time-out (the deadline and a cancel included) loses no
+                // byte; the peer's close inside a framed body, an error or
+                // endless framing leave the connection unusable.
+                FailBody(lost || got == 0 || WSAGetLastError() != WSAETIMEDOUT);
+            }
             if (delivered == 0) {
                 *length = 0;
                 return false;
@@ -360,8 +450,10 @@ bool CHttpSocketClient::Read(void* buffer, DWORD* length, bool fill) {
             break;
         }
         delivered += static_cast<DWORD>(got);
-        if (mContentRemaining > 0)
+        if (!mChunked && mContentRemaining > 0) {
             mContentRemaining -= std::min(mContentRemaining, got);
+            NoteBodyProgress();
+        }
         Throttle(static_cast<DWORD>(got));
         if (!fill)
             break;

@@ -181,28 +181,38 @@ TEST(CHttpSocketClientTest, RequestHeadsByteForByte) {
     }
 }
 
-// 302 answers are followed on the same connection up to the cap; a resend
-// that fails leaves the result of the 302's head.
-TEST(CHttpSocketClientTest, RedirectsOnTheSameConnection) {
+// 302 answers are followed up to the cap: on the same connection once the
+// 302's body has been read (by its length or its chunks), on a fresh one to
+// the same host and port when its length is unknown. A resend that fails
+// leaves the result of the 302's head.
+TEST(CHttpSocketClientTest, Redirects) {
+    const std::string withLength = "Content-Length: 4\r\n\r\nmove";
+    const std::string chunked = "Transfer-Encoding: chunked\r\n\r\n4\r\nmove\r\n0\r\n\r\n";
+    const std::string unknownLength = "\r\nmove";
     const struct Case {
         const char* name;
+        std::string framing; // of every 302
         int redirects;
         int failSendFrom;
         bool result;
         int status;
         int sends;
+        int connects;
     } cases[] = {
-        {"chain_of_two", 2, -1, true, 200, 3},
-        {"endless_loop_stops_at_cap", 100, -1, true, 302, CHttpSocketClient::kMaxRedirects + 1},
-        {"first_send_fails", 1, 0, false, 0, 0},
-        {"resend_fails", 1, 1, true, 302, 1},
+        {"chain_of_two", withLength, 2, -1, true, 200, 3, 1},
+        {"chunked_302s", chunked, 2, -1, true, 200, 3, 1},
+        {"302s_without_length_reconnect", unknownLength, 2, -1, true, 200, 3, 3},
+        {"endless_loop_stops_at_cap", withLength, 100, -1, true, 302, CHttpSocketClient::kMaxRedirects + 1,
+         1},
+        {"first_send_fails", withLength, 1, 0, false, 0, 0, 1},
+        {"resend_fails", withLength, 1, 1, true, 302, 1, 1},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
         Scripted s({});
         for (int i = 1; i <= c.redirects; ++i)
             s.socket.mAnswers.push_back("HTTP/1.1 302 Found\r\nLocation: /hop" + std::to_string(i) +
-                                        "?x=%20y\r\n\r\n");
+                                        "?x=%20y\r\n" + c.framing);
         s.socket.mAnswers.push_back("HTTP/1.1 200 OK\r\nContent-Length: 4\r\n\r\ndone");
         s.socket.mFailSendFrom = c.failSendFrom;
         EXPECT_EQ(c.result, s.client.Get("/hop0"));
@@ -211,8 +221,64 @@ TEST(CHttpSocketClientTest, RedirectsOnTheSameConnection) {
         for (int i = 0; i < c.sends; ++i)
             EXPECT_EQ(0u, s.socket.mSends[i].find("GET /hop" + std::to_string(i) + (i ? "?x=%20y" : "") +
                                                   " HTTP/1.1\r\n"));
-        EXPECT_EQ(1, s.socket.mConnectCalls);
-        EXPECT_EQ(0, s.socket.mCloseCalls);
+        EXPECT_EQ(c.connects, s.socket.mConnectCalls);
+        EXPECT_EQ(c.connects - 1, s.socket.mCloseCalls);
+        if (c.status == 200) {
+            char buffer[16];
+            DWORD length = sizeof(buffer);
+            ASSERT_TRUE(s.client.Read(buffer, &length, true));
+            EXPECT_EQ("done", std::string(buffer, length));
+        }
+    }
+}
+
+// Nothing of one answer leaks into the next: a 302's length or chunking
+// does not frame the page it redirects to, a chunked answer does not de-chunk
+// the next one, and a body the caller left unread is either drained (short)
+// or left behind with its connection (long, or with bytes beyond its end).
+TEST(CHttpSocketClientTest, EachAnswerStandsAlone) {
+    const std::string body = Pattern(3000);
+    const std::string plain = "HTTP/1.1 200 OK\r\n\r\n" + body; // until close
+    const struct Case {
+        const char* name;
+        std::vector<std::string> answers;
+        std::vector<const char*> gets; // the body of the last one is read
+        int connects;
+    } cases[] = {
+        {"length_of_a_302",
+         {"HTTP/1.1 302 Found\r\nLocation: /b\r\nContent-Length: 4\r\n\r\nmove", plain},
+         {"/a"},
+         1},
+        {"chunking_of_a_302",
+         {"HTTP/1.1 302 Found\r\nLocation: /b\r\n" + kChunkedHead.substr(17) + "0\r\n\r\n", plain},
+         {"/a"},
+         1},
+        {"chunked_then_plain", {kChunkedHead + Chunk("abc", {3}), plain}, {"/a", "/b"}, 1},
+        {"long_unread_body_replaced",
+         {"HTTP/1.1 200 OK\r\nContent-Length: " + std::to_string(CHttpSocketClient::kMaxDrainBytes + 1) +
+              "\r\n\r\nxyz",
+          plain},
+         {"/a", "/b"},
+         2},
+        {"bytes_beyond_the_end_replaced",
+         {"HTTP/1.1 200 OK\r\nContent-Length: 2\r\n\r\nabEXTRA", plain},
+         {"/a", "/b"},
+         2},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        Scripted s(std::deque<std::string>(c.answers.begin(), c.answers.end()));
+        for (const char* path : c.gets)
+            ASSERT_TRUE(s.client.Get(path));
+        EXPECT_EQ(200, s.client.GetStatusCode());
+        std::string got;
+        char buffer[1024];
+        for (DWORD length = sizeof(buffer); s.client.Read(buffer, &length, false) && length > 0;
+             length = sizeof(buffer))
+            got.append(buffer, length);
+        EXPECT_EQ(body.size(), got.size());
+        EXPECT_TRUE(body == got);
+        EXPECT_EQ(c.connects, s.socket.mConnectCalls);
     }
 }
 
@@ -241,7 +307,10 @@ TEST(CHttpSocketClientTest, LeftoverBytesComeFirst) {
 
 // How a fill Read ends: at the socket's end (error or close) with or without
 // bytes, at the body's length, and on framing that never ends, given up long
-// before the peer stops.
+// before the peer stops. A body whose end is known (its length, its last
+// chunk, an error page's length) is over once read: the next Read says so
+// without a receive, where waiting would cost a whole time-out on a
+// kept-alive connection.
 TEST(CHttpSocketClientTest, ReadEndings) {
     using AtEnd = CScriptedSocket::AtEnd;
     const size_t kEndless = 1 << 20;
@@ -254,15 +323,24 @@ TEST(CHttpSocketClientTest, ReadEndings) {
         AtEnd atEnd;
         bool ok;
         std::string body;
+        bool endKnown;
     } cases[] = {
-        {"nothing_then_error", "HTTP/1.1 200 OK\r\n\r\n", AtEnd::Error, false, ""},
-        {"nothing_then_close", "HTTP/1.1 200 OK\r\n\r\n", AtEnd::PeerClosed, false, ""},
+        {"nothing_then_error", "HTTP/1.1 200 OK\r\n\r\n", AtEnd::Error, false, "", false},
+        {"nothing_then_close", "HTTP/1.1 200 OK\r\n\r\n", AtEnd::PeerClosed, false, "", true},
         {"short_then_close", "HTTP/1.1 200 OK\r\nContent-Length: 8\r\n\r\nabc", AtEnd::PeerClosed, true,
-         "abc"},
-        {"cut_to_length", "HTTP/1.1 200 OK\r\nContent-Length: 2\r\n\r\nabcdef", AtEnd::Error, true, "ab"},
-        {"endless_size_line", kChunkedHead + std::string(kEndless, 'z'), AtEnd::PeerClosed, false, ""},
-        {"endless_extension", kChunkedHead + "5;" + std::string(kEndless, 'e'), AtEnd::PeerClosed, false, ""},
-        {"endless_empty_chunks", kChunkedHead + emptyChunks, AtEnd::PeerClosed, false, ""},
+         "abc", false},
+        {"cut_to_length", "HTTP/1.1 200 OK\r\nContent-Length: 2\r\n\r\nabcdef", AtEnd::Error, true, "ab",
+         true},
+        {"last_chunk", kChunkedHead + Chunk("abcdefghij", {4}) + "X-Trailer: 1\r\n\r\n", AtEnd::Error, true,
+         "abcdefgh", true},
+        {"error_page", "HTTP/1.1 404 Not Found\r\nContent-Length: 3\r\n\r\nabc", AtEnd::Error, true, "abc",
+         true},
+        {"empty_error_page", "HTTP/1.1 404 Not Found\r\nContent-Length: 0\r\n\r\n", AtEnd::Error, true, "",
+         true},
+        {"endless_size_line", kChunkedHead + std::string(kEndless, 'z'), AtEnd::PeerClosed, false, "", false},
+        {"endless_extension", kChunkedHead + "5;" + std::string(kEndless, 'e'), AtEnd::PeerClosed, false, "",
+         false},
+        {"endless_trailer", kChunkedHead + emptyChunks, AtEnd::PeerClosed, false, "", false},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
@@ -274,6 +352,15 @@ TEST(CHttpSocketClientTest, ReadEndings) {
         EXPECT_EQ(c.ok, s.client.Read(buffer, &length, true));
         EXPECT_EQ(c.body, std::string(buffer, length));
         EXPECT_EQ(c.answer.size() > kEndless, s.socket.Unread() > kEndless / 2);
+        if (c.endKnown) {
+            while (length == sizeof(buffer) && s.client.Read(buffer, &length, true)) {
+            }
+            const int receives = s.socket.mRecvCalls;
+            length = sizeof(buffer);
+            EXPECT_TRUE(s.client.Read(buffer, &length, true));
+            EXPECT_EQ(0u, length);
+            EXPECT_EQ(receives, s.socket.mRecvCalls);
+        }
     }
 }
 
