@@ -1,6 +1,7 @@
 #include "net/CHttpSocketClient.h"
 
 #include "net/CSocketAddress.h"
+#include "os/inet/WinInetUrl.h"
 #include "platform/CBase64Helper.h"
 #include "platform/CStrUtil.h"
 
@@ -171,7 +172,7 @@ bool CHttpSocketClient::DrainAnswer() {
 }
 
 bool CHttpSocketClient::Exchange(const char* method, const std::string& path, const std::string* body) {
-    std::string target = path;
+    std::string target = os::EscapeRequestTarget(path);
     bool result = false;
     for (int redirects = 0;; ++redirects) {
         if (!PrepareForRequest())
@@ -187,14 +188,16 @@ bool CHttpSocketClient::Exchange(const char* method, const std::string& path, co
         result = ReadResponseHead(&redirect, &location);
         if (!redirect || redirects >= kMaxRedirects)
             return result;
-        target = location;
+        // A Location is wire form already: its escapes stay as the device
+        // wrote them.
+        target = os::EscapeRequestTarget(location, os::TargetText::WireForm);
     }
 }
 
 bool CHttpSocketClient::BeginPost(const std::string& path) {
     if (!PrepareForRequest())
         return false;
-    const std::string request = BuildRequest("POST", path, nullptr);
+    const std::string request = BuildRequest("POST", os::EscapeRequestTarget(path), nullptr);
     const bool sent = mpSocket->Send(request.data(), static_cast<int>(request.size())) != -1;
     // Its answer is never read, so nothing else can follow on this connection.
     if (mConnection != Connection::Closed)

@@ -28,6 +28,10 @@
 //   POST whose answer is never read), the request goes out on a fresh
 //   connection to the same host and port. A 302's body is thus consumed
 //   before the redirect is followed, never taken for the next answer.
+// - Paths are decoded text (as CUrl gives them); the request line carries
+//   them escaped by os::EscapeRequestTarget, the same function the WinINet
+//   layer uses, so both transports send the same well-formed line and no path
+//   can add a header line.
 //
 // Threads: one thread drives a client at a time. Nothing here takes a lock;
 // the cancel event may be signalled from any thread.
@@ -92,8 +96,8 @@ public:
     CHttpCredential* GetCredentials() override { return &mCredential; }
     bool IsBodyCut() override { return mBodyCut; }
 
-    // The request head for a target as it goes on the wire, byte for byte;
-    // with a body, a Post's.
+    // The request head for a target as it goes on the wire (see
+    // os::EscapeRequestTarget), byte for byte; with a body, a Post's.
     std::string BuildRequest(const char* method, const std::string& target, const std::string* body) const;
     // Headers of the last response head, in arrival order.
     const media_util::CSlowHash& GetHeaders() const { return mHeaders; }

@@ -2,9 +2,9 @@
 //
 // URLs are composed as text (device address, stream URLs, parameter CGIs) and
 // cracked here once; the HTTP link then connects to mHostName:mPort and sends
-// a GET for mRequestPath. Escapes are decoded while cracking, so a query
-// written as "?name=a%20b" is requested as "?name=a b": the devices' CGIs take
-// the decoded text.
+// a GET for mRequestPath. Escapes are decoded while cracking, so mRequestPath
+// is text ("?name=a%20b" holds "?name=a b"); both HTTP clients escape it again
+// on the request line (os::EscapeRequestTarget, docs/http.md).
 //
 // Threads: Crack and CopyTo hold the object's own lock, so one thread may copy
 // a URL that another is re-cracking. Plain field access is not locked; callers

@@ -1,0 +1,149 @@
+// Both transports as the viewer creates them (CreateHttpClient: kind 1 the
+// socket client, kind 2 the asynchronous client) against the scripted
+// loopback server playing devices that misbehave: one that sends its redirect
+// page late, and the request lines both put on the wire. Each table runs on
+// both transports; rules of one transport alone live in its own test.
+#include "net/CHttpLink.h"
+#include "net/CUrl.h"
+#include "platform/CMemoryStream.h"
+
+#include "fakes/ScriptedHttpServer.h"
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <memory>
+
+using namespace httptest;
+using media_util::CManualEvent;
+using media_util::CMemoryStream;
+
+namespace {
+
+const int kTransports[] = {kHttpClientSocket, kHttpClientWinINet};
+
+// A client pair from the factory, as a viewer holds it.
+struct Pair {
+    explicit Pair(int kind) {
+        CHttpLink* rawLink = nullptr;
+        IHttpClient* rawClient = nullptr;
+        EXPECT_TRUE(CreateHttpClient(kind, "", "", &cancel, &rawLink, &rawClient));
+        link.reset(rawLink);
+        client.reset(rawClient);
+    }
+    static void Crack(CUrl* url, uint16_t port, const std::string& path) {
+        ASSERT_TRUE(url->Crack("http://127.0.0.1:" + std::to_string(port) + path)) << path;
+    }
+    bool Open(uint16_t port, const std::string& path) {
+        CUrl url;
+        Crack(&url, port, path);
+        return link->Open(url);
+    }
+    bool Fetch(uint16_t port, const std::string& path, std::string* body) {
+        CUrl url;
+        Crack(&url, port, path);
+        CMemoryStream stream;
+        const bool ok = link->FetchInto(url, stream);
+        body->assign(reinterpret_cast<const char*>(stream.GetBuffer()), stream.GetLength());
+        return ok;
+    }
+    CManualEvent cancel;
+    std::unique_ptr<CHttpLink> link;
+    std::unique_ptr<IHttpClient> client;
+};
+
+std::string Chunked(const std::string& data, size_t size) {
+    std::string out = "HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n";
+    for (size_t at = 0; at < data.size(); at += size) {
+        const std::string piece = data.substr(at, size);
+        char hex[16];
+        std::snprintf(hex, sizeof(hex), "%zx", piece.size());
+        out += std::string(hex) + "\r\n" + piece + "\r\n";
+    }
+    return out + "0\r\n\r\n";
+}
+
+// A 302 whose page comes after a pause: the page is read (by its length or
+// its chunks) before the redirect is followed, or, when its length is not
+// known, the redirect goes out on a fresh connection. Either way the bytes
+// the caller gets are exactly the target's body.
+TEST(CHttpLinkTest, RedirectWithALatePage) {
+    const std::string page = "<html>moved</html>\r\n";
+    const std::string target = "the target's body";
+    const struct Case {
+        const char* name;
+        std::string head; // after the Location line
+        std::string late; // sent 300 ms after the head
+        bool closes;
+    } cases[] = {
+        {"length", "Content-Length: " + std::to_string(page.size()) + "\r\n\r\n", page, false},
+        {"chunked", "Transfer-Encoding: chunked\r\n\r\n",
+         Chunked(page, 7).substr(Chunked(page, 7).find("\r\n\r\n") + 4), false},
+        {"unknown_length", "\r\n", page, true},
+    };
+    for (int kind : kTransports) {
+        for (const Case& c : cases) {
+            SCOPED_TRACE(testing::Message() << "kind " << kind << " " << c.name);
+            CManualEvent never;
+            CScriptedHttpServer server([&](const HttpRequest& r, Conn& conn) {
+                if (r.target != "/from") {
+                    conn.Send(Response(200, "OK", target));
+                    return;
+                }
+                conn.Send("HTTP/1.1 302 Found\r\nLocation: /to\r\n" + c.head);
+                never.Wait(300); // the device is slow to send its page
+                conn.Send(c.late);
+                if (c.closes)
+                    conn.CloseAfter();
+            });
+            Pair pair(kind);
+            std::string body;
+            EXPECT_TRUE(pair.Fetch(server.Port(), "/from", &body));
+            EXPECT_EQ(200, pair.client->GetStatusCode());
+            EXPECT_EQ(target, body);
+            EXPECT_EQ(1u, server.CountTarget("/to"));
+        }
+    }
+}
+
+// Paths are decoded text (CUrl decodes escapes); both transports put the
+// same, well-formed request line on the wire for them: what cannot stand on a
+// request line escaped, a "%" of the text as "%25", and never a raw CR or LF
+// that would add a header line.
+TEST(CHttpLinkTest, RequestLinesOnTheWire) {
+    const struct Case {
+        const char* url; // after http://127.0.0.1:PORT
+        const char* target;
+    } cases[] = {
+        {"/vb.htm?getmachinecode", "/vb.htm?getmachinecode"},
+        {"/a%20b", "/a%20b"},
+        {"/a b", "/a%20b"},
+        {"/%0d%0aX-Injected:%201", "/%0D%0AX-Injected:%201"},
+        {"/x?k=v%0D%0AX-Injected: 1", "/x?k=v%0D%0AX-Injected:%201"},
+        {"/100%25", "/100%25"},
+        {"/a%zz%4", "/a%25zz%254"},
+        {"/%2541", "/%2541"},
+        {"/%41", "/A"},
+        {"/caf%C3%A9?n=%E2%82%AC", "/caf%C3%A9?n=%E2%82%AC"},
+        {"/cgi?name=a%20b&x=%22q%22", "/cgi?name=a%20b&x=%22q%22"},
+        {"/p?q=1#top", "/p?q=1%23top"},
+    };
+    for (int kind : kTransports) {
+        CScriptedHttpServer server(
+            [](const HttpRequest&, Conn& conn) { conn.Send(Response(200, "OK", "ok")); });
+        for (const Case& c : cases) {
+            SCOPED_TRACE(testing::Message() << "kind " << kind << " " << c.url);
+            Pair pair(kind);
+            std::string body;
+            EXPECT_TRUE(pair.Fetch(server.Port(), c.url, &body));
+            const std::vector<HttpRequest> requests = server.Requests();
+            ASSERT_FALSE(requests.empty());
+            const HttpRequest& seen = requests.back();
+            EXPECT_EQ("GET " + std::string(c.target) + " HTTP/1.1\r\n",
+                      seen.head.substr(0, seen.head.find("\r\n") + 2));
+            EXPECT_EQ(0, seen.HeaderCount("x-injected"));
+        }
+    }
+}
+
+} // namespace
