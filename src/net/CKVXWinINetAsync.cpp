@@ -72,6 +72,9 @@ void CKVXWinINetAsync::OnStatus(DWORD status, LPVOID info, DWORD infoLength) {
     if (error != 0)
         StoreError(error);
     if (!known && error != 0) {
+        // Failed before any answer (the connection was refused or broke):
+        // nothing of this exchange can succeed any more.
+        mExchangeFailed.Set();
         mRequestFinished.Set();
         return;
     }
@@ -90,10 +93,9 @@ void CKVXWinINetAsync::OnStatus(DWORD status, LPVOID info, DWORD infoLength) {
             ParseHeaders();
         mCompletionOk.Set();
     } else if (code != 200) {
-        // A failed exchange with an error answer: the owner must look at the
-        // device before this client is used again.
-        if (mpCancelEvent != nullptr)
-            mpCancelEvent->Set();
+        // An error answer that broke off: this exchange is over. The owner's
+        // cancel event is not ours to set; the next request starts clean.
+        mExchangeFailed.Set();
     } else {
         mCompletionOk.Set();
     }
@@ -137,8 +139,10 @@ void CKVXWinINetAsync::CloseRequestHandle() {
     HINTERNET request = m_hRequest.load();
     if (request == nullptr)
         return;
-    // Let a notice that is on its way arrive first, unless the owner gave up.
-    CManualEvent::WaitFirstEvents(&mRequestFinished, mpCancelEvent, kRequestFinishWaitMs);
+    // Let a notice that is on its way arrive first, unless the owner gave up
+    // or the exchange failed. (The layer's close waits for any callback
+    // still running, so this is no matter of safety.)
+    CManualEvent::WaitThreeEvents(&mRequestFinished, &mExchangeFailed, mpCancelEvent, kRequestFinishWaitMs);
     InternetCloseHandle(request);
     mHandleClosing.Wait(kHandleClosingWaitMs);
     mHandleClosing.Reset();
@@ -171,8 +175,15 @@ bool CKVXWinINetAsync::Connect(const std::string& host, uint16_t port, bool) {
     return true;
 }
 
+void CKVXWinINetAsync::BeginExchange() {
+    mExchangeFailed.Reset();
+}
+
 bool CKVXWinINetAsync::OpenRequest(const char* verb, const std::string& path, DWORD flags) {
     CloseRequestHandle();
+    // After the close no notice of the previous request can arrive, so its
+    // failure cannot leak into this one.
+    BeginExchange();
     if (path.empty() || m_hConnect == nullptr)
         return false;
     HINTERNET request =
@@ -215,7 +226,7 @@ void CKVXWinINetAsync::AddAuthorizationHeader() {
 }
 
 bool CKVXWinINetAsync::WaitCompletion(DWORD milliseconds) {
-    return CManualEvent::WaitFirstEvents(&mCompletionOk, mpCancelEvent, milliseconds) != 0;
+    return CManualEvent::WaitThreeEvents(&mCompletionOk, &mExchangeFailed, mpCancelEvent, milliseconds) == 0;
 }
 
 bool CKVXWinINetAsync::Finished(bool returned, DWORD milliseconds) {
@@ -245,11 +256,36 @@ bool CKVXWinINetAsync::EndStep() {
         return true;
     DWORD error = GetLastError();
     if (error == ERROR_IO_PENDING) {
-        int which = CManualEvent::WaitThreeEvents(&mCompletionOk, &mAuthRequired, mpCancelEvent, mTimeout);
-        if (which == 0)
-            return true;
-        if (which == 1)
-            return false; // the device wants credentials: the caller's loop retries
+        // The callback signals request-finished last, after completion-OK,
+        // authentication-required or the exchange's failure: waking on it and
+        // then looking at the others ends the wait on a failure too. The send
+        // step's notice may still be finishing when this wait starts, so a
+        // request-finished with none of the others is that notice's, and the
+        // wait goes on.
+        const DWORD start = timeGetTime();
+        for (;;) {
+            const DWORD elapsed = timeGetTime() - start;
+            const DWORD left = elapsed < mTimeout ? mTimeout - elapsed : 0;
+            const int which =
+                CManualEvent::WaitThreeEvents(&mCompletionOk, &mRequestFinished, mpCancelEvent, left);
+            if (which == 0)
+                return true;
+            if (which != 1)
+                break; // cancelled, or the time ran out
+            mRequestFinished.Reset();
+            const bool ok = mCompletionOk.IsSignalled() != 0;
+            const bool authentication = mAuthRequired.IsSignalled() != 0;
+            const bool failed = mExchangeFailed.IsSignalled() != 0;
+            if (!ok && !authentication && !failed)
+                continue;
+            // This notice has finished: closing the request need not wait for it.
+            mRequestFinished.Set();
+            if (ok)
+                return true;
+            if (authentication)
+                return false; // the device wants credentials: the caller's loop retries
+            break;
+        }
     } else {
         StoreError(error);
     }
@@ -356,6 +392,10 @@ bool CKVXWinINetAsync::Read(void* buffer, DWORD* length, bool fill) {
     DWORD wanted = *length;
     if (wanted == 0)
         return true;
+    if (mExchangeFailed.IsSignalled()) {
+        CloseRequestHandle();
+        return false;
+    }
     // A large read may take longer than the plain time-out: at least a
     // millisecond per byte asked for.
     DWORD waitLimit = std::max(mTimeout, wanted);

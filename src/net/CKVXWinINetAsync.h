@@ -3,11 +3,12 @@
 //
 // Every call that WinINet leaves pending is completed by waiting on manual
 // events that the status callback signals, always together with the owner's
-// cancel event and with a time-out (kDefaultTimeoutMs unless SetTimeout says
-// otherwise). So another thread abandons a request by signalling the cancel
-// event, and a device that stops answering costs at most one time-out per
-// wait. 401 and 407 answers are retried with the credentials, at most
-// kMaxAttempts times per request.
+// cancel event and the exchange's failure event, and with a time-out
+// (kDefaultTimeoutMs unless SetTimeout says otherwise). So another thread
+// abandons a request by signalling the cancel event, a device that stops
+// answering costs at most one time-out per wait, and a refused connection
+// fails as soon as the layer reports it. 401 and 407 answers are retried with
+// the credentials, at most kMaxAttempts times per request.
 //
 // Threads: one owner thread drives the client (as for every IHttpClient). The
 // status callback runs on the layer's worker thread; it only sets fields and
@@ -16,9 +17,13 @@
 // close returns only after the last callback for the handle, so the client
 // may be destroyed as soon as its destructor returns.
 //
-// Cancelling: a request that completes with an error while its status is
-// neither 200 nor an authentication request signals the owner's cancel event
-// itself; the client then refuses every request until the owner resets it.
+// Failing an exchange: a request that completes with an error while its
+// status is neither 200 nor an authentication request (an error page the
+// device broke off, a refused connection) fails the rest of that exchange
+// through the client's own failure event, which every wait includes. The
+// owner's cancel event is the owner's alone: the client never signals it, so a
+// wrong password or a 404 never leaves a shared event set that would refuse
+// the owner's next request. The next Get, Post or BeginPost starts clean.
 #pragma once
 
 #include "net/CHttpCredential.h"
@@ -123,8 +128,11 @@ private:
     // step that waits for the head; each false on failure.
     bool SendStep();
     bool EndStep();
-    // Waits for completion-OK or the cancel event; true for completion-OK.
+    // Waits (at most `milliseconds`) for completion-OK, the exchange's
+    // failure or the cancel event; true for completion-OK.
     bool WaitCompletion(DWORD milliseconds);
+    // A new exchange begins (a request handle was opened): no failure yet.
+    void BeginExchange();
     // The end of an asynchronous call that returned `returned` (reset
     // completion-OK before making it): true when it succeeded at once, or went
     // pending and completed within `milliseconds` without a cancel. A call that
@@ -140,7 +148,9 @@ private:
     std::atomic<DWORD> mLastError{0};
     media_util::CManualEvent mCompletionOk;
     media_util::CManualEvent mAuthRequired;
-    media_util::CManualEvent mSpareEvent; // no operation signals it
+    // The third event: set by the callback when the current exchange failed
+    // (see the file comment); reset when the next exchange begins.
+    media_util::CManualEvent mExchangeFailed;
     media_util::CManualEvent mHandleClosing;
     media_util::CManualEvent mRequestFinished;
     media_util::CSlowHash mHeaders; // guarded by mHeaderLock
