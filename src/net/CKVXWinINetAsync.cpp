@@ -302,25 +302,34 @@ bool CKVXWinINetAsync::Get(const std::string& path) {
     ApplyServerCredentials();
     mHeadersPending = true;
     int attempts = 0;
+    // What the refused request carried. The layer sends the credentials with
+    // the first request already, so a 401 means they were refused: the same
+    // again cannot succeed, and every refusal counts against a device's
+    // failed-login limit. A refusal is retried only with credentials it did
+    // not carry.
+    bool sentServerCredentials = false;
+    bool sentProxyCredentials = false;
     while (IsUsable()) {
         if (mAuthState == kAuthServer) {
-            // Without credentials there is nothing new to try: last attempt.
-            if (!ApplyServerCredentials())
-                attempts += kMaxAttempts;
+            if (sentServerCredentials || !ApplyServerCredentials())
+                return false;
         } else if (mAuthState == kAuthProxy) {
-            if (!mProxyCredential.mUser.empty()) {
-                InternetSetOptionA(m_hRequest.load(), INTERNET_OPTION_PROXY_USERNAME,
-                                   const_cast<char*>(mProxyCredential.mUser.c_str()),
-                                   static_cast<DWORD>(mProxyCredential.mUser.size()));
-                InternetSetOptionA(m_hRequest.load(), INTERNET_OPTION_PROXY_PASSWORD,
-                                   const_cast<char*>(mProxyCredential.mPassword.c_str()),
-                                   static_cast<DWORD>(mProxyCredential.mPassword.size()));
-            }
+            if (sentProxyCredentials || mProxyCredential.mUser.empty())
+                return false;
+            InternetSetOptionA(m_hRequest.load(), INTERNET_OPTION_PROXY_USERNAME,
+                               const_cast<char*>(mProxyCredential.mUser.c_str()),
+                               static_cast<DWORD>(mProxyCredential.mUser.size()));
+            InternetSetOptionA(m_hRequest.load(), INTERNET_OPTION_PROXY_PASSWORD,
+                               const_cast<char*>(mProxyCredential.mPassword.c_str()),
+                               static_cast<DWORD>(mProxyCredential.mPassword.size()));
+            sentProxyCredentials = true;
         } else if (!OpenRequest("GET", path, kGetFlags)) {
             return false;
         }
-        if (!mServerCredential.mUser.empty())
+        if (!mServerCredential.mUser.empty()) {
             AddAuthorizationHeader();
+            sentServerCredentials = true;
+        }
         bool result = SendStep() && EndStep();
         ++attempts;
         if (result || m_hRequest.load() == nullptr || attempts >= kMaxAttempts)

@@ -7,8 +7,11 @@
 // (kDefaultTimeoutMs unless SetTimeout says otherwise). So another thread
 // abandons a request by signalling the cancel event, a device that stops
 // answering costs at most one time-out per wait, and a refused connection
-// fails as soon as the layer reports it. 401 and 407 answers are retried with
-// the credentials, at most kMaxAttempts times per request.
+// fails as soon as the layer reports it. A 401 or 407 answer is
+// retried only with credentials the refused request did not carry (the layer
+// sends the server credentials with the first request already), at most
+// kMaxAttempts times per request: a wrong password costs the device one
+// refused request per Get, not five.
 //
 // Threads: one owner thread drives the client (as for every IHttpClient). The
 // status callback runs on the layer's worker thread; it only sets fields and
