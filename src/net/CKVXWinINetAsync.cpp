@@ -97,6 +97,9 @@ void CKVXWinINetAsync::OnStatus(DWORD status, LPVOID info, DWORD infoLength) {
         // cancel event is not ours to set; the next request starts clean.
         mExchangeFailed.Set();
     } else {
+        // The 200's body ended with an error: the read sees the end, and
+        // IsBodyCut tells it was not the real one.
+        mBodyBroken = true;
         mCompletionOk.Set();
     }
     if (authentication)
@@ -139,10 +142,11 @@ void CKVXWinINetAsync::CloseRequestHandle() {
     HINTERNET request = m_hRequest.load();
     if (request == nullptr)
         return;
-    // Let a notice that is on its way arrive first, unless the owner gave up
-    // or the exchange failed. (The layer's close waits for any callback
-    // still running, so this is no matter of safety.)
-    CManualEvent::WaitThreeEvents(&mRequestFinished, &mExchangeFailed, mpCancelEvent, kRequestFinishWaitMs);
+    // Let a notice that is on its way arrive first, unless the owner gave up,
+    // the exchange failed or its deadline passed. (The layer's close waits
+    // for any callback still running, so this is no matter of safety.)
+    CManualEvent::WaitThreeEvents(&mRequestFinished, &mExchangeFailed, mpCancelEvent,
+                                  WithinDeadline(kRequestFinishWaitMs));
     InternetCloseHandle(request);
     mHandleClosing.Wait(kHandleClosingWaitMs);
     mHandleClosing.Reset();
@@ -177,6 +181,8 @@ bool CKVXWinINetAsync::Connect(const std::string& host, uint16_t port, bool) {
 
 void CKVXWinINetAsync::BeginExchange() {
     mExchangeFailed.Reset();
+    mBodyBroken = false;
+    mBodyCut = false;
 }
 
 bool CKVXWinINetAsync::OpenRequest(const char* verb, const std::string& path, DWORD flags) {
@@ -226,7 +232,8 @@ void CKVXWinINetAsync::AddAuthorizationHeader() {
 }
 
 bool CKVXWinINetAsync::WaitCompletion(DWORD milliseconds) {
-    return CManualEvent::WaitThreeEvents(&mCompletionOk, &mExchangeFailed, mpCancelEvent, milliseconds) == 0;
+    return CManualEvent::WaitThreeEvents(&mCompletionOk, &mExchangeFailed, mpCancelEvent,
+                                         WithinDeadline(milliseconds)) == 0;
 }
 
 bool CKVXWinINetAsync::Finished(bool returned, DWORD milliseconds) {
@@ -265,7 +272,7 @@ bool CKVXWinINetAsync::EndStep() {
         const DWORD start = timeGetTime();
         for (;;) {
             const DWORD elapsed = timeGetTime() - start;
-            const DWORD left = elapsed < mTimeout ? mTimeout - elapsed : 0;
+            const DWORD left = elapsed < mTimeout ? WithinDeadline(mTimeout - elapsed) : 0;
             const int which =
                 CManualEvent::WaitThreeEvents(&mCompletionOk, &mRequestFinished, mpCancelEvent, left);
             if (which == 0)
@@ -401,20 +408,20 @@ bool CKVXWinINetAsync::Read(void* buffer, DWORD* length, bool fill) {
     DWORD wanted = *length;
     if (wanted == 0)
         return true;
-    if (mExchangeFailed.IsSignalled()) {
+    if (mExchangeFailed.IsSignalled() || IsPastDeadline()) {
+        if (IsPastDeadline())
+            StoreError(ERROR_INTERNET_TIMEOUT);
+        mBodyCut = true;
         CloseRequestHandle();
         return false;
     }
-    // A large read may take longer than the plain time-out: at least a
-    // millisecond per byte asked for.
-    DWORD waitLimit = std::max(mTimeout, wanted);
     MarkThrottle();
     DWORD delivered = 0;
     bool ok = true;
     for (;;) {
         mCompletionOk.Reset();
         DWORD available = 0;
-        if (!Finished(InternetQueryDataAvailable(request, &available, 0, Context()), waitLimit)) {
+        if (!Finished(InternetQueryDataAvailable(request, &available, 0, Context()), mTimeout)) {
             ok = false;
             break;
         }
@@ -425,18 +432,24 @@ bool CKVXWinINetAsync::Read(void* buffer, DWORD* length, bool fill) {
         piece.lpvBuffer = static_cast<char*>(buffer) + delivered;
         piece.dwBufferLength = std::min(available, wanted - delivered);
         mCompletionOk.Reset();
-        if (!Finished(InternetReadFileExA(request, &piece, IRF_ASYNC, Context()), waitLimit)) {
+        if (!Finished(InternetReadFileExA(request, &piece, IRF_ASYNC, Context()), mTimeout)) {
             ok = false;
             break;
         }
         delivered += piece.dwBufferLength;
         Throttle(piece.dwBufferLength);
-        if (!fill || delivered >= wanted)
+        // A peer that trickles keeps every single wait short: the deadline
+        // ends the call all the same.
+        if (!fill || delivered >= wanted || IsPastDeadline())
             break;
     }
     if (!ok) {
+        // The abandoned call may still be pending with our locals as its
+        // outputs: closing the request ends it before they go.
+        mBodyCut = true;
         CloseRequestHandle();
-        return false;
+        if (delivered == 0)
+            return false;
     }
     *length = delivered;
     return true;

@@ -4,10 +4,12 @@
 // Every call that WinINet leaves pending is completed by waiting on manual
 // events that the status callback signals, always together with the owner's
 // cancel event and the exchange's failure event, and with a time-out
-// (kDefaultTimeoutMs unless SetTimeout says otherwise). So another thread
+// (kDefaultTimeoutMs unless SetTimeout says otherwise) cut to what is left
+// before the exchange deadline (IHttpClient::SetDeadline). So another thread
 // abandons a request by signalling the cancel event, a device that stops
-// answering costs at most one time-out per wait, and a refused connection
-// fails as soon as the layer reports it. A 401 or 407 answer is
+// answering costs at most one time-out per wait, a refused connection fails
+// as soon as the layer reports it, and a Read whose bytes trickle in stops at
+// the deadline even though each of its waits succeeds. A 401 or 407 answer is
 // retried only with credentials the refused request did not carry (the layer
 // sends the server credentials with the first request already), at most
 // kMaxAttempts times per request: a wrong password costs the device one
@@ -92,6 +94,9 @@ public:
     // request or Disconnect replaces it.
     bool EndPost() override;
     bool Disconnect() override;
+    // Each wait at most the time-out (not longer for a big buffer); the call
+    // ends at the deadline with what it has. A failure after some bytes were
+    // delivered returns them (true, shorter length) and closes the request.
     bool Read(void* buffer, DWORD* length, bool fill) override;
     // Called on the owner's thread and from the status callback.
     bool QueryStatusCode(int* status) override;
@@ -103,6 +108,7 @@ public:
     void SetTimeout(DWORD milliseconds) override { mTimeout = milliseconds; }
     void SetCredentials(const CHttpCredential& credential) override;
     CHttpCredential* GetCredentials() override { return &mServerCredential; }
+    bool IsBodyCut() override { return mBodyCut || mBodyBroken.load(); }
 
     // A header of the last response ("" when absent); names as the device
     // wrote them.
@@ -131,8 +137,8 @@ private:
     // step that waits for the head; each false on failure.
     bool SendStep();
     bool EndStep();
-    // Waits (at most `milliseconds`) for completion-OK, the exchange's
-    // failure or the cancel event; true for completion-OK.
+    // Waits (at most `milliseconds`, cut to the deadline) for completion-OK,
+    // the exchange's failure or the cancel event; true for completion-OK.
     bool WaitCompletion(DWORD milliseconds);
     // A new exchange begins (a request handle was opened): no failure yet.
     void BeginExchange();
@@ -156,6 +162,9 @@ private:
     media_util::CManualEvent mExchangeFailed;
     media_util::CManualEvent mHandleClosing;
     media_util::CManualEvent mRequestFinished;
+    // The callback saw the body of a 200 answer end with an error.
+    std::atomic<bool> mBodyBroken{false};
+    bool mBodyCut = false;          // owner's thread: a Read failed before the end
     media_util::CSlowHash mHeaders; // guarded by mHeaderLock
     CProxyCredential mProxyCredential;
     CHttpCredential mServerCredential{CHttpCredential::kKindServer, 0, "", ""};

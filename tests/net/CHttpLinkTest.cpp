@@ -1,9 +1,10 @@
 // Both transports as the viewer creates them (CreateHttpClient: kind 1 the
 // socket client, kind 2 the asynchronous client) against the scripted
-// loopback server playing devices that misbehave: one that sends its redirect
-// page late, one whose answers end where their framing says on a kept-alive
-// connection, and the request lines both put on the wire. Each table runs on
-// both transports; rules of one transport alone live in its own test.
+// loopback server playing devices that misbehave: one that trickles a byte
+// at a time, one that sends its redirect page late, one whose answers end
+// where their framing says on a kept-alive connection, and the request lines
+// both put on the wire. Each table runs on both transports; rules of one
+// transport alone live in its own test.
 #include "net/CHttpLink.h"
 #include "net/CUrl.h"
 #include "platform/CMemoryStream.h"
@@ -72,6 +73,62 @@ std::string Chunked(const std::string& data, size_t size) {
         out += std::string(hex) + "\r\n" + piece + "\r\n";
     }
     return out + "0\r\n\r\n";
+}
+
+// A part head that promises 100000 bytes, then one byte every 200 ms: each
+// wait of the reader ends quickly, only the whole read never does. A reader
+// stopped by its owner or its deadline must end within kPromptMs, keeping
+// the bytes it had. (The trickle gives up after 40 bytes, so that a reader
+// that never stops still ends the test.)
+TEST(CHttpLinkTest, TricklingPeerStopsOnCancelAndDeadline) {
+    const struct Case {
+        const char* name;
+        bool cancel; // else a deadline 500 ms ahead
+    } cases[] = {{"cancel_from_another_thread", true}, {"deadline", false}};
+    for (int kind : kTransports) {
+        for (const Case& c : cases) {
+            SCOPED_TRACE(testing::Message() << "kind " << kind << " " << c.name);
+            CManualEvent stop, trickling;
+            CScriptedHttpServer server([&](const HttpRequest&, Conn& conn) {
+                conn.Send("HTTP/1.1 200 OK\r\nContent-Length: 100000\r\n\r\n");
+                for (int i = 0; i < 40 && !stop.Wait(200) && conn.Send("x"); ++i)
+                    if (i == 2)
+                        trickling.Set();
+                conn.CloseAfter();
+            });
+            Pair pair(kind);
+            ASSERT_TRUE(pair.Open(server.Port(), "/part"));
+            std::atomic<DWORD> stopAt{timeGetTime() + 500};
+            std::thread canceller;
+            if (c.cancel) {
+                canceller = std::thread([&] {
+                    if (trickling.Wait(kWaitMs)) {
+                        stopAt = timeGetTime();
+                        pair.cancel.Set();
+                    }
+                });
+            } else {
+                pair.client->SetDeadline(stopAt);
+            }
+            std::string buffer(100000, '\0');
+            DWORD length = static_cast<DWORD>(buffer.size());
+            const bool ok = pair.client->Read(buffer.data(), &length, true);
+            const int32_t late = Since(stopAt);
+            if (canceller.joinable())
+                canceller.join();
+            stop.Set();
+            EXPECT_LT(late, static_cast<int32_t>(kPromptMs));
+            EXPECT_TRUE(ok);
+            EXPECT_GT(length, 0u);
+            EXPECT_EQ(std::string(length, 'x'), buffer.substr(0, length));
+            EXPECT_TRUE(pair.client->IsBodyCut());
+            // And the next read refuses at once.
+            length = 16;
+            const DWORD before = timeGetTime();
+            EXPECT_FALSE(pair.client->Read(buffer.data(), &length, true));
+            EXPECT_LT(Since(before), static_cast<int32_t>(kPromptMs));
+        }
+    }
 }
 
 // A 302 whose page comes after a pause: the page is read (by its length or

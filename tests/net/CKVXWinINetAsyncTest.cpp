@@ -102,8 +102,7 @@ TEST_F(CKVXWinINetAsyncTest, HeadersBodiesAndKeepAlive) {
             c.Send(Response(200, "OK", "here", "X-Frame: 7\r\n"));
         else if (t == "/big")
             c.Send(Response(200, "OK", big, "X-Big: 1\r\n"));
-        else if (t == "/chunked") // both cases of hex, an extension, pieces cut
-                                  // inside a size line
+        else if (t == "/chunked") // both cases of hex, an extension, pieces cut inside a size line
             for (const char* p : {"HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n3\r\nabc\r\n", "A",
                                   ";ext=1\r\n0123456789\r\n", "a\r\n", "ABCDEFGHIJ\r\n0\r\n\r\n"})
                 c.Send(p);
@@ -191,8 +190,7 @@ TEST_F(CKVXWinINetAsyncTest, PendingCallsEnd) {
             conn.Send(Response(200, "OK", "late"));
         });
         auto client = NewClient(server.Port());
-        // Only the cancel event or the device can end the wait, but for the
-        // time-out.
+        // Only the cancel event or the device can end the wait, but for the time-out.
         client->SetTimeout(c.end == End::TimesOut ? 100 : 120000);
         ASSERT_TRUE(!c.duringRead || client->Get(c.path));
         os::inet::WaitForPendingCallForTest(0); // forget the request's pending calls
@@ -213,6 +211,7 @@ TEST_F(CKVXWinINetAsyncTest, PendingCallsEnd) {
         EXPECT_EQ(c.cancelled, !client->IsUsable());
         if (c.end == End::DeviceCloses) {
             EXPECT_EQ(client->GetLastErrorCode(), ERROR_INTERNET_CONNECTION_RESET);
+            EXPECT_TRUE(client->IsBodyCut());
         }
         EXPECT_TRUE(c.end != End::TimesOut || !client->IsConnected());
         if (c.cancelled) {
@@ -263,8 +262,7 @@ TEST_F(CKVXWinINetAsyncTest, PostsAndStreamedPost) {
 // workers.
 TEST_F(CKVXWinINetAsyncTest, DestroyDuringTransfer) {
     CScriptedHttpServer server([](const HttpRequest&, Conn& c) {
-        c.Send("HTTP/1.1 200 OK\r\nContent-Type: "
-               "multipart/x-mixed-replace;boundary=x\r\n\r\n");
+        c.Send("HTTP/1.1 200 OK\r\nContent-Type: multipart/x-mixed-replace;boundary=x\r\n\r\n");
         while (c.Send(std::string(8192, 'm'))) {
         }
         c.CloseAfter();
