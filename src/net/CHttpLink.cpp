@@ -12,6 +12,39 @@
 
 #include <memory>
 
+namespace {
+// a is earlier than b on the wrapping millisecond clock.
+bool Earlier(DWORD a, DWORD b) {
+    return static_cast<int32_t>(a - b) < 0;
+}
+} // namespace
+
+class CHttpLink::CScopedDeadline {
+public:
+    CScopedDeadline(const CHttpLink& link, DWORD milliseconds)
+        : mpClient(link.mpClient), mHad(mpClient->HasDeadline()), mOld(mpClient->GetDeadline()) {
+        DWORD deadline = timeGetTime() + milliseconds;
+        if (mHad && Earlier(mOld, deadline))
+            deadline = mOld;
+        if (link.mHasDeadline && Earlier(link.mDeadline, deadline))
+            deadline = link.mDeadline;
+        mpClient->SetDeadline(deadline);
+    }
+    ~CScopedDeadline() {
+        if (mHad)
+            mpClient->SetDeadline(mOld);
+        else
+            mpClient->ClearDeadline();
+    }
+    CScopedDeadline(const CScopedDeadline&) = delete;
+    CScopedDeadline& operator=(const CScopedDeadline&) = delete;
+
+private:
+    IHttpClient* mpClient;
+    const bool mHad;
+    const DWORD mOld;
+};
+
 bool CHttpLink::OpenUrl(const std::string& url) {
     CUrl parsed;
     if (!parsed.Crack(url))
@@ -22,6 +55,7 @@ bool CHttpLink::OpenUrl(const std::string& url) {
 bool CHttpLink::Open(const CUrl& url) {
     if (!mpClient || !mpClient->IsUsable())
         return false;
+    CScopedDeadline deadline(*this, kOpenDeadlineMs);
     if (!mpClient->Connect(url.mHostName, url.mPort, mBounded) || !mpClient->Get(url.mRequestPath)) {
         Close();
         return false;
@@ -47,17 +81,25 @@ void CHttpLink::Close() {
 bool CHttpLink::FetchInto(const CUrl& url, media_util::CMemoryStream& stream) {
     if (mOpened || !mpClient || !mpClient->IsUsable())
         return false;
+    CScopedDeadline deadline(*this, kFetchDeadlineMs);
     if (!Open(url))
         return false;
     std::unique_ptr<BYTE[]> piece(new BYTE[kFetchPieceBytes]);
+    bool whole = true;
     for (;;) {
         DWORD length = kFetchPieceBytes;
         if (!Read(piece.get(), &length, false))
             break;
-        stream.Write(piece.get(), length);
+        if (!stream.Write(piece.get(), length)) {
+            whole = false; // larger than any answer we take: stop reading it
+            break;
+        }
     }
+    // Read also ends on a cancel between two reads, and on the deadline.
+    if (!mpClient->IsUsable() || mpClient->IsBodyCut())
+        whole = false;
     Close();
-    return true;
+    return whole;
 }
 
 bool CHttpLink::FetchText(const CUrl& url, std::string& text) {

@@ -1,9 +1,10 @@
 // Both transports as the viewer creates them (CreateHttpClient: kind 1 the
 // socket client, kind 2 the asynchronous client) against the scripted
 // loopback server playing devices that misbehave: one that trickles a byte
-// at a time, one that sends its redirect page late, one whose answers end
-// where their framing says on a kept-alive connection, and the request lines
-// both put on the wire. Each table runs on both transports; rules of one
+// at a time, one that never ends its body, one that sends its redirect page
+// late, one whose answers end where their framing says on a kept-alive
+// connection, one that breaks off an error page, and the request lines both
+// put on the wire. Each table runs on both transports; rules of one
 // transport alone live in its own test.
 #include "net/CHttpLink.h"
 #include "net/CUrl.h"
@@ -131,6 +132,107 @@ TEST(CHttpLinkTest, TricklingPeerStopsOnCancelAndDeadline) {
     }
 }
 
+// A fetch takes the whole answer or fails: it ends by the link's budget or
+// its own deadline against a body that never ends, stops at the stream's
+// limit against a huge one, and fails on a body cut short. The status is
+// reported whatever the fetch returned.
+TEST(CHttpLinkTest, FetchIsBoundedInTimeAndSize) {
+    const size_t kHuge = 50u * 1000 * 1000;
+    const std::string whole = Pattern(1000);
+    const struct Case {
+        const char* name;
+        DWORD budgetMs; // of the link; 0 = none
+        DWORD withinMs; // the fetch must end within this
+        bool ok;
+        size_t minLength;
+        size_t maxLength;
+    } cases[] = {
+        {"/endless?budget", 800, 800 + kPromptMs, false, 1, CMemoryStream::kMaxLength},
+        {"/endless", 0, CHttpLink::kFetchDeadlineMs + kPromptMs, false, 1, CMemoryStream::kMaxLength},
+        {"/huge", 0, CHttpLink::kFetchDeadlineMs + kPromptMs, false, CMemoryStream::kMaxLength / 2,
+         CMemoryStream::kMaxLength},
+        {"/cut", 0, kPromptMs, false, 500, 500},
+        {"/whole", 0, kPromptMs, true, whole.size(), whole.size()},
+    };
+    for (int kind : kTransports) {
+        for (const Case& c : cases) {
+            SCOPED_TRACE(testing::Message() << "kind " << kind << " " << c.name);
+            CManualEvent stop;
+            CScriptedHttpServer server([&](const HttpRequest& r, Conn& conn) {
+                conn.CloseAfter();
+                if (r.target == "/whole") {
+                    conn.Send(Response(200, "OK", whole));
+                } else if (r.target == "/cut") {
+                    conn.Send("HTTP/1.1 200 OK\r\nContent-Length: 1000\r\n\r\n" + whole.substr(0, 500));
+                } else if (r.target == "/huge") {
+                    conn.Send("HTTP/1.1 200 OK\r\nContent-Length: " + std::to_string(kHuge) + "\r\n\r\n");
+                    const std::string piece(65536, 'h');
+                    for (size_t sent = 0; sent < kHuge && conn.Send(piece); sent += piece.size()) {
+                    }
+                } else {
+                    // A body without end, 1 KiB every 20 ms (given up after 20 s,
+                    // so that a fetch that never stops still ends the test).
+                    conn.Send("HTTP/1.1 200 OK\r\n\r\n");
+                    for (int i = 0; i < 1000 && !stop.Wait(20) && conn.Send(std::string(1024, 'e')); ++i) {
+                    }
+                }
+            });
+            Pair pair(kind);
+            if (c.budgetMs != 0)
+                pair.link->SetDeadline(timeGetTime() + c.budgetMs);
+            const DWORD start = timeGetTime();
+            std::string body;
+            const bool ok = pair.Fetch(server.Port(), c.name, &body);
+            const int32_t took = Since(start);
+            stop.Set();
+            EXPECT_EQ(c.ok, ok);
+            EXPECT_LT(took, static_cast<int32_t>(c.withinMs));
+            EXPECT_GE(body.size(), c.minLength);
+            EXPECT_LE(body.size(), c.maxLength);
+            EXPECT_EQ(200, pair.client->GetStatusCode());
+            EXPECT_FALSE(pair.link->IsOpened());
+            if (c.ok) {
+                EXPECT_TRUE(body == whole);
+            }
+        }
+    }
+}
+
+// The link's budget and its Open deadline bound an Open against a device
+// that takes the request and never answers; the deadline the caller had set
+// on the client is back when the call returns.
+TEST(CHttpLinkTest, OpenIsBoundedAndLeavesTheClientsDeadline) {
+    CScriptedHttpServer server([](const HttpRequest& r, Conn& conn) {
+        if (r.target == "/ok")
+            conn.Send(Response(200, "OK", "fine"));
+        // anything else: no answer at all
+    });
+    const struct Case {
+        const char* path;
+        bool callerDeadline; // the caller's own, far ahead
+        bool ok;
+    } cases[] = {
+        {"/ok", false, true}, {"/ok", true, true}, {"/silent", false, false}, {"/silent", true, false}};
+    for (int kind : kTransports) {
+        for (const Case& c : cases) {
+            SCOPED_TRACE(testing::Message() << "kind " << kind << " " << c.path << " " << c.callerDeadline);
+            Pair pair(kind);
+            const DWORD own = timeGetTime() + 60000;
+            if (c.callerDeadline)
+                pair.client->SetDeadline(own);
+            pair.link->SetDeadline(timeGetTime() + 300);
+            const DWORD start = timeGetTime();
+            EXPECT_EQ(c.ok, pair.Open(server.Port(), c.path));
+            EXPECT_LT(Since(start), static_cast<int32_t>(300 + kPromptMs));
+            EXPECT_EQ(c.callerDeadline, pair.client->HasDeadline());
+            if (c.callerDeadline) {
+                EXPECT_EQ(own, pair.client->GetDeadline());
+            }
+            pair.link->Close();
+        }
+    }
+}
+
 // A 302 whose page comes after a pause: the page is read (by its length or
 // its chunks) before the redirect is followed, or, when its length is not
 // known, the redirect goes out on a fresh connection. Either way the bytes
@@ -254,6 +356,31 @@ TEST(CHttpLinkTest, KnownEndsAreNotWaitedOut) {
             EXPECT_EQ(c.body.size(), body.size());
             EXPECT_TRUE(c.body == body);
         }
+    }
+}
+
+// An error page the device breaks off fails that exchange, and nothing more:
+// the owner's cancel event, shared with the owner's other work, stays as the
+// owner left it, and the next request on the same client works.
+TEST(CHttpLinkTest, BrokenErrorPageLeavesTheCancelEventAlone) {
+    CScriptedHttpServer server([](const HttpRequest& r, Conn& conn) {
+        if (r.target == "/broken") {
+            conn.Send("HTTP/1.1 404 Not Found\r\nContent-Length: 100\r\n\r\nnot");
+            conn.CloseAfter();
+            return;
+        }
+        conn.Send(Response(200, "OK", "camera"));
+    });
+    for (int kind : kTransports) {
+        SCOPED_TRACE(testing::Message() << "kind " << kind);
+        Pair pair(kind);
+        std::string body;
+        EXPECT_FALSE(pair.Fetch(server.Port(), "/broken", &body));
+        EXPECT_EQ(404, pair.client->GetStatusCode());
+        EXPECT_FALSE(pair.cancel.IsSignalled());
+        EXPECT_TRUE(pair.client->IsUsable());
+        EXPECT_TRUE(pair.Fetch(server.Port(), "/", &body));
+        EXPECT_EQ("camera", body);
     }
 }
 
