@@ -67,8 +67,16 @@ int CViewer::Open(int32_t transportKind, const char* address, int32_t /*reserved
 
     // From here on a failure ends open without a pipeline, yet open succeeds:
     // the host holds an instance it can stop, and mLastStatus says why.
-    if (!CreateLink(&mpControlLink, &mpControlClient) || !CheckAccess() || !LookUpMachineCode() ||
-        !SelectDialect())
+    if (!CreateLink(&mpControlLink, &mpControlClient))
+        return parsed;
+    // The open's requests share one budget; the link's later requests (the
+    // editors') have only their own deadlines.
+    struct SOpenBudget {
+        CHttpLink* link;
+        ~SOpenBudget() { link->ClearDeadline(); }
+    } budget{mpControlLink};
+    mpControlLink->SetDeadline(timeGetTime() + mOpenBudgetMs);
+    if (!CheckAccess() || !LookUpMachineCode() || !SelectDialect())
         return parsed;
     if (SetUpDevice(mpProfile, mpControlLink, &mDeviceUrl, mChannel, params) == 0)
         return parsed;

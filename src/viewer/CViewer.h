@@ -39,9 +39,16 @@ public:
     static constexpr int32_t kTransportSocket = 1;
     // What a bare device address gets in front.
     static constexpr const char* kDefaultScheme = "http://";
+    // Every request of an open ends within this time from the open's start,
+    // however many requests the device's dialect needs and however slowly
+    // the device answers: Start is synchronous on the host's thread.
+    static constexpr DWORD kOpenBudgetMs = 20000;
 
     CViewer();
     ~CViewer() override;
+
+    // The time every open of this viewer may take (kOpenBudgetMs unless set).
+    void SetOpenBudget(DWORD milliseconds) { mOpenBudgetMs = milliseconds; }
 
     // 6. Show: starts the display on window and returns that result, or 0
     // when the pipeline has no source video description. Display flags 2, 4
@@ -124,6 +131,8 @@ public:
     int32_t mZeroWords5[6] = {0, 0, 0, 0, 0, 0};
 
 private:
+    DWORD mOpenBudgetMs = kOpenBudgetMs;
+
     // Open's steps after the address parsed; false stops open there.
     bool CreateLink(CHttpLink** link, IHttpClient** client);
     bool CheckAccess();

@@ -1,11 +1,15 @@
 #include "viewer/CViewer.h"
 
 #include "ClosedPort.h"
+#include "fakes/ScriptedHttpServer.h"
 
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <string>
+#include <thread>
 #include <utility>
+#include <vector>
 
 namespace {
 
@@ -49,6 +53,44 @@ TEST(CViewerTest, OpenParsesTheCompletedAddress) {
     }
     CViewer viewer;
     EXPECT_EQ(0, viewer.Open(1, nullptr, 0, nullptr, nullptr, nullptr, 0, nullptr));
+}
+
+// A device that answers everything correctly, but each answer only after
+// 700 ms: the open's requests share one budget, so the open ends when it is
+// spent instead of after every query the dialect has. Both transports at once.
+TEST(CViewerTest, OpenEndsWithinItsBudgetAgainstASlowDevice) {
+    constexpr DWORD kBudgetMs = 1200;
+    media_util::CManualEvent quit;
+    httptest::CScriptedHttpServer device([&](const httptest::HttpRequest& request, httptest::Conn& conn) {
+        if (quit.Wait(700))
+            return;
+        const std::string body = request.target == "/vb.htm?getmachinecode" ? "OK getmachinecode=1200\r\n"
+                                 : request.target == "/"                  ? "<html></html>"
+                                                                          : "OK x=1\r\n";
+        conn.Send(httptest::Response(200, "OK", body));
+    });
+    const std::string address = "127.0.0.1:" + std::to_string(device.Port());
+    std::vector<long> took(2);
+    std::vector<std::thread> opens;
+    for (int kind : {1, 2}) {
+        opens.emplace_back([&, kind] {
+            CViewer viewer;
+            viewer.SetOpenBudget(kBudgetMs);
+            int32_t audio = 0;
+            const auto start = std::chrono::steady_clock::now();
+            EXPECT_NE(0, viewer.Open(kind, address.c_str(), 0, "admin", "pw", &audio, 1, nullptr));
+            took[kind - 1] = static_cast<long>(std::chrono::duration_cast<std::chrono::milliseconds>(
+                                                   std::chrono::steady_clock::now() - start)
+                                                   .count());
+        });
+    }
+    for (std::thread& open : opens)
+        open.join();
+    quit.Set();
+    for (long ms : took)
+        EXPECT_LT(ms, 2100);
+    // The access check and the machine-code query that the budget cuts, per transport.
+    EXPECT_LE(device.Requests().size(), 4u);
 }
 
 } // namespace
