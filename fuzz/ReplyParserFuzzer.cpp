@@ -50,7 +50,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         keys.push_back(params.GetKeyAt(i));
 
     static const size_t kPieces[] = {1, 2, 7, 8192};
-    fuzz::CPieceClient client(body, {kPieces[(control >> 2) & 3]}, nullptr, CReplyParser::kMaxRequestLength);
+    fuzz::CPieceClient client(body, {kPieces[(control >> 2) & 3]}, nullptr, CReplyParser::kMaxRequestText);
     CHttpLink link(&client);
     CUrl url;
     url.Crack("http://127.0.0.1:8080/");

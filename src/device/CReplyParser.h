@@ -58,6 +58,10 @@ public:
     // far plus its key (and an update's value) stays within it; the "&" and
     // "=" that join the entries are not counted.
     static constexpr size_t kMaxRequestLength = 200;
+    // The longest path-and-query a request can therefore have: the text
+    // before the last entry was within the limit together with that entry's
+    // key and value, and its "&" and "=" come on top.
+    static constexpr size_t kMaxRequestText = kMaxRequestLength + 2;
     // The devices answer at most this many parameters per request.
     static constexpr int kMaxEntriesPerRequest = 8;
 

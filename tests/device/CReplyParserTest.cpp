@@ -83,6 +83,8 @@ TEST(CReplyParserTest, RequestsAreSplitByLengthAndEntryCount) {
         // No second "=" after a key that holds one.
         {true, "a|1&b=2|&motion=1|5&reset|", 1, {"/vb.htm?a=1&b=2&motion=15&reset="}},
         {true, "a|" + v191, 1, {"/vb.htm?a=" + v191}},
+        // The longest a request gets: the separators of the last entry on top of the limit.
+        {true, "k|" + v191.substr(2) + "&b|", 1, {"/vb.htm?k=" + v191.substr(2) + "&b="}},
         {true, "a|" + w192, 0, {}},
     };
     for (const SCase& c : cases) {
@@ -95,6 +97,8 @@ TEST(CReplyParserTest, RequestsAreSplitByLengthAndEntryCount) {
             params.Add(entry.substr(0, entry.find('|')), c.update ? entry.substr(entry.find('|') + 1) : "");
         EXPECT_EQ(c.update ? parser.Update(params) : parser.Query(params), c.result);
         EXPECT_EQ(rig.script.requests, c.requests);
+        for (const std::string& request : rig.script.requests)
+            EXPECT_LE(request.size(), CReplyParser::kMaxRequestText);
     }
 }
 
