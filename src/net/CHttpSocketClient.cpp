@@ -65,6 +65,7 @@ bool CHttpSocketClient::OpenConnection() {
     const bool bounded = mBounded || HasDeadline();
     if (bounded && HasDeadline())
         mpSocket->LimitNextConnect(RemainingMs());
+    mpSocket->SetAbortEvent(mpCancelEvent);
     const bool connected = mpSocket->Connect(address, bounded);
     mConnection = connected ? Connection::Idle : Connection::Closed;
     return connected;

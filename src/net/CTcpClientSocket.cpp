@@ -21,11 +21,16 @@ bool CTcpClientSocket::Connect(const CSocketAddress& address, bool bounded) {
     mConnected.store(false);
     const DWORD limit = std::min(mConnectTimeout, mNextConnectLimit);
     mNextConnectLimit = INFINITE;
+    if (mpAbortEvent != nullptr && mpAbortEvent->IsSignalled()) {
+        WSASetLastError(WSAEINTR);
+        return false;
+    }
     if (!ResetSocket())
         return false;
     CConnectTimer* timer = nullptr;
     if (bounded) {
         timer = new CConnectTimer(limit, &mConnected, this);
+        timer->SetTriggerEvent(mpAbortEvent);
         timer->Start();
     }
     // The flag is set only after connect has returned, so a watchdog that

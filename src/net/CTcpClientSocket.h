@@ -23,6 +23,7 @@
 #pragma once
 
 #include "net/CSocket.h"
+#include "platform/CManualEvent.h"
 
 #include <atomic>
 
@@ -49,6 +50,11 @@ public:
     // shorter than kConnectTimeoutMs: an HTTP client whose exchange has less
     // time left than a whole connect time-out. Used by one connect only.
     void LimitNextConnect(DWORD milliseconds) { mNextConnectLimit = milliseconds; }
+    // An event (not owned; null for none) that gives up a bounded connect at
+    // once when it is signalled: the HTTP client's cancel event, so that a
+    // stop does not wait out the watchdog against a device that drops SYN
+    // packets. A connect started while it is signalled fails at once.
+    void SetAbortEvent(const media_util::CManualEvent* event) { mpAbortEvent = event; }
     // Closes the handle if there is one and clears the connected flag.
     // Returns 0. Safe to call from the watchdog's thread.
     virtual int Close();
@@ -76,4 +82,5 @@ protected:
     std::atomic<bool> mConnected{false};
     const DWORD mConnectTimeout = kConnectTimeoutMs;
     DWORD mNextConnectLimit = INFINITE; // owner's thread only
+    const media_util::CManualEvent* mpAbortEvent = nullptr; // not owned
 };

@@ -17,10 +17,12 @@ int CTimer::Init() {
 int CTimer::Job() {
     DWORD elapsed = timeGetTime() - mStart;
     if (elapsed < mTimeout) {
-        // Only the stop event: a Wake must not make the timer fire early.
-        if (mStopEvent.Wait(mTimeout - elapsed))
+        // The stop event and the trigger only: a Wake must not make the
+        // timer fire early.
+        const int which = CManualEvent::WaitTwoEvents(&mStopEvent, mpTrigger, mTimeout - elapsed);
+        if (which == 0)
             return 0;
-        if (timeGetTime() - mStart < mTimeout)
+        if (which != 1 && timeGetTime() - mStart < mTimeout)
             return 0; // woke early; the next pass waits the rest
     }
     if (!IsRunning())

@@ -21,12 +21,17 @@ public:
     virtual void OnTimeout();
 
     DWORD GetTimeout() const { return mTimeout; }
+    // An event (not owned; null for none) that makes the timer fire at once
+    // when it is signalled before the time has passed: a watchdog that must
+    // also act on its owner's cancel. Set before Start.
+    void SetTriggerEvent(const CManualEvent* event) { mpTrigger = event; }
     // Non-zero once OnTimeout has been called.
     int HasFired() const { return mFired.load() ? 1 : 0; }
 
 private:
     const DWORD mTimeout;
-    DWORD mStart = 0; // worker thread only
+    const CManualEvent* mpTrigger = nullptr; // not owned
+    DWORD mStart = 0;                        // worker thread only
     std::atomic<bool> mFired{false};
 };
 

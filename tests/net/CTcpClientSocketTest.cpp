@@ -9,7 +9,10 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <memory>
+#include <thread>
+#include <vector>
 
 namespace {
 
@@ -103,6 +106,37 @@ TEST(CTcpClientSocketTest, BoundedConnectGivesUpOnAListenerThatNeverAccepts) {
     ASSERT_TRUE(refused) << "the listen queue never filled";
     EXPECT_FALSE(sockets.back()->IsConnected());
     EXPECT_EQ(INVALID_SOCKET, sockets.back()->GetHandle());
+}
+
+// A stop (the HTTP client's cancel event) gives up a connect to a device
+// that drops SYN packets at once, not after the watchdog's time.
+TEST(CTcpClientSocketTest, AbortEventEndsABlockedConnect) {
+    Listener listener(0);
+    CSocketAddress address = Loopback(listener.mPort);
+    std::vector<std::unique_ptr<CTcpClientSocket>> sockets;
+    long blockedMs = -1;
+    while (blockedMs < 0 && sockets.size() < 4) {
+        media_util::CManualEvent abort;
+        sockets.push_back(std::make_unique<CTcpClientSocket>());
+        sockets.back()->SetAbortEvent(&abort);
+        std::thread stopper([&abort] { abort.Wait(300) || abort.Set(); });
+        const auto start = std::chrono::steady_clock::now();
+        const bool connected = sockets.back()->Connect(address, true);
+        const auto took = std::chrono::steady_clock::now() - start;
+        abort.Set();
+        stopper.join();
+        if (!connected)
+            blockedMs = static_cast<long>(std::chrono::duration_cast<std::chrono::milliseconds>(took).count());
+    }
+    ASSERT_GE(blockedMs, 0) << "the listen queue never filled";
+    EXPECT_LT(blockedMs, 1500);
+    // Signalled beforehand: no connect is tried at all.
+    media_util::CManualEvent abort;
+    abort.Set();
+    CTcpClientSocket socket;
+    socket.SetAbortEvent(&abort);
+    Listener open(4);
+    EXPECT_FALSE(socket.Connect(Loopback(open.mPort), true));
 }
 
 // The watchdog fires just as connect succeeds: it finds the flag still false
