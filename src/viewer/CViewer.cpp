@@ -61,27 +61,46 @@ int CViewer::Open(int32_t transportKind, const char* address, int32_t /*reserved
     // when this open stops before composing one.
     mStreamUrl.clear();
 
+    mOpenReport = SOpenReport();
+    mAbortRequested = false;
+    mCancelEvent.Reset();
+
     const int parsed = mDeviceUrl.Crack(CompleteAddress(address));
-    if (parsed == 0)
+    if (parsed == 0) {
+        mOpenReport.stage = OpenStage::kAddress;
         return 0;
+    }
 
     // From here on a failure ends open without a pipeline, yet open succeeds:
-    // the host holds an instance it can stop, and mLastStatus says why.
-    if (!CreateLink(&mpControlLink, &mpControlClient))
+    // the host holds an instance it can stop, and mLastStatus and the open
+    // report say why.
+    if (!CreateLink(&mpControlLink, &mpControlClient)) {
+        StopOpenAt(OpenStage::kClient);
         return parsed;
+    }
     // The open's requests share one budget; the link's later requests (the
     // editors') have only their own deadlines.
     struct SOpenBudget {
         CHttpLink* link;
         ~SOpenBudget() { link->ClearDeadline(); }
     } budget{mpControlLink};
-    mpControlLink->SetDeadline(timeGetTime() + mOpenBudgetMs);
-    if (!CheckAccess() || !LookUpMachineCode() || !SelectDialect())
+    const DWORD budgetEnd = timeGetTime() + mOpenBudgetMs;
+    mpControlLink->SetDeadline(budgetEnd);
+    auto stop = [&](OpenStage stage) {
+        StopOpenAt(stage);
+        mOpenReport.timedOut = static_cast<int32_t>(budgetEnd - timeGetTime()) <= 0;
         return parsed;
+    };
+    if (!CheckAccess())
+        return stop(OpenStage::kAccess);
+    if (!LookUpMachineCode())
+        return stop(OpenStage::kMachineCode);
+    if (!SelectDialect())
+        return stop(OpenStage::kDialect);
     if (SetUpDevice(mpProfile, mpControlLink, &mDeviceUrl, mChannel, params) == 0)
-        return parsed;
+        return stop(OpenStage::kSetUp);
     if (!CreateLink(&mpSecondLink, &mpSecondClient))
-        return parsed;
+        return stop(OpenStage::kClient);
 
     mpProfile->mAudioWanted = (audioFlag != nullptr && *audioFlag == 1) ? 1 : 0;
     if (audioFlag != nullptr)
@@ -92,11 +111,25 @@ int CViewer::Open(int32_t transportKind, const char* address, int32_t /*reserved
     // the same and the stream URL names only the device.
     ComposeStreamUrl();
     if (BuildPipeline() == 0)
-        return parsed;
+        return stop(OpenStage::kPipeline);
     // TODO(pipeline): set the pacer's catch-up flag once the channel has a pacer.
     mQueue.mSourcePresent = 1;
     mQueue.mMachineCode = mMachineCode;
     return parsed;
+}
+
+void CViewer::StopOpenAt(OpenStage stage) {
+    mOpenReport.stage = stage;
+    mOpenReport.aborted = mAbortRequested.load();
+    if (mpControlClient == nullptr)
+        return;
+    mOpenReport.httpStatus = mpControlClient->GetStatusCode();
+    mOpenReport.systemError = mpControlClient->GetLastErrorCode();
+}
+
+void CViewer::AbortOpen() {
+    mAbortRequested = true;
+    mCancelEvent.Set();
 }
 
 bool CViewer::CreateLink(CHttpLink** link, IHttpClient** client) {
@@ -125,7 +158,9 @@ bool CViewer::LookUpMachineCode() {
 
     CReplyParser parser(mpControlLink, &mDeviceUrl, kMachineCodeCgiPath);
     std::string line;
-    if (parser.QueryOne(kMachineCodeKey, line) == 0)
+    const int answered = parser.QueryOne(kMachineCodeKey, line);
+    mOpenReport.machineCodeStatus = mpControlClient->GetStatusCode();
+    if (answered == 0)
         return false;
     std::string name;
     std::string value;

@@ -9,7 +9,9 @@
 // caller's thread. Only an address that does not parse makes open fail; every
 // later failure stops open where it happens and leaves a viewer without
 // pipeline (mLastStatus tells 401/407 for refused credentials, 0 for no
-// answer) that the host stops like any other.
+// answer) that the host stops like any other. GetOpenReport says where the
+// last open stopped and why, for a host that tells its user; AbortOpen lets
+// another thread give up an open in progress (a user's Ctrl-C).
 //
 // Not yet part of the viewer (their classes are still to come): the overlay
 // control and its text worker, the audio capture object, and the owning
@@ -24,6 +26,7 @@
 #include "platform/CMediaObj.h"
 #include "viewer/CDisplayChannel.h"
 
+#include <atomic>
 #include <cstdint>
 #include <string>
 
@@ -49,6 +52,36 @@ public:
 
     // The time every open of this viewer may take (kOpenBudgetMs unless set).
     void SetOpenBudget(DWORD milliseconds) { mOpenBudgetMs = milliseconds; }
+
+    // The step at which the last open stopped.
+    enum class OpenStage {
+        kOpened,      // it did not stop: the channel has its pipeline
+        kAddress,     // the address did not parse
+        kClient,      // no HTTP client could be made
+        kAccess,      // "/" was not answered, or refused the credentials
+        kMachineCode, // the machine-code query was not answered
+        kDialect,     // the machine code names no device this library streams from
+        kSetUp,       // the device's parameter queries failed
+        kPipeline,    // no picture size: the channel has no pipeline
+    };
+    struct SOpenReport {
+        OpenStage stage = OpenStage::kOpened;
+        // The HTTP status of the failed step's last answer; 0 when none came.
+        int httpStatus = 0;
+        // The client's system error code of that step (a WSAE code on the
+        // socket transport, a WinINet code on the other); 0 when it has none.
+        DWORD systemError = 0;
+        // The HTTP status of the machine-code query; 0 when it was not asked
+        // (the code was cached, or open stopped before).
+        int machineCodeStatus = 0;
+        // Open ran into its budget or was aborted before it ended.
+        bool timedOut = false;
+        bool aborted = false;
+    };
+    const SOpenReport& GetOpenReport() const { return mOpenReport; }
+    // From any thread: the open in progress gives up at once (its requests
+    // fail as cancelled) and stops where it is. The next open starts afresh.
+    void AbortOpen();
 
     // 6. Show: starts the display on window and returns that result, or 0
     // when the pipeline has no source video description. Display flags 2, 4
@@ -124,7 +157,7 @@ public:
     CHttpLink* mpControlLink = nullptr;
     IHttpClient* mpControlClient = nullptr;
     // Every client the viewer creates gets this as its cancel event; the
-    // viewer itself never signals it.
+    // viewer signals it only when the host aborts an open (AbortOpen).
     media_util::CManualEvent mCancelEvent;
     CHttpLink* mpSecondLink = nullptr; // owned; created by open
     IHttpClient* mpSecondClient = nullptr;
@@ -132,6 +165,11 @@ public:
 
 private:
     DWORD mOpenBudgetMs = kOpenBudgetMs;
+    SOpenReport mOpenReport;
+    std::atomic<bool> mAbortRequested{false};
+
+    // Records that open stops at `stage`, with what the control client knows.
+    void StopOpenAt(OpenStage stage);
 
     // Open's steps after the address parsed; false stops open there.
     bool CreateLink(CHttpLink** link, IHttpClient** client);
