@@ -3,6 +3,7 @@
 #include "platform/CStrUtil.h"
 
 #include <cerrno>
+#include <algorithm>
 #include <cstring>
 #include <vector>
 
@@ -17,37 +18,49 @@ bool CFileHttpClient::Connect(const std::string&, uint16_t, bool) {
     Disconnect();
     if (mMaxOpens > 0 && mOpens >= mMaxOpens)
         return false;
-    mpFile = std::fopen(mPath.c_str(), "rb");
-    if (mpFile == nullptr) {
-        mLastError = static_cast<DWORD>(errno);
-        return false;
+    if (IsStandardInput()) {
+        // Standard input is read once and never closed here.
+        if (mOpens > 0)
+            return false;
+        mpFile = stdin;
+    } else {
+        mpFile = std::fopen(mPath.c_str(), "rb");
+        if (mpFile == nullptr) {
+            mLastError = static_cast<DWORD>(errno);
+            return false;
+        }
     }
-    if (mpFileBuffer == nullptr)
-        mpFileBuffer = new char[kFileBufferBytes];
-    std::setvbuf(mpFile, mpFileBuffer, _IOFBF, kFileBufferBytes);
+    // Before any read of the stream, as setvbuf requires. Standard input
+    // keeps its own buffer: it outlives this client.
+    if (mpFile != stdin) {
+        if (mpFileBuffer == nullptr)
+            mpFileBuffer = new char[kFileBufferBytes];
+        std::setvbuf(mpFile, mpFileBuffer, _IOFBF, kFileBufferBytes);
+    }
     ++mOpens;
     return true;
 }
 
 bool CFileHttpClient::Disconnect() {
-    if (mpFile != nullptr) {
+    if (mpFile != nullptr && mpFile != stdin)
         std::fclose(mpFile);
-        mpFile = nullptr;
-    }
+    mpFile = nullptr;
     return true;
 }
 
 bool CFileHttpClient::Get(const std::string&) {
     if (mpFile == nullptr)
         return false;
-    std::rewind(mpFile);
     mAtEnd = false;
     mBodyBytes = 0;
     mStatus = 200;
+    mPending.clear();
+    mPendingPos = 0;
     char start[5] = {};
     const size_t got = std::fread(start, 1, sizeof start, mpFile);
     if (got < sizeof start || std::memcmp(start, "HTTP/", 5) != 0) {
-        std::rewind(mpFile);
+        // Body from the first byte: what was read to look comes first.
+        mPending.assign(start, got);
         return true;
     }
     // A captured response head: find its blank line byte by byte (the body
@@ -81,7 +94,13 @@ bool CFileHttpClient::Read(void* buffer, DWORD* length, bool fill) {
     // A file has everything at once: one read fills as much as it can, so
     // `fill` needs no loop of its own.
     (void)fill;
-    const size_t got = std::fread(buffer, 1, *length, mpFile);
+    size_t got = 0;
+    if (mPendingPos < mPending.size()) {
+        got = std::min<size_t>(*length, mPending.size() - mPendingPos);
+        std::memcpy(buffer, mPending.data() + mPendingPos, got);
+        mPendingPos += got;
+    }
+    got += std::fread(static_cast<char*>(buffer) + got, 1, *length - got, mpFile);
     *length = static_cast<DWORD>(got);
     if (got == 0) {
         mAtEnd = true;

@@ -8,7 +8,8 @@
 //
 // The end of the file reads like a peer that closed the connection (Read
 // fails), so a multipart source reconnects; SetMaxOpens bounds the replays,
-// after which Connect fails.
+// after which Connect fails. The path "-" reads standard input, once: a pipe
+// cannot be replayed. Nothing relies on seeking, so no byte of a pipe is lost.
 //
 // Used to split captures offline (receive --file, benchmarks). Threads: one
 // thread drives a client, as with every IHttpClient.
@@ -68,8 +69,17 @@ public:
                        IHttpClient** client);
 
 private:
+    // The path that stands for standard input.
+    static constexpr const char* kStandardInput = "-";
+
+    bool IsStandardInput() const { return mPath == kStandardInput; }
+
     std::string mPath;
     std::FILE* mpFile = nullptr;
+    // Bytes read while looking for an HTTP head that turned out to be body:
+    // handed out before the file's next bytes.
+    std::string mPending;
+    size_t mPendingPos = 0;
     char* mpFileBuffer = nullptr;
     CHttpCredential mCredential;
     int mStatus = 0;

@@ -84,8 +84,10 @@ bool CMultipartSource::OpenStream() {
     StopPartClock();
     if (mpLink == nullptr || !mpLink->OpenUrl(mStreamUrl))
         return false;
-    if (AnsweredOk())
+    if (AnsweredOk()) {
+        ++mOpens;
         return true;
+    }
     // A refusal (401), a missing stream (404) or any other answer carries no
     // stream: a failed attempt, not a connection.
     mpLink->Close();

@@ -33,6 +33,7 @@
 #include "platform/CSlowHash.h"
 #include "source/CHttpMediaSource.h"
 
+#include <atomic>
 #include <string_view>
 #include <vector>
 
@@ -116,6 +117,8 @@ public:
     bool IsConnected() const { return mConnected; }
     // True once the current connection delivered its first part head.
     bool IsStreaming() const { return mStreaming; }
+    // Connections opened with a 200 answer so far (any thread may ask).
+    int GetOpenCount() const { return mOpens.load(); }
     DWORD GetReconnectDelay() const { return mReconnectDelay; }
     size_t GetBufferedCount() const { return mBuffered; }
     // The time a part may take (kPartDeadlineMs unless set); before Start.
@@ -158,6 +161,7 @@ private:
     bool mAttempted = false;     // mLastAttempt is valid
     DWORD mLastAttempt = 0;      // clock time of the last open of the stream
     int64_t mSkippedParts = 0;
+    std::atomic<int> mOpens{0};
     DWORD mPartDeadlineMs = kPartDeadlineMs;
     DWORD mReconnectDelay = kReconnectStepMs;
     SYSTEMTIME mLastStreamTime{}; // of the last X-Time header
