@@ -31,7 +31,7 @@ fetch bytes 0 "$base/bytes?n=300000"
 fetch chunked-awkward 0 "$base/chunked?n=70000&sizes=1,7,300,2,4096&ext=1&zeros=3&upper=1&pieces=1"
 fetch redirect-chain 0 "$base/redirect?n=3"
 fetch not-found 1 "$base/status?code=404"
-fetch refused 1 "$base/" wrong 'status=401' # an answer, but not 2xx
+fetch refused 1 "$base/" wrong 'authentication failed (401)' # an answer, but not 2xx
 stop_camsim
 fetch "closed port" 2 "$base/" # no answer at all: camsim has gone
 

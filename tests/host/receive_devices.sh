@@ -51,22 +51,26 @@ for model in cam-jpeg-4608 cam-mpeg4-4752 cam-profile-5751 cam-profile-8192 dvr-
     declare -A S=()
     from_camsim S "--device $model" "${options[@]}"
     positive "$model video_frames" "${S[video_frames]:-}"
-    # Pictures without the device header are left untagged.
-    [[ ${D[video_codec]} != 1000 || ${D[jpeg_device_header]} == 1 ]] && positive "$model key_frames" "${S[key_frames]:-}"
+    # Every JPEG picture is a key frame, tagged from a device header or not.
+    positive "$model key_frames" "${S[key_frames]:-}"
     positive "$model bytes" "${S[bytes]:-}"
     # A dual-picture H.264 stream carries two channels one above the other
     # under a 10-pixel band.
     height=${D[height]}
     [[ ${D[dual_picture]} == 1 && ${D[receive_type]} == 1 ]] && height=$((2 * height + 10))
     check "$model exit code, frames, size" "0 $((${S[video_frames]:-0} + ${S[audio_frames]:-0})) ${D[width]}*$height" \
-        "$RC ${S[frames]:-} ${S[width]:-}*${S[height]:-}"
+        "$RC ${S[frames]:-} ${S[picture_width]:-}*${S[picture_height]:-}"
     if [[ ${D[audio_supported]} == 1 && ${D[receive_type]} == 1 ]]; then
         positive "$model audio_frames" "${S[audio_frames]:-}"
-        said "$model audio progress" " a${D[audio_codec]}/"
+        audio_name=([2005]=ulaw [2010]=aac [2020]=g726)
+        said "$model audio progress" " ${audio_name[${D[audio_codec]}]}/ch1="
+        check "$model audio codec" "${D[audio_codec]}" "${S[audio_codec]:-}"
     else
         check "$model audio_frames" 0 "${S[audio_frames]:-}"
     fi
-    said "$model video progress" "^t=.* v${D[video_codec]}/ch"
+    video_name=([1000]=jpeg [1005]=mpeg4 [1010]=h264)
+    said "$model video progress" "^t=.* ${video_name[${D[video_codec]}]}/ch[1-9]"
+    check "$model video codec" "${D[video_codec]}" "${S[video_codec]:-}"
 done
 
 # A stream that the device drops after a few parts: the receiver reconnects
@@ -82,7 +86,7 @@ declare -A S=()
 from_camsim S "--device cam-mpeg4-4752 --fault refuse=1" --duration 3
 check "refused stream exit code, frames, events, reconnects" "1 0 1 0" \
     "$RC ${S[frames]:-} ${S[events]:-} ${S[reconnects]:-}"
-said "refused stream stop" "receiver stopped"
+said "refused stream stop" "refused the stream"
 
 # A picture that changes size mid-stream stops the receiver (a host rebuilds
 # the channel) after the frames before it.
@@ -90,7 +94,7 @@ declare -A S=()
 from_camsim S "--device cam-mpeg4-4752 --fault resize=10" --duration 3
 positive "resized stream frames" "${S[frames]:-}"
 positive "resized stream events" "${S[events]:-}"
-check "resized stream width (before the change)" 640 "${S[width]:-}"
+check "resized stream width (before the change)" 640 "${S[picture_width]:-}"
 said "resized stream stop" "receiver stopped"
 
 # A stream URL given directly (no device open), with credentials.
@@ -98,7 +102,7 @@ start_camsim --device cam-mpeg4-4752 --user admin:secret || exit 1
 declare -A S=()
 receive_summary S --url "http://127.0.0.1:$PORT/ipcam/mpeg4.cgi?language=1&ch=1" --user admin --password secret --duration 2
 positive "url video_frames" "${S[video_frames]:-}"
-check "url exit code, width, audio_frames (not asked)" "0 640 0" "$RC ${S[width]:-} ${S[audio_frames]:-}"
+check "url exit code, width, audio_frames (not asked)" "0 640 0" "$RC ${S[picture_width]:-} ${S[audio_frames]:-}"
 receive_summary S --url "http://127.0.0.1:$PORT/ipcam/mpeg4.cgi?language=1&ch=1" --user admin --password wrong --duration 1
 check "url refused exit code, frames" "1 0" "$RC ${S[frames]:-}"
 stop_camsim
@@ -138,18 +142,21 @@ for capture in plain head; do
     receive_summary S --file "$WORK/$capture.cap"
     check "$capture capture exit code, frames, key_frames, bytes, size, reconnects" \
         "0 $count $count $total 640*480 0" \
-        "$RC ${S[frames]:-} ${S[key_frames]:-} ${S[bytes]:-} ${S[width]:-}*${S[height]:-} ${S[reconnects]:-}"
+        "$RC ${S[frames]:-} ${S[key_frames]:-} ${S[bytes]:-} ${S[picture_width]:-}*${S[picture_height]:-} ${S[reconnects]:-}"
 done
 declare -A S=()
 receive_summary S --file "$WORK/cut.cap"
 check "cut capture frames, bytes" "$((count - 1)) $cut" "${S[frames]:-} ${S[bytes]:-}"
 head -c 100000 /dev/urandom > "$WORK/garbage.cap"
 : > "$WORK/empty.cap"
-for capture in garbage empty missing; do
+for capture in garbage empty; do
     declare -A S=()
     receive_summary S --file "$WORK/$capture.cap"
     check "$capture capture exit code, frames" "1 0" "$RC ${S[frames]:-}"
 done
+receive_summary S --file "$WORK/missing.cap"
+check "missing capture exit code" 2 "$RC"
+said "missing capture named" "missing.cap: No such file"
 
 # Bad arguments.
 for args in "" "--duration 0 127.0.0.1" "--duration x 127.0.0.1" "--url a --file b" "--file a extra"; do

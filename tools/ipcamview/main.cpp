@@ -1,47 +1,67 @@
 // ipcamview: the host program of the viewer library.
 #include "Commands.h"
+#include "Interrupt.h"
 
 #include <cstdio>
 #include <cstring>
 
+#ifndef IPCAMVIEW_VERSION
+#define IPCAMVIEW_VERSION "unknown"
+#endif
+
 namespace {
 
 const char kUsage[] =
-    "usage:\n"
-    "  ipcamview --demo [--camsim PATH]\n"
-    "      start the simulated device camsim on a free loopback port and show what the\n"
-    "      library does with it\n"
-    "  ipcamview fetch URL [--user U] [--password P] [--transport socket|inet]\n"
-    "      GET a URL through the library's HTTP client; body to standard output, status\n"
-    "      to standard error; exit 0 for 2xx, 1 for another answer, 2 for none\n"
-    "  ipcamview probe ADDRESS [--user U --password P] [--channel N] [--codec jpeg|mpeg4|h264]\n"
-    "                [--profile N] [--width W --height H] [--audio] [--transport socket|inet]\n"
-    "      open a viewer on the device and print what it learned (name=value lines); exit 0\n"
-    "      when a stream URL was composed, 1 otherwise\n"
-    "  ipcamview receive ADDRESS [probe's options] [--duration S]\n"
-    "  ipcamview receive --url STREAM_URL [--user U --password P] [--transport T] [--duration S]\n"
-    "  ipcamview receive --file CAPTURE\n"
-    "      receive the live stream (of the device, of a stream URL, or a captured multipart\n"
-    "      stream as fast as it reads); progress each second on standard error, a summary\n"
-    "      (frames, video_frames, audio_frames, bytes, events, reconnects, key_frames, width,\n"
-    "      height) on standard output; exit 0 when frames arrived\n";
+    "usage: ipcamview COMMAND [ARGS...]    (ipcamview COMMAND --help for each)\n"
+    "\n"
+    "commands:\n"
+    "  demo       start the simulated device camsim on a free loopback port and show what\n"
+    "             the library does with it (also: ipcamview --demo)\n"
+    "  fetch      GET a URL through the library's HTTP client; the body to standard output\n"
+    "  probe      open a viewer on a device and print what it learned\n"
+    "  receive    run the live receiver of a device, a stream URL or a captured stream and\n"
+    "             count what arrives\n"
+    "\n"
+    "options:\n"
+    "  --help     this text\n"
+    "  --version  the program's version\n"
+    "\n"
+    "Errors are one line on standard error, \"ipcamview: \" and the reason.\n"
+    "Exit codes, the same for every command:\n"
+    "  0  success\n"
+    "  1  the device answered but refused or failed (wrong password, not a camera, no such\n"
+    "     channel, no stream, no frames)\n"
+    "  2  no answer (refused connection, silence, unknown host), or bad usage\n"
+    "  130  a second Ctrl-C ended the program at once\n";
 
 } // namespace
 
 int main(int argc, char** argv) {
+    // Before any thread exists: every thread inherits the blocked signals,
+    // and only the signal thread takes them.
+    CInterrupt::Get();
     Args args(argv + 1, argv + argc);
-    if (args.empty() || args[0] == "--help" || args[0] == "-h") {
-        std::fputs(kUsage, args.empty() ? stderr : stdout);
-        return args.empty() ? 2 : 0;
+    if (args.empty())
+        return Fail(kExitUsage, "a command is needed (see ipcamview --help)");
+    const std::string command = args[0];
+    const Args rest(args.begin() + 1, args.end());
+    if (command == "--help" || command == "-h" || command == "help") {
+        std::fputs(kUsage, stdout);
+        return kExitOk;
     }
-    if (args[0] == "fetch")
-        return RunFetch(Args(args.begin() + 1, args.end()));
-    if (args[0] == "probe")
-        return RunProbe(Args(args.begin() + 1, args.end()));
-    if (args[0] == "receive")
-        return RunReceive(Args(args.begin() + 1, args.end()));
-    if (TakeFlag(args, "--demo"))
-        return RunDemo(args);
-    std::fprintf(stderr, "ipcamview: unknown command \"%s\"\n%s", args[0].c_str(), kUsage);
-    return 2;
+    if (command == "--version") {
+        std::printf("ipcamview %s\n", IPCAMVIEW_VERSION);
+        return kExitOk;
+    }
+    if (command == "fetch")
+        return RunFetch(rest);
+    if (command == "probe")
+        return RunProbe(rest);
+    if (command == "receive")
+        return RunReceive(rest);
+    if (command == "demo" || command == "--demo")
+        return RunDemo(rest);
+    if (command.compare(0, 1, "-") == 0)
+        return Fail(kExitUsage, "unknown option %s (see ipcamview --help)", command.c_str());
+    return Fail(kExitUsage, "unknown command \"%s\" (see ipcamview --help)", command.c_str());
 }
