@@ -6,7 +6,7 @@
 #include <algorithm>
 
 bool CTcpClientSocket::Create() {
-    SOCKET s = winsock::socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
+    SOCKET s = winsock::socket(mFamily, SOCK_STREAM, IPPROTO_TCP);
     if (s == INVALID_SOCKET)
         return false;
     int noDelay = 1;
@@ -25,6 +25,9 @@ bool CTcpClientSocket::Connect(const CSocketAddress& address, bool bounded) {
         WSASetLastError(WSAEINTR);
         return false;
     }
+    // ResetSocket always makes a fresh handle, so a change of family takes
+    // effect here.
+    mFamily = address.GetFamily();
     if (!ResetSocket())
         return false;
     CConnectTimer* timer = nullptr;

@@ -1,4 +1,5 @@
-// A TCP client connection with a bounded connect.
+// A TCP client connection with a bounded connect, over IPv4 or IPv6: each
+// connect makes its handle in the family of the address it is given.
 //
 // A blocking connect to an address that drops SYN packets would otherwise
 // wait for the operating system's own time-out (minutes). The bounded
@@ -39,12 +40,14 @@ public:
     CTcpClientSocket() = default;
     ~CTcpClientSocket() override = default;
 
-    // socket + TCP_NODELAY + kReceiveBufferBytes (failures of the two
-    // options are ignored).
+    // socket in the family of the last address given to Connect (IPv4
+    // before the first) + TCP_NODELAY + kReceiveBufferBytes (failures of the
+    // two options are ignored).
     bool Create() override;
-    // Connects to the address from a fresh handle. With `bounded` a watchdog
-    // gives the connect at most kConnectTimeoutMs (or the shorter limit of
-    // LimitNextConnect). True when connected, and then a handle exists.
+    // Connects to the address from a fresh handle of the address's family.
+    // With `bounded` a watchdog gives the connect at most kConnectTimeoutMs
+    // (or the shorter limit of LimitNextConnect). True when connected, and
+    // then a handle exists.
     virtual bool Connect(const CSocketAddress& address, bool bounded);
     // The next bounded connect gives up after `milliseconds` when that is
     // shorter than kConnectTimeoutMs: an HTTP client whose exchange has less
@@ -72,6 +75,8 @@ public:
 
     bool IsConnected() const { return mConnected.load(); }
     DWORD GetConnectTimeout() const { return mConnectTimeout; }
+    // AF_INET or AF_INET6: the family the next handle is made in.
+    int GetFamily() const { return mFamily; }
 
 protected:
     // Runs on the connecting thread right after connect returned, before the
@@ -81,6 +86,7 @@ protected:
 
     std::atomic<bool> mConnected{false};
     const DWORD mConnectTimeout = kConnectTimeoutMs;
-    DWORD mNextConnectLimit = INFINITE; // owner's thread only
+    DWORD mNextConnectLimit = INFINITE;                     // owner's thread only
+    int mFamily = AF_INET;                                  // owner's thread only
     const media_util::CManualEvent* mpAbortEvent = nullptr; // not owned
 };

@@ -4,6 +4,7 @@
 #include <cerrno>
 #include <cstring>
 #include <fcntl.h>
+#include <mutex>
 #include <netdb.h>
 #include <poll.h>
 #include <unistd.h>
@@ -13,6 +14,9 @@ namespace {
 std::atomic<int> gStartupCount{0};
 std::atomic<int> gStartupFailure{0};
 thread_local int tLastError = 0;
+
+std::mutex gHostsMutex;
+std::vector<os::HostEntryForTest> gHostsForTest; // guarded by gHostsMutex
 
 int ToWsaError(int err) {
     switch (err) {
@@ -98,6 +102,77 @@ bool ToFd(SOCKET s, int* fd) {
 bool IsNonBlocking(int fd) {
     int flags = ::fcntl(fd, F_GETFL);
     return flags >= 0 && (flags & O_NONBLOCK) != 0;
+}
+
+// Windows refuses the unspecified address as a destination; Linux takes it
+// for the local host. An unresolved name leaves 0.0.0.0 behind, and that
+// connect must fail rather than reach whatever listens on this machine. An
+// IPv6 socket reaches 0.0.0.0 through its mapped form, ::ffff:0.0.0.0.
+bool IsUnspecified(const sockaddr* address, int length) {
+    if (address->sa_family == AF_INET && length >= static_cast<int>(sizeof(sockaddr_in)))
+        return reinterpret_cast<const sockaddr_in*>(address)->sin_addr.s_addr == htonl(INADDR_ANY);
+    if (address->sa_family == AF_INET6 && length >= static_cast<int>(sizeof(sockaddr_in6))) {
+        const in6_addr& a = reinterpret_cast<const sockaddr_in6*>(address)->sin6_addr;
+        static const uint8_t kMappedAny[16] = {0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0xFF, 0xFF, 0, 0, 0, 0};
+        return IN6_IS_ADDR_UNSPECIFIED(&a) || std::memcmp(&a, kMappedAny, sizeof(kMappedAny)) == 0;
+    }
+    return false;
+}
+
+// The test hook's answer for `host` in `family`: true when the name has an
+// entry (even one without an address of that family, which then is no
+// address, as a hosts file line would be).
+bool LookUpHostsForTest(const char* host, int family, sockaddr_storage* address, bool* found) {
+    std::lock_guard<std::mutex> lock(gHostsMutex);
+    for (const os::HostEntryForTest& entry : gHostsForTest) {
+        if (entry.first != host)
+            continue;
+        *found = false;
+        for (const std::string& text : entry.second) {
+            sockaddr_storage parsed{};
+            if (family == AF_INET) {
+                auto* in = reinterpret_cast<sockaddr_in*>(&parsed);
+                if (::inet_pton(AF_INET, text.c_str(), &in->sin_addr) != 1)
+                    continue;
+                in->sin_family = AF_INET;
+            } else {
+                auto* in6 = reinterpret_cast<sockaddr_in6*>(&parsed);
+                if (::inet_pton(AF_INET6, text.c_str(), &in6->sin6_addr) != 1)
+                    continue;
+                in6->sin6_family = AF_INET6;
+            }
+            *address = parsed;
+            *found = true;
+            break;
+        }
+        return true;
+    }
+    return false;
+}
+
+// The first address of `family` that the system's lookup gives for `host`.
+bool LookUp(const char* host, int family, sockaddr_storage* address) {
+    bool found = false;
+    if (LookUpHostsForTest(host, family, address, &found))
+        return found;
+    addrinfo hints{};
+    hints.ai_family = family;
+    hints.ai_socktype = SOCK_STREAM;
+    addrinfo* result = nullptr;
+    if (::getaddrinfo(host, nullptr, &hints, &result) != 0 || !result)
+        return false;
+    const size_t size = family == AF_INET ? sizeof(sockaddr_in) : sizeof(sockaddr_in6);
+    for (addrinfo* ai = result; ai; ai = ai->ai_next) {
+        if (ai->ai_family == family && ai->ai_addrlen >= size) {
+            sockaddr_storage copy{};
+            std::memcpy(&copy, ai->ai_addr, size);
+            *address = copy;
+            found = true;
+            break;
+        }
+    }
+    ::freeaddrinfo(result);
+    return found;
 }
 
 // A blocking receive or send that ran into SO_RCVTIMEO/SO_SNDTIMEO reports
@@ -187,6 +262,10 @@ int SetWSAStartupFailureForTest(int error) {
 int WSAStartupCountForTest() {
     return gStartupCount.load();
 }
+void SetHostsForTest(std::vector<HostEntryForTest> hosts) {
+    std::lock_guard<std::mutex> lock(gHostsMutex);
+    gHostsForTest = std::move(hosts);
+}
 } // namespace os
 
 namespace winsock {
@@ -254,11 +333,7 @@ int connect(SOCKET s, const sockaddr* address, int length) {
         return SOCKET_ERROR;
     if (!address || length <= 0)
         return Fail(WSAEFAULT);
-    // Windows refuses the unspecified address as a destination; Linux would
-    // take it for the local host. An unresolved name leaves 0.0.0.0 behind,
-    // and that connect must fail.
-    if (address->sa_family == AF_INET && length >= static_cast<int>(sizeof(sockaddr_in)) &&
-        reinterpret_cast<const sockaddr_in*>(address)->sin_addr.s_addr == htonl(INADDR_ANY))
+    if (IsUnspecified(address, length))
         return Fail(WSAEADDRNOTAVAIL);
     if (::connect(fd, address, static_cast<socklen_t>(length)) != 0)
         return FailErrno();
@@ -401,31 +476,15 @@ int select(SocketSet* read, SocketSet* write, int timeoutMs) {
     return total;
 }
 
-bool ResolveIPv4(const char* host, in_addr* address) {
+bool ResolveHost(const char* host, sockaddr_storage* address) {
     if (!host || !address || !*host) {
         tLastError = WSAHOST_NOT_FOUND;
         return false;
     }
-    addrinfo hints{};
-    hints.ai_family = AF_INET;
-    hints.ai_socktype = SOCK_STREAM;
-    addrinfo* result = nullptr;
-    if (::getaddrinfo(host, nullptr, &hints, &result) != 0 || !result) {
-        tLastError = WSAHOST_NOT_FOUND;
-        return false;
-    }
-    bool found = false;
-    for (addrinfo* ai = result; ai; ai = ai->ai_next) {
-        if (ai->ai_family == AF_INET && ai->ai_addrlen >= sizeof(sockaddr_in)) {
-            *address = reinterpret_cast<const sockaddr_in*>(ai->ai_addr)->sin_addr;
-            found = true;
-            break;
-        }
-    }
-    ::freeaddrinfo(result);
-    if (!found)
-        tLastError = WSAHOST_NOT_FOUND;
-    return found;
+    if (LookUp(host, AF_INET, address) || LookUp(host, AF_INET6, address))
+        return true;
+    tLastError = WSAHOST_NOT_FOUND;
+    return false;
 }
 
 } // namespace winsock

@@ -2,8 +2,9 @@
 // POSIX sockets.
 //
 // The structures and constants that Winsock shares with BSD sockets
-// (sockaddr_in, AF_INET, SOCK_STREAM, IPPROTO_TCP, TCP_NODELAY, SOL_SOCKET,
-// SO_RCVBUF, htons, inet_addr) come from the system headers unchanged. What
+// (sockaddr_in, sockaddr_in6, sockaddr_storage, AF_INET, AF_INET6,
+// SOCK_STREAM, IPPROTO_TCP, TCP_NODELAY, SOL_SOCKET, SO_RCVBUF, htons,
+// inet_addr, inet_pton, inet_ntop) come from the system headers unchanged. What
 // only Winsock has (SOCKET, INVALID_SOCKET, WSAStartup, closesocket,
 // ioctlsocket, the WSAE error codes) is declared here globally. The calls whose
 // name exists on both sides but whose behaviour differs live in namespace
@@ -15,7 +16,8 @@
 //   - closesocket shuts the connection down before closing, so that a thread
 //     blocked in connect or recv on the same handle returns at once with an
 //     error, as it does on Windows (close alone does not wake it on Linux);
-//   - a receive or send that runs into its time-out reports WSAETIMEDOUT.
+//   - a receive or send that runs into its time-out reports WSAETIMEDOUT;
+//   - connect refuses the unspecified address (0.0.0.0, ::) as Windows does.
 // Every call records its error for WSAGetLastError (per thread).
 #pragma once
 
@@ -25,8 +27,11 @@
 #include <cstdint>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
+#include <string>
 #include <sys/ioctl.h>
 #include <sys/socket.h>
+#include <utility>
+#include <vector>
 
 // A socket handle. As on Windows it is an unsigned integer whose all-ones
 // value means "no socket"; here it carries the file descriptor.
@@ -99,6 +104,14 @@ namespace os {
 int SetWSAStartupFailureForTest(int error);
 // Number of WSAStartup calls not yet matched by WSACleanup, for leak tests.
 int WSAStartupCountForTest();
+// Test hook: names that ResolveHost answers as a hosts file would, before the
+// system is asked. Each entry is a name and its addresses as numeric text, in
+// the order the system's lookup would return them ({"cam6.test", {"::1"}}).
+// Lets a test have a name with only an IPv6 address, or with both families,
+// without touching the machine's configuration. An empty list removes every
+// entry.
+using HostEntryForTest = std::pair<std::string, std::vector<std::string>>;
+void SetHostsForTest(std::vector<HostEntryForTest> hosts);
 } // namespace os
 
 namespace winsock {
@@ -134,10 +147,15 @@ struct SocketSet {
 };
 int select(SocketSet* read, SocketSet* write, int timeoutMs);
 
-// Resolves a host name to its first IPv4 address (network byte order), the
-// part of gethostbyname the socket layer uses. getaddrinfo does the work, so
-// it is safe on any thread. Returns false (WSAHOST_NOT_FOUND) when the name
-// has no IPv4 address.
-bool ResolveIPv4(const char* host, in_addr* address);
+// Resolves a host name to the one address the socket layer connects to, the
+// part of getaddrinfo it uses: the name's first IPv4 address when it has one,
+// otherwise its first IPv6 address. The IPv4 lookup is made alone first, so a
+// name that has an IPv4 address resolves (and is asked for) exactly as it was
+// when the layer knew only IPv4, and "localhost" stays 127.0.0.1 on machines
+// whose hosts file lists ::1 first; only a name without an IPv4 address costs
+// a second lookup. *address gets a sockaddr_in or a sockaddr_in6 (port 0), its
+// ss_family saying which. Safe on any thread. Returns false
+// (WSAHOST_NOT_FOUND) when the name has neither, leaving *address untouched.
+bool ResolveHost(const char* host, sockaddr_storage* address);
 
 } // namespace winsock
