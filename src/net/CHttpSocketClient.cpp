@@ -119,9 +119,10 @@ std::string CHttpSocketClient::BuildRequest(const char* method, const std::strin
         request += "\r\nAuthorization: Basic ";
         request += mAuthorization;
     }
-    // The Host line carries no port, as the devices expect.
+    // The Host line carries no port, as the devices expect. An IPv6 literal
+    // stands in brackets ("Host: [::1]"), however Connect was given it.
     request += "\r\nUser-Agent: Vantor Agent\r\nHost: ";
-    request += mHost;
+    request += os::BracketHostLiteral(mHost);
     request += "\r\nConnection: Keep-Alive\r\nCache-Control: no-cache\r\n";
     if (!body) {
         request += "\r\n";

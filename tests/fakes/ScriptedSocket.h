@@ -4,6 +4,7 @@
 // the incoming bytes at any point.
 #pragma once
 
+#include "net/CSocketAddress.h"
 #include "net/CTcpClientSocket.h"
 
 #include <algorithm>
@@ -37,10 +38,17 @@ public:
     int mCloseCalls = 0;
     int mRecvCalls = 0;
     bool mLastBounded = false;
+    // The address of the last Connect: family, numeric text, port (host order).
+    int mLastFamily = 0;
+    std::string mLastAddress;
+    uint16_t mLastPort = 0;
 
-    bool Connect(const CSocketAddress&, bool bounded) override {
+    bool Connect(const CSocketAddress& address, bool bounded) override {
         ++mConnectCalls;
         mLastBounded = bounded;
+        mLastFamily = address.GetFamily();
+        mLastAddress = address.ToText();
+        mLastPort = ntohs(address.GetPort());
         mConnected.store(mConnectResult);
         return mConnectResult;
     }

@@ -181,6 +181,53 @@ TEST(CHttpSocketClientTest, RequestHeadsByteForByte) {
     }
 }
 
+// The host as Connect gets it, or as a URL names it, decides the address the
+// socket connects to and the Host line: an IPv6 literal, bare or bracketed,
+// goes out bracketed and without port; a name goes out as it is, whichever
+// family it resolved to.
+TEST(CHttpSocketClientTest, HostLineAndAddressFollowTheHost) {
+    os::SetHostsForTest({{"cam6.test", {"::1"}}, {"dual.test", {"::1", "127.0.0.2"}}});
+    const struct Case {
+        std::string host; // given to Connect, or a URL when it has "://"
+        int family;
+        const char* address;
+        uint16_t port;
+        const char* hostLine;
+    } cases[] = {
+        {"10.0.0.5", AF_INET, "10.0.0.5", 8080, "10.0.0.5"},
+        {"[::1]", AF_INET6, "::1", 8080, "[::1]"},
+        {"::1", AF_INET6, "::1", 8080, "[::1]"},
+        {"2001:db8::5", AF_INET6, "2001:db8::5", 8080, "[2001:db8::5]"},
+        {"cam6.test", AF_INET6, "::1", 8080, "cam6.test"},
+        {"dual.test", AF_INET, "127.0.0.2", 8080, "dual.test"},
+        {"http://[::1]:8081/x", AF_INET6, "::1", 8081, "[::1]"},
+        {"http://[2001:db8::5]/x", AF_INET6, "2001:db8::5", 80, "[2001:db8::5]"},
+        {"http://10.0.0.5:8081/x", AF_INET, "10.0.0.5", 8081, "10.0.0.5"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.host);
+        CScriptedSocket socket;
+        socket.mAnswers = {"HTTP/1.1 200 OK\r\nContent-Length: 0\r\n\r\n"};
+        CHttpSocketClient client(&socket);
+        media_util::CManualEvent cancel;
+        client.SetCancelEvent(&cancel);
+        if (c.host.find("://") != std::string::npos) {
+            CHttpLink link(&client);
+            EXPECT_TRUE(link.OpenUrl(c.host));
+        } else {
+            EXPECT_TRUE(client.Connect(c.host, 8080, true));
+            EXPECT_TRUE(client.Get("/x"));
+        }
+        EXPECT_EQ(c.family, socket.mLastFamily);
+        EXPECT_EQ(c.address, socket.mLastAddress);
+        EXPECT_EQ(c.port, socket.mLastPort);
+        EXPECT_EQ("GET /x HTTP/1.1", socket.mSent.substr(0, socket.mSent.find("\r\n")));
+        EXPECT_NE(std::string::npos, socket.mSent.find("\r\nHost: " + std::string(c.hostLine) + "\r\n"))
+            << socket.mSent;
+    }
+    os::SetHostsForTest({});
+}
+
 // 302 answers are followed up to the cap: on the same connection once the
 // 302's body has been read (by its length or its chunks), on a fresh one to
 // the same host and port when its length is unknown. A resend that fails

@@ -341,9 +341,9 @@ HINTERNET HttpOpenRequestA(HINTERNET connection, const char* verb, const char* o
     if (conn == nullptr)
         return nullptr;
     auto r = std::make_shared<Request>();
-    std::string host = conn->mHost;
-    bool ipv6 = host.find(':') != std::string::npos && host.front() != '[';
-    r->mUrlBase = "http://" + (ipv6 ? "[" + host + "]" : host) + ":" + std::to_string(conn->mPort);
+    // An IPv6 literal goes into the URL in brackets, given bare or not;
+    // libcurl sends it so in the Host header too ("[::1]:8080").
+    r->mUrlBase = "http://" + os::BracketHostLiteral(conn->mHost) + ":" + std::to_string(conn->mPort);
     r->mVerb = verb != nullptr && *verb != '\0' ? verb : "GET";
     r->mPath = objectName != nullptr && *objectName != '\0' ? objectName : "/";
     r->mFlags = flags;

@@ -302,6 +302,17 @@ std::string EscapeRequestTarget(std::string_view target, TargetText text) {
     return out;
 }
 
+std::string BracketHostLiteral(std::string_view host) {
+    if (host.find(':') == std::string_view::npos || (!host.empty() && host.front() == '['))
+        return std::string(host);
+    std::string out;
+    out.reserve(host.size() + 2);
+    out += '[';
+    out += host;
+    out += ']';
+    return out;
+}
+
 DWORD LastCrackUrlError() {
     return tLastError;
 }

@@ -146,6 +146,13 @@ enum class TargetText {
 //   except an absolute URL in wire form.
 std::string EscapeRequestTarget(std::string_view target, TargetText text = TargetText::Decoded);
 
+// A host as it stands in a URL's authority and in a Host header: an IPv6
+// literal in brackets. A host with a ':' that is not bracketed yet is one
+// ("::1" -> "[::1]"); everything else, "[::1]" as CUrl yields it included, is
+// returned as it is. Both HTTP clients use it, so a device given by its bare
+// IPv6 address gets the same valid Host on either transport.
+std::string BracketHostLiteral(std::string_view host);
+
 // The reason the calling thread's last failed InternetCrackUrlA gave (one of
 // the ERROR_ codes above); 0 after a successful call. WinINet reports it
 // through GetLastError, which this layer does not have.
