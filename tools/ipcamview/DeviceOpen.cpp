@@ -91,7 +91,10 @@ std::string NoAnswerText(DWORD error, int32_t transport) {
 
 bool ParseDeviceAddress(const std::string& address, SDeviceAddress& parsed, std::string& error) {
     parsed = SDeviceAddress();
-    parsed.url = CViewer::CompleteAddress(address.c_str());
+    // People write HOST:PORT/PATH as often as a URL: anything without a
+    // scheme is taken as http. (The library's own rule, for hosts that call
+    // Start, completes only addresses without a path.)
+    parsed.url = address.find("://") == std::string::npos ? "http://" + address : address;
     CUrl url;
     if (address.empty() || !url.Crack(parsed.url) || url.mHostName.empty()) {
         error = "cannot read the address \"" + address + "\" (HOST[:PORT][/PATH] or http://...)";

@@ -22,8 +22,8 @@ bool ParseTransport(const std::string& name, int32_t& transport);
 std::string NoAnswerText(DWORD systemError, int32_t transport);
 
 // A device address as the user gave it, completed and checked: "http://"
-// in front of a bare address, credentials taken out of the URL, any scheme
-// but http refused.
+// in front of anything without a scheme (HOST, HOST:PORT, HOST:PORT/PATH),
+// credentials taken out of the URL, any scheme but http refused.
 struct SDeviceAddress {
     std::string url;      // completed
     std::string hostPort; // "127.0.0.1:8080", "[::1]:8080": how messages name the device

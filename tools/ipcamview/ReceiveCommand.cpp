@@ -234,7 +234,9 @@ SRun RunFile(CMultipartSource& source, media_util::CMediaQueue& queue, DWORD sta
 int ExplainNoFrames(CHttpMediaSource& source, const std::string& name, int32_t transport, const SRun& run) {
     IHttpClient* client = source.GetClient();
     const int status = client != nullptr ? client->GetStatusCode() : 0;
-    const std::string reason = StopReason(run.events, run.counts.frames);
+    // A stop of ours also ends the source's waits with event -1: only a
+    // source that stopped by itself has something to say.
+    const std::string reason = run.stoppedItself ? StopReason(run.events, run.counts.frames) : std::string();
     if (!reason.empty())
         return Fail(kExitFailed, "%s: %s", name.c_str(), reason.c_str());
     if (status == 401 || status == 407)
