@@ -109,11 +109,11 @@ std::string DeviceFaults::Describe() const {
 }
 
 const char* DeviceFaults::Help() {
-    return "                         reply=WORD:KEY  answer KEY (\"*\" = every key) with status WORD\n"
-           "                                         (OK NG NS UW UA, or any other word); WORD empty clears\n"
-           "                         body=MODE       parameter CGI bodies: none, empty, junk, huge (4 MiB),\n"
-           "                                         drop (close unanswered), silent (never answer), extra\n"
-           "                                         (unasked lines after the answer), bare-lf, no-status\n";
+    return "reply=WORD:KEY     answer KEY (\"*\" = every key) with status WORD (OK NG NS UW UA,\n"
+           "                   or any other word); an empty WORD clears\n"
+           "body=MODE          parameter CGI bodies: none, empty, junk, huge (4 MiB), drop (close\n"
+           "                   unanswered), silent (never answer), extra (unasked lines after the\n"
+           "                   answer), bare-lf, no-status\n";
 }
 
 } // namespace camsim

@@ -57,6 +57,9 @@ public:
     std::string StatusFor(const std::string& key) const;
     BodyFault Body() const;
     std::string Describe() const;
+    // One entry per switch: the switch in the first 19 columns, its meaning
+    // after it, continuation lines blank there. --help indents the entries
+    // under --fault.
     static const char* Help();
     static const char* BodyName(BodyFault fault);
 

@@ -123,24 +123,24 @@ std::string Faults::Describe() const {
 }
 
 const char* Faults::Help() {
-    return "  redirect=N         answer the first N requests of each connection with a 302 to the\n"
-           "                     same path (the 302 carries Content-Length: 0)\n"
-           "  chunked[=0|1]      send bodies with Transfer-Encoding: chunked in sizes 1, 7, 300, 2, 4096\n"
-           "  trickle=BYTES:MS   write at most BYTES bytes at a time, MS milliseconds apart\n"
-           "  silence[=0|1]      read each request and never answer it\n"
-           "  closehead[=0|1]    send half a response head, then close the connection\n"
-           "  unauthorized[=0|1] answer 401 to every request\n"
-           "  bigheader=N        add a header line of N bytes to every answer\n"
-           "  refuse[=0|1]       answer streams and pictures with the device's refusal \"NS stream\"\n"
-           "  dropafter=N        close a media stream after N parts\n"
-           "  stallafter=N       after N parts of a stream send nothing more, keep the connection\n"
-           "  garbage=N          write N junk bytes (and a broken boundary line) between parts\n"
-           "  jumpback=N         at part N step the stream's frame numbers back by 5\n"
-           "  resize=N           at part N halve the picture's width and height\n"
-           "  wait=N             put an \"X-Wait: 1\" part (no data) before every N-th part\n"
-           "  alarm=EVERY:BITS   every EVERY-th frame of a channel carries alarm BITS\n"
-           "  videomask=MASK     recorders: channels with video (bit n-1 = channel n), 0 = all\n"
-           "  reset              clear every fault\n";
+    return "redirect=N         answer the first N requests of each connection with a 302 to the\n"
+           "                   same path (the 302 carries Content-Length: 0)\n"
+           "chunked[=0|1]      send bodies with Transfer-Encoding: chunked in sizes 1, 7, 300, 2, 4096\n"
+           "trickle=BYTES:MS   write at most BYTES bytes at a time, MS milliseconds apart\n"
+           "silence[=0|1]      read each request and never answer it\n"
+           "closehead[=0|1]    send half a response head, then close the connection\n"
+           "unauthorized[=0|1] answer 401 to every request\n"
+           "bigheader=N        add a header line of N bytes to every answer\n"
+           "refuse[=0|1]       answer streams and pictures with the device's refusal \"NS stream\"\n"
+           "dropafter=N        close a media stream after N parts\n"
+           "stallafter=N       after N parts of a stream send nothing more, keep the connection\n"
+           "garbage=N          write N junk bytes (and a broken boundary line) between parts\n"
+           "jumpback=N         at part N step the stream's frame numbers back by 5\n"
+           "resize=N           at part N halve the picture's width and height\n"
+           "wait=N             put an \"X-Wait: 1\" part (no data) before every N-th part\n"
+           "alarm=EVERY:BITS   every EVERY-th frame of a channel carries alarm BITS\n"
+           "videomask=MASK     recorders: channels with video (bit n-1 = channel n), 0 = all\n"
+           "reset              clear every fault\n";
 }
 
 } // namespace camsim

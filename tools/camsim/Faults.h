@@ -51,6 +51,9 @@ public:
     bool ApplyText(const std::string& text);
     FaultSettings Snapshot() const;
     std::string Describe() const;
+    // One entry per switch: the switch in the first 19 columns, its meaning
+    // after it, continuation lines blank there. --help indents the entries
+    // under --fault.
     static const char* Help();
 
 private:

@@ -10,12 +10,31 @@
 
 namespace camsim {
 
-namespace {} // namespace
+namespace {
+
+// The fault switches are values of --fault: their lines sit under it, deeper
+// than the options, with their descriptions in the options' column.
+std::string IndentFaultLines(const char* text) {
+    std::string out;
+    for (const char* line = text; *line;) {
+        const char* end = line;
+        while (*end && *end != '\n')
+            ++end;
+        out += "      ";
+        out.append(line, end);
+        out += '\n';
+        line = *end ? end + 1 : end;
+    }
+    return out;
+}
+
+} // namespace
 
 std::string Options::Usage() {
     std::string text =
         "usage: camsim [options]\n"
         "A simulated IP camera on loopback. Prints \"port=N\" as its first line once it listens.\n"
+        "Options take their value as \"--name value\" or \"--name=value\".\n"
         "\n"
         "options:\n"
         "  --device NAME          the device model to play (default " +
@@ -34,108 +53,135 @@ std::string Options::Usage() {
         "  --exit-on-stdin-eof    exit when standard input reaches its end (so a test's crash\n"
         "                         cannot leave camsim behind)\n"
         "  --fault NAME[=VALUE]   switch a fault on from the start (repeatable); the same names\n"
-        "                         work in the control CGI:\n";
-    text += Faults::Help();
-    text += DeviceFaults::Help();
-    text += "  --help                 this text\n\nresources:\n";
+        "                         work in the control CGIs, /camsim/control and /camsim/device:\n";
+    text += IndentFaultLines(Faults::Help());
+    text += IndentFaultLines(DeviceFaults::Help());
+    text += "  --help, -h             this text\n\nresources:\n";
     text += CoreResources::Help();
     text += DeviceRoutes::Help();
     text += MediaRoutesHelp();
+    text += "\nExit: 0 after --help, --list, --describe or a clean stop; 1 when it cannot listen;\n"
+            "2 for bad usage.\n";
     return text;
+}
+
+const char* Options::UsageHint() {
+    return "usage: camsim [--device NAME] [--port N] [--fault NAME=VALUE]... [options]; camsim --help "
+           "lists them\n";
 }
 
 Options::Result Options::Parse(int argc, char** argv, std::string* error) {
     for (int i = 1; i < argc; ++i) {
-        std::string arg = argv[i];
-        auto value = [&](std::string* out) {
-            if (i + 1 >= argc) {
-                *error = arg + " needs a value";
-                return false;
-            }
-            *out = argv[++i];
-            return true;
-        };
-        std::string v;
-        uint64_t number = 0;
-        if (arg == "--help" || arg == "-h")
+        const std::string word = argv[i];
+        if (word == "--help" || word == "-h")
             return Result::Help;
-        if (arg == "--list") {
-            mList = true;
-            continue;
-        }
-        if (arg == "--describe") {
-            mDescribe = true;
-            continue;
-        }
-        if (arg == "--exit-on-stdin-eof") {
-            mExitOnStdinEof = true;
-            continue;
-        }
-        if (!value(&v))
+        if (word.compare(0, 2, "--") != 0) {
+            *error = "unexpected argument " + word;
             return Result::Error;
-        if (arg == "--port") {
-            if (!ParseDecimal(v, 65535, &number)) {
-                *error = "bad port: " + v;
+        }
+        // "--name=value" and "--name value" say the same; a value may itself
+        // hold "=" ("--fault=reply=NG:getformat").
+        const size_t eq = word.find('=');
+        const std::string name = word.substr(0, eq);
+        const KnownOption* option = Find(name);
+        if (!option) {
+            *error = "unknown option " + name;
+            return Result::Error;
+        }
+        std::string value;
+        if (!option->takesValue) {
+            if (eq != std::string::npos) {
+                *error = name + " takes no value";
                 return Result::Error;
             }
-            mServer.port = static_cast<uint16_t>(number);
-        } else if (arg == "--bind") {
-            if (v != "127.0.0.1" && v != "::1") {
-                *error = "--bind takes 127.0.0.1 or ::1";
-                return Result::Error;
-            }
-            mServer.bindAddress = v;
-        } else if (arg == "--user") {
-            size_t colon = v.find(':');
-            if (colon == std::string::npos || colon == 0) {
-                *error = "--user takes NAME:PASSWORD";
-                return Result::Error;
-            }
-            mServer.users.emplace_back(v.substr(0, colon), v.substr(colon + 1));
-        } else if (arg == "--max-connections") {
-            if (!ParseDecimal(v, HttpServer::kMaxConnectionsLimit, &number) || number == 0) {
-                *error = "bad connection count: " + v;
-                return Result::Error;
-            }
-            mServer.maxConnections = static_cast<uint32_t>(number);
-        } else if (arg == "--idle-timeout") {
-            if (!ParseDecimal(v, 3600 * 1000, &number) || number == 0) {
-                *error = "bad idle time-out: " + v;
-                return Result::Error;
-            }
-            mServer.idleTimeoutMs = static_cast<uint32_t>(number);
-        } else if (arg == "--lifetime") {
-            if (!ParseDecimal(v, kMaxLifetimeSeconds, &number) || number == 0) {
-                *error = "bad lifetime: " + v;
-                return Result::Error;
-            }
-            mLifetimeSeconds = static_cast<uint32_t>(number);
-        } else if (arg == "--device") {
-            if (!FindDevice(v)) {
-                *error = "unknown device: " + v + " (camsim --list names them)";
-                return Result::Error;
-            }
-            mDevice = v;
-        } else if (arg == "--fault" && DeviceFaults::Knows(v.substr(0, v.find('=')))) {
-            DeviceFaults probe;
-            if (!probe.ApplyText(v)) {
-                *error = "bad value: " + v;
-                return Result::Error;
-            }
-            mDeviceFaults.push_back(v);
-        } else if (arg == "--fault") {
-            Faults probe;
-            if (!probe.ApplyText(v)) {
-                *error = "unknown fault or bad value: " + v;
-                return Result::Error;
-            }
-            mFaults.push_back(v);
+        } else if (eq != std::string::npos) {
+            value = word.substr(eq + 1);
+        } else if (i + 1 < argc) {
+            value = argv[++i];
         } else {
-            *error = "unknown option: " + arg;
+            *error = name + " needs a value";
             return Result::Error;
         }
+        if (!Take(name, value, error))
+            return Result::Error;
     }
     return Result::Run;
+}
+
+const Options::KnownOption* Options::Find(const std::string& name) {
+    for (const KnownOption& option : kKnownOptions)
+        if (name == option.name)
+            return &option;
+    return nullptr;
+}
+
+bool Options::Take(const std::string& name, const std::string& v, std::string* error) {
+    uint64_t number = 0;
+    if (name == "--list") {
+        mList = true;
+    } else if (name == "--describe") {
+        mDescribe = true;
+    } else if (name == "--exit-on-stdin-eof") {
+        mExitOnStdinEof = true;
+    } else if (name == "--port") {
+        if (!ParseDecimal(v, 65535, &number)) {
+            *error = "bad port: " + v;
+            return false;
+        }
+        mServer.port = static_cast<uint16_t>(number);
+    } else if (name == "--bind") {
+        if (v != "127.0.0.1" && v != "::1") {
+            *error = "--bind takes 127.0.0.1 or ::1";
+            return false;
+        }
+        mServer.bindAddress = v;
+    } else if (name == "--user") {
+        size_t colon = v.find(':');
+        if (colon == std::string::npos || colon == 0) {
+            *error = "--user takes NAME:PASSWORD";
+            return false;
+        }
+        mServer.users.emplace_back(v.substr(0, colon), v.substr(colon + 1));
+    } else if (name == "--max-connections") {
+        if (!ParseDecimal(v, HttpServer::kMaxConnectionsLimit, &number) || number == 0) {
+            *error = "bad connection count: " + v;
+            return false;
+        }
+        mServer.maxConnections = static_cast<uint32_t>(number);
+    } else if (name == "--idle-timeout") {
+        if (!ParseDecimal(v, 3600 * 1000, &number) || number == 0) {
+            *error = "bad idle time-out: " + v;
+            return false;
+        }
+        mServer.idleTimeoutMs = static_cast<uint32_t>(number);
+    } else if (name == "--lifetime") {
+        if (!ParseDecimal(v, kMaxLifetimeSeconds, &number) || number == 0) {
+            *error = "bad lifetime: " + v;
+            return false;
+        }
+        mLifetimeSeconds = static_cast<uint32_t>(number);
+    } else if (name == "--device") {
+        if (!FindDevice(v)) {
+            *error = "unknown device: " + v + " (camsim --list names them)";
+            return false;
+        }
+        mDevice = v;
+    } else if (name == "--fault" && DeviceFaults::Knows(v.substr(0, v.find('=')))) {
+        DeviceFaults probe;
+        if (!probe.ApplyText(v)) {
+            *error = "bad value: " + v;
+            return false;
+        }
+        mDeviceFaults.push_back(v);
+    } else if (name == "--fault") {
+        Faults probe;
+        if (!probe.ApplyText(v)) {
+            *error = "unknown fault or bad value: " + v;
+            return false;
+        }
+        mFaults.push_back(v);
+    }
+    return true;
 }
 
 } // namespace camsim

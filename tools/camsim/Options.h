@@ -15,8 +15,13 @@ public:
 
     enum class Result { Run, Help, Error };
     // --list and --describe are answered with Run; main prints and exits.
+    // Every option is "--name value" or "--name=value". Error sets *error to
+    // one line naming the option at fault ("unknown option --foo").
     Result Parse(int argc, char** argv, std::string* error);
+    // The whole --help text.
     static std::string Usage();
+    // The one line that follows an error on standard error.
+    static const char* UsageHint();
 
     ServerConfig mServer;
     std::vector<std::string> mFaults;       // the media and HTTP fault switches
@@ -26,6 +31,28 @@ public:
     bool mDescribe = false;                 // --describe: print the model's configuration and exit
     uint32_t mLifetimeSeconds = 0;          // 0 = until stopped
     bool mExitOnStdinEof = false;
+
+private:
+    struct KnownOption {
+        const char* name;
+        bool takesValue;
+    };
+    static constexpr KnownOption kKnownOptions[] = {
+        {"--device", true},
+        {"--list", false},
+        {"--describe", false},
+        {"--port", true},
+        {"--bind", true},
+        {"--user", true},
+        {"--max-connections", true},
+        {"--idle-timeout", true},
+        {"--lifetime", true},
+        {"--exit-on-stdin-eof", false},
+        {"--fault", true},
+    };
+    static const KnownOption* Find(const std::string& name);
+    // Applies one known option and its value (empty for a switch).
+    bool Take(const std::string& name, const std::string& value, std::string* error);
 };
 
 } // namespace camsim

@@ -29,7 +29,7 @@ int main(int argc, char** argv) {
         std::fputs(Options::Usage().c_str(), stdout);
         return 0;
     case Options::Result::Error:
-        std::fprintf(stderr, "camsim: %s\n(camsim --help lists the options)\n", error.c_str());
+        std::fprintf(stderr, "camsim: %s\n%s", error.c_str(), Options::UsageHint());
         return 2;
     case Options::Result::Run:
         break;
