@@ -1,6 +1,7 @@
 // Runs camsim as a child process for a test: started with --port 0 and
 // --exit-on-stdin-eof (so it cannot outlive the test), its port read from its
-// first line ("port=N") within a deadline, stopped on destruction.
+// first line ("port=N") within a deadline, stopped on destruction. With
+// "--bind ::1" among the arguments its URLs name the host "[::1]".
 #pragma once
 
 #include <cerrno>
@@ -32,6 +33,9 @@ public:
             return;
         }
         mStdin = in[1];
+        for (size_t i = 0; i + 1 < args.size(); ++i)
+            if (args[i] == "--bind" && args[i + 1] == "::1")
+                mHost = "[::1]";
         std::vector<std::string> argv = {path, "--port", "0", "--exit-on-stdin-eof"};
         argv.insert(argv.end(), args.begin(), args.end());
         std::vector<char*> cargv;
@@ -87,8 +91,12 @@ public:
     uint16_t Port() const {
         return mPort;
     }
+    // "127.0.0.1" or "[::1]", as a URL names it.
+    const std::string& Host() const {
+        return mHost;
+    }
     std::string Url(const std::string& path) const {
-        return "http://127.0.0.1:" + std::to_string(mPort) + path;
+        return "http://" + mHost + ":" + std::to_string(mPort) + path;
     }
 
 private:
@@ -96,4 +104,5 @@ private:
     int mStdout = -1;
     int mStdin = -1;
     uint16_t mPort = 0;
+    std::string mHost = "127.0.0.1";
 };

@@ -42,7 +42,13 @@ TEST(CUrlTest, CracksAsDocumented) {
         {"http://cam/a/../b c", "http|cam|80|||/a/../b c|"},
         {"http://cam:/p", "http|cam|80|||/p|"},
         {"http://cam:0080/", "http|cam|80|||/|"},
+        // An IPv6 literal keeps its brackets: the HTTP clients put the host
+        // in a Host line and a URL as it is.
         {"http://[::1]:8081/x", "http|[::1]|8081|||/x|"},
+        {"http://admin:pw@[::1]:81/a", "http|[::1]|81|admin|pw|/a|"},
+        {"http://[::1]", "http|[::1]|80|||/|"},
+        {"http://[::1]:/p", "http|[::1]|80|||/p|"},
+        {"http://[::ffff:10.0.0.5]:8080/x", "http|[::ffff:10.0.0.5]|8080|||/x|"},
         {"http://" + longHost + "/", "http|" + longHost + "|80|||/|"},
         {"http://cam" + longEscaped, "http|cam|80|||/A" + std::string(kRoom - 2, 'p') + "|"},
         {"10.0.0.5:80", ""},
@@ -56,6 +62,8 @@ TEST(CUrlTest, CracksAsDocumented) {
         {"http://cam:-1/", ""},
         {"http://cam:80:81/", ""},
         {"http://[::1/", ""},
+        {"http://::1/", ""}, // a bare IPv6 literal cannot stand in a URL
+        {"http://[::1]x/", ""},
         {"http://cam/a\tb", ""},
         {"http://" + longHost + "h/", ""},
         {"http://cam/?" + std::string(kRoom, 'q'), ""},

@@ -7,6 +7,7 @@
 #include "platform/CMemoryStream.h"
 
 #include "fakes/CamsimProcess.h"
+#include "fakes/Loopback.h"
 #include "fakes/NginxProcess.h"
 
 #include <gtest/gtest.h>
@@ -44,6 +45,18 @@ struct Pair {
         media_util::CMemoryStream stream;
         *ok = link->FetchInto(parsed, stream);
         return std::string(reinterpret_cast<const char*>(stream.GetBuffer()), stream.GetLength());
+    }
+    // Connect, Get and the whole body straight through the client, for a host
+    // that a URL cannot carry as it is (a bare IPv6 literal).
+    std::string Exchange(const std::string& host, uint16_t port, const std::string& target, bool* ok) {
+        *ok = client->Connect(host, port, true) && client->Get(target);
+        std::string body;
+        char buffer[8192];
+        for (DWORD length = sizeof(buffer); *ok && client->Read(buffer, &length, false) && length > 0;
+             length = sizeof(buffer))
+            body.append(buffer, length);
+        client->Disconnect();
+        return body;
     }
     // Two requests on one connection: the server's connection ids must match.
     void ExpectKeepAlive(uint16_t port, const char* path) {
@@ -108,6 +121,75 @@ TEST(LoopbackTest, CamsimAnswersThroughBothTransports) {
         }
         SCOPED_TRACE(kind);
         Pair(kind, "admin", "secret").ExpectKeepAlive(camsim.Port(), "/connection");
+    }
+}
+
+// Devices given by an IPv6 address, as users write them ("[::1]:8080",
+// "http://[::1]:8080/"), on both transports against camsim on ::1. camsim's
+// /echo sends back the request head as it arrived, so the request line and
+// the Host line are checked on the wire: bracketed on both; without port from
+// the socket client (as devices expect), with it from libcurl.
+TEST(LoopbackTest, BothTransportsReachAnIPv6Device) {
+    if (!HasIPv6Loopback())
+        GTEST_SKIP() << "no IPv6 loopback on this machine";
+    CamsimProcess camsim({"--bind", "::1", "--user", "admin:secret"});
+    ASSERT_TRUE(camsim.Ok());
+    ASSERT_EQ("[::1]", camsim.Host());
+    const std::string port = std::to_string(camsim.Port());
+    // A name with only an IPv6 address, as a hosts entry gives it. Only the
+    // socket transport resolves through the socket layer; libcurl resolves
+    // names itself.
+    os::SetHostsForTest({{"cam6.test", {"::1"}}});
+    const struct Case {
+        int transport;
+        std::string host;   // in a URL, except a bare literal, which goes to Connect
+        std::string target; // decoded, as CUrl yields it
+        std::string requestLine;
+        std::string hostLine;
+    } cases[] = {
+        {kHttpClientSocket, "[::1]", "/echo?a=b%20c", "GET /echo?a=b%20c HTTP/1.1", "[::1]"},
+        {kHttpClientWinINet, "[::1]", "/echo?a=b%20c", "GET /echo?a=b%20c HTTP/1.1", "[::1]:" + port},
+        {kHttpClientSocket, "::1", "/echo?a=b c", "GET /echo?a=b%20c HTTP/1.1", "[::1]"},
+        {kHttpClientWinINet, "::1", "/echo?a=b c", "GET /echo?a=b%20c HTTP/1.1", "[::1]:" + port},
+        {kHttpClientSocket, "cam6.test", "/echo", "GET /echo HTTP/1.1", "cam6.test"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(std::to_string(c.transport) + " " + c.host + " " + c.target);
+        Pair pair(c.transport, "admin", "secret");
+        bool ok = false;
+        const std::string head = c.host.find(':') != std::string::npos && c.host.front() != '['
+                                     ? pair.Exchange(c.host, camsim.Port(), c.target, &ok)
+                                     : pair.Fetch("http://" + c.host + ":" + port + c.target, &ok);
+        EXPECT_TRUE(ok);
+        EXPECT_EQ(200, pair.client->GetStatusCode());
+        EXPECT_EQ(c.requestLine, head.substr(0, head.find("\r\n"))) << head;
+        EXPECT_NE(std::string::npos, head.find("\r\nHost: " + c.hostLine + "\r\n")) << head;
+        EXPECT_NE(std::string::npos, head.find("\r\nAuthorization: Basic YWRtaW46c2VjcmV0\r\n")) << head;
+    }
+    os::SetHostsForTest({});
+
+    // A whole body, and a body that never comes: the deadline ends the read
+    // over IPv6 as over IPv4.
+    for (int kind : kTransports) {
+        SCOPED_TRACE(kind);
+        Pair pair(kind, "admin", "secret");
+        bool ok = false;
+        const std::string body = pair.Fetch(camsim.Url("/bytes?n=300000"), &ok);
+        EXPECT_TRUE(ok);
+        EXPECT_TRUE(Pattern(300000) == body);
+        CUrl silent;
+        ASSERT_TRUE(silent.Crack(camsim.Url("/silence?head=1")));
+        ASSERT_TRUE(pair.link->Open(silent));
+        const DWORD start = timeGetTime();
+        pair.client->SetDeadline(start + 300);
+        char buffer[64];
+        DWORD length = sizeof(buffer);
+        EXPECT_FALSE(pair.link->Read(buffer, &length, true));
+        const DWORD took = timeGetTime() - start;
+        EXPECT_GE(took, 250u);
+        EXPECT_LT(took, 1500u);
+        pair.client->ClearDeadline();
+        pair.link->Close();
     }
 }
 
