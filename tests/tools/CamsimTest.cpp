@@ -152,6 +152,69 @@ TEST(CamsimTest, BodiesAsCurlDecodesThemAndChunksOnTheWire) {
     EXPECT_EQ(first + first + first, out);
 }
 
+// Sends `request` on a fresh connection and reads until camsim closes it;
+// *closed is false when the deadline came first.
+std::string ReadToClose(uint16_t port, const std::string& request, bool* closed) {
+    std::string data;
+    *closed = false;
+    const int fd = Connect(port);
+    if (fd < 0)
+        return data;
+    ::send(fd, request.data(), request.size(), MSG_NOSIGNAL);
+    char buffer[4096];
+    pollfd p{fd, POLLIN, 0};
+    while (::poll(&p, 1, kDeadlineMs) > 0) {
+        const ssize_t n = ::recv(fd, buffer, sizeof(buffer), 0);
+        if (n <= 0) {
+            *closed = n == 0;
+            break;
+        }
+        data.append(buffer, static_cast<size_t>(n));
+    }
+    ::close(fd);
+    return data;
+}
+
+// A status that has no body gets none, whatever it claims: the next answer
+// on the connection starts right behind the head. After a 1xx camsim closes
+// the connection, though the client asked to keep it.
+TEST(CamsimTest, StatusesWithoutBodySendNone) {
+    // Idle connections are kept longer than a read waits, so only camsim's
+    // own decision closes them.
+    CamsimProcess camsim({"--idle-timeout", std::to_string(2 * kDeadlineMs)});
+    ASSERT_TRUE(camsim.Ok());
+    const std::string next = "GET /connection HTTP/1.1\r\nHost: x\r\nConnection: close\r\n\r\n";
+    const struct {
+        const char* query;
+        std::string head; // the whole first answer
+        bool followed;    // a second request is sent and answered on the same connection
+    } cases[] = {
+        {"code=204", "HTTP/1.1 204 No Content\r\nServer: camsim\r\n\r\n", true},
+        {"code=304&length=1000",
+         "HTTP/1.1 304 Not Modified\r\nServer: camsim\r\nContent-Length: 1000\r\n\r\n", true},
+        {"code=100", "HTTP/1.1 100 Continue\r\nServer: camsim\r\nConnection: close\r\n\r\n", false},
+        {"code=103&length=5",
+         "HTTP/1.1 103 Status\r\nServer: camsim\r\nContent-Length: 5\r\nConnection: close\r\n\r\n", false},
+        {"code=404",
+         "HTTP/1.1 404 Status\r\nServer: camsim\r\nContent-Type: text/plain\r\nContent-Length: "
+         "12\r\n\r\nstatus "
+         "404\r\n",
+         true},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.query);
+        bool closed = false;
+        const std::string answer = ReadToClose(camsim.Port(),
+                                               "GET /status?" + std::string(c.query) +
+                                                   " HTTP/1.1\r\nHost: x\r\n\r\n" + (c.followed ? next : ""),
+                                               &closed);
+        EXPECT_TRUE(closed);
+        EXPECT_EQ(c.head, answer.substr(0, c.head.size()));
+        EXPECT_EQ(c.followed ? "HTTP/1.1 200 OK\r\n" : "",
+                  answer.substr(c.head.size(), c.followed ? 17 : 100));
+    }
+}
+
 TEST(CamsimTest, FaultSwitches) {
     CamsimProcess camsim({"--fault", "redirect=2", "--idle-timeout", "5000"});
     ASSERT_TRUE(camsim.Ok());

@@ -195,12 +195,44 @@ void Connection(const HttpRequest&, HttpConnection& out) {
     out.SendText(200, "OK", "text/plain", "connection " + std::to_string(out.Serial()) + "\r\n");
 }
 
+// A status that HTTP forbids a body (1xx, 204, 304) gets its head alone:
+// a body there would be read by the client as the start of the next answer.
+// `length=N` adds the Content-Length a careless device still sends with
+// such a status; a client must not wait for those N bytes. After a 1xx
+// nothing follows and the connection closes, so a client that waits for a
+// final answer sees the end at once instead of the idle time-out.
+bool StatusHasNoBody(uint64_t code) {
+    return (code >= 100 && code < 200) || code == 204 || code == 304;
+}
+
+const char* ReasonFor(uint64_t code) {
+    switch (code) {
+    case 100:
+        return "Continue";
+    case 204:
+        return "No Content";
+    case 304:
+        return "Not Modified";
+    default:
+        return "Status";
+    }
+}
+
 void Status(const HttpRequest& request, HttpConnection& out) {
     uint64_t code = request.ParamNumber("code", 200);
     if (code < 100 || code > 999)
         code = 500;
-    std::string body = "status " + std::to_string(code) + "\r\n";
-    out.SendText(static_cast<int>(code), "Status", "text/plain", body);
+    if (!StatusHasNoBody(code)) {
+        out.SendText(static_cast<int>(code), ReasonFor(code), "text/plain",
+                     "status " + std::to_string(code) + "\r\n");
+        return;
+    }
+    Headers headers;
+    if (request.HasParam("length"))
+        headers.emplace_back("Content-Length", std::to_string(request.ParamNumber("length", 0)));
+    if (code < 200)
+        out.CloseAfterAnswer();
+    out.SendHead(static_cast<int>(code), ReasonFor(code), headers, HttpConnection::kNoLength);
 }
 
 void Control(const HttpRequest& request, HttpConnection& out) {
@@ -252,7 +284,8 @@ const char* CoreResources::Help() {
            "  /auth-until?n=N&key=K   401 to the first N requests with key K (server-wide), then 200\n"
            "  /echo                   the request head and body as they arrived\n"
            "  /connection             which connection this is (\"connection N\", counting from 1)\n"
-           "  /status?code=N          answers with that status code\n"
+           "  /status?code=N          answers with that status code; 1xx, 204 and 304 with no body\n"
+           "           [&length=K]    (and \"Content-Length: K\" all the same); after a 1xx it closes\n"
            "  /camsim/control?NAME=VALUE&...  sets fault switches (no authentication, no faults)\n";
 }
 
