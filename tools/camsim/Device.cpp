@@ -87,9 +87,8 @@ std::vector<DeviceConfig> BuildTable() {
     t.push_back(Camera("cam-mpeg4-4752", 0x1290, kCodecMpeg4, 640, 480));
     t.push_back(Recorder("dvr-jpeg-5124", 0x1404, 4, 2, kCodecJpeg, 704, 480));
     t.push_back(Recorder("dvr-jpeg-5136", 0x1410, 16, 2, kCodecJpeg, 352, 240));
+    // Two D1 channels a picture: its size keys report 720 x 1162.
     DeviceConfig dual264 = Recorder("dvr-h264-5138", 0x1412, 4, 1, kCodecH264, 720, 576);
-    // This encoder reports its padded frame: 624 lines for a 576-line picture.
-    dual264.reportedHeight = 624;
     dual264.dualPicture = true;
     t.push_back(dual264);
     for (uint32_t code : {5751u, 5753u, 5761u, 5763u, 6002u, 6003u, 6004u}) {
@@ -188,7 +187,7 @@ uint32_t ParseDecimal(const std::string& text, uint32_t fallback) {
 }
 
 // Encoders that report their padded frame: the picture is smaller.
-uint32_t PictureHeight(uint32_t reported) {
+uint32_t UnpaddedHeight(uint32_t reported) {
     if (reported == 624)
         return 576;
     if (reported == 504)
@@ -197,6 +196,16 @@ uint32_t PictureHeight(uint32_t reported) {
 }
 
 } // namespace
+
+uint32_t PictureHeight(const DeviceConfig& config) {
+    return config.dualPicture ? 2 * config.height + kDualPictureBand : config.height;
+}
+
+uint32_t ChannelHeight(const DeviceConfig& config, uint32_t pictureHeight) {
+    if (!config.dualPicture)
+        return pictureHeight;
+    return pictureHeight > kDualPictureBand ? (pictureHeight - kDualPictureBand) / 2 : 0;
+}
 
 const char* DialectName(Dialect dialect) {
     switch (dialect) {
@@ -271,10 +280,11 @@ void DeviceState::Fill() {
             v[prefix + "ysize"] = std::to_string(pr.height);
         }
         break;
-    case Dialect::MultiChannel:
+    case Dialect::MultiChannel: {
+        const std::string picture = std::to_string(PictureHeight(c));
+        const std::string reported = c.reportedHeight ? std::to_string(c.reportedHeight) : picture;
         for (uint32_t ch = 1; ch <= c.maxChannel; ++ch) {
             const std::string n = "." + std::to_string(ch);
-            const std::string reported = std::to_string(c.reportedHeight ? c.reportedHeight : c.height);
             if (c.videoCodec == kCodecH264) {
                 v["avcxsize" + n] = w;
                 v["avcysize" + n] = reported;
@@ -282,10 +292,11 @@ void DeviceState::Fill() {
                 v["avcplayysize" + n] = reported;
             } else {
                 v["jpegxsize" + n] = w;
-                v["jpegysize" + n] = h;
+                v["jpegysize" + n] = picture;
             }
         }
         break;
+    }
     default:
         break;
     }
@@ -428,13 +439,11 @@ VideoSettings DeviceState::Video(uint32_t channel) const {
         s.audio = c.audioSupported;
         if (c.videoCodec == kCodecH264) {
             s.width = ChannelNumber("avcxsize", channel, c.width);
-            s.height = PictureHeight(ChannelNumber("avcysize", channel, c.height));
+            s.height = UnpaddedHeight(ChannelNumber("avcysize", channel, PictureHeight(c)));
         } else {
             s.width = ChannelNumber("jpegxsize", channel, c.width);
-            s.height = ChannelNumber("jpegysize", channel, c.height);
+            s.height = ChannelNumber("jpegysize", channel, PictureHeight(c));
         }
-        if (c.dualPicture)
-            s.height = 2 * s.height + kDualPictureBand;
         break;
     }
     case Dialect::VideoStandard:
@@ -533,12 +542,10 @@ PtzPosition DeviceState::Ptz() const {
 
 std::string DeviceState::Describe() const {
     const DeviceConfig& c = mConfig;
-    // What a viewer concludes from a plain open (channel 1, profile 1).
-    VideoSettings s = c.dialect == Dialect::ProfileCamera ? ProfileVideo(1) : Video(1);
-    if (c.dialect == Dialect::MultiChannel && c.videoCodec == kCodecH264 && c.dualPicture) {
-        // The H.264 recorders report one channel's size; the picture holds two.
-        s.height = (s.height - kDualPictureBand) / 2;
-    }
+    // What a viewer concludes from a plain open (channel 1, profile 1; the
+    // fixed camera: profile 0 and the size its stream has), which is also the
+    // size of the pictures that open's stream carries.
+    const VideoSettings s = c.dialect == Dialect::ProfileCamera ? ProfileVideo(1) : Video(1);
     uint32_t headerWidth = 0;
     uint32_t headerHeight = 0;
     HeaderSize(1, &headerWidth, &headerHeight);
@@ -565,6 +572,8 @@ std::string DeviceState::Describe() const {
     line("header_width", std::to_string(headerWidth));
     line("header_height", std::to_string(headerHeight));
     line("dual_picture", c.dualPicture ? "1" : "0");
+    line("channel_width", std::to_string(s.width));
+    line("channel_height", std::to_string(ChannelHeight(c, s.height)));
     line("profiles", std::to_string(c.profiles.size()));
     PtzPosition p = Ptz();
     line("ptz_pan", std::to_string(p.pan));

@@ -69,13 +69,15 @@ struct DeviceConfig {
     Dialect dialect = Dialect::NoVideo;
 
     uint32_t videoCodec = kCodecNone;
-    // The size each channel's picture has (for dual-picture models: one
-    // channel's half, without the band).
+    // The size of one channel's picture. A dual-picture model sends two of
+    // them one above the other under a band (see PictureHeight); its size
+    // keys and its JPEG header give that whole picture, which is what the
+    // viewer splits.
     uint32_t width = 0;
     uint32_t height = 0;
-    // The size the recorder's size keys report, when it differs from the
-    // picture (encoders that report their padded frame: 624 for 576, 504 for
-    // 480). 0 = same as height.
+    // The height the recorder's size keys report, when it differs from the
+    // picture (encoders that report their padded frame: 504 for 480, 624
+    // for 576). 0 = the picture's height.
     uint32_t reportedHeight = 0;
     uint32_t frameRate = kFrameRateNtsc;
     bool pal = false; // "videomode" 1: 25 frames per second
@@ -100,6 +102,12 @@ struct DeviceConfig {
 
 // Height of the band between the two channels of a dual picture.
 constexpr uint32_t kDualPictureBand = 10;
+
+// The height of the pictures a model sends: one channel's, or for a
+// dual-picture model two channels and the band.
+uint32_t PictureHeight(const DeviceConfig& config);
+// One channel's part of a picture of that height.
+uint32_t ChannelHeight(const DeviceConfig& config, uint32_t pictureHeight);
 // Largest channel count of any model, and the bound of channel numbers in the
 // parameter keys.
 constexpr uint32_t kMaxChannels = 16;
@@ -163,7 +171,7 @@ public:
     uint64_t Generation() const;
 
     // What channel `channel` (1-based; 0 is taken as 1) streams now, derived
-    // from the store.
+    // from the store. On a dual-picture model the size is the whole picture.
     VideoSettings Video(uint32_t channel) const;
     // What profile `profileId` streams now; codec kCodecNone for an invalid or
     // unknown profile.
