@@ -65,6 +65,39 @@ inline int Number(const Values& values, const std::string& name) {
     return static_cast<int>(std::stol(values.at(name), nullptr, 0));
 }
 
+// The rows of the table of docs/`document` between the "`marker`-begin" and
+// "`marker`-end" comments, each row's cells trimmed, the header row left out.
+inline std::vector<std::vector<std::string>> DocumentTable(const std::string& document,
+                                                           const std::string& marker) {
+    const char* root = std::getenv("IPCAM_SOURCE_DIR");
+    const std::string file(__FILE__);
+    std::ifstream in((root ? std::string(root) : file.substr(0, file.rfind("/tests/"))) + "/docs/" +
+                     document);
+    std::vector<std::vector<std::string>> rows;
+    bool inTable = false;
+    bool header = true;
+    for (std::string line; std::getline(in, line);) {
+        if (line.find(marker + "-begin") != std::string::npos)
+            inTable = true;
+        if (line.find(marker + "-end") != std::string::npos)
+            inTable = false;
+        if (!inTable || line.compare(0, 2, "| ") != 0)
+            continue;
+        if (header) {
+            header = false;
+            continue;
+        }
+        std::vector<std::string> cells;
+        std::istringstream cs(line.substr(1));
+        for (std::string cell; std::getline(cs, cell, '|');) {
+            const size_t a = cell.find_first_not_of(' ');
+            cells.push_back(a == std::string::npos ? "" : cell.substr(a, cell.find_last_not_of(' ') - a + 1));
+        }
+        rows.push_back(cells);
+    }
+    return rows;
+}
+
 // Files handed to the tools live in one folder per run, removed at exit.
 inline std::string TempDir() {
     struct Folder {

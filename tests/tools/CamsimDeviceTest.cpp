@@ -28,6 +28,24 @@ TEST(CamsimDeviceTest, ListAndDescribeMatchTheDeviceDocument) {
     }
 }
 
+// The sizes docs/devices.md gives each model are the ones camsim describes:
+// the picture, one channel's part of it, and the fixed camera's "cif" size.
+TEST(CamsimDeviceTest, SizesMatchTheDeviceDocument) {
+    const auto rows = DocumentTable("devices.md", "sizes-table");
+    std::string names;
+    for (const auto& r : rows)
+        names += r.at(0) + "\n";
+    EXPECT_EQ(Camsim("--list"), names) << "one row per model, in the order of the list";
+    for (const auto& r : rows) {
+        SCOPED_TRACE(r.at(0));
+        ASSERT_GE(r.size(), 3u);
+        Values d = Describe(r[0]);
+        const std::string cif = d.count("cif_width") ? "; cif " + d["cif_width"] + "x" + d["cif_height"] : "";
+        EXPECT_EQ(r[1], d["width"] + "x" + d["height"] + cif);
+        EXPECT_EQ(r[2], d["channel_width"] + "x" + d["channel_height"] + cif);
+    }
+}
+
 // One request and its answer: the body of a 200, otherwise the status
 // number; "-" leaves it unchecked (a switch of the test-control CGI).
 struct Say {

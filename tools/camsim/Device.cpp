@@ -574,6 +574,10 @@ std::string DeviceState::Describe() const {
     line("dual_picture", c.dualPicture ? "1" : "0");
     line("channel_width", std::to_string(s.width));
     line("channel_height", std::to_string(ChannelHeight(c, s.height)));
+    if (c.dialect == Dialect::FixedCamera) {
+        line("cif_width", std::to_string(kCifWidth));
+        line("cif_height", std::to_string(kCifHeight));
+    }
     line("profiles", std::to_string(c.profiles.size()));
     PtzPosition p = Ptz();
     line("ptz_pan", std::to_string(p.pan));

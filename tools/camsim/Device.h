@@ -102,6 +102,10 @@ struct DeviceConfig {
 
 // Height of the band between the two channels of a dual picture.
 constexpr uint32_t kDualPictureBand = 10;
+// The fixed camera's "cif" stream paths, asked for every profile but 0, send
+// CIF whatever the host said.
+constexpr uint32_t kCifWidth = 352;
+constexpr uint32_t kCifHeight = 288;
 
 // The height of the pictures a model sends: one channel's, or for a
 // dual-picture model two channels and the band.

@@ -136,8 +136,8 @@ Handler CameraStream(VideoCodec codec, bool cif) {
         StreamPlan plan = BasePlan(config, video);
         plan.codec = codec;
         if (cif) {
-            plan.width = 352;
-            plan.height = 288;
+            plan.width = static_cast<int>(kCifWidth);
+            plan.height = static_cast<int>(kCifHeight);
         }
         plan.keyFramesOnly = request.Param("ifrmonly") == "1";
         if (request.Param("audiostream") == "1")
