@@ -73,6 +73,136 @@ std::string DeviceHeader(const std::string& jpeg) {
     return text.str();
 }
 
+// The size coded in a baseline or extended JPEG's start-of-frame segment,
+// "W*H", found by walking the segments (the device header's numbers may hold
+// any byte pair); "" when there is none.
+std::string JpegFrameSize(const std::string& jpeg) {
+    for (size_t at = 2; at + 11 <= jpeg.size() && static_cast<uint8_t>(jpeg[at]) == 0xFF;) {
+        const uint8_t marker = static_cast<uint8_t>(jpeg[at + 1]);
+        const uint32_t length = Be32(jpeg, at) & 0xFFFF;
+        if (marker >= 0xC0 && marker <= 0xC2)
+            return std::to_string(Be32(jpeg, at + 7) >> 16) + "*" + std::to_string(Be32(jpeg, at + 5) >> 16);
+        at += 2 + length;
+    }
+    return "";
+}
+
+// The coded size of a stream's first video part as FFmpeg decodes it, "W*H".
+std::string CodedSize(const Part& part) {
+    const std::string type = part.Header("Content-Type");
+    if (type == "image/jpeg")
+        return JpegFrameSize(part.data);
+    std::string elementary = part.data;
+    if (type == "image/avc") {
+        elementary.clear();
+        for (const Box& b : Boxes(part.data))
+            elementary += b.payload;
+    }
+    const std::string probed =
+        Probe(WriteFile("first." + type.substr(6), elementary), type == "image/avc" ? "h264" : "m4v");
+    const size_t comma = probed.find(',');
+    return probed.substr(comma + 1, probed.rfind(',') - comma - 1);
+}
+
+// What every model describes of itself is what it sends on the path a
+// viewer's plain open asks for: codec, the size in the part headers, in the
+// coded picture and in the JPEG device header, the frame rate and the audio
+// codec. The fixed camera's "cif" path sends the CIF size it describes.
+TEST(CamsimMediaTest, EveryModelStreamsWhatItDescribes) {
+    const std::string avc = "/avc.cgi?op.liveimage=", poll = "/api.htm?op.liveimage=",
+                      profile = "/ipcam/stream.cgi?nowprofileid=1&ch=1";
+    const struct {
+        const char* model;
+        std::string target; // "": a model without video
+        bool cif = false;
+    } cases[] = {
+        {"cam-jpeg-4608", "/ipcam/sjpeg.cgi?language=1&ch=1"},
+        {"cam-mpeg4-4752", "/ipcam/mpeg4.cgi?language=1&ch=1"},
+        {"dvr-jpeg-5124", poll + "1"},
+        {"dvr-jpeg-5136", poll + "1"},
+        {"dvr-h264-5138", avc + "0011"},
+        {"cam-profile-5751", profile},
+        {"cam-profile-5753", profile},
+        {"cam-profile-5761", profile},
+        {"cam-profile-5763", profile},
+        {"cam-profile-6002", profile},
+        {"cam-profile-6003", profile},
+        {"cam-profile-6004", profile},
+        {"cam-profile-8192", profile},
+        {"cam-profile-8193", profile},
+        {"cam-profile-8448", profile},
+        {"dvr-h264-8775", avc + "1"},
+        {"dvr-h264-8776", avc + "1"},
+        {"dvr-h264-8777", avc + "1"},
+        {"vs-jpeg-12292", "/dms01"},
+        {"enc-noview-16385", ""},
+        {"io-box-20481", ""},
+        {"cam-fixed-36865", "/ipcam/mjpeg.cgi?language=1&ch=1"},
+        {"cam-fixed-36865", "/ipcam/mjpegcif.cgi?language=1&ch=1", true},
+        {"cam-vendor-61441", "/axis-cgi/mjpg/video.cgi?resolution=320x240"},
+        {"dvr-jpeg-65540", poll + "1"},
+    };
+    std::set<std::string> covered;
+    for (const auto& c : cases) {
+        SCOPED_TRACE(std::string(c.model) + " " + c.target);
+        covered.insert(c.model);
+        Values d = Describe(c.model);
+        const uint16_t port = DevicePort(c.model);
+        if (c.target.empty()) {
+            EXPECT_EQ("0 0x0", d["video_codec"] + " " + d["width"] + "x" + d["height"]);
+            EXPECT_EQ(404, Get(port, "/ipcam/sjpeg.cgi").status);
+            continue;
+        }
+        const std::string size =
+            c.cif ? d["cif_width"] + "*" + d["cif_height"] : d["width"] + "*" + d["height"];
+        const std::map<std::string, std::string> types = {
+            {"1000", "image/jpeg"}, {"1005", "image/mpeg4"}, {"1010", "image/avc"}};
+        const std::string type = types.at(d["video_codec"]);
+        const bool jpegHeader = type == "image/jpeg" && d["jpeg_device_header"] == "1";
+        const std::string header = jpegHeader ? d["header_width"] + "*" + d["header_height"] : "none";
+        if (d["receive_type"] == "2") {
+            const Answer a = Get(port, c.target);
+            EXPECT_NE(std::string::npos, a.head.find("Content-Type: " + type + "\r\n"));
+            EXPECT_EQ(size, JpegFrameSize(a.body));
+            EXPECT_EQ(header, DeviceHeader(a.body).substr(DeviceHeader(a.body).rfind(' ') + 1));
+            continue;
+        }
+        ASSERT_EQ("1", d["receive_type"]);
+        // Audio is asked as a viewer asks it when the model says it has some.
+        const bool audio = d["audio_supported"] == "1";
+        const std::string ask = !audio ? "" : d["dialect"] == "multi-channel" ? "&audio=1" : "&audiostream=1";
+        StreamClient stream(port, c.target + ask);
+        std::vector<Part> video;
+        std::set<std::string> audioCodecs;
+        auto enough = [&] { return video.size() >= 2 && (!audio || !audioCodecs.empty()); };
+        for (int parts = 0; parts < 16 && !enough(); ++parts) {
+            for (const Part& p : stream.Read(1)) {
+                if (p.IsAudio())
+                    audioCodecs.insert(p.Header("X-Codec"));
+                else if (!p.IsWait())
+                    video.push_back(p);
+            }
+        }
+        ASSERT_GE(video.size(), 2u);
+        for (const Part& p : video) {
+            EXPECT_EQ(type, p.Header("Content-Type"));
+            EXPECT_EQ(size, p.Header("X-Resolution"));
+            EXPECT_EQ(std::to_string(Number(d, "frame_rate") / 1000), p.Header("X-Framerate"));
+        }
+        EXPECT_EQ(size, CodedSize(video[0]));
+        if (type == "image/jpeg") {
+            EXPECT_EQ(header, DeviceHeader(video[0].data).substr(DeviceHeader(video[0].data).rfind(' ') + 1));
+        }
+        const std::map<std::string, std::string> audioNames = {
+            {"2005", "U-LAW"}, {"2010", "AAC"}, {"2020", "G726"}};
+        EXPECT_EQ(audio ? std::set<std::string>{audioNames.at(d["audio_codec"])} : std::set<std::string>{},
+                  audioCodecs);
+    }
+    std::istringstream models(Camsim("--list"));
+    for (std::string model; std::getline(models, model);)
+        EXPECT_EQ(1u, covered.count(model)) << model << " has no row";
+}
+
 // A configuration frame (VOL, then an I-VOP) opens the stream, then P-VOPs;
 // asked for key frames only, every part is a configuration frame.
 TEST(CamsimMediaTest, Mpeg4ConfigurationFramesAndTheStreamDecodes) {
