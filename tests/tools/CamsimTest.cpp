@@ -40,7 +40,7 @@ TEST(CamsimTest, BadOptionsAreNamedAndExitWithUsageError) {
         {"--what", "unknown option --what"},
         {"--what=1", "unknown option --what"},
         {"--list --what --port", "unknown option --what"},
-        {"-x", "unexpected argument -x"},
+        {"-x", "unknown option -x"},
         {"cam-jpeg-4608", "unexpected argument cam-jpeg-4608"},
         {"--list=1", "--list takes no value"},
         {"--device", "--device needs a value"},

@@ -76,7 +76,7 @@ Options::Result Options::Parse(int argc, char** argv, std::string* error) {
         if (word == "--help" || word == "-h")
             return Result::Help;
         if (word.compare(0, 2, "--") != 0) {
-            *error = "unexpected argument " + word;
+            *error = (word[0] == '-' ? "unknown option " : "unexpected argument ") + word;
             return Result::Error;
         }
         // "--name=value" and "--name value" say the same; a value may itself
