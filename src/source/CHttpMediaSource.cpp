@@ -15,6 +15,16 @@ int CHttpMediaSource::Init() {
     return CMediaSource::Init();
 }
 
+void CHttpMediaSource::NoteAnswer() {
+    if (mpClient == nullptr)
+        return;
+    const int status = mpClient->GetStatusCode();
+    if (status != 0)
+        mLastAnswerStatus = status;
+    else if (IsRunning())
+        mLastRequestError = mpClient->GetLastErrorCode();
+}
+
 void CHttpMediaSource::DestroyClient() {
     delete mpLink;
     mpLink = nullptr;

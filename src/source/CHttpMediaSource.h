@@ -23,6 +23,7 @@
 #include "net/IHttpClient.h"
 #include "source/CMediaSource.h"
 
+#include <atomic>
 #include <functional>
 #include <string>
 
@@ -54,6 +55,13 @@ public:
     // CreateHttpClient.
     void SetClientFactory(ClientFactory factory) { mClientFactory = std::move(factory); }
 
+    // The status of the last answer the device gave (0 before any), and the
+    // client's error code of the last request that got none. A request in
+    // progress when the source is stopped does not wipe out what the device
+    // said before. Any thread may ask.
+    int GetLastAnswerStatus() const { return mLastAnswerStatus.load(); }
+    DWORD GetLastRequestError() const { return mLastRequestError.load(); }
+
     CHttpLink* GetLink() const { return mpLink; }
     IHttpClient* GetClient() const { return mpClient; }
     media_util::CManualEvent& GetCancelEvent() { return mCancelEvent; }
@@ -65,6 +73,8 @@ protected:
     // comes only with 200.
     static constexpr int kStatusOk = 200;
     bool AnsweredOk() const { return mpClient != nullptr && mpClient->GetStatusCode() == kStatusOk; }
+    // Notes what the last request got (see GetLastAnswerStatus).
+    void NoteAnswer();
     // Destroys the pair and makes a new one from the kept kind and
     // credentials. The factory's result.
     bool RebuildClient();
@@ -77,6 +87,8 @@ protected:
     media_util::CManualEvent mCancelEvent;
     int32_t mClientKind = 0;
     ClientFactory mClientFactory;
+    std::atomic<int> mLastAnswerStatus{0};
+    std::atomic<DWORD> mLastRequestError{0};
 
 private:
     void DestroyClient();

@@ -82,7 +82,9 @@ bool CMultipartSource::OpenStream() {
     mScanned = 0;
     mScanLimit = kMaxScanBytes;
     StopPartClock();
-    if (mpLink == nullptr || !mpLink->OpenUrl(mStreamUrl))
+    const bool opened = mpLink != nullptr && mpLink->OpenUrl(mStreamUrl);
+    NoteAnswer();
+    if (!opened)
         return false;
     if (AnsweredOk()) {
         ++mOpens;

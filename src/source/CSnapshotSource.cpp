@@ -154,6 +154,7 @@ int CSnapshotSource::Step() {
     media_util::CMemoryStream body;
     // A refusal (401) or an error page is no picture, whatever its size.
     const bool fetched = mpLink != nullptr && mpLink->FetchInto(mUrl, body) && AnsweredOk();
+    NoteAnswer();
     // The interval follows how long the device takes to answer; the waits
     // below (pacing, back-off) are ours and do not count.
     AdaptInterval(start);

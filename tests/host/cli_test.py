@@ -145,7 +145,7 @@ failures = [
      r": authentication failed \(401\)", True),
     ("not a camera", ["probe", "127.0.0.1:%d" % web.port], 1, r"not a camera: machine code lookup answered 404",
      True),
-    ("unknown device", ["probe", at(noview)], 1, r"unknown device: machine code 0x4001", True),
+    ("device without video", ["probe", at(noview)], 1, r"device 0x4001 \(device type 4\) has no live video", True),
     ("channel beyond the device's", ["probe", at(recorder), "--channel", "5"], 1, r"channel 5: the device has 4",
      True),
     ("receive, wrong password", ["receive", at(cam), "--user", "admin", "--password", "no", "--duration", "2"], 1,

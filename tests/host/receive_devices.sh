@@ -54,10 +54,9 @@ for model in cam-jpeg-4608 cam-mpeg4-4752 cam-profile-5751 cam-profile-8192 dvr-
     # Every JPEG picture is a key frame, tagged from a device header or not.
     positive "$model key_frames" "${S[key_frames]:-}"
     positive "$model bytes" "${S[bytes]:-}"
-    # A dual-picture H.264 stream carries two channels one above the other
-    # under a 10-pixel band.
+    # The described size is the picture the device sends, also where one
+    # picture carries two channels.
     height=${D[height]}
-    [[ ${D[dual_picture]} == 1 && ${D[receive_type]} == 1 ]] && height=$((2 * height + 10))
     check "$model exit code, frames, size" "0 $((${S[video_frames]:-0} + ${S[audio_frames]:-0})) ${D[width]}*$height" \
         "$RC ${S[frames]:-} ${S[picture_width]:-}*${S[picture_height]:-}"
     if [[ ${D[audio_supported]} == 1 && ${D[receive_type]} == 1 ]]; then

@@ -218,7 +218,9 @@ int ExplainOpen(const CViewer& viewer, const ProbeOptions& options) {
                         report.machineCodeStatus);
         if (code == CDisplayChannel::kUnknownMachineCode)
             return Fail(kExitFailed, "%s: not a camera: no machine code in its answer", device);
-        return Fail(kExitFailed, "%s: unknown device: machine code 0x%X (device type %d) has no stream", device,
+        if (CMachineCodeConvert::GetDeviceType(code) == CMachineCodeConvert::kTypeUnknown)
+            return Fail(kExitFailed, "%s: unknown device: machine code 0x%X", device, static_cast<uint32_t>(code));
+        return Fail(kExitFailed, "%s: device 0x%X (device type %d) has no live video", device,
                     static_cast<uint32_t>(code), CMachineCodeConvert::GetDeviceType(code));
     case Stage::kPipeline:
     case Stage::kOpened:
@@ -230,6 +232,9 @@ int ExplainOpen(const CViewer& viewer, const ProbeOptions& options) {
     if (!viewer.HasStreamPath())
         return Fail(kExitFailed, "%s: the device offers no stream for %s (profile %d)", device,
                     VideoCodecName(options.codec), options.profile);
+    if (report.stage == Stage::kPipeline)
+        std::fprintf(stderr, "ipcamview: note: %s tells no picture size; a host must give it (--width, --height)\n",
+                     device);
     return kExitOk;
 }
 

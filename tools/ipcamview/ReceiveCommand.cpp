@@ -20,6 +20,7 @@
 #include <cerrno>
 #include <cstring>
 #include <map>
+#include <set>
 #include <memory>
 
 namespace {
@@ -33,7 +34,9 @@ const char kUsage[] =
     "of a captured multipart stream (a file, or - for standard input, split as fast as it\n"
     "reads), and counts what arrives: a progress line every second on standard error, a\n"
     "summary (frames, bytes, key frames, codecs, picture size, events, reconnects) on\n"
-    "standard output as name=value lines or, with --json, one JSON object.\n"
+    "standard output as name=value lines or, with --json, one JSON object. Every JPEG\n"
+    "picture counts as a key frame, whether or not the device marked it; fps counts the\n"
+    "video of every channel the stream carries, fps_per_channel one of them.\n"
     "\n"
     "device options: as for probe (--user U --password P, --transport socket|inet,\n"
     "  --channel N, --codec jpeg|mpeg4|h264, --profile N, --width W --height H, --audio)\n"
@@ -67,6 +70,8 @@ struct Counts {
     int32_t height = 0;
     // Objects per codec and channel: "jpeg/ch1", "aac/ch1".
     std::map<std::string, int64_t> perKind;
+    // The channels video came on (1-based).
+    std::set<int32_t> videoChannels;
 };
 
 void Count(const media_util::CMediaObj& object, Counts& counts) {
@@ -78,6 +83,7 @@ void Count(const media_util::CMediaObj& object, Counts& counts) {
         counts.videoCodec = object.mVideoFormat;
         counts.width = object.mWidth;
         counts.height = object.mHeight;
+        counts.videoChannels.insert(UserChannel(object.mChannel));
         // Every JPEG picture stands on its own, tagged or not.
         if (object.mFrameKind == media_util::kFrameKeyWithConfig || object.mFrameKind == media_util::kFrameKey ||
             object.mVideoFormat == media_util::kVideoJpeg)
@@ -124,7 +130,13 @@ void PrintSummary(const Counts& counts, int reconnects, DWORD elapsedMs, bool js
     report.Add("picture_width", counts.width);
     report.Add("picture_height", counts.height);
     report.AddFixed("seconds", elapsedMs / 1000.0, 1);
-    report.AddFixed("fps", elapsedMs > 0 ? counts.videoFrames * 1000.0 / elapsedMs : 0.0, 1);
+    // A recorder's stream, or a poller walking a server's inputs, carries
+    // several channels: fps counts them all, fps_per_channel one.
+    const double fps = elapsedMs > 0 ? counts.videoFrames * 1000.0 / elapsedMs : 0.0;
+    const size_t channels = counts.videoChannels.size();
+    report.Add("video_channels", static_cast<int64_t>(channels));
+    report.AddFixed("fps", fps, 1);
+    report.AddFixed("fps_per_channel", channels > 0 ? fps / static_cast<double>(channels) : 0.0, 1);
     report.Print(stdout, json);
     std::fflush(stdout);
 }
@@ -232,8 +244,7 @@ SRun RunFile(CMultipartSource& source, media_util::CMediaQueue& queue, DWORD sta
 // Why a live receiver delivered nothing, as the last answer of its client
 // tells it; prints it and returns the exit code.
 int ExplainNoFrames(CHttpMediaSource& source, const std::string& name, int32_t transport, const SRun& run) {
-    IHttpClient* client = source.GetClient();
-    const int status = client != nullptr ? client->GetStatusCode() : 0;
+    const int status = source.GetLastAnswerStatus();
     // A stop of ours also ends the source's waits with event -1: only a
     // source that stopped by itself has something to say.
     const std::string reason = run.stoppedItself ? StopReason(run.events, run.counts.frames) : std::string();
@@ -245,8 +256,7 @@ int ExplainNoFrames(CHttpMediaSource& source, const std::string& name, int32_t t
         return Fail(kExitFailed, "%s: the stream request answered %d", name.c_str(), status);
     if (status == 200)
         return Fail(kExitFailed, "%s: no frames arrived in %.1f s", name.c_str(), run.elapsedMs / 1000.0);
-    return Fail(kExitNoAnswer, "%s: %s", name.c_str(),
-                NoAnswerText(client != nullptr ? client->GetLastErrorCode() : 0, transport).c_str());
+    return Fail(kExitNoAnswer, "%s: %s", name.c_str(), NoAnswerText(source.GetLastRequestError(), transport).c_str());
 }
 
 } // namespace
