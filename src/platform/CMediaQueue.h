@@ -59,10 +59,10 @@ public:
 
 private:
     CCritSection mLock;
-    std::deque<CMediaObj*> mObjects;       // owned; guarded by mLock
-    int64_t mBytes = 0;                    // BytesOf the objects held; guarded by mLock
+    std::deque<CMediaObj*> mObjects;        // owned; guarded by mLock
+    int64_t mBytes = 0;                     // BytesOf the objects held; guarded by mLock
     int64_t mByteLimit = kDefaultByteLimit; // guarded by mLock
-    CManualEvent* mpNotifyEvent = nullptr; // not owned; guarded by mLock
+    CManualEvent* mpNotifyEvent = nullptr;  // not owned; guarded by mLock
 };
 
 } // namespace media_util

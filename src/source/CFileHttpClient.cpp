@@ -2,8 +2,8 @@
 
 #include "platform/CStrUtil.h"
 
-#include <cerrno>
 #include <algorithm>
+#include <cerrno>
 #include <cstring>
 #include <vector>
 

@@ -294,7 +294,8 @@ void CMediaSource::TagMediaObject(CMediaObj* object, uint8_t* data, int32_t leng
     // alarm of the same frame is tagged and reported once.
     const int alarm = header.GetAlarm();
     const SAlarmMasks& masks = server ? kServerAlarms : recorder ? kRecorderAlarms : kCameraAlarms;
-    const std::pair<int, int> bits[] = {{masks.m1, kEventAlarm1}, {masks.m2, kEventAlarm2}, {masks.m3, kEventAlarm3}};
+    const std::pair<int, int> bits[] = {
+        {masks.m1, kEventAlarm1}, {masks.m2, kEventAlarm2}, {masks.m3, kEventAlarm3}};
     for (const auto& [mask, code] : bits) {
         if ((alarm & mask) == 0)
             continue;

@@ -154,12 +154,12 @@ private:
     // to its end still belong to it.
     bool mSkippingLine = false;
     bool mConnected = false;
-    bool mStreaming = false;     // the connection delivered a part head
-    bool mPartClock = false;     // the client's deadline runs for the current part
-    size_t mScanned = 0;         // bytes dropped since the last boundary line
+    bool mStreaming = false; // the connection delivered a part head
+    bool mPartClock = false; // the client's deadline runs for the current part
+    size_t mScanned = 0;     // bytes dropped since the last boundary line
     size_t mScanLimit = kMaxScanBytes;
-    bool mAttempted = false;     // mLastAttempt is valid
-    DWORD mLastAttempt = 0;      // clock time of the last open of the stream
+    bool mAttempted = false; // mLastAttempt is valid
+    DWORD mLastAttempt = 0;  // clock time of the last open of the stream
     int64_t mSkippedParts = 0;
     std::atomic<int> mOpens{0};
     DWORD mPartDeadlineMs = kPartDeadlineMs;

@@ -9,8 +9,8 @@
 
 #include <chrono>
 #include <condition_variable>
-#include <cstring>
 #include <csignal>
+#include <cstring>
 #include <fcntl.h>
 #include <mutex>
 #include <spawn.h>
@@ -92,17 +92,20 @@ SExit RunHost(const std::vector<std::string>& args) {
     });
     {
         std::unique_lock<std::mutex> lock(mutex);
-        result.finished = done.wait_for(lock, std::chrono::milliseconds(kKillAfterMs), [&] { return exited; });
+        result.finished =
+            done.wait_for(lock, std::chrono::milliseconds(kKillAfterMs), [&] { return exited; });
     }
     if (!result.finished)
         kill(pid, SIGKILL);
     reaper.join();
     result.wallMs = static_cast<long>(
-        std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - start).count());
+        std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - start)
+            .count());
     return result;
 }
 
-const char kStreamHead[] = "HTTP/1.1 200 OK\r\nContent-Type: multipart/x-mixed-replace;boundary=myboundary\r\n\r\n";
+const char kStreamHead[] =
+    "HTTP/1.1 200 OK\r\nContent-Type: multipart/x-mixed-replace;boundary=myboundary\r\n\r\n";
 
 std::string Part(const std::string& data) {
     return "--myboundary\r\nContent-Type: image/mpeg4\r\nContent-Length: " + std::to_string(data.size()) +
@@ -118,15 +121,17 @@ TEST(HostFaultTest, ReceiveEndsOnTimeWhileADeviceTrickles) {
     // receive must not wait for the part.
     media_util::CManualEvent quit;
     httptest::CScriptedHttpServer device([&](const HttpRequest&, Conn& conn) {
-        bool sending = conn.Send(std::string(kStreamHead) +
-                                 "--myboundary\r\nContent-Type: image/jpeg\r\nContent-Length: 100000\r\n\r\n");
+        bool sending =
+            conn.Send(std::string(kStreamHead) +
+                      "--myboundary\r\nContent-Type: image/jpeg\r\nContent-Length: 100000\r\n\r\n");
         while (sending && !quit.Wait(1000))
             sending = conn.Send("x");
         conn.CloseAfter();
     });
     for (const char* transport : {"socket", "inet"}) {
         SCOPED_TRACE(transport);
-        const SExit run = RunHost({"receive", "--url", Url(device), "--transport", transport, "--duration", "2"});
+        const SExit run =
+            RunHost({"receive", "--url", Url(device), "--transport", transport, "--duration", "2"});
         EXPECT_TRUE(run.finished);
         EXPECT_LT(run.wallMs, 4000);
     }
@@ -160,10 +165,14 @@ TEST(HostFaultTest, ProbeEndsWhenTheDeviceNeverEndsItsAnswers) {
     for (const httptest::CScriptedHttpServer* server : {&device, &trickle})
         for (const char* transport : {"socket", "inet"})
             probes.push_back({std::string(server == &device ? "endless " : "trickle ") + transport,
-                              "127.0.0.1:" + std::to_string(server->Port()), transport, {}});
+                              "127.0.0.1:" + std::to_string(server->Port()),
+                              transport,
+                              {}});
     std::vector<std::thread> threads;
     for (SProbe& probe : probes)
-        threads.emplace_back([&probe] { probe.run = RunHost({"probe", probe.address, "--transport", probe.transport}); });
+        threads.emplace_back([&probe] {
+            probe.run = RunHost({"probe", probe.address, "--transport", probe.transport});
+        });
     for (std::thread& thread : threads)
         thread.join();
     for (const SProbe& probe : probes) {
@@ -182,8 +191,9 @@ TEST(HostFaultTest, AHugePartIsNotHeldInMemory) {
         return [hugeBytes](const HttpRequest&, Conn& conn) {
             bool sending = conn.Send(kStreamHead + Part("before"));
             if (hugeBytes > 0) {
-                sending = sending && conn.Send("--myboundary\r\nContent-Type: image/mpeg4\r\nContent-Length: " +
-                                               std::to_string(hugeBytes) + "\r\n\r\n");
+                sending =
+                    sending && conn.Send("--myboundary\r\nContent-Type: image/mpeg4\r\nContent-Length: " +
+                                         std::to_string(hugeBytes) + "\r\n\r\n");
                 const std::string piece(1024 * 1024, 'h');
                 for (size_t sent = 0; sending && sent < hugeBytes; sent += piece.size())
                     sending = conn.Send(piece);
@@ -198,8 +208,10 @@ TEST(HostFaultTest, AHugePartIsNotHeldInMemory) {
     httptest::CScriptedHttpServer huge(stream(kHuge));
     for (const char* transport : {"socket", "inet"}) {
         SCOPED_TRACE(transport);
-        const SExit base = RunHost({"receive", "--url", Url(plain), "--transport", transport, "--duration", "2"});
-        const SExit run = RunHost({"receive", "--url", Url(huge), "--transport", transport, "--duration", "2"});
+        const SExit base =
+            RunHost({"receive", "--url", Url(plain), "--transport", transport, "--duration", "2"});
+        const SExit run =
+            RunHost({"receive", "--url", Url(huge), "--transport", transport, "--duration", "2"});
         ASSERT_TRUE(base.finished && run.finished);
         EXPECT_LT(run.maxRssKb - base.maxRssKb, 16 * 1024) << "base " << base.maxRssKb << " KiB";
     }

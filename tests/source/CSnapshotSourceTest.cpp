@@ -165,7 +165,8 @@ TEST(CSnapshotSourceTest, FailedRequestsWaitLongerEachTime) {
     // A refused connection, and answers other than 200 whatever their body:
     // the first failure waits the interval, then 500 ms more per failure in a
     // row; a picture ends the run and the next failure waits the interval.
-    for (const auto& [refuse, status] : std::vector<std::pair<bool, int>>{{true, 0}, {false, 401}, {false, 404}}) {
+    for (const auto& [refuse, status] :
+         std::vector<std::pair<bool, int>>{{true, 0}, {false, 401}, {false, 404}}) {
         SCOPED_TRACE(status);
         SRig rig;
         rig.refuse = refuse;

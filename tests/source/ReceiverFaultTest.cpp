@@ -49,7 +49,8 @@ void Answer(Conn& conn, const std::string& bytes, bool close) {
 }
 
 const Device kUnauthorized = [](const HttpRequest&, Conn& conn, media_util::CManualEvent&) {
-    Answer(conn, "HTTP/1.1 401 Unauthorized\r\nWWW-Authenticate: Basic realm=\"cam\"\r\nContent-Length: 0\r\n\r\n",
+    Answer(conn,
+           "HTTP/1.1 401 Unauthorized\r\nWWW-Authenticate: Basic realm=\"cam\"\r\nContent-Length: 0\r\n\r\n",
            true);
 };
 const Device kNotFound = [](const HttpRequest&, Conn& conn, media_util::CManualEvent&) {
@@ -97,9 +98,8 @@ struct SRow {
 // One row on one transport: a device and a receiver on its worker thread.
 struct SRun {
     SRun(const SRow& r, int transport)
-        : row(r), kind(transport), server([this](const HttpRequest& request, Conn& conn) {
-              (*row.device)(request, conn, quit);
-          }) {
+        : row(r), kind(transport),
+          server([this](const HttpRequest& request, Conn& conn) { (*row.device)(request, conn, quit); }) {
         CSourceDesc desc;
         desc.SetUrlSource("http://127.0.0.1:" + std::to_string(server.Port()) + "/stream", row.receiveType,
                           "admin", "pw");

@@ -65,8 +65,8 @@ TEST(CViewerTest, OpenEndsWithinItsBudgetAgainstASlowDevice) {
         if (quit.Wait(700))
             return;
         const std::string body = request.target == "/vb.htm?getmachinecode" ? "OK getmachinecode=1200\r\n"
-                                 : request.target == "/"                  ? "<html></html>"
-                                                                          : "OK x=1\r\n";
+                                 : request.target == "/"                    ? "<html></html>"
+                                                                            : "OK x=1\r\n";
         conn.Send(httptest::Response(200, "OK", body));
     });
     const std::string address = "127.0.0.1:" + std::to_string(device.Port());

@@ -93,6 +93,21 @@ std::string CCommandLine::AnyOf(const std::vector<std::string>& names) const {
     return std::string();
 }
 
+bool ParseCommand(const char* command, const char* usage, const Args& args,
+                  const std::vector<SOption>& options, CCommandLine& line, int& exitCode) {
+    std::string error;
+    if (!line.Parse(args, options, error)) {
+        exitCode = Fail(kExitUsage, "%s (see ipcamview %s --help)", error.c_str(), command);
+        return false;
+    }
+    if (line.WantsHelp()) {
+        std::fputs(usage, stdout);
+        exitCode = kExitOk;
+        return false;
+    }
+    return true;
+}
+
 void CReport::Add(const std::string& name, int64_t value) {
     mFields.push_back({name, std::to_string(value), true});
 }

@@ -29,9 +29,9 @@ constexpr int kExitUsage = 2;
 int Fail(int code, const char* format, ...) __attribute__((format(printf, 2, 3)));
 
 struct SOption {
-    const char* name;   // "--user"
+    const char* name; // "--user"
     bool takesValue;
-    const char* value;  // shown in usage: "U"
+    const char* value; // shown in usage: "U"
 };
 
 // One command's arguments, parsed against the options it takes.
@@ -59,6 +59,12 @@ private:
     Args mPositional;
 };
 
+// Parses a command's arguments. False when the command is over already:
+// --help was asked (the usage printed, exitCode kExitOk) or the arguments do
+// not parse (the error reported, exitCode kExitUsage).
+bool ParseCommand(const char* command, const char* usage, const Args& args,
+                  const std::vector<SOption>& options, CCommandLine& line, int& exitCode);
+
 // A command's result as name=value lines (one per field, in order) or, with
 // --json, one JSON object. Numbers stay numbers in JSON.
 class CReport {
@@ -81,8 +87,8 @@ private:
 };
 
 // Names of the media format codes, as the options take them.
-const char* VideoCodecName(int32_t code);  // "jpeg", "mpeg4", "h264", "none"
-const char* AudioCodecName(int32_t code);  // "ulaw", "aac", "g726", "none"
+const char* VideoCodecName(int32_t code); // "jpeg", "mpeg4", "h264", "none"
+const char* AudioCodecName(int32_t code); // "ulaw", "aac", "g726", "none"
 // Channel numbers are 1-based for people: a single-channel device's objects
 // carry channel 0, which is its channel 1.
 int32_t UserChannel(int32_t channel);

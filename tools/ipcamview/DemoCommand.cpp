@@ -16,13 +16,12 @@
 
 namespace {
 
-const char kUsage[] =
-    "usage: ipcamview demo [--camsim PATH]\n"
-    "\n"
-    "Starts the simulated device camsim on a free loopback port and shows what the\n"
-    "library does with it: fetches through both HTTP clients, the C exports, a probe of\n"
-    "the camera and two seconds of its live stream. --camsim names the camsim program\n"
-    "(default: the one built beside this program, else camsim on the PATH).\n";
+const char kUsage[] = "usage: ipcamview demo [--camsim PATH]\n"
+                      "\n"
+                      "Starts the simulated device camsim on a free loopback port and shows what the\n"
+                      "library does with it: fetches through both HTTP clients, the C exports, a probe of\n"
+                      "the camera and two seconds of its live stream. --camsim names the camsim program\n"
+                      "(default: the one built beside this program, else camsim on the PATH).\n";
 
 struct SFetched {
     int status = 0; // 0: no answer
@@ -52,16 +51,14 @@ SFetched Fetch(const std::string& address, int32_t transport, const std::string&
 
 int RunDemo(const Args& args) {
     CCommandLine line;
+    int exitCode = kExitOk;
+    if (!ParseCommand("demo", kUsage, args, std::vector<SOption>{{"--camsim", true, "PATH"}}, line, exitCode))
+        return exitCode;
     std::string error;
-    if (!line.Parse(args, {{"--camsim", true, "PATH"}}, error))
-        return Fail(kExitUsage, "%s (see ipcamview demo --help)", error.c_str());
-    if (line.WantsHelp()) {
-        std::fputs(kUsage, stdout);
-        return kExitOk;
-    }
     if (!line.Positional().empty())
         return Fail(kExitUsage, "demo takes no arguments (see ipcamview demo --help)");
-    const std::string camsimPath = line.Has("--camsim") ? line.Value("--camsim") : CamsimProcess::DefaultPath();
+    const std::string camsimPath =
+        line.Has("--camsim") ? line.Value("--camsim") : CamsimProcess::DefaultPath();
 
     std::printf("ipcamview demo\n\n");
     std::printf("Device models the library knows (machine code -> type, channels, receive type):\n");
@@ -81,16 +78,18 @@ int RunDemo(const Args& args) {
         ParseTransport(transport, kind);
         const SFetched ok = Fetch(base + "/", kind, "admin", "demo");
         const SFetched refused = Fetch(base + "/", kind, "admin", "wrong");
-        const SFetched chunked = Fetch(base + "/chunked?n=100000&sizes=1,7,300,2,4096", kind, "admin", "demo");
-        std::printf("  %-6s transport: GET / -> %d (%zu bytes); wrong password -> %d; chunked body -> %d (%zu "
-                    "bytes)\n",
-                    transport, ok.status, ok.bytes, refused.status, chunked.status, chunked.bytes);
+        const SFetched chunked =
+            Fetch(base + "/chunked?n=100000&sizes=1,7,300,2,4096", kind, "admin", "demo");
+        std::printf(
+            "  %-6s transport: GET / -> %d (%zu bytes); wrong password -> %d; chunked body -> %d (%zu "
+            "bytes)\n",
+            transport, ok.status, ok.bytes, refused.status, chunked.status, chunked.bytes);
     }
 
     int32_t audio = 1;
     const std::string address = "127.0.0.1:" + std::to_string(camsim.Port());
-    const int32_t handle = Start(0, IPCAMVIEW_TRANSPORT_SOCKET, address.c_str(), 0, "admin", "demo", &audio, 1,
-                                 IPCAMVIEW_CODEC_NONE);
+    const int32_t handle = Start(0, IPCAMVIEW_TRANSPORT_SOCKET, address.c_str(), 0, "admin", "demo", &audio,
+                                 1, IPCAMVIEW_CODEC_NONE);
     std::printf("\nStart(\"%s\") -> handle %d, audio flag %d\n", address.c_str(), handle, audio);
     const int32_t bad =
         Start(0, IPCAMVIEW_TRANSPORT_SOCKET, "http://", 0, "", "", &audio, 1, IPCAMVIEW_CODEC_NONE);
@@ -100,7 +99,8 @@ int RunDemo(const Args& args) {
     std::printf("\nipcamview probe %s --user admin --password demo --audio\n", address.c_str());
     std::fflush(stdout);
     RunProbe({address, "--user", "admin", "--password", "demo", "--audio"});
-    std::printf("\nipcamview receive %s --user admin --password demo --audio --duration 2\n", address.c_str());
+    std::printf("\nipcamview receive %s --user admin --password demo --audio --duration 2\n",
+                address.c_str());
     std::fflush(stdout);
     const int received =
         RunReceive({address, "--user", "admin", "--password", "demo", "--audio", "--duration", "2"});

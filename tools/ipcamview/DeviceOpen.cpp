@@ -34,10 +34,15 @@ constexpr int32_t kFixedSetUpModel = 36865;
 const std::vector<SOption> kConnectOptions = {
     {"--user", true, "U"}, {"--password", true, "P"}, {"--transport", true, "socket|inet"}};
 
-const std::vector<SOption> kProbeOptions = {
-    {"--user", true, "U"},       {"--password", true, "P"},       {"--transport", true, "socket|inet"},
-    {"--channel", true, "N"},    {"--codec", true, "jpeg|mpeg4|h264"}, {"--profile", true, "N"},
-    {"--width", true, "W"},      {"--height", true, "H"},         {"--audio", false, ""}};
+const std::vector<SOption> kProbeOptions = {{"--user", true, "U"},
+                                            {"--password", true, "P"},
+                                            {"--transport", true, "socket|inet"},
+                                            {"--channel", true, "N"},
+                                            {"--codec", true, "jpeg|mpeg4|h264"},
+                                            {"--profile", true, "N"},
+                                            {"--width", true, "W"},
+                                            {"--height", true, "H"},
+                                            {"--audio", false, ""}};
 
 DWORD TransportTimeoutMs(int32_t transport) {
     return transport == kTransportSocket ? CTcpClientSocket::kConnectTimeoutMs
@@ -55,7 +60,8 @@ bool ParseTransport(const std::string& name, int32_t& transport) {
 }
 
 std::string NoAnswerText(DWORD error, int32_t transport) {
-    const std::string within = "no answer within " + std::to_string(TransportTimeoutMs(transport) / 1000) + " s";
+    const std::string within =
+        "no answer within " + std::to_string(TransportTimeoutMs(transport) / 1000) + " s";
     switch (error) {
     case WSAECONNREFUSED:
     case ERROR_INTERNET_CANNOT_CONNECT:
@@ -105,15 +111,16 @@ bool ParseDeviceAddress(const std::string& address, SDeviceAddress& parsed, std:
         return false;
     }
     const bool literalV6 = url.mHostName.find(':') != std::string::npos && url.mHostName.front() != '[';
-    parsed.hostPort = (literalV6 ? "[" + url.mHostName + "]" : url.mHostName) + ":" + std::to_string(url.mPort);
+    parsed.hostPort =
+        (literalV6 ? "[" + url.mHostName + "]" : url.mHostName) + ":" + std::to_string(url.mPort);
     parsed.user = url.mUserName;
     parsed.password = url.mPassword;
     parsed.hasCredentials = !url.mUserName.empty();
     return true;
 }
 
-bool TakeConnectOptions(const CCommandLine& line, std::string& user, std::string& password, int32_t& transport,
-                        std::string& error) {
+bool TakeConnectOptions(const CCommandLine& line, std::string& user, std::string& password,
+                        int32_t& transport, std::string& error) {
     if (line.Has("--user") != line.Has("--password")) {
         error = line.Has("--user") ? "--user needs --password" : "--password needs --user";
         return false;
@@ -202,10 +209,10 @@ int ExplainOpen(const CViewer& viewer, const ProbeOptions& options) {
             return Fail(kExitFailed, "%s: authentication failed (%d)", device, report.httpStatus);
         if (report.httpStatus == 0)
             return Fail(kExitNoAnswer, "%s: %s", device,
-                        report.timedOut
-                            ? ("no answer within " + std::to_string((options.openBudgetMs + 999) / 1000) + " s")
-                                  .c_str()
-                            : NoAnswerText(report.systemError, options.transport).c_str());
+                        report.timedOut ? ("no answer within " +
+                                           std::to_string((options.openBudgetMs + 999) / 1000) + " s")
+                                              .c_str()
+                                        : NoAnswerText(report.systemError, options.transport).c_str());
         if (report.stage == Stage::kSetUp)
             return Fail(kExitFailed, "%s: the device's parameter queries failed (last answer %d)", device,
                         report.httpStatus);
@@ -219,7 +226,8 @@ int ExplainOpen(const CViewer& viewer, const ProbeOptions& options) {
         if (code == CDisplayChannel::kUnknownMachineCode)
             return Fail(kExitFailed, "%s: not a camera: no machine code in its answer", device);
         if (CMachineCodeConvert::GetDeviceType(code) == CMachineCodeConvert::kTypeUnknown)
-            return Fail(kExitFailed, "%s: unknown device: machine code 0x%X", device, static_cast<uint32_t>(code));
+            return Fail(kExitFailed, "%s: unknown device: machine code 0x%X", device,
+                        static_cast<uint32_t>(code));
         return Fail(kExitFailed, "%s: device 0x%X (device type %d) has no live video", device,
                     static_cast<uint32_t>(code), CMachineCodeConvert::GetDeviceType(code));
     case Stage::kPipeline:
@@ -233,7 +241,8 @@ int ExplainOpen(const CViewer& viewer, const ProbeOptions& options) {
         return Fail(kExitFailed, "%s: the device offers no stream for %s (profile %d)", device,
                     VideoCodecName(options.codec), options.profile);
     if (report.stage == Stage::kPipeline)
-        std::fprintf(stderr, "ipcamview: note: %s tells no picture size; a host must give it (--width, --height)\n",
+        std::fprintf(stderr,
+                     "ipcamview: note: %s tells no picture size; a host must give it (--width, --height)\n",
                      device);
     return kExitOk;
 }

@@ -62,8 +62,8 @@ extern const std::vector<SOption> kConnectOptions;
 // Takes the credentials and the transport: --user needs --password and
 // the other way round; credentials in the URL count when no --user is
 // given. False with a message (bad usage).
-bool TakeConnectOptions(const CCommandLine& line, std::string& user, std::string& password, int32_t& transport,
-                        std::string& error);
+bool TakeConnectOptions(const CCommandLine& line, std::string& user, std::string& password,
+                        int32_t& transport, std::string& error);
 // Takes every probe option from the parsed line, and the device address.
 bool TakeProbeOptions(const CCommandLine& line, const std::string& address, ProbeOptions& options,
                       std::string& error);

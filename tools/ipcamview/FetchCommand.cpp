@@ -42,13 +42,10 @@ int RunFetch(const Args& args) {
     std::vector<SOption> known = kConnectOptions;
     known.insert(known.end(), {{"--duration", true, "S"}, {"--verbose", false, ""}});
     CCommandLine line;
+    int exitCode = kExitOk;
+    if (!ParseCommand("fetch", kUsage, args, known, line, exitCode))
+        return exitCode;
     std::string error;
-    if (!line.Parse(args, known, error))
-        return Fail(kExitUsage, "%s (see ipcamview fetch --help)", error.c_str());
-    if (line.WantsHelp()) {
-        std::fputs(kUsage, stdout);
-        return kExitOk;
-    }
     if (line.Positional().size() != 1)
         return Fail(kExitUsage, "fetch takes one URL (see ipcamview fetch --help)");
     SDeviceAddress address;

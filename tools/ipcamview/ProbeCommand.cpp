@@ -37,13 +37,10 @@ int RunProbe(const Args& args) {
     std::vector<SOption> known = kProbeOptions;
     known.insert(known.end(), {{"--json", false, ""}, {"--verbose", false, ""}});
     CCommandLine line;
+    int exitCode = kExitOk;
+    if (!ParseCommand("probe", kUsage, args, known, line, exitCode))
+        return exitCode;
     std::string error;
-    if (!line.Parse(args, known, error))
-        return Fail(kExitUsage, "%s (see ipcamview probe --help)", error.c_str());
-    if (line.WantsHelp()) {
-        std::fputs(kUsage, stdout);
-        return kExitOk;
-    }
     if (line.Positional().size() != 1)
         return Fail(kExitUsage, "probe takes one device address (see ipcamview probe --help)");
     ProbeOptions options;

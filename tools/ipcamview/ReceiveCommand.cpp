@@ -20,8 +20,8 @@
 #include <cerrno>
 #include <cstring>
 #include <map>
-#include <set>
 #include <memory>
+#include <set>
 
 namespace {
 
@@ -85,8 +85,8 @@ void Count(const media_util::CMediaObj& object, Counts& counts) {
         counts.height = object.mHeight;
         counts.videoChannels.insert(UserChannel(object.mChannel));
         // Every JPEG picture stands on its own, tagged or not.
-        if (object.mFrameKind == media_util::kFrameKeyWithConfig || object.mFrameKind == media_util::kFrameKey ||
-            object.mVideoFormat == media_util::kVideoJpeg)
+        if (object.mFrameKind == media_util::kFrameKeyWithConfig ||
+            object.mFrameKind == media_util::kFrameKey || object.mVideoFormat == media_util::kVideoJpeg)
             ++counts.keyFrames;
         kind = VideoCodecName(object.mVideoFormat);
     } else if (object.mAudioFormat != media_util::kAudioNone) {
@@ -108,8 +108,9 @@ void PrintProgress(DWORD elapsedMs, const Counts& now, const Counts& before, DWO
     const double seconds = periodMs > 0 ? periodMs / 1000.0 : 1.0;
     std::fprintf(stderr, "t=%.1fs frames=%lld%s fps=%.1f kbit/s=%.0f events=%lld reconnects=%d\n",
                  elapsedMs / 1000.0, static_cast<long long>(now.frames - before.frames), kinds.c_str(),
-                 (now.videoFrames - before.videoFrames) / seconds, (now.bytes - before.bytes) * 8.0 / 1000.0 / seconds,
-                 static_cast<long long>(now.events), reconnects);
+                 (now.videoFrames - before.videoFrames) / seconds,
+                 (now.bytes - before.bytes) * 8.0 / 1000.0 / seconds, static_cast<long long>(now.events),
+                 reconnects);
 }
 
 void PrintSummary(const Counts& counts, int reconnects, DWORD elapsedMs, bool json) {
@@ -256,7 +257,8 @@ int ExplainNoFrames(CHttpMediaSource& source, const std::string& name, int32_t t
         return Fail(kExitFailed, "%s: the stream request answered %d", name.c_str(), status);
     if (status == 200)
         return Fail(kExitFailed, "%s: no frames arrived in %.1f s", name.c_str(), run.elapsedMs / 1000.0);
-    return Fail(kExitNoAnswer, "%s: %s", name.c_str(), NoAnswerText(source.GetLastRequestError(), transport).c_str());
+    return Fail(kExitNoAnswer, "%s: %s", name.c_str(),
+                NoAnswerText(source.GetLastRequestError(), transport).c_str());
 }
 
 } // namespace
@@ -269,13 +271,10 @@ int RunReceive(const Args& args) {
                                {"--json", false, ""},
                                {"--verbose", false, ""}});
     CCommandLine line;
+    int exitCode = kExitOk;
+    if (!ParseCommand("receive", kUsage, args, known, line, exitCode))
+        return exitCode;
     std::string error;
-    if (!line.Parse(args, known, error))
-        return Fail(kExitUsage, "%s (see ipcamview receive --help)", error.c_str());
-    if (line.WantsHelp()) {
-        std::fputs(kUsage, stdout);
-        return kExitOk;
-    }
     const bool byUrl = line.Has("--url");
     const bool byFile = line.Has("--file");
     const size_t addresses = byUrl || byFile ? 0u : 1u;
@@ -285,13 +284,14 @@ int RunReceive(const Args& args) {
         return Fail(kExitUsage, "%s (see ipcamview receive --help)",
                     addresses == 1 ? "receive takes one device address, or --url, or --file"
                                    : "no device address goes with --url or --file");
-    const std::vector<std::string> deviceOnly = {"--channel", "--codec", "--profile", "--width", "--height",
-                                                 "--audio"};
+    const std::vector<std::string> deviceOnly = {"--channel", "--codec",  "--profile",
+                                                 "--width",   "--height", "--audio"};
     std::string misplaced = byUrl || byFile ? line.AnyOf(deviceOnly) : std::string();
     if (misplaced.empty() && byFile)
         misplaced = line.AnyOf({"--user", "--password", "--transport", "--duration"});
     if (!misplaced.empty())
-        return Fail(kExitUsage, "%s does not apply to receive %s", misplaced.c_str(), byUrl ? "--url" : "--file");
+        return Fail(kExitUsage, "%s does not apply to receive %s", misplaced.c_str(),
+                    byUrl ? "--url" : "--file");
     int64_t durationS = 0;
     if (!line.Number("--duration", 1, kMaxDurationS, durationS, error))
         return Fail(kExitUsage, "%s", error.c_str());
@@ -339,7 +339,8 @@ int RunReceive(const Args& args) {
         if (!TakeProbeOptions(line, line.Positional()[0], options, error))
             return Fail(kExitUsage, "%s", error.c_str());
         if (durationS > 0)
-            options.openBudgetMs = std::min<DWORD>(options.openBudgetMs, static_cast<DWORD>(durationS) * 1000);
+            options.openBudgetMs =
+                std::min<DWORD>(options.openBudgetMs, static_cast<DWORD>(durationS) * 1000);
         transport = options.transport;
         viewer = std::make_unique<CViewer>();
         CViewer* opening = viewer.get();
@@ -380,10 +381,10 @@ int RunReceive(const Args& args) {
     source->SetOutputQueue(&queue);
     if (byFile) {
         const std::string file = line.Value("--file");
-        source->SetClientFactory([file](int, const std::string&, const std::string&,
-                                        media_util::CManualEvent* cancel, CHttpLink** link, IHttpClient** client) {
-            return CFileHttpClient::Create(file, cancel, link, client);
-        });
+        source->SetClientFactory(
+            [file](int, const std::string&, const std::string&, media_util::CManualEvent* cancel,
+                   CHttpLink** link,
+                   IHttpClient** client) { return CFileHttpClient::Create(file, cancel, link, client); });
     }
     if (!source->ApplySettings(&desc))
         return Fail(kExitNoAnswer, "%s: no client could be made", name.c_str());
