@@ -5,6 +5,7 @@
 // unwinding into C code.
 #include "api/CInstanceTable.h"
 #include "ipcamview/ipcamview.h"
+#include "pipeline/CSourceTable.h"
 #include "platform/CMachineCodeConvert.h"
 #include "viewer/CMachineCodeCache.h"
 #include "viewer/CViewer.h"
@@ -48,6 +49,7 @@ __attribute__((destructor)) void UnloadLibrary() {
     delete gpInstances;
     gpInstances = nullptr;
     CMachineCodeCache::DestroyProcessCache();
+    CSourceTable::DestroyInstance();
 }
 
 } // namespace

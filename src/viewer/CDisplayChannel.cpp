@@ -1,8 +1,11 @@
 #include "viewer/CDisplayChannel.h"
 
 #include "ipcamview/vcodec.h"
+#include "pipeline/CSharedSource.h"
+#include "pipeline/CSourceTable.h"
+#include "render/CVideoDecoder.h"
 
-CDisplayChannel::CDisplayChannel() {
+CDisplayChannel::CDisplayChannel() : mpSourceTable(&CSourceTable::Instance()) {
     mQueue.mLimit = kChannelQueueLimit;
 }
 
@@ -28,17 +31,19 @@ int CDisplayChannel::Disarm() {
 int CDisplayChannel::Subscribe() {
     if (mLiveDesc.mSlot >= 0)
         return 1;
-    // TODO(pipeline): register the live description with the shared source
-    // table once the channel has both.
-    return 0;
+    const int type =
+        mSplitLayout != 0 || mShareDecode != 0 ? CSharedSource::kTypeDecoded : CSharedSource::kTypeLive;
+    const int slot = mpSourceTable->Register(&mLiveDesc, mShareOption != 0, type, mpDecoder);
+    return mpSourceTable->EnsureRunning(slot);
 }
 
 int CDisplayChannel::Unsubscribe() {
     if (mLiveDesc.mSlot < 0)
         return mLiveDesc.mSlot;
-    // TODO(pipeline): unregister from the shared source table with mQueue and
-    // set the slot to -1 on success.
-    return 0;
+    const int result = mpSourceTable->Unregister(mLiveDesc.mSlot, &mQueue);
+    if (result != 0)
+        mLiveDesc.mSlot = -1;
+    return result;
 }
 
 int CDisplayChannel::StartRecord() {
@@ -98,6 +103,13 @@ void CDisplayChannel::InputHook7(int32_t) {}
 int CDisplayChannel::ReleasePipeline() {
     if (mRecording || mRecordDeferred)
         StopRecord();
+    if (mLiveDesc.mSlot >= 0) {
+        mpSourceTable->Unregister(mLiveDesc.mSlot, &mQueue);
+        mLiveDesc.mSlot = -1;
+        mQueue.Clear();
+    }
+    delete mpDecoder;
+    mpDecoder = nullptr;
     delete mpSourceVideoInfo;
     mpSourceVideoInfo = nullptr;
     delete mpDisplayVideoInfo;
@@ -144,8 +156,14 @@ int CDisplayChannel::BuildPipeline() {
         mSplitLayout = CChannelGeometry::kSplitLayoutDual;
         mDualPicture = 1;
     }
-    // TODO(render): the decoder (unless kFlagDecodeInGraph without split
-    // layout) and the video renderer with mAspectMode.
+    // The decoder, unless a decoder filter in the renderer's graph decodes
+    // (which a split picture cannot use).
+    if ((mDisplayFlags & kFlagDecodeInGraph) == 0 || mSplitLayout != 0) {
+        if (mpDecoder == nullptr)
+            mpDecoder = new CVideoDecoder();
+        mpDecoder->Setup(mpSourceVideoInfo, mpDisplayVideoInfo);
+    }
+    // TODO(render): the video renderer with mAspectMode.
 
     SRect picture =
         CChannelGeometry::PictureRect(mpSourceVideoInfo->mWidth, mpSourceVideoInfo->mHeight,

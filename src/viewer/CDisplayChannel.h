@@ -11,10 +11,10 @@
 // Not yet part of the channel (their classes are still to come; the members,
 // the steps that use them and the operations' results say so where it
 // matters): the decoder filter GUIDs, the video and audio renderers, the
-// decoder, the pacer, the shared source table, the recorder, and the owning
-// pointer released at destruction. Until then the channel builds its
-// descriptions, queue, live source description and picture rectangle,
-// subscribing reports failure and recording opens nothing.
+// pacer, the recorder, and the owning pointer released at destruction. Until
+// then the channel builds its descriptions, queue, decoder, live source
+// description and picture rectangle and subscribes to the shared source
+// table; recording opens nothing.
 //
 // Threads: the host's thread calls every operation. The channel's workers
 // meet it only through the stop event and the channel queue, which locks
@@ -30,6 +30,9 @@
 #include "platform/CMediaObj.h"
 #include "source/CSourceDesc.h"
 #include "viewer/CChannelGeometry.h"
+
+class CSourceTable;
+class CVideoDecoder;
 
 #include <cstdint>
 #include <string>
@@ -72,8 +75,9 @@ public:
     // 2. Stop event set, running flag 0, then ReleasePipeline. Returns 1.
     virtual int Disarm();
     // 3. Registers the live description with the shared source table: 1 when
-    // already registered, else whether the source runs. Without a source
-    // table the channel cannot subscribe: 0.
+    // already registered, else whether the source runs. A dual-picture
+    // channel, or one whose host asks to share decoding (mShareDecode),
+    // registers for a decoded source (type 2), every other for a live one.
     virtual int Subscribe();
     // 4. Removes the live description from the source table: non-zero when
     // removed, or the (negative) slot number when it was not registered.
@@ -133,10 +137,14 @@ public:
     int32_t mRunning = 0;                                // 1 while armed
     media_util::CManualEvent* mpInstanceEvent = nullptr; // borrowed from the instance table
     media_util::CFrameControlMediaQueue mQueue;          // what the channel's source delivers
-    int32_t mLastStatus = 0;     // last HTTP status, or the renderer's after a failed start
-    uint32_t mDisplayFlags = 0;  // host: kFlag* bits
-    int32_t mRecording = 0;      // 1 while a recording runs
-    int32_t mRecordDeferred = 0; // 1 while a recording is opened but not begun
+    // The format pair from which a decoded shared source builds its own
+    // decoder; owned, null while idle.
+    CVideoDecoder* mpDecoder = nullptr;
+    CSourceTable* mpSourceTable = nullptr; // the process's table; not owned
+    int32_t mLastStatus = 0;               // last HTTP status, or the renderer's after a failed start
+    uint32_t mDisplayFlags = 0;            // host: kFlag* bits
+    int32_t mRecording = 0;                // 1 while a recording runs
+    int32_t mRecordDeferred = 0;           // 1 while a recording is opened but not begun
     int32_t mRecordFlag3 = 0;
     std::string mRecordPath; // host: where recordings go; empty = the recorder's default
     int32_t mZeroWords1[3] = {0, 0, 0};
@@ -150,6 +158,7 @@ public:
     CSourceDesc mRecordDesc;
     CSourceDesc mSpareDesc;
     int32_t mShareOption = 1; // share argument of the source table's Register
+    int32_t mShareDecode = 0; // host: subscribe to a decoded source (decode once for many channels)
     // Descriptions (not frames) of the source video (the channel's format
     // template), the displayed video and the audio; owned, null while idle.
     media_util::CMediaObj* mpSourceVideoInfo = nullptr;

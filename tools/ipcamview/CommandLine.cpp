@@ -33,7 +33,7 @@ bool CCommandLine::Parse(const Args& args, const std::vector<SOption>& options, 
         const size_t equals = arg.find('=');
         const std::string name = arg.substr(0, equals);
         if (name == "--help") {
-            mValues[name] = "";
+            mValues[name].push_back("");
             continue;
         }
         const SOption* option = nullptr;
@@ -49,13 +49,13 @@ bool CCommandLine::Parse(const Args& args, const std::vector<SOption>& options, 
                 error = "option " + name + " takes no value";
                 return false;
             }
-            mValues[name] = "";
+            mValues[name].push_back("");
             continue;
         }
         if (equals != std::string::npos) {
-            mValues[name] = arg.substr(equals + 1);
+            mValues[name].push_back(arg.substr(equals + 1));
         } else if (i + 1 < args.size()) {
-            mValues[name] = args[++i];
+            mValues[name].push_back(args[++i]);
         } else {
             error = "option " + name + " needs a value (" + option->value + ")";
             return false;
@@ -66,7 +66,12 @@ bool CCommandLine::Parse(const Args& args, const std::vector<SOption>& options, 
 
 std::string CCommandLine::Value(const std::string& name) const {
     auto found = mValues.find(name);
-    return found != mValues.end() ? found->second : std::string();
+    return found != mValues.end() && !found->second.empty() ? found->second.back() : std::string();
+}
+
+std::vector<std::string> CCommandLine::Values(const std::string& name) const {
+    auto found = mValues.find(name);
+    return found != mValues.end() ? found->second : std::vector<std::string>();
 }
 
 bool CCommandLine::Number(const std::string& name, int64_t low, int64_t high, int64_t& value,

@@ -42,8 +42,11 @@ public:
     bool Parse(const Args& args, const std::vector<SOption>& options, std::string& error);
 
     bool Has(const std::string& name) const { return mValues.count(name) != 0; }
-    // The option's value ("" when absent or a flag).
+    // The option's value ("" when absent or a flag); the last one when it
+    // was given more than once.
     std::string Value(const std::string& name) const;
+    // Every value of an option given more than once, in order.
+    std::vector<std::string> Values(const std::string& name) const;
     bool WantsHelp() const { return Has("--help"); }
     const Args& Positional() const { return mPositional; }
 
@@ -55,7 +58,7 @@ public:
     std::string AnyOf(const std::vector<std::string>& names) const;
 
 private:
-    std::map<std::string, std::string> mValues;
+    std::map<std::string, std::vector<std::string>> mValues;
     Args mPositional;
 };
 

@@ -7,4 +7,5 @@
 int RunFetch(const Args& args);
 int RunProbe(const Args& args);
 int RunReceive(const Args& args);
+int RunView(const Args& args);
 int RunDemo(const Args& args);

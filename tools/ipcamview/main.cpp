@@ -21,6 +21,7 @@ const char kUsage[] =
     "  probe      open a viewer on a device and print what it learned\n"
     "  receive    run the live receiver of a device, a stream URL or a captured stream and\n"
     "             count what arrives\n"
+    "  view       viewers of one or more channels on the shared pipeline (headless for now)\n"
     "\n"
     "options:\n"
     "  --help     this text\n"
@@ -59,6 +60,8 @@ int main(int argc, char** argv) {
         return RunProbe(rest);
     if (command == "receive")
         return RunReceive(rest);
+    if (command == "view")
+        return RunView(rest);
     if (command == "demo" || command == "--demo")
         return RunDemo(rest);
     if (command.compare(0, 1, "-") == 0)
