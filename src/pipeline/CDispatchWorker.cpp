@@ -40,9 +40,14 @@ void CDispatchWorker::AddQueue(IMediaQueue* queue) {
     if (std::find(mDestinations.begin(), mDestinations.end(), queue) != mDestinations.end())
         return;
     const int32_t channel = queue->mChannel.load();
-    if (channel >= 0 && channel < kConfigSlots && mConfigs[channel]->mDataSize > 0) {
-        Offer(queue, *mConfigs[channel]);
-        media_util::Trace("CDispatchWorker::AddQueue Enque VOL ch:%d\n", channel);
+    if (channel >= 0 && channel < kConfigSlots) {
+        // A single-channel device's objects carry channel 0 and go to every
+        // queue: so does their configuration, for a queue of any channel.
+        const CMediaObj* config = mConfigs[channel]->mDataSize > 0 ? mConfigs[channel] : mConfigs[0];
+        if (config->mDataSize > 0) {
+            Offer(queue, *config);
+            media_util::Trace("CDispatchWorker::AddQueue Enque VOL ch:%d\n", channel);
+        }
     }
     mDestinations.push_back(queue);
     mQueueCount = static_cast<int32_t>(mDestinations.size());

@@ -52,7 +52,8 @@ public:
     void SetInputQueue(media_util::IMediaQueue* queue);
     // Registers a destination (null or already registered: nothing). A
     // queue of channel c (0 to 16) first gets a clone of the cached
-    // configuration of c, when there is one.
+    // configuration of c, or, when c has none, of channel 0 (a
+    // single-channel device's, whose objects every queue takes).
     void AddQueue(media_util::IMediaQueue* queue);
     // Removes the first occurrence, keeping the order of the others.
     void RemoveQueue(media_util::IMediaQueue* queue);

@@ -131,6 +131,7 @@ TEST(CDispatchWorkerTest, LateJoinersGetTheCachedConfigurationFirst) {
                            {3, "3:8", "CDispatchWorker::AddQueue Enque VOL ch:3\n"},
                            {4, "", ""},
                            {-1, "", ""}};
+    // (Channel 0 has no configuration here; with one, channel 4 would get it.)
     for (const SCase& c : cases) {
         SCOPED_TRACE(c.channel);
         traced.clear();
@@ -139,6 +140,15 @@ TEST(CDispatchWorkerTest, LateJoinersGetTheCachedConfigurationFirst) {
         EXPECT_EQ(Contents(*queue), c.first);
         EXPECT_EQ(traced, c.trace);
     }
+    // A single-channel device's configuration (channel 0) serves a queue of
+    // any channel that has none of its own.
+    rig.Pass(Mpeg4Key(0, 0, 9));
+    CMediaQueue* four = rig.Queue(4);
+    rig.worker.AddQueue(four);
+    EXPECT_EQ(Contents(*four), "0:9");
+    CMediaQueue* two = rig.Queue(2);
+    rig.worker.AddQueue(two);
+    EXPECT_EQ(Contents(*two), "2:7");
     media_util::SetTraceSink(nullptr, nullptr);
 }
 

@@ -12,6 +12,7 @@
 #include "net/CUrl.h"
 #include "platform/CMediaQueue.h"
 #include "platform/CMemoryStream.h"
+#include "render/CVideoDecoder.h"
 #include "source/CHttpMediaSource.h"
 
 #include <gtest/gtest.h>
@@ -198,6 +199,88 @@ TEST(CSourceTableTest, AStoppedReceiverIsNotShared) {
     EXPECT_EQ(table.GetLiveCount(), 2);
     table.Unregister(first.desc.mSlot, &first.queue);
     table.Unregister(second.desc.mSlot, &second.queue);
+}
+
+TEST(CSourceTableTest, ALateJoinerGetsTheStreamConfigurationFirst) {
+    // MPEG-4 and H.264 cameras: a channel that joins after the key frame
+    // first receives the configuration split off it (frame kind 1, no
+    // picture), so that its decoder can start at the next key frame.
+    for (const char* model : {"cam-mpeg4-4752", "dvr-h264-8775"}) {
+        SCOPED_TRACE(model);
+        CamsimProcess camsim({"--device", model});
+        ASSERT_TRUE(camsim.Ok());
+        const std::string url =
+            std::string(model) == "cam-mpeg4-4752"
+                ? StreamUrl(camsim)
+                : "http://127.0.0.1:" + std::to_string(camsim.Port()) + "/avc.cgi?op.liveimage=1&ch=1";
+        CSourceTable table;
+        // Queues of channel 1, as a viewer of channel 1 has.
+        SChannel first(url, 1), late(url, 1);
+        const int slot = table.Register(&first.desc, true, CSharedSource::kTypeLive, nullptr);
+        ASSERT_TRUE(first.WaitFor(3));
+        bool keyFrameSeen = false;
+        while (CMediaObj* object = first.queue.Deque()) {
+            keyFrameSeen |= object->mFrameKind == media_util::kFrameKeyWithConfig;
+            delete object;
+        }
+        ASSERT_TRUE(keyFrameSeen) << "the stream starts with a configuration-carrying key frame";
+        ASSERT_EQ(table.Register(&late.desc, true, CSharedSource::kTypeLive, nullptr), slot);
+        ASSERT_TRUE(late.WaitFor(1));
+        CMediaObj* config = late.queue.Deque();
+        ASSERT_NE(config, nullptr);
+        EXPECT_EQ(config->mFrameKind, media_util::kFrameKeyWithConfig);
+        EXPECT_GT(config->mDataSize, 0);
+        EXPECT_LT(config->mDataSize, 200); // the parameter sets, no picture
+        delete config;
+        table.Unregister(slot, &first.queue);
+        table.Unregister(slot, &late.queue);
+    }
+}
+
+TEST(CSourceTableTest, DecodedSharingGivesEveryChannelItsPictures) {
+    // The two-stream recorder: channels 1+2 and 3+4 in two streams, two
+    // channels per picture. Four channels on decoded sources: two streams
+    // open, every channel gets pictures of its own number.
+    CamsimProcess camsim({"--device", "dvr-h264-5138"});
+    ASSERT_TRUE(camsim.Ok());
+    const std::string base = "http://127.0.0.1:" + std::to_string(camsim.Port()) + "/avc.cgi?op.liveimage=";
+    media_util::CMediaObj input, output;
+    input.mVideoFormat = media_util::kVideoH264QBox;
+    input.mWidth = 720;
+    input.mHeight = 1162;
+    output.mVideoFormat = 120;
+    output.mWidth = 720;
+    output.mHeight = -1162;
+    CVideoDecoder spec;
+    spec.Setup(&input, &output);
+    CSourceTable table;
+    std::vector<std::unique_ptr<SChannel>> channels;
+    for (int channel = 1; channel <= 4; ++channel) {
+        channels.push_back(std::make_unique<SChannel>(base + (channel <= 2 ? "0011" : "1100"), channel));
+        channels.back()->desc.mMachineCode = 5138;
+        ASSERT_GE(table.Register(&channels.back()->desc, true, CSharedSource::kTypeDecoded, &spec), 0);
+    }
+    EXPECT_EQ(channels[0]->desc.mSlot, channels[1]->desc.mSlot);
+    EXPECT_EQ(channels[2]->desc.mSlot, channels[3]->desc.mSlot);
+    EXPECT_NE(channels[0]->desc.mSlot, channels[2]->desc.mSlot);
+    EXPECT_EQ(table.GetLiveCount(), 4); // two decoded sources and their live sources
+    for (int channel = 1; channel <= 4; ++channel) {
+        SChannel& c = *channels[static_cast<size_t>(channel - 1)];
+        SCOPED_TRACE(channel);
+        ASSERT_TRUE(c.WaitFor(5));
+        while (CMediaObj* picture = c.queue.Deque()) {
+            EXPECT_EQ(picture->mChannel, channel);
+            EXPECT_EQ(picture->mVideoFormat, 120);
+            EXPECT_EQ(picture->mDataSize, static_cast<int32_t>(CVideoDecoder::PictureSize(120, 720, -1162) +
+                                                               CVideoDecoder::kPictureSlack));
+            delete picture;
+        }
+    }
+    EXPECT_TRUE(WaitForOpenStreams(camsim.Port(), 2));
+    for (auto& c : channels)
+        table.Unregister(c->desc.mSlot, &c->queue);
+    EXPECT_EQ(table.GetLiveCount(), 0);
+    EXPECT_TRUE(WaitForOpenStreams(camsim.Port(), 0));
 }
 
 TEST(CSourceTableTest, DecodedSourcesMatchUpToTheQuery) {
