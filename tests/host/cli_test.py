@@ -247,6 +247,29 @@ if have_v6:
         check("IPv6 probe (%s)" % transport, rc == 0 and pairs(out).get("machine_code") == "0x1200", err)
     v6.close()
 
+# view: two viewers of one channel share one stream connection and both get
+# their frames decoded; with --share-decode one decoded source serves both.
+def stream_counts(port):
+    text = subprocess.run(["curl", "-s", "http://127.0.0.1:%d/camsim/control?streams" % port],
+                          capture_output=True).stdout.decode()
+    m = re.search(r"streams open=(\d+) total=(\d+)", text)
+    return (int(m.group(1)), int(m.group(2))) if m else (-1, -1)
+
+
+for share in ([], ["--share-decode"]):
+    mpeg4 = Camsim("--device", "cam-mpeg4-4752")
+    rc, out, err, _ = run(["view", at(mpeg4), "--channel", "1", "--channel", "1", "--headless", "--duration", "3"] +
+                          share)
+    s = pairs(out)
+    name = "view %s" % (share[0] if share else "")
+    check(name + " exit code", rc == 0, err)
+    for k in (1, 2):
+        check(name + " viewer%d pictures" % k, int(s.get("viewer%d.pictures" % k, "0")) > 10 and
+              s.get("viewer%d.channel" % k) == "1" and s.get("viewer%d.drops" % k) == "0", out)
+    check(name + " sources", s.get("sources") == ("2" if share else "1"), out)
+    check(name + " one stream connection", stream_counts(mpeg4.port) == (0, 1), str(stream_counts(mpeg4.port)))
+    mpeg4.close()
+
 for c in (cam, recorder, noview, stalling):
     c.close()
 web.close()
