@@ -1,7 +1,9 @@
 // The client side of the tests against camsim (its own and the viewer's): one
 // camsim per model for a test binary, a shell runner for the outside tools
 // (curl, ffprobe, ffmpeg, gst-launch), one-request answers read from a
-// loopback socket, and a multipart reader written from the wire format alone.
+// loopback socket, a multipart reader written from the wire format alone, and
+// readers of what the parts carry (QBoxes, the JPEG device header, the coded
+// size as FFmpeg sees it).
 #pragma once
 
 #include "fakes/CamsimProcess.h"
@@ -303,5 +305,94 @@ private:
     size_t mAt = 0;
     bool mClosed = false;
 };
+
+inline uint32_t Be32(const std::string& s, size_t at) {
+    return (Le16(s, at) & 0xFF) << 24 | (Le16(s, at) >> 8) << 16 | (Le16(s, at + 2) & 0xFF) << 8 |
+           Le16(s, at + 2) >> 8;
+}
+
+// What ffprobe sees in a file: "codec,W*H,frames".
+inline std::string Probe(const std::string& path, const std::string& format = "image2") {
+    std::string out = Shell("ffprobe -v error -count_frames -select_streams v:0 -show_entries "
+                            "stream=codec_name,width,height,nb_read_frames -of csv=p=0 -f " +
+                            format + " '" + path + "' 2>&1");
+    while (!out.empty() && (out.back() == '\n' || out.back() == ','))
+        out.pop_back();
+    const size_t comma = out.find(',', out.find(',') + 1);
+    return comma == std::string::npos ? out : out.replace(comma, 1, "*");
+}
+
+// NAL unit types of an Annex-B payload.
+inline std::vector<int> NalTypes(const std::string& data) {
+    std::vector<int> types;
+    for (size_t i = 0; i + 3 < data.size(); ++i)
+        if (data[i] == 0 && data[i + 1] == 0 && data[i + 2] == 1) {
+            types.push_back(data[i + 3] & 0x1F);
+            i += 2;
+        }
+    return types;
+}
+
+struct Box {
+    uint32_t flags;
+    std::string payload;
+};
+
+// The QBoxes of a part (size, "qbox", version 0, boxflags, sample flags,
+// CTS, payload); empty when the framing is broken.
+inline std::vector<Box> Boxes(const std::string& data) {
+    std::vector<Box> boxes;
+    for (size_t at = 0; at < data.size();) {
+        const uint32_t size = data.size() - at < 24 ? 0 : Be32(data, at);
+        if (size < 24 || size > data.size() - at || data.compare(at + 4, 4, "qbox") != 0 ||
+            Be32(data, at + 8) != 0 || (Be32(data, at + 12) >> 16) != 2)
+            return {};
+        boxes.push_back({Be32(data, at + 16), data.substr(at + 24, size - 24)});
+        at += size;
+    }
+    return boxes;
+}
+
+// The device header behind a JPEG's start marker, an APP12 segment "IPCH":
+// "CODE chN W*H" (the code in hex), or "none".
+inline std::string DeviceHeader(const std::string& jpeg) {
+    if (jpeg.compare(0, 10, std::string("\xFF\xD8\xFF\xEC\x00\x3EIPCH", 10)) != 0 || jpeg.size() < 66)
+        return jpeg.find("IPCH") == std::string::npos ? "none" : "misplaced";
+    std::ostringstream text;
+    text << std::hex << Le32(jpeg, 10) << std::dec << " ch" << (jpeg[24] & 0x0F) + 1 << " " << Le16(jpeg, 36)
+         << "*" << Le16(jpeg, 38);
+    return text.str();
+}
+
+// The size coded in a baseline or extended JPEG's start-of-frame segment,
+// "W*H", found by walking the segments (the device header's numbers may hold
+// any byte pair); "" when there is none.
+inline std::string JpegFrameSize(const std::string& jpeg) {
+    for (size_t at = 2; at + 11 <= jpeg.size() && static_cast<uint8_t>(jpeg[at]) == 0xFF;) {
+        const uint8_t marker = static_cast<uint8_t>(jpeg[at + 1]);
+        const uint32_t length = Be32(jpeg, at) & 0xFFFF;
+        if (marker >= 0xC0 && marker <= 0xC2)
+            return std::to_string(Be32(jpeg, at + 7) >> 16) + "*" + std::to_string(Be32(jpeg, at + 5) >> 16);
+        at += 2 + length;
+    }
+    return "";
+}
+
+// The coded size of a stream's first video part as FFmpeg decodes it, "W*H".
+inline std::string CodedSize(const Part& part) {
+    const std::string type = part.Header("Content-Type");
+    if (type == "image/jpeg")
+        return JpegFrameSize(part.data);
+    std::string elementary = part.data;
+    if (type == "image/avc") {
+        elementary.clear();
+        for (const Box& b : Boxes(part.data))
+            elementary += b.payload;
+    }
+    const std::string probed =
+        Probe(WriteFile("first." + type.substr(6), elementary), type == "image/avc" ? "h264" : "m4v");
+    const size_t comma = probed.find(',');
+    return probed.substr(comma + 1, probed.rfind(',') - comma - 1);
+}
 
 } // namespace camsimtest

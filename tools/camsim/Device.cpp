@@ -197,6 +197,100 @@ uint32_t UnpaddedHeight(uint32_t reported) {
 
 } // namespace
 
+namespace {
+
+const char* CodecName(uint32_t codec) {
+    switch (codec) {
+    case kCodecJpeg:
+        return "JPEG";
+    case kCodecMpeg4:
+        return "MPEG-4";
+    case kCodecH264:
+        return "H.264";
+    default:
+        return "no video";
+    }
+}
+
+} // namespace
+
+bool ApplyOverrides(const DeviceConfig& model, const ModelOverrides& o, DeviceConfig* out,
+                    std::string* error) {
+    DeviceConfig c = model;
+    if (!o.Any()) {
+        *out = c;
+        return true;
+    }
+    if (c.dialect == Dialect::NoVideo || c.videoCodec == kCodecNone) {
+        *error = c.name + " has no video: --size, --fps and --codec do not apply";
+        return false;
+    }
+    const bool cameraFamily = c.dialect == Dialect::ParameterCamera || c.dialect == Dialect::ProfileCamera ||
+                              c.dialect == Dialect::FixedCamera;
+    if (o.codec != kCodecNone && o.codec != c.videoCodec && !cameraFamily) {
+        // The viewer takes a recorder's or server's codec from its machine
+        // code, and the other vendor's camera only has MJPEG.
+        *error =
+            "--codec: " + c.name + " sends " + CodecName(c.videoCodec) + " only (its machine code says so)";
+        return false;
+    }
+    if (o.codec != kCodecNone) {
+        c.videoCodec = o.codec;
+        for (size_t p = 1; p < c.profiles.size(); ++p)
+            if (c.profiles[p].valid)
+                c.profiles[p].codec = o.codec;
+    }
+    if (o.width || o.height) {
+        if (c.receiveType == 1 && (o.height == 504 || o.height == 624)) {
+            // A viewer reads these heights in X-Resolution (and in an H.264
+            // recorder's size keys) as the padded frames of 480 and 576 lines.
+            *error = "--size: " + c.name + " cannot report a height of " + std::to_string(o.height) +
+                     " (a viewer reads it as a padded " + (o.height == 504 ? "480" : "576") + ")";
+            return false;
+        }
+        if (c.dualPicture && o.height < 2 * kMinOverrideSide + kDualPictureBand) {
+            *error = "--size: " + c.name + " puts two channels and a " + std::to_string(kDualPictureBand) +
+                     "-row band in a picture: at least " +
+                     std::to_string(2 * kMinOverrideSide + kDualPictureBand) + " rows";
+            return false;
+        }
+        c.width = o.width;
+        c.height = c.dualPicture ? (o.height - kDualPictureBand) / 2 : o.height;
+        // A padded encoder keeps reporting its padded frame where it has one.
+        if (c.reportedHeight)
+            c.reportedHeight = c.height == 480 ? 504 : c.height == 576 ? 624 : 0;
+        for (size_t p = 1; p < c.profiles.size(); ++p) {
+            if (!c.profiles[p].valid)
+                continue;
+            c.profiles[p].width = o.width;
+            c.profiles[p].height = o.height;
+        }
+        c.fixedSize = c.dialect == Dialect::VideoStandard || c.dialect == Dialect::OtherVendor;
+    }
+    if (o.fps) {
+        const uint32_t rate = o.fps * 1000;
+        if (c.dialect == Dialect::VideoStandard) {
+            // Polled; what the viewer learns is the video standard alone.
+            if (rate != kFrameRatePal && rate != kFrameRateNtsc) {
+                *error = "--fps: " + c.name + " is polled and can only report 25 (PAL) or 30 (NTSC)";
+                return false;
+            }
+        } else if (c.receiveType == 2 && rate != kFrameRateNtsc) {
+            *error =
+                "--fps: " + c.name + " is polled: a viewer takes 30 fps from it and asks for each picture";
+            return false;
+        } else if (c.receiveType != 2) {
+            c.forcedFrameRate = rate;
+        }
+        c.frameRate = rate;
+        // "videomode" can only say 25 (PAL) or 30 (NTSC): other rates show
+        // in the parts' X-Framerate alone.
+        c.pal = rate == kFrameRatePal;
+    }
+    *out = c;
+    return true;
+}
+
 uint32_t PictureHeight(const DeviceConfig& config) {
     return config.dualPicture ? 2 * config.height + kDualPictureBand : config.height;
 }
@@ -403,7 +497,9 @@ VideoSettings DeviceState::Video(uint32_t channel) const {
     VideoSettings s;
     if (c.dialect == Dialect::NoVideo)
         return s;
-    s.frameRate = Number("videomode", 0) != 0 ? kFrameRatePal : kFrameRateNtsc;
+    s.frameRate = c.forcedFrameRate             ? c.forcedFrameRate
+                  : Number("videomode", 0) != 0 ? kFrameRatePal
+                                                : kFrameRateNtsc;
     s.audio = Number("audioenable", 0) == 1;
     s.audioCodec = c.audioCodec;
     switch (c.dialect) {
@@ -430,12 +526,12 @@ VideoSettings DeviceState::Video(uint32_t channel) const {
         s.height = c.height;
         if (c.dialect == Dialect::OtherVendor) {
             s.audio = false;
-            s.frameRate = kFrameRateNtsc;
+            s.frameRate = c.forcedFrameRate ? c.forcedFrameRate : kFrameRateNtsc;
         }
         break;
     case Dialect::MultiChannel: {
         s.codec = c.videoCodec;
-        s.frameRate = kFrameRateNtsc;
+        s.frameRate = c.forcedFrameRate ? c.forcedFrameRate : kFrameRateNtsc;
         s.audio = c.audioSupported;
         if (c.videoCodec == kCodecH264) {
             s.width = ChannelNumber("avcxsize", channel, c.width);
@@ -448,8 +544,8 @@ VideoSettings DeviceState::Video(uint32_t channel) const {
     }
     case Dialect::VideoStandard:
         s.codec = kCodecJpeg;
-        s.width = 352;
-        s.height = s.frameRate == kFrameRatePal ? 288 : 240;
+        s.width = c.fixedSize ? c.width : 352;
+        s.height = c.fixedSize ? c.height : s.frameRate == kFrameRatePal ? 288 : 240;
         s.audio = false;
         break;
     case Dialect::NoVideo:

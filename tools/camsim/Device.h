@@ -98,7 +98,42 @@ struct DeviceConfig {
     bool dualPicture = false;
 
     std::vector<ProfileConfig> profiles; // profile cameras only; index = profile id
+
+    // Set by the benchmark options (ApplyOverrides), never by the table:
+    // every stream runs at this rate (thousandths), whatever "videomode"
+    // says and however many channels share a connection; 0 = the model's
+    // rates.
+    uint32_t forcedFrameRate = 0;
+    // The pictures keep width x height whatever the request asks, on the
+    // models whose protocol fixes the size elsewhere (the video-standard
+    // server's standard, the other vendor's stream path).
+    bool fixedSize = false;
 };
+
+// The benchmark options: what a run changes in its model. 0 (kCodecNone)
+// keeps the model's own value.
+struct ModelOverrides {
+    uint32_t width = 0; // the pictures sent; a dual-picture model's whole picture
+    uint32_t height = 0;
+    uint32_t fps = 0;
+    uint32_t codec = kCodecNone;
+    bool Any() const { return width || height || fps || codec != kCodecNone; }
+};
+
+// Sizes the benchmark options accept: even (4:2:0), within what a picture
+// may be.
+constexpr uint32_t kMinOverrideSide = 16;
+constexpr uint32_t kMaxOverrideSide = 4096;
+constexpr uint32_t kMaxOverrideFps = 60;
+
+// `model` with the overrides applied, so that its parameter CGIs, its
+// description and its streams all say the new size, codec and rate. False,
+// with one line in *error, for what the model's protocol cannot say: a codec
+// its machine code does not allow, a rate a polled model cannot report, a
+// height an H.264 recorder's size keys would read as a padded frame, any
+// option on a model without video.
+bool ApplyOverrides(const DeviceConfig& model, const ModelOverrides& overrides, DeviceConfig* out,
+                    std::string* error);
 
 // Height of the band between the two channels of a dual picture.
 constexpr uint32_t kDualPictureBand = 10;

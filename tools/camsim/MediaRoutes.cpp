@@ -219,7 +219,10 @@ void RecorderStream(const HttpRequest& request, HttpConnection& out, const std::
     }
     if (std::none_of(plan.sources.begin(), plan.sources.end(), [](const StreamSource& s) { return s.audio; }))
         plan.audio = AudioCodec::None;
-    plan.fps = std::max(1, std::min(plan.fps, kMaxPicturesPerSecond / static_cast<int>(plan.sources.size())));
+    // --fps fixes every channel's rate, however many share the connection.
+    if (!config.forcedFrameRate)
+        plan.fps =
+            std::max(1, std::min(plan.fps, kMaxPicturesPerSecond / static_cast<int>(plan.sources.size())));
     Run(plan, out);
 }
 
@@ -256,7 +259,8 @@ void VendorStream(const HttpRequest& request, HttpConnection& out) {
     plan.codec = VideoCodec::Jpeg;
     const std::string resolution = request.Param("resolution");
     const size_t x = resolution.find('x');
-    if (x != std::string::npos) {
+    // A size fixed by --size is the camera's only one, whatever the path asks.
+    if (x != std::string::npos && !config.fixedSize) {
         const int width = std::atoi(resolution.substr(0, x).c_str());
         const int height = std::atoi(resolution.substr(x + 1).c_str());
         if (width > 0 && height > 0) {

@@ -52,6 +52,13 @@ std::string Options::Usage() {
         "  --lifetime S           exit after S seconds\n"
         "  --exit-on-stdin-eof    exit when standard input reaches its end (so a test's crash\n"
         "                         cannot leave camsim behind)\n"
+        "  --size WxH             benchmarks: every picture W x H (even, 16 to 4096; a dual-picture\n"
+        "                         recorder's whole picture), in what the model reports and sends\n"
+        "  --fps N                benchmarks: every stream at N frames a second (1 to 60), however\n"
+        "                         many channels share a connection; polled models: only the rate\n"
+        "                         they can report (30; the video-standard server 25 or 30)\n"
+        "  --codec NAME           benchmarks: jpeg, mpeg4 or h264 for the cameras; recorders, servers\n"
+        "                         and the other vendor's camera take only their own\n"
         "  --fault NAME[=VALUE]   switch a fault on from the start (repeatable); the same names\n"
         "                         work in the control CGIs, /camsim/control and /camsim/device:\n";
     text += IndentFaultLines(Faults::Help());
@@ -166,6 +173,36 @@ bool Options::Take(const std::string& name, const std::string& v, std::string* e
             return false;
         }
         mDevice = v;
+    } else if (name == "--size") {
+        const size_t x = v.find('x');
+        uint64_t width = 0;
+        uint64_t height = 0;
+        if (x == std::string::npos || !ParseDecimal(v.substr(0, x), kMaxOverrideSide, &width) ||
+            !ParseDecimal(v.substr(x + 1), kMaxOverrideSide, &height) || width < kMinOverrideSide ||
+            height < kMinOverrideSide || width % 2 || height % 2) {
+            *error = "bad size: " + v + " (WxH, even, " + std::to_string(kMinOverrideSide) + " to " +
+                     std::to_string(kMaxOverrideSide) + ")";
+            return false;
+        }
+        mOverrides.width = static_cast<uint32_t>(width);
+        mOverrides.height = static_cast<uint32_t>(height);
+    } else if (name == "--fps") {
+        if (!ParseDecimal(v, kMaxOverrideFps, &number) || number == 0) {
+            *error = "bad frame rate: " + v + " (1 to " + std::to_string(kMaxOverrideFps) + ")";
+            return false;
+        }
+        mOverrides.fps = static_cast<uint32_t>(number);
+    } else if (name == "--codec") {
+        if (v == "jpeg")
+            mOverrides.codec = kCodecJpeg;
+        else if (v == "mpeg4")
+            mOverrides.codec = kCodecMpeg4;
+        else if (v == "h264")
+            mOverrides.codec = kCodecH264;
+        else {
+            *error = "--codec takes jpeg, mpeg4 or h264";
+            return false;
+        }
     } else if (name == "--fault" && DeviceFaults::Knows(v.substr(0, v.find('=')))) {
         DeviceFaults probe;
         if (!probe.ApplyText(v)) {

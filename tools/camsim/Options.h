@@ -1,6 +1,7 @@
 // camsim's command line.
 #pragma once
 
+#include "Device.h"
 #include "HttpServer.h"
 
 #include <string>
@@ -31,6 +32,9 @@ public:
     bool mDescribe = false;                 // --describe: print the model's configuration and exit
     uint32_t mLifetimeSeconds = 0;          // 0 = until stopped
     bool mExitOnStdinEof = false;
+    // The benchmark options --size, --fps and --codec; checked against the
+    // model by ApplyOverrides once the whole line is read.
+    ModelOverrides mOverrides;
 
 private:
     struct KnownOption {
@@ -49,6 +53,9 @@ private:
         {"--lifetime", true},
         {"--exit-on-stdin-eof", false},
         {"--fault", true},
+        {"--size", true},
+        {"--fps", true},
+        {"--codec", true},
     };
     static const KnownOption* Find(const std::string& name);
     // Applies one known option and its value (empty for a switch).

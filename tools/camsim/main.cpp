@@ -44,7 +44,12 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "camsim: no device model\n");
         return 2;
     }
-    DeviceState device(*model);
+    DeviceConfig config;
+    if (!ApplyOverrides(*model, options.mOverrides, &config, &error)) {
+        std::fprintf(stderr, "camsim: %s\n%s", error.c_str(), Options::UsageHint());
+        return 2;
+    }
+    DeviceState device(config);
     if (options.mDescribe) {
         std::fputs(device.Describe().c_str(), stdout);
         return 0;
