@@ -1,5 +1,6 @@
 #include "CoreResources.h"
 
+#include "Decimal.h"
 #include "HttpConnection.h"
 #include "HttpServer.h"
 #include "Router.h"
@@ -235,6 +236,11 @@ void Status(const HttpRequest& request, HttpConnection& out) {
     out.SendHead(static_cast<int>(code), ReasonFor(code), headers, HttpConnection::kNoLength);
 }
 
+// The words of the stream count query, which are no fault switches.
+bool IsCountWord(const std::string& name) {
+    return name == "streams" || name == "until" || name == "path" || name == "timeout";
+}
+
 void Control(const HttpRequest& request, HttpConnection& out) {
     bool ok = true;
     // "reset" first, wherever it stands, so that "?reset&chunked=1" means
@@ -242,9 +248,26 @@ void Control(const HttpRequest& request, HttpConnection& out) {
     if (request.HasParam("reset"))
         out.Server().FaultSwitches().Apply("reset", "");
     for (const auto& p : request.mParams)
-        if (p.first != "reset")
+        if (p.first != "reset" && !IsCountWord(p.first))
             ok = out.Server().FaultSwitches().Apply(p.first, p.second) && ok;
+    // "until=N" first waits (within "timeout=MS") for N streams to be open,
+    // of "path=P" or of all paths, so that a test needs no sleep to see a
+    // viewer connect or go.
+    const bool counts = request.HasParam("streams") || request.HasParam("until");
+    uint64_t until = 0;
+    uint64_t timeout = CoreResources::kDefaultWaitMs;
+    if (request.HasParam("until")) {
+        const bool valid = ParseDecimal(request.Param("until"), UINT32_MAX, &until) &&
+                           (!request.HasParam("timeout") ||
+                            ParseDecimal(request.Param("timeout"), StreamCounts::kMaxWaitMs, &timeout));
+        if (valid)
+            out.Server().Streams().WaitOpen(request.Param("path"), until, std::chrono::milliseconds(timeout),
+                                            [&out] { return out.Stopping(); });
+        ok = valid && ok;
+    }
     std::string body = (ok ? "OK " : "NG ") + out.Server().FaultSwitches().Describe() + "\r\n";
+    if (counts && ok)
+        body += out.Server().Streams().Describe();
     out.SendText(ok ? 200 : 400, ok ? "OK" : "Bad Request", "text/plain", body);
 }
 
@@ -286,7 +309,11 @@ const char* CoreResources::Help() {
            "  /connection             which connection this is (\"connection N\", counting from 1)\n"
            "  /status?code=N          answers with that status code; 1xx, 204 and 304 with no body\n"
            "           [&length=K]    (and \"Content-Length: K\" all the same); after a 1xx it closes\n"
-           "  /camsim/control?NAME=VALUE&...  sets fault switches (no authentication, no faults)\n";
+           "  /camsim/control?NAME=VALUE&...  sets fault switches (no authentication, no faults)\n"
+           "  /camsim/control?streams  the media connections: \"streams open=N total=M\", \"polls ...\",\n"
+           "                          then \"stream PATH open=N total=M\" and \"poll PATH ...\" per path\n"
+           "           [&until=N[&path=P][&timeout=MS]]  first wait (at most MS ms, default 5000) until\n"
+           "                          N streams (of path P) are open\n";
 }
 
 } // namespace camsim

@@ -21,6 +21,8 @@ public:
     // Upper bound of /bigheader's header line.
     static constexpr uint64_t kMaxHeaderLine = 1024 * 1024;
     static constexpr uint64_t kMaxRedirects = 1000;
+    // How long "/camsim/control?until=N" waits when it names no timeout.
+    static constexpr uint64_t kDefaultWaitMs = 5000;
 
     static void Register(Router& router);
     static char PatternByte(uint64_t index) { return static_cast<char>(index % 251); }

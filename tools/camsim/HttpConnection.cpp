@@ -38,6 +38,30 @@ bool HttpConnection::Stopping() const {
     return mServer.Stopping();
 }
 
+bool HttpConnection::WaitPeerGone(std::chrono::milliseconds duration) {
+    const auto deadline = std::chrono::steady_clock::now() + duration;
+    char sink[4096];
+    for (;;) {
+        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+            deadline - std::chrono::steady_clock::now());
+        if (left.count() <= 0)
+            return false;
+        pollfd p{mFd, POLLIN | POLLRDHUP, 0};
+        const int rc = ::poll(&p, 1, static_cast<int>(left.count()));
+        if (rc < 0 && errno == EINTR)
+            continue;
+        if (rc < 0)
+            return true;
+        if (rc == 0)
+            return false;
+        if (p.revents & (POLLRDHUP | POLLHUP | POLLERR))
+            return true;
+        const ssize_t n = ::recv(mFd, sink, sizeof(sink), MSG_DONTWAIT);
+        if (n == 0 || (n < 0 && errno != EAGAIN && errno != EINTR))
+            return true;
+    }
+}
+
 bool HttpConnection::Fill(bool* timedOut) {
     *timedOut = false;
     pollfd p{mFd, POLLIN, 0};

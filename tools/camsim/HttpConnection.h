@@ -10,6 +10,7 @@
 #include "HttpRequest.h"
 
 #include <atomic>
+#include <chrono>
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -59,6 +60,13 @@ public:
     // (the connection is closed afterwards).
     void HoldSilent();
     bool Stopping() const;
+    // Waits up to `duration` for the client to go (its end of the
+    // connection closed) and says whether it went. A stream's handler waits
+    // here between frames, so that a stream ends, and is no longer counted
+    // as open, as soon as its viewer disconnects rather than at the next
+    // failing write. Bytes the client sends meanwhile are read and dropped:
+    // a stream's connection takes no further request.
+    bool WaitPeerGone(std::chrono::milliseconds duration);
     const FaultSettings& ActiveFaults() const { return mFaults; }
     HttpServer& Server() { return mServer; }
     // Number of this connection since the server started (1, 2, ...).

@@ -7,6 +7,7 @@
 
 #include "Faults.h"
 #include "Router.h"
+#include "StreamCounts.h"
 
 #include <atomic>
 #include <condition_variable>
@@ -50,6 +51,8 @@ public:
     const ServerConfig& Config() const { return mConfig; }
     Router& Routes() { return mRouter; }
     Faults& FaultSwitches() { return mFaults; }
+    // The media streams and polls served, for the control CGI.
+    StreamCounts& Streams() { return mStreamCounts; }
     // Counts requests per key, server-wide (for answers that change after
     // the N-th request). Returns the count including this one.
     uint64_t CountRequest(const std::string& key);
@@ -63,6 +66,7 @@ private:
     int mListenFd = -1;
     uint16_t mPort = 0;
     std::atomic<bool> mStopping{false};
+    StreamCounts mStreamCounts; // locks itself
 
     std::mutex mLock;
     std::condition_variable mAllGone;

@@ -5,6 +5,7 @@
 #include "Faults.h"
 #include "HttpConnection.h"
 #include "HttpRequest.h"
+#include "HttpServer.h"
 #include "MediaStream.h"
 #include "Picture.h"
 #include "Router.h"
@@ -17,6 +18,7 @@ extern "C" {
 #include <algorithm>
 #include <array>
 #include <atomic>
+#include <cstdio>
 #include <cstdlib>
 
 namespace camsim {
@@ -111,7 +113,8 @@ StreamPlan BasePlan(const DeviceConfig& config, const VideoSettings& video) {
     return plan;
 }
 
-void Run(const StreamPlan& plan, HttpConnection& out) {
+void Run(StreamPlan plan, const HttpRequest& request, HttpConnection& out) {
+    plan.path = request.mPath;
     MediaStream stream(plan, out.ActiveFaults());
     stream.Run(out);
 }
@@ -146,7 +149,7 @@ Handler CameraStream(VideoCodec codec, bool cif) {
         source.channel = static_cast<int>(std::min<uint32_t>(channel, kMaxChannels));
         source.audio = plan.audio != AudioCodec::None;
         plan.sources.push_back(source);
-        Run(plan, out);
+        Run(plan, request, out);
     };
 }
 
@@ -168,7 +171,7 @@ void ProfileStream(const HttpRequest& request, HttpConnection& out) {
     source.audio = plan.audio != AudioCodec::None;
     plan.sources.push_back(source);
     plan.keyFramesOnly = request.Param("ifrmonly") == "1";
-    Run(plan, out);
+    Run(plan, request, out);
 }
 
 // A recorder's stream of the channels in `maskText`, each part with X-CH.
@@ -223,7 +226,7 @@ void RecorderStream(const HttpRequest& request, HttpConnection& out, const std::
     if (!config.forcedFrameRate)
         plan.fps =
             std::max(1, std::min(plan.fps, kMaxPicturesPerSecond / static_cast<int>(plan.sources.size())));
-    Run(plan, out);
+    Run(plan, request, out);
 }
 
 // The text after the ':' of a playback selector ("S:1001").
@@ -269,12 +272,12 @@ void VendorStream(const HttpRequest& request, HttpConnection& out) {
         }
     }
     plan.sources.push_back(StreamSource());
-    Run(plan, out);
+    Run(plan, request, out);
 }
 
 // One JPEG picture of `channel` with the device header, as the polling
-// families serve it.
-void Picture1(HttpConnection& out, int channel, bool dual) {
+// families serve it, counted as a poll of `path`.
+void Picture1(HttpConnection& out, const std::string& path, int channel, bool dual) {
     DeviceState& device = *gContext->device;
     const DeviceConfig& config = device.Config();
     const FaultSettings& faults = out.ActiveFaults();
@@ -288,6 +291,7 @@ void Picture1(HttpConnection& out, int channel, bool dual) {
         out.SendText(200, "OK", "text/plain", "no video\r\n");
         return;
     }
+    const StreamCounts::Token counted = out.Server().Streams().Open(StreamCounts::Kind::Poll, path);
     VideoSettings video = device.Video(static_cast<uint32_t>(channel));
     Picture picture(static_cast<int>(video.width), static_cast<int>(video.height));
     const uint32_t sequence = ++gContext->sequences[static_cast<size_t>(channel)];
@@ -333,7 +337,9 @@ void ServerPicture(const HttpRequest& request, HttpConnection& out) {
         out.SendText(404, "Not Found", "text/plain", "404 Not Found\r\n");
         return;
     }
-    Picture1(out, channel, false);
+    char path[8];
+    std::snprintf(path, sizeof(path), "/dms%02d", channel);
+    Picture1(out, path, channel, false);
 }
 
 } // namespace
@@ -380,9 +386,9 @@ bool ServeRecorderImage(const HttpRequest& request, HttpConnection& out) {
     std::vector<int> channels = MaskChannels(mask, maxChannel);
     const int channel = channels[gContext->rotation++ % channels.size()];
     if (config.dualPicture)
-        Picture1(out, channel - (channel - 1) % 2, true);
+        Picture1(out, request.mPath, channel - (channel - 1) % 2, true);
     else
-        Picture1(out, channel, false);
+        Picture1(out, request.mPath, channel, false);
     return true;
 }
 

@@ -1,13 +1,13 @@
 #include "MediaStream.h"
 
 #include "HttpConnection.h"
+#include "HttpServer.h"
 #include "Picture.h"
 #include "StreamWriter.h"
 
 #include <algorithm>
 #include <cstdio>
 #include <ctime>
-#include <thread>
 
 namespace camsim {
 
@@ -176,6 +176,7 @@ void MediaStream::Run(HttpConnection& out) {
     }
     if (!writer.Begin())
         return;
+    const StreamCounts::Token counted = out.Server().Streams().Open(StreamCounts::Kind::Stream, mPlan.path);
     mStart = std::chrono::steady_clock::now();
     auto scheduleStart = mStart;
     uint64_t frame = 0;
@@ -183,9 +184,10 @@ void MediaStream::Run(HttpConnection& out) {
     while (!out.Stopping()) {
         const auto due = scheduleStart + period * frame;
         for (auto now = std::chrono::steady_clock::now(); now < due; now = std::chrono::steady_clock::now()) {
-            if (out.Stopping())
+            const auto wait = std::chrono::ceil<std::chrono::milliseconds>(
+                std::min<std::chrono::steady_clock::duration>(due - now, kWaitSlice));
+            if (out.Stopping() || out.WaitPeerGone(wait))
                 return;
-            std::this_thread::sleep_for(std::min<std::chrono::steady_clock::duration>(due - now, kWaitSlice));
         }
         if (std::chrono::steady_clock::now() - due > std::chrono::milliseconds(kMaxLagMs)) {
             scheduleStart = std::chrono::steady_clock::now();

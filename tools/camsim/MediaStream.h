@@ -51,6 +51,8 @@ struct StreamPlan {
     bool headerCarriesSize = true; // ... with the size at 36/38
     uint8_t channelMask = 0;       // JPEG header byte 40
     std::vector<StreamSource> sources;
+    // Where the stream counts it (the request path, bounded by the routes).
+    std::string path;
 };
 
 // Local time with milliseconds, as the devices stamp their frames.
