@@ -400,7 +400,8 @@ TEST_F(CVideoDecoderTest, ObjectOfAnotherFormatIsRejected) {
     ASSERT_EQ(int32_t(s.mConfig.size() + s.mUnits[0].size()), fill);
     for (const Case& c : cases) {
         SCOPED_TRACE(c.mName);
-        CMediaObj* picture = reinterpret_cast<CMediaObj*>(1);
+        CMediaObj stale;
+        CMediaObj* picture = &stale;
         EXPECT_EQ(0u, decoder.DecodeObj(c.mObject.get()));
         EXPECT_EQ(0, decoder.DecodeAndTake(c.mObject.get(), &picture));
         EXPECT_EQ(nullptr, picture);
