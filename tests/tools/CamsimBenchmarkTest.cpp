@@ -1,6 +1,9 @@
-// camsim's benchmark options (--size, --fps, --codec) on models of every
-// family: what the model then reports (its description and its parameter
-// CGIs) is what it streams, at the rate it says.
+// camsim's benchmark options (--size, --fps, --codec, --preencode) on models
+// of every family: what the model then reports (its description and its
+// parameter CGIs) is what it streams, at the rate it says, and pictures
+// encoded once and replayed go out as fresh frames: numbers counting on,
+// times moving, device headers rewritten, and every turn of an H.264 or
+// MPEG-4 loop decodable on its own.
 #include "CamsimClient.h"
 
 #include <gtest/gtest.h>
@@ -77,7 +80,7 @@ TEST(CamsimBenchmarkTest, ModelsStreamTheSizeRateAndCodecTheyAreGiven) {
         const char* channelHeight = nullptr;
     } cases[] = {
         {"cam-jpeg-4608",
-         "--size 1920x1080 --fps 25 --codec h264",
+         "--size 1920x1080 --fps 25 --codec h264 --preencode 10",
          "/avc.cgi?language=1&ch=1",
          "1920*1080",
          {{"/vb.htm?supportavc&getavcxsize=1&getavcysize=1&videomode",
@@ -93,7 +96,7 @@ TEST(CamsimBenchmarkTest, ModelsStreamTheSizeRateAndCodecTheyAreGiven) {
          1,
          true},
         {"cam-profile-5751",
-         "--codec mpeg4 --size 800x600 --fps 15",
+         "--codec mpeg4 --size 800x600 --fps 15 --preencode 20",
          "/ipcam/stream.cgi?nowprofileid=1&ch=1",
          "800*600",
          {{"/ipcam/multiprofile.cgi?nowprofileid=1&streamvalid&getformat&getxsize&getysize",
@@ -104,11 +107,11 @@ TEST(CamsimBenchmarkTest, ModelsStreamTheSizeRateAndCodecTheyAreGiven) {
          true},
         // Sixteen channels at 25 fps each on one connection: 400 parts a second.
         {"dvr-h264-8777",
-         "--fps 25",
+         "--size 704x480 --fps 25 --preencode 25",
          "/avc.cgi?op.liveimage=1111111111111111",
-         "352*240",
-         {{"/api.htm?getavcxsize=16&getavcysize=16&getavcxsize=1", "OK getavcxsize=352 OK getavcysize=240 OK "
-                                                                   "getavcxsize=352"}},
+         "704*480",
+         {{"/api.htm?getavcxsize=16&getavcysize=16&getavcxsize=1", "OK getavcxsize=704 OK getavcysize=480 OK "
+                                                                   "getavcxsize=704"}},
          16,
          true},
         {"dvr-h264-5138",
@@ -131,8 +134,12 @@ TEST(CamsimBenchmarkTest, ModelsStreamTheSizeRateAndCodecTheyAreGiven) {
          {{"/axis-cgi/admin/getparam.cgi?resolution", "OK resolution=640x360"}},
          1,
          true},
-        {"cam-fixed-36865", "--codec h264 --size 1280x720", "/ipcam/avc.cgi?language=1", "1280*720", {}},
-        {"dvr-jpeg-5124", "--size 1920x1080", "/api.htm?op.liveimage=1", "1920*1080", {}},
+        {"cam-fixed-36865",
+         "--codec h264 --size 1280x720 --preencode 3",
+         "/ipcam/avc.cgi?language=1",
+         "1280*720",
+         {}},
+        {"dvr-jpeg-5124", "--size 1920x1080 --preencode 5", "/api.htm?op.liveimage=1", "1920*1080", {}},
         {"dvr-jpeg-65540", "--size 704x490", "/api.htm?op.liveimage=1", "704*490", {}, 1, false, "240"},
         {"vs-jpeg-12292", "--fps 30", "/dms01", "352*240", {{"/getstate?value=ntsc", "0"}}},
         {"vs-jpeg-12292", "--size 640x480 --fps 25", "/dms02", "640*480", {{"/getstate?value=ntsc", "1"}}},
@@ -176,6 +183,133 @@ TEST(CamsimBenchmarkTest, ModelsStreamTheSizeRateAndCodecTheyAreGiven) {
         for (const auto& kv : counted) {
             SCOPED_TRACE("X-CH " + kv.first);
             EXPECT_NEAR(expected, kv.second, expected / 10 + 1);
+        }
+    }
+}
+
+// A replayed picture goes out as a new frame. Per channel: frame numbers 1,
+// 2, 3, ... and times that move on through every turn of the loop, the JPEG
+// device header saying the same; the pictures repeat after N (so they are
+// replayed) but not from one frame to the next. An H.264 or MPEG-4 loop
+// starts with a key frame and its configuration, the CTS counts on across
+// turns, and the frames from the second turn on decode without the first.
+TEST(CamsimBenchmarkTest, ReplayedFramesAreFresh) {
+    const struct {
+        const char* model;
+        std::vector<std::string> options;
+        std::string target;
+        size_t n;         // pictures in the loop
+        int channels = 1; // taking turns on the connection
+    } cases[] = {
+        {"cam-jpeg-4608", {"--preencode", "4", "--fps", "30"}, "/ipcam/sjpeg.cgi?language=1&ch=1", 4},
+        {"cam-vendor-61441",
+         {"--preencode", "3", "--fps", "30"},
+         "/axis-cgi/mjpg/video.cgi?resolution=160x120",
+         3},
+        {"cam-profile-5751", {"--preencode", "5", "--fps", "30"}, "/ipcam/stream.cgi?nowprofileid=1", 5},
+        {"cam-mpeg4-4752", {"--preencode", "6", "--fps", "30"}, "/ipcam/mpeg4.cgi?language=1&ch=1", 6},
+        {"dvr-h264-8775", {"--preencode", "4", "--fps", "30"}, "/avc.cgi?op.liveimage=11", 4, 2},
+        {"dvr-jpeg-5124", {"--preencode", "3"}, "/api.htm?op.liveimage=10", 3},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.model);
+        const uint16_t port = DevicePort(c.model, c.options);
+        const size_t count = 3 * c.n + 1;
+        std::map<std::string, std::vector<Part>> channels;
+        const bool polled = c.target.compare(0, 5, "/api.") == 0;
+        if (polled) {
+            // One picture per request, walking the channel's loop; its
+            // numbers are those of its device header.
+            for (size_t i = 0; i < count; ++i) {
+                Part p;
+                p.data = Body(port, c.target);
+                ASSERT_GE(p.data.size(), 66u);
+                char time[32];
+                std::snprintf(time, sizeof(time), "%04u-%02u-%02u %02u:%02u:%02u.%03u", Le16(p.data, 14),
+                              p.data[16], p.data[17], p.data[18], p.data[19], p.data[20], Le16(p.data, 22));
+                p.headers = {{"X-Tag", std::to_string(Le32(p.data, 30))},
+                             {"X-Time", time},
+                             {"Content-Type", "image/jpeg"}};
+                channels[""].push_back(p);
+            }
+        } else {
+            StreamClient stream(port, c.target);
+            for (const Part& p : stream.Read(count * static_cast<size_t>(c.channels), true))
+                channels[p.Header("X-CH")].push_back(p);
+        }
+        ASSERT_EQ(static_cast<size_t>(c.channels), channels.size());
+        for (const auto& kv : channels) {
+            SCOPED_TRACE("X-CH " + kv.first);
+            const std::vector<Part>& parts = kv.second;
+            ASSERT_EQ(count, parts.size());
+            const std::string type = parts[0].Header("Content-Type");
+            const bool header = DeviceHeader(parts[0].data) != "none";
+            // What stays the same when a picture is replayed: the bytes after
+            // the device header, the QBoxes' payloads and flags.
+            auto picture = [&](const Part& p) {
+                if (type == "image/avc") {
+                    std::string boxes;
+                    for (const Box& b : Boxes(p.data))
+                        boxes += std::to_string(b.flags) + ":" + b.payload;
+                    return boxes;
+                }
+                return header ? p.data.substr(66) : p.data;
+            };
+            std::string elementary;
+            uint32_t lastCts = 0;
+            uint32_t firstTag = static_cast<uint32_t>(std::stoul(parts[0].Header("X-Tag")));
+            for (size_t i = 0; i < parts.size(); ++i) {
+                SCOPED_TRACE(i);
+                const Part& p = parts[i];
+                EXPECT_EQ(std::to_string(firstTag + i), p.Header("X-Tag"));
+                if (i >= 1) {
+                    EXPECT_LE(TimeMs(parts[i - 1].Header("X-Time")), TimeMs(p.Header("X-Time")));
+                }
+                if (header && !polled) {
+                    EXPECT_EQ(firstTag + i, Le32(p.data, 30));
+                    EXPECT_EQ(static_cast<uint32_t>(std::atoi(p.Header("X-Time").c_str())), Le16(p.data, 14));
+                    EXPECT_EQ(static_cast<uint32_t>(TimeMs(p.Header("X-Time")) % 1000), Le16(p.data, 22));
+                }
+                if (i + c.n < parts.size()) {
+                    EXPECT_TRUE(picture(p) == picture(parts[i + c.n])) << "replayed after " << c.n;
+                    EXPECT_FALSE(picture(p) == picture(parts[i + 1])) << "the same as the next";
+                }
+                if (type == "image/avc") {
+                    const std::vector<Box> boxes = Boxes(p.data);
+                    ASSERT_FALSE(boxes.empty());
+                    const uint32_t cts = Be32(p.data, 20);
+                    EXPECT_TRUE(i == 0 || cts > lastCts) << cts << " after " << lastCts;
+                    lastCts = cts;
+                    std::vector<uint32_t> flags;
+                    for (const Box& b : boxes)
+                        flags.push_back(b.flags);
+                    if (i % c.n == 0) {
+                        EXPECT_EQ((std::vector<uint32_t>{3, 6}), flags)
+                            << "a loop starts with its configuration";
+                    }
+                    if (i >= c.n)
+                        for (const Box& b : boxes)
+                            elementary += b.payload;
+                } else if (type == "image/mpeg4") {
+                    if (i % c.n == 0) {
+                        EXPECT_EQ(std::string("\x00\x00\x01\x01", 4), p.data.substr(0, 4));
+                    }
+                    if (i >= c.n)
+                        elementary += p.data;
+                }
+            }
+            // Frames and time go on: the last part is well past the first
+            // turn of the loop.
+            if (!polled) {
+                EXPECT_GE(TimeMs(parts.back().Header("X-Time")) - TimeMs(parts[0].Header("X-Time")),
+                          static_cast<int64_t>(count - 1) * 1000 / 30 / 2);
+            }
+            if (!elementary.empty()) {
+                const bool avc = type == "image/avc";
+                const std::string probed =
+                    Probe(WriteFile(avc ? "turns.264" : "turns.m4v", elementary), avc ? "h264" : "m4v");
+                EXPECT_EQ(std::to_string(count - c.n), probed.substr(probed.rfind(',') + 1)) << probed;
+            }
         }
     }
 }

@@ -59,6 +59,7 @@ TEST(CamsimTest, BadOptionsAreNamedAndExitWithUsageError) {
         {"--fps 0", "bad frame rate: 0 (1 to 60)"},
         {"--fps=61", "bad frame rate: 61 (1 to 60)"},
         {"--codec vp8", "--codec takes jpeg, mpeg4 or h264"},
+        {"--preencode 301", "bad picture count: 301 (1 to 300)"},
         // What a model's protocol cannot report.
         {"--device dvr-h264-8777 --codec jpeg",
          "--codec: dvr-h264-8777 sends H.264 only (its machine code says so)"},
@@ -76,6 +77,8 @@ TEST(CamsimTest, BadOptionsAreNamedAndExitWithUsageError) {
          "--size: dvr-h264-5138 puts two channels and a 10-row band in a picture: at least 42 rows"},
         {"--device io-box-20481 --fps 5",
          "io-box-20481 has no video: --size, --fps and --codec do not apply"},
+        {"--device enc-noview-16385 --preencode 3",
+         "enc-noview-16385 has no video: --preencode does not apply"},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.args);

@@ -34,6 +34,7 @@ constexpr int kHeaderMaskChannels = 8;
 
 struct MediaContext {
     DeviceState* device = nullptr;
+    ClipCache* clips = nullptr; // null: everything encoded live
     // Sequence numbers of the polled pictures, per channel (index 0 unused).
     std::array<std::atomic<uint32_t>, kMaxChannels + 1> sequences{};
     // Turn of the next channel when one request names several.
@@ -115,6 +116,7 @@ StreamPlan BasePlan(const DeviceConfig& config, const VideoSettings& video) {
 
 void Run(StreamPlan plan, const HttpRequest& request, HttpConnection& out) {
     plan.path = request.mPath;
+    plan.clips = gContext->clips;
     MediaStream stream(plan, out.ActiveFaults());
     stream.Run(out);
 }
@@ -275,6 +277,18 @@ void VendorStream(const HttpRequest& request, HttpConnection& out) {
     Run(plan, request, out);
 }
 
+// The clip a polled channel's pictures come from.
+ClipKey PollKey(const DeviceConfig& config, const VideoSettings& video, int channel, bool dual) {
+    ClipKey key;
+    key.codec = VideoCodec::Jpeg;
+    key.width = static_cast<int>(video.width);
+    key.height = static_cast<int>(video.height);
+    key.channel = channel;
+    key.dual = dual;
+    key.deviceHeader = config.jpegDeviceHeader;
+    return key;
+}
+
 // One JPEG picture of `channel` with the device header, as the polling
 // families serve it, counted as a poll of `path`.
 void Picture1(HttpConnection& out, const std::string& path, int channel, bool dual) {
@@ -293,13 +307,8 @@ void Picture1(HttpConnection& out, const std::string& path, int channel, bool du
     }
     const StreamCounts::Token counted = out.Server().Streams().Open(StreamCounts::Kind::Poll, path);
     VideoSettings video = device.Video(static_cast<uint32_t>(channel));
-    Picture picture(static_cast<int>(video.width), static_cast<int>(video.height));
     const uint32_t sequence = ++gContext->sequences[static_cast<size_t>(channel)];
     const WallClock clock = WallClock::Now();
-    if (dual)
-        picture.DrawDual(channel, sequence, clock.Picture());
-    else
-        picture.Draw(channel, sequence, clock.Picture());
     DeviceHeader header;
     header.machineCode = config.machineCode;
     clock.Fill(&header);
@@ -310,14 +319,30 @@ void Picture1(HttpConnection& out, const std::string& path, int channel, bool du
     uint32_t width = 0;
     uint32_t height = 0;
     device.HeaderSize(static_cast<uint32_t>(channel), &width, &height);
-    header.width = static_cast<uint16_t>(width ? picture.Width() : 0);
-    header.height = static_cast<uint16_t>(height ? picture.Height() : 0);
     header.channelMask = VideoMask(config, faults);
-    EncoderJpeg encoder;
     std::string image;
-    if (!encoder.Encode(picture, config.jpegDeviceHeader ? &header : nullptr, &image)) {
-        out.SendText(500, "Internal Server Error", "text/plain", "encoder failed\r\n");
-        return;
+    const std::shared_ptr<const Clip> clip =
+        gContext->clips ? gContext->clips->Get(PollKey(config, video, channel, dual)) : nullptr;
+    if (clip) {
+        // A channel's polls walk its clip as its stream would.
+        image = clip->frames[(sequence - 1) % clip->frames.size()];
+        header.width = static_cast<uint16_t>(width ? clip->width : 0);
+        header.height = static_cast<uint16_t>(height ? clip->height : 0);
+        if (config.jpegDeviceHeader)
+            image.replace(0, EncoderJpeg::kHeaderEnd, EncoderJpeg::HeaderBytes(header));
+    } else {
+        Picture picture(static_cast<int>(video.width), static_cast<int>(video.height));
+        if (dual)
+            picture.DrawDual(channel, sequence, clock.Picture());
+        else
+            picture.Draw(channel, sequence, clock.Picture());
+        header.width = static_cast<uint16_t>(width ? picture.Width() : 0);
+        header.height = static_cast<uint16_t>(height ? picture.Height() : 0);
+        EncoderJpeg encoder;
+        if (!encoder.Encode(picture, config.jpegDeviceHeader ? &header : nullptr, &image)) {
+            out.SendText(500, "Internal Server Error", "text/plain", "encoder failed\r\n");
+            return;
+        }
     }
     out.SendText(200, "OK", "image/jpeg", image);
 }
@@ -344,9 +369,55 @@ void ServerPicture(const HttpRequest& request, HttpConnection& out) {
 
 } // namespace
 
-void RegisterMediaRoutes(Router& router, DeviceState& device, Faults& faults) {
+std::vector<ClipKey> PlainOpenClips(const DeviceState& device) {
+    const DeviceConfig& config = device.Config();
+    std::vector<ClipKey> keys;
+    if (config.dialect == Dialect::NoVideo || config.videoCodec == kCodecNone)
+        return keys;
+    const int channels = static_cast<int>(std::min<uint32_t>(config.maxChannel, kMaxChannels));
+    if (config.receiveType == 2) {
+        for (int ch = 1; ch <= channels; ++ch) {
+            if (config.dualPicture && ch % 2 == 0)
+                continue;
+            keys.push_back(PollKey(config, device.Video(static_cast<uint32_t>(ch)), ch, config.dualPicture));
+        }
+        return keys;
+    }
+    auto add = [&](const VideoSettings& video, int channel, bool dual) {
+        StreamPlan plan = BasePlan(config, video);
+        plan.codec = ToVideo(video.codec);
+        StreamSource source;
+        source.channel = channel;
+        source.dual = dual;
+        keys.push_back(MediaStream::KeyFor(plan, source));
+    };
+    if (config.dialect == Dialect::ProfileCamera) {
+        for (size_t p = 1; p < config.profiles.size(); ++p) {
+            const VideoSettings video = device.ProfileVideo(static_cast<uint32_t>(p));
+            if (video.codec != kCodecNone)
+                add(video, 1, false);
+        }
+    } else if (config.dialect == Dialect::MultiChannel) {
+        // One channel (or pair) per connection, as a viewer's channels open
+        // them; a connection carrying several channels at a shared rate
+        // finds its clips encoded when it first asks, unless --fps fixed the
+        // rate.
+        for (int ch = 1; ch <= channels; ch += config.dualPicture ? 2 : 1)
+            add(device.Video(static_cast<uint32_t>(ch)), ch, config.dualPicture);
+    } else {
+        add(device.Video(1), 1, false);
+    }
+    std::sort(keys.begin(), keys.end());
+    keys.erase(std::unique(keys.begin(), keys.end(),
+                           [](const ClipKey& a, const ClipKey& b) { return !(a < b) && !(b < a); }),
+               keys.end());
+    return keys;
+}
+
+void RegisterMediaRoutes(Router& router, DeviceState& device, Faults& faults, ClipCache* clips) {
     static MediaContext context;
     context.device = &device;
+    context.clips = clips;
     gContext = &context;
     (void)faults; // the switches reach each request through its connection
     // The encoders' statistics and notices would flood camsim's output, which

@@ -4,7 +4,7 @@
 // How main.cpp wires it: after the device's own routes are registered and
 // before server.Run(),
 //
-//     RegisterMediaRoutes(router, device, faults);
+//     RegisterMediaRoutes(router, device, faults, &clips);
 //
 // with the DeviceState the dialect serves from and the server's Faults. The
 // router then knows every stream path the viewer composes for the device
@@ -21,6 +21,10 @@
 // handlers run on the connection threads, each stream with its own encoder.
 #pragma once
 
+#include "ClipCache.h"
+
+#include <vector>
+
 namespace camsim {
 
 class DeviceState;
@@ -29,7 +33,12 @@ class HttpConnection;
 class HttpRequest;
 class Router;
 
-void RegisterMediaRoutes(Router& router, DeviceState& device, Faults& faults);
+// With `clips` (--preencode) streams and polls replay pre-encoded pictures.
+void RegisterMediaRoutes(Router& router, DeviceState& device, Faults& faults, ClipCache* clips = nullptr);
+
+// The clips a plain open of each channel (or profile) replays, for
+// ClipCache::Prepare before the server listens.
+std::vector<ClipKey> PlainOpenClips(const DeviceState& device);
 
 // Answers a recorder picture request ("/api.htm?op.liveimage=MASK...",
 // "/api.htm?op.playimage=0:MASK...") and returns true; returns false, having

@@ -79,11 +79,43 @@ MediaStream::MediaStream(const StreamPlan& plan, const FaultSettings& faults) : 
     }
 }
 
+ClipKey MediaStream::KeyFor(const StreamPlan& plan, const StreamSource& source) {
+    ClipKey key;
+    key.codec = plan.codec;
+    key.width = plan.width;
+    key.height = plan.height;
+    if (plan.codec != VideoCodec::Jpeg) {
+        key.fps = std::clamp(plan.fps, 1, 60);
+        key.keyInterval = plan.keyFramesOnly ? 1 : key.fps * kKeyIntervalSeconds;
+    }
+    key.channel = source.channel;
+    key.dual = source.dual;
+    key.deviceHeader = plan.codec == VideoCodec::Jpeg && plan.deviceHeader;
+    return key;
+}
+
+void MediaStream::Restamp(std::string* frame, uint32_t cts) {
+    std::string& f = *frame;
+    for (size_t at = 0; at + EncoderVideo::kQBoxHeader <= f.size();) {
+        const uint32_t size = static_cast<uint32_t>(static_cast<uint8_t>(f[at])) << 24 |
+                              static_cast<uint32_t>(static_cast<uint8_t>(f[at + 1])) << 16 |
+                              static_cast<uint32_t>(static_cast<uint8_t>(f[at + 2])) << 8 |
+                              static_cast<uint8_t>(f[at + 3]);
+        if (size < EncoderVideo::kQBoxHeader || size > f.size() - at)
+            return;
+        for (int i = 0; i < 4; ++i)
+            f[at + 20 + i] = static_cast<char>((cts >> (24 - 8 * i)) & 0xFF);
+        at += size;
+    }
+}
+
 bool MediaStream::OpenEncoders() {
     const int keyInterval = mPlan.keyFramesOnly ? 1 : mPlan.fps * kKeyIntervalSeconds;
     for (Channel& c : mChannels) {
         c.video.reset();
-        if (mPlan.codec != VideoCodec::Jpeg) {
+        c.clip = mPlan.clips ? mPlan.clips->Get(KeyFor(mPlan, c.source)) : nullptr;
+        c.next = 0;
+        if (mPlan.codec != VideoCodec::Jpeg && !c.clip) {
             c.video = EncoderVideo::Create(mPlan.codec, mPlan.width, mPlan.height, mPlan.fps, keyInterval);
             if (!c.video)
                 return false;
@@ -112,13 +144,15 @@ bool MediaStream::BeforePart(StreamWriter& writer, HttpConnection& out) {
 
 bool MediaStream::SendVideo(StreamWriter& writer, Channel& c, const WallClock& clock) {
     ++c.sequence;
+    const uint32_t alarm =
+        mFaults.alarmEveryFrames > 0 && c.sequence % mFaults.alarmEveryFrames == 0 ? mFaults.alarmBits : 0;
+    if (c.clip)
+        return SendReplayed(writer, c, clock, alarm);
     Picture picture(mPlan.width, mPlan.height);
     if (c.source.dual)
         picture.DrawDual(c.source.channel, c.sequence, clock.Picture());
     else
         picture.Draw(c.source.channel, c.sequence, clock.Picture());
-    const uint32_t alarm =
-        mFaults.alarmEveryFrames > 0 && c.sequence % mFaults.alarmEveryFrames == 0 ? mFaults.alarmBits : 0;
     std::string data;
     if (mPlan.codec == VideoCodec::Jpeg) {
         DeviceHeader header;
@@ -142,6 +176,37 @@ bool MediaStream::SendVideo(StreamWriter& writer, Channel& c, const WallClock& c
             return true; // held back by the encoder
         data = std::move(frame.data);
     }
+    return SendPart(writer, c, data, picture.Width(), picture.Height(), alarm, clock);
+}
+
+bool MediaStream::SendReplayed(StreamWriter& writer, Channel& c, const WallClock& clock, uint32_t alarm) {
+    const Clip& clip = *c.clip;
+    std::string data = clip.frames[c.next];
+    c.next = (c.next + 1) % clip.frames.size();
+    if (mPlan.codec == VideoCodec::Jpeg && mPlan.deviceHeader && data.size() >= EncoderJpeg::kHeaderEnd) {
+        DeviceHeader header;
+        header.machineCode = mPlan.machineCode;
+        clock.Fill(&header);
+        header.channel = c.source.channel;
+        header.alarm = static_cast<uint8_t>(alarm);
+        header.sequence = c.sequence;
+        if (mPlan.headerCarriesSize) {
+            header.width = static_cast<uint16_t>(clip.width);
+            header.height = static_cast<uint16_t>(clip.height);
+        }
+        header.channelMask = mPlan.channelMask;
+        data.replace(0, EncoderJpeg::kHeaderEnd, EncoderJpeg::HeaderBytes(header));
+    } else if (mPlan.codec == VideoCodec::H264) {
+        // The 90 kHz clock of the stream goes on across the loop.
+        Restamp(&data,
+                static_cast<uint32_t>(uint64_t(c.replayed) * 90000 / static_cast<uint32_t>(mPlan.fps)));
+    }
+    ++c.replayed;
+    return SendPart(writer, c, data, clip.width, clip.height, alarm, clock);
+}
+
+bool MediaStream::SendPart(StreamWriter& writer, const Channel& c, const std::string& data, int width,
+                           int height, uint32_t alarm, const WallClock& clock) {
     mBytes += data.size();
     // Bits over the stream's time so far, counted from one frame period on so
     // that the first frame does not claim a huge rate.
@@ -152,7 +217,7 @@ bool MediaStream::SendVideo(StreamWriter& writer, Channel& c, const WallClock& c
     const uint64_t kbits = mBytes * 8 / static_cast<uint64_t>(elapsed);
     StreamWriter::Headers headers = {
         {"X-Framerate", std::to_string(mPlan.fps)},
-        {"X-Resolution", std::to_string(picture.Width()) + "*" + std::to_string(picture.Height())},
+        {"X-Resolution", std::to_string(width) + "*" + std::to_string(height)},
         {"X-Tag", std::to_string(c.sequence)},
         {"X-Alarm", std::to_string(alarm)},
         {"X-Bitrate", std::to_string(kbits)},

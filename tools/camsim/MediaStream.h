@@ -16,6 +16,7 @@
 // fails, a fault ends the stream or the server stops.
 #pragma once
 
+#include "ClipCache.h"
 #include "EncoderAudio.h"
 #include "EncoderJpeg.h"
 #include "EncoderVideo.h"
@@ -53,6 +54,9 @@ struct StreamPlan {
     std::vector<StreamSource> sources;
     // Where the stream counts it (the request path, bounded by the routes).
     std::string path;
+    // Replays pre-encoded pictures when set and on (--preencode); encodes
+    // live otherwise, or when the cache has no clip for the stream.
+    ClipCache* clips = nullptr;
 };
 
 // Local time with milliseconds, as the devices stamp their frames.
@@ -77,13 +81,24 @@ public:
     MediaStream(const StreamPlan& plan, const FaultSettings& faults);
     void Run(HttpConnection& out);
 
+    // The clip a stream of this plan replays for `source`.
+    static ClipKey KeyFor(const StreamPlan& plan, const StreamSource& source);
+    // Writes fresh CTS values into every QBox of an H.264 frame.
+    static void Restamp(std::string* frame, uint32_t cts);
+
 private:
     struct Channel {
         StreamSource source;
         uint32_t sequence = 0;
         std::unique_ptr<EncoderVideo> video;
         std::unique_ptr<EncoderAudio> audio;
+        std::shared_ptr<const Clip> clip; // replayed instead of `video` when set
+        size_t next = 0;                  // the clip's next frame
+        uint32_t replayed = 0;            // frames sent from clips, for their CTS
     };
+    bool SendReplayed(class StreamWriter& writer, Channel& channel, const WallClock& clock, uint32_t alarm);
+    bool SendPart(class StreamWriter& writer, const Channel& channel, const std::string& data, int width,
+                  int height, uint32_t alarm, const WallClock& clock);
     bool OpenEncoders();
     bool SendVideo(class StreamWriter& writer, Channel& channel, const WallClock& clock);
     // Applies the part-counting faults before a part; false ends the stream.

@@ -1,5 +1,6 @@
 #include "Options.h"
 
+#include "ClipCache.h"
 #include "CoreResources.h"
 #include "Decimal.h"
 #include "Device.h"
@@ -59,6 +60,8 @@ std::string Options::Usage() {
         "                         they can report (30; the video-standard server 25 or 30)\n"
         "  --codec NAME           benchmarks: jpeg, mpeg4 or h264 for the cameras; recorders, servers\n"
         "                         and the other vendor's camera take only their own\n"
+        "  --preencode N          benchmarks: encode N pictures per channel once (1 to 300) and\n"
+        "                         replay them with fresh headers, times and frame numbers\n"
         "  --fault NAME[=VALUE]   switch a fault on from the start (repeatable); the same names\n"
         "                         work in the control CGIs, /camsim/control and /camsim/device:\n";
     text += IndentFaultLines(Faults::Help());
@@ -203,6 +206,12 @@ bool Options::Take(const std::string& name, const std::string& v, std::string* e
             *error = "--codec takes jpeg, mpeg4 or h264";
             return false;
         }
+    } else if (name == "--preencode") {
+        if (!ParseDecimal(v, ClipCache::kMaxFrames, &number) || number == 0) {
+            *error = "bad picture count: " + v + " (1 to " + std::to_string(ClipCache::kMaxFrames) + ")";
+            return false;
+        }
+        mPreencode = static_cast<uint32_t>(number);
     } else if (name == "--fault" && DeviceFaults::Knows(v.substr(0, v.find('=')))) {
         DeviceFaults probe;
         if (!probe.ApplyText(v)) {

@@ -35,6 +35,7 @@ public:
     // The benchmark options --size, --fps and --codec; checked against the
     // model by ApplyOverrides once the whole line is read.
     ModelOverrides mOverrides;
+    uint32_t mPreencode = 0; // --preencode N: pictures per clip; 0 = encode live
 
 private:
     struct KnownOption {
@@ -56,6 +57,7 @@ private:
         {"--size", true},
         {"--fps", true},
         {"--codec", true},
+        {"--preencode", true},
     };
     static const KnownOption* Find(const std::string& name);
     // Applies one known option and its value (empty for a switch).

@@ -49,6 +49,11 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "camsim: %s\n%s", error.c_str(), Options::UsageHint());
         return 2;
     }
+    if (options.mPreencode && (config.dialect == Dialect::NoVideo || config.videoCodec == kCodecNone)) {
+        std::fprintf(stderr, "camsim: %s has no video: --preencode does not apply\n%s", config.name.c_str(),
+                     Options::UsageHint());
+        return 2;
+    }
     DeviceState device(config);
     if (options.mDescribe) {
         std::fputs(device.Describe().c_str(), stdout);
@@ -74,7 +79,11 @@ int main(int argc, char** argv) {
     Router router;
     CoreResources::Register(router);
     DeviceRoutes::Register(router, device, deviceFaults, ServeRecorderImage);
-    RegisterMediaRoutes(router, device, faults);
+    ClipCache clips(options.mPreencode);
+    RegisterMediaRoutes(router, device, faults, &clips);
+    // Encoded before the port is announced, so that a benchmark's first
+    // frame does not wait for an encoder.
+    clips.Prepare(PlainOpenClips(device));
     HttpServer server(options.mServer, router, faults);
     if (!server.Listen(&error)) {
         std::fprintf(stderr, "camsim: %s\n", error.c_str());
