@@ -41,7 +41,9 @@ void CDecodeDispatchWorker::Dispatch(CMediaObj* object) {
     for (IMediaQueue* queue : mDestinations) {
         if (queue->mInactive.load() != 0 || !Accepts(queue, *picture))
             continue;
-        CMediaObj* clone = picture->CloneMeWithNewContent();
+        // Pictures are large and read-only downstream: every channel holds
+        // the one decoded buffer instead of a copy of its own.
+        CMediaObj* clone = picture->CloneMeSharingContent();
         if (clone == nullptr)
             continue;
         clone->mChannel = queue->mChannel.load();

@@ -1,6 +1,8 @@
 #include "platform/CMediaObj.h"
 
+#include <atomic>
 #include <cassert>
+#include <new>
 #include <cstdlib>
 #include <cstring>
 #include <map>
@@ -38,7 +40,11 @@ constexpr size_t kPoolMaxBlock = 16u * 1024 * 1024;
 struct BlockHeader {
     uint64_t magic;
     size_t total; // bytes of the whole block, header included
+    // Objects that hold the block (CloneMeSharingContent adds one); it goes
+    // back to the pool when the last lets go.
+    std::atomic<int32_t> holders;
 };
+static_assert(sizeof(BlockHeader) <= 64, "the header fits in front of the buffer");
 
 #ifdef IPCAM_EXACT_BUFFERS
 // Under AddressSanitizer every buffer is exact and freed at once, so that
@@ -218,6 +224,7 @@ uint8_t* CMediaObj::AllocData(int32_t size) {
     auto* header = reinterpret_cast<BlockHeader*>(block);
     header->magic = kBlockMagic;
     header->total = total;
+    new (&header->holders) std::atomic<int32_t>(1);
     return block + kHeaderSize;
 }
 
@@ -230,8 +237,17 @@ void CMediaObj::FreeData(uint8_t* data) {
     assert(header->magic == kBlockMagic && "media buffer not from CMediaObj::AllocData");
     if (header->magic != kBlockMagic)
         return;
+    if (header->holders.fetch_sub(1, std::memory_order_acq_rel) > 1)
+        return; // another object still holds it
     header->magic = 0;
     Pool().Give(reinterpret_cast<uint8_t*>(header), header->total);
+}
+
+bool CMediaObj::IsSharedData(const uint8_t* data) {
+    if (data == nullptr)
+        return false;
+    const BlockHeader* header = HeaderOf(data);
+    return header->magic == kBlockMagic && header->holders.load(std::memory_order_acquire) > 1;
 }
 
 int32_t CMediaObj::DataCapacity(const uint8_t* data) {
@@ -289,7 +305,9 @@ uint8_t* CMediaObj::AllocateSlot(uint8_t** slot, int32_t* slotLength, int32_t le
         UpdateDataSize();
         return nullptr;
     }
-    if (*slot == nullptr || DataCapacity(*slot) < length) {
+    // A buffer other objects hold too is never written: it is let go and a
+    // new one made.
+    if (*slot == nullptr || IsSharedData(*slot) || DataCapacity(*slot) < length) {
         FreeData(*slot);
         *slot = AllocData(length);
     }
@@ -392,6 +410,24 @@ void CMediaObj::CloneMe(CMediaObj* target, int flag) const {
 CMediaObj* CMediaObj::CloneMeWithNewContent() const {
     auto* clone = new CMediaObj;
     CloneMe(clone, kCloneAll);
+    return clone;
+}
+
+CMediaObj* CMediaObj::CloneMeSharingContent() const {
+    // Borrowed buffers cannot be shared: their owner may free them.
+    if (!mOwnsData)
+        return CloneMeWithNewContent();
+    auto* clone = new CMediaObj;
+    CopyHeaderTo(clone);
+    for (uint8_t* block : {mpData, mpData2})
+        if (block != nullptr)
+            HeaderOf(block)->holders.fetch_add(1, std::memory_order_relaxed);
+    clone->mpData = mpData;
+    clone->mpData2 = mpData2;
+    clone->mDataLength = mDataLength;
+    clone->mDataLength2 = mDataLength2;
+    clone->mDataSize = mDataSize;
+    clone->mOwnsData = 1;
     return clone;
 }
 

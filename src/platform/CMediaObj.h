@@ -113,6 +113,13 @@ public:
     // A new object, owned by the caller, with the same fields and its own
     // copy of the data. Null only when memory runs out.
     CMediaObj* CloneMeWithNewContent() const;
+    // A new object with the same fields that holds the same data buffers as
+    // this one instead of a copy; each buffer is freed when the last object
+    // that holds it lets go. The data is then read-only for every holder
+    // (writing through AllocateData and the copies makes a buffer of the
+    // object's own first). For pictures fanned out to many channels. Borrowed
+    // data is copied, as by CloneMeWithNewContent.
+    CMediaObj* CloneMeSharingContent() const;
     // Non-zero when other has the same header fields (data pointers and the
     // owns flag aside) and the same data bytes. 0 for null.
     int Equals(const CMediaObj* other) const;
@@ -142,6 +149,8 @@ public:
     static void FreeData(uint8_t* block);
     // Usable bytes of a buffer from AllocData.
     static int32_t DataCapacity(const uint8_t* block);
+    // True while more than one object holds the buffer (CloneMeSharingContent).
+    static bool IsSharedData(const uint8_t* block);
 
     // --- Tags ---
 

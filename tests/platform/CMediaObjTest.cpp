@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <memory>
+
 #include <algorithm>
 #include <climits>
 #include <cstring>
@@ -96,6 +98,37 @@ TEST(CMediaObjTest, CopiesOutliveAndIgnoreChangesToTheSource) {
         delete copies[0];
         delete copies[1];
     }
+}
+
+// Pictures fanned out to many channels share one buffer: it lives until the
+// last holder lets go, and nobody writes into it in place.
+TEST(CMediaObjTest, SharedContentLivesUntilItsLastHolderAndIsNeverWrittenInPlace) {
+    auto original = std::make_unique<CMediaObj>();
+    original->mWidth = 352;
+    original->mChannel = 2;
+    const std::string bytes = "picture bytes";
+    ASSERT_EQ(original->CopyData(bytes.data(), int32_t(bytes.size())), 1);
+    std::unique_ptr<CMediaObj> a(original->CloneMeSharingContent()), b(original->CloneMeSharingContent());
+    EXPECT_EQ(a->mpData, original->mpData);
+    EXPECT_EQ(a->mWidth, 352);
+    EXPECT_EQ(a->mChannel, 2);
+    EXPECT_TRUE(CMediaObj::IsSharedData(a->mpData));
+    original.reset(); // the decoder's picture goes; the channels' stay
+    ASSERT_EQ(std::string(reinterpret_cast<char*>(a->mpData), size_t(a->mDataLength)), bytes);
+    // Writing through an object gives it a buffer of its own first.
+    ASSERT_EQ(b->CopyData("other", 5), 1);
+    EXPECT_NE(b->mpData, a->mpData);
+    EXPECT_EQ(std::string(reinterpret_cast<char*>(a->mpData), size_t(a->mDataLength)), bytes);
+    EXPECT_FALSE(CMediaObj::IsSharedData(a->mpData));
+    // Borrowed data is copied, not shared.
+    CMediaObj borrowed;
+    uint8_t outside[4] = {1, 2, 3, 4};
+    borrowed.mpData = outside;
+    borrowed.mDataLength = 4;
+    std::unique_ptr<CMediaObj> copy(borrowed.CloneMeSharingContent());
+    EXPECT_NE(copy->mpData, outside);
+    EXPECT_EQ(copy->mpData[3], 4);
+    borrowed.mpData = nullptr;
 }
 
 TEST(CMediaObjTest, EqualsComparesHeaderAndBytesNotPointers) {
