@@ -283,6 +283,37 @@ TEST(CSourceTableTest, DecodedSharingGivesEveryChannelItsPictures) {
     EXPECT_TRUE(WaitForOpenStreams(camsim.Port(), 0));
 }
 
+TEST(CSourceTableTest, ARecorderStreamOfSixteenChannelsGoesThroughOneSource) {
+    // 16 channels at 25 fps in one stream: 400 objects a second through one
+    // receiver and one dispatcher, every channel's queue fed, nothing lost.
+    CamsimProcess camsim({"--device", "dvr-h264-8777", "--fps", "25", "--preencode", "5"});
+    ASSERT_TRUE(camsim.Ok());
+    const std::string url =
+        "http://127.0.0.1:" + std::to_string(camsim.Port()) + "/avc.cgi?op.liveimage=1111111111111111";
+    CSourceTable table;
+    std::vector<std::unique_ptr<SChannel>> channels;
+    for (int channel = 1; channel <= 16; ++channel) {
+        channels.push_back(std::make_unique<SChannel>(url, channel));
+        ASSERT_EQ(table.Register(&channels.back()->desc, true, CSharedSource::kTypeLive, nullptr), 0);
+    }
+    ASSERT_TRUE(channels.front()->WaitFor(1));
+    for (auto& c : channels)
+        c->queue.Clear();
+    const auto start = Clock::now();
+    media_util::CManualEvent().Wait(3000);
+    int64_t objects = 0;
+    for (auto& c : channels) {
+        objects += c->queue.GetCount();
+        EXPECT_EQ(c->queue.mDropCount.load(), 0);
+        EXPECT_GE(c->queue.GetCount(), 50) << "channel " << c->queue.mChannel.load();
+    }
+    const double seconds = std::chrono::duration<double>(Clock::now() - start).count();
+    std::printf("16 channels: %.0f objects/s through one source\n", objects / seconds);
+    EXPECT_EQ(table.GetLiveCount(), 1);
+    for (auto& c : channels)
+        table.Unregister(0, &c->queue);
+}
+
 TEST(CSourceTableTest, DecodedSourcesMatchUpToTheQuery) {
     struct SCase {
         const char* url;
