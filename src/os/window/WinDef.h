@@ -36,6 +36,10 @@ using HCURSOR = os::Cursor*;
 using HICON = os::Cursor*;
 using HMENU = os::Menu*;
 
+using HINSTANCE = void*;
+using LPCSTR = const char*;
+using LPCWSTR = const wchar_t*;
+using UINT_PTR = uintptr_t;
 using WPARAM = uintptr_t;
 using LPARAM = intptr_t;
 using FLOAT = float;
@@ -48,6 +52,10 @@ constexpr COLORREF RGB(BYTE r, BYTE g, BYTE b) {
 constexpr BYTE GetRValue(COLORREF c) { return static_cast<BYTE>(c & 0xFF); }
 constexpr BYTE GetGValue(COLORREF c) { return static_cast<BYTE>((c >> 8) & 0xFF); }
 constexpr BYTE GetBValue(COLORREF c) { return static_cast<BYTE>((c >> 16) & 0xFF); }
+
+// Resource names given as numbers (the system cursors and icons).
+#define MAKEINTRESOURCEA(i) (reinterpret_cast<LPCSTR>(static_cast<uintptr_t>(static_cast<WORD>(i))))
+#define IS_INTRESOURCE(p) ((reinterpret_cast<uintptr_t>(p) >> 16) == 0)
 
 // Right and bottom are exclusive: a rectangle {0, 0, 640, 480} covers 640 x
 // 480 pixels.

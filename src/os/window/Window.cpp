@@ -1,0 +1,608 @@
+#include "os/window/Window.h"
+
+#include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <cmath>
+#include <cstring>
+#include <deque>
+
+namespace os {
+
+// A popup menu: its items in order.
+class Menu {
+public:
+    std::vector<MenuItem> items;
+};
+
+// A system cursor or icon. Shared, never destroyed.
+class Cursor {
+public:
+    Cursor(int id, bool icon) : mId(id), mIcon(icon) {}
+    const int mId;
+    const bool mIcon;
+    std::atomic<uint64_t> mSetCount{0};
+};
+
+struct Window::Shared {
+    // Guards pixels (SurfaceLock).
+    std::mutex surfaceLock;
+    std::vector<uint8_t> pixels;
+    int stride = 0;
+
+    // Guards everything below; cv wakes message and invalidation waiters.
+    std::mutex stateLock;
+    std::condition_variable cv;
+    std::deque<MSG> queue;
+    uint64_t dropped = 0;
+    uint64_t invalidated = 0;
+    std::deque<UINT> menuScript;
+    std::deque<int> boxScript;
+    std::deque<DialogRecord> dialogs;
+    std::function<void(const DialogRecord&)> observer;
+
+    // Input routing (PostMouse), guarded by stateLock: the window holding
+    // the mouse while a button is down, and the window under the pointer.
+    Window* capture = nullptr;
+    Window* hover = nullptr;
+
+    // Ownerless message boxes showing on this window; guarded by gRegistryLock.
+    int ownerlessUsers = 0;
+};
+
+namespace {
+
+// The live top-level windows, oldest first, for ownerless message boxes.
+std::mutex gRegistryLock;
+std::condition_variable gRegistryChanged;
+std::vector<Window*> gTopLevels;
+
+int ClampSize(int v) { return std::clamp(v, 1, kMaxWindowSize); }
+
+bool IsButtonOf(UINT type, int answer) {
+    switch (type & MB_TYPEMASK) {
+    case MB_OK:
+        return answer == IDOK;
+    case MB_OKCANCEL:
+        return answer == IDOK || answer == IDCANCEL;
+    case MB_YESNO:
+        return answer == IDYES || answer == IDNO;
+    case MB_YESNOCANCEL:
+        return answer == IDYES || answer == IDNO || answer == IDCANCEL;
+    default:
+        return answer == IDOK;
+    }
+}
+
+bool IsChoosable(const std::vector<MenuItem>& items, UINT id) {
+    for (const MenuItem& item : items) {
+        if ((item.flags & (MF_SEPARATOR | MF_GRAYED | MF_DISABLED)) == 0 && item.id == id)
+            return true;
+    }
+    return false;
+}
+
+} // namespace
+
+Window::Window(int width, int height) : mpShared(std::make_unique<Shared>()) {
+    mWidth = ClampSize(width);
+    mHeight = ClampSize(height);
+    mRectInParent = {0, 0, mWidth, mHeight};
+    mpShared->stride = mWidth * 4;
+    mpShared->pixels.assign(static_cast<size_t>(mpShared->stride) * static_cast<size_t>(mHeight), 0);
+    std::lock_guard<std::mutex> lock(gRegistryLock);
+    gTopLevels.push_back(this);
+}
+
+Window::Window(Window* parent, const RECT& rect) : mpParent(parent) {
+    mRectInParent = rect;
+    mWidth = rect.right - rect.left;
+    mHeight = rect.bottom - rect.top;
+    mOffsetX = parent->mOffsetX + rect.left;
+    mOffsetY = parent->mOffsetY + rect.top;
+}
+
+Window::~Window() {
+    mChildren.clear();
+    if (IsTopLevel())
+        RetireTopLevel();
+}
+
+void Window::RetireTopLevel() {
+    if (!IsTopLevel() || mRetired)
+        return;
+    mRetired = true;
+    std::unique_lock<std::mutex> lock(gRegistryLock);
+    gTopLevels.erase(std::remove(gTopLevels.begin(), gTopLevels.end(), this), gTopLevels.end());
+    gRegistryChanged.wait(lock, [this] { return mpShared->ownerlessUsers == 0; });
+}
+
+Window* Window::ActiveTopLevel() {
+    std::lock_guard<std::mutex> lock(gRegistryLock);
+    return gTopLevels.empty() ? nullptr : gTopLevels.back();
+}
+
+Window* Window::TopLevel() {
+    Window* w = this;
+    while (w->mpParent)
+        w = w->mpParent;
+    return w;
+}
+
+Window::Shared& Window::Top() { return *TopLevel()->mpShared; }
+
+Window* Window::CreateChild(const RECT& rect) {
+    RECT r{std::max<LONG>(rect.left, 0), std::max<LONG>(rect.top, 0), std::min<LONG>(rect.right, mWidth),
+           std::min<LONG>(rect.bottom, mHeight)};
+    if (r.right <= r.left || r.bottom <= r.top)
+        return nullptr;
+    mChildren.push_back(std::unique_ptr<Window>(new Window(this, r)));
+    return mChildren.back().get();
+}
+
+Window* Window::WindowAt(POINT client, POINT* inWindow) {
+    // Later children lie above earlier ones.
+    for (auto it = mChildren.rbegin(); it != mChildren.rend(); ++it) {
+        const RECT& r = (*it)->mRectInParent;
+        if (client.x >= r.left && client.x < r.right && client.y >= r.top && client.y < r.bottom)
+            return (*it)->WindowAt(POINT{client.x - r.left, client.y - r.top}, inWindow);
+    }
+    if (inWindow)
+        *inWindow = client;
+    return this;
+}
+
+void Window::ClientOrigin(double* x, double* y, double* scaleX, double* scaleY) {
+    *x = 0;
+    *y = 0;
+    *scaleX = 1;
+    *scaleY = 1;
+}
+
+POINT Window::ToScreen(POINT client) {
+    double ox, oy, sx, sy;
+    TopLevel()->ClientOrigin(&ox, &oy, &sx, &sy);
+    return POINT{static_cast<LONG>(std::lround(ox + (client.x + mOffsetX) * sx)),
+                 static_cast<LONG>(std::lround(oy + (client.y + mOffsetY) * sy))};
+}
+
+POINT Window::ToClient(POINT screen) {
+    double ox, oy, sx, sy;
+    TopLevel()->ClientOrigin(&ox, &oy, &sx, &sy);
+    return POINT{static_cast<LONG>(std::floor((screen.x - ox) / sx)) - mOffsetX,
+                 static_cast<LONG>(std::floor((screen.y - oy) / sy)) - mOffsetY};
+}
+
+// --- surface ---------------------------------------------------------------
+
+Window::SurfaceLock::SurfaceLock(Window* window) : mLock(window->Top().surfaceLock) {
+    Shared& s = window->Top();
+    mView.pixels = s.pixels.data() + static_cast<size_t>(window->mOffsetY) * s.stride + window->mOffsetX * 4;
+    mView.width = window->mWidth;
+    mView.height = window->mHeight;
+    mView.stride = s.stride;
+}
+
+Window::SurfaceLock::~SurfaceLock() = default;
+
+std::vector<uint8_t> Window::Snapshot() {
+    SurfaceLock lock(this);
+    const SurfaceView& v = lock.View();
+    std::vector<uint8_t> out(static_cast<size_t>(v.width) * v.height * 4);
+    for (int y = 0; y < v.height; ++y)
+        std::memcpy(&out[static_cast<size_t>(y) * v.width * 4], v.pixels + static_cast<size_t>(y) * v.stride,
+                    static_cast<size_t>(v.width) * 4);
+    return out;
+}
+
+void Window::Invalidate() {
+    Window* top = TopLevel();
+    {
+        std::lock_guard<std::mutex> lock(top->mpShared->stateLock);
+        ++top->mpShared->invalidated;
+    }
+    top->mpShared->cv.notify_all();
+    top->OnInvalidated();
+}
+
+uint64_t Window::InvalidateCount() {
+    Shared& s = Top();
+    std::lock_guard<std::mutex> lock(s.stateLock);
+    return s.invalidated;
+}
+
+bool Window::WaitInvalidated(uint64_t seen, DWORD milliseconds) {
+    Shared& s = Top();
+    std::unique_lock<std::mutex> lock(s.stateLock);
+    auto pred = [&] { return s.invalidated > seen; };
+    if (milliseconds == INFINITE) {
+        s.cv.wait(lock, pred);
+        return true;
+    }
+    return s.cv.wait_for(lock, std::chrono::milliseconds(milliseconds), pred);
+}
+
+// --- messages --------------------------------------------------------------
+
+BOOL Window::Post(const MSG& message) {
+    Shared& s = Top();
+    {
+        std::lock_guard<std::mutex> lock(s.stateLock);
+        // A newer position replaces a mouse move that nobody has read yet.
+        if (message.message == WM_MOUSEMOVE && !s.queue.empty() && s.queue.back().message == WM_MOUSEMOVE &&
+            s.queue.back().hwnd == message.hwnd) {
+            s.queue.back() = message;
+        } else if (s.queue.size() >= kMaxQueuedMessages) {
+            ++s.dropped;
+            return FALSE;
+        } else {
+            s.queue.push_back(message);
+        }
+    }
+    s.cv.notify_all();
+    TopLevel()->OnPosted();
+    return TRUE;
+}
+
+BOOL Window::PostMouse(UINT message, POINT client, WPARAM keyState, int wheelDelta) {
+    Window* top = TopLevel();
+    Shared& s = *top->mpShared;
+    POINT at{0, 0};
+    Window* target = nullptr;
+    {
+        std::lock_guard<std::mutex> lock(s.stateLock);
+        if (s.capture) {
+            target = s.capture;
+            at = POINT{client.x - target->mOffsetX, client.y - target->mOffsetY};
+        } else {
+            target = top->WindowAt(client, &at);
+        }
+        const bool press = message == WM_LBUTTONDOWN || message == WM_RBUTTONDOWN || message == WM_MBUTTONDOWN;
+        if (press)
+            s.capture = target;
+        else if ((keyState & (MK_LBUTTON | MK_RBUTTON | MK_MBUTTON)) == 0)
+            s.capture = nullptr;
+        s.hover = target;
+    }
+    WPARAM wParam = keyState;
+    if (message == WM_MOUSEWHEEL)
+        wParam = (keyState & 0xFFFF) | (static_cast<WPARAM>(static_cast<uint16_t>(wheelDelta)) << 16);
+    MSG msg{target, message, wParam, MAKELPARAM(at.x, at.y), timeGetTime(), top->ToScreen(client)};
+    return top->Post(msg);
+}
+
+BOOL Window::PostKey(WPARAM virtualKey) {
+    Window* top = TopLevel();
+    Window* target = top;
+    {
+        std::lock_guard<std::mutex> lock(top->mpShared->stateLock);
+        if (top->mpShared->hover)
+            target = top->mpShared->hover;
+    }
+    return top->Post(MSG{target, WM_KEYDOWN, virtualKey, 0, timeGetTime(), POINT{0, 0}});
+}
+
+BOOL Window::PostClose() {
+    Window* top = TopLevel();
+    return top->Post(MSG{top, WM_CLOSE, 0, 0, timeGetTime(), POINT{0, 0}});
+}
+
+bool Window::PeekMessage(MSG* message) {
+    Window* top = TopLevel();
+    top->PumpEvents(0);
+    Shared& s = *top->mpShared;
+    std::lock_guard<std::mutex> lock(s.stateLock);
+    if (s.queue.empty())
+        return false;
+    *message = s.queue.front();
+    s.queue.pop_front();
+    return true;
+}
+
+bool Window::WaitMessage(MSG* message, DWORD milliseconds) {
+    Window* top = TopLevel();
+    const auto start = std::chrono::steady_clock::now();
+    for (;;) {
+        if (PeekMessage(message))
+            return true;
+        DWORD remaining = INFINITE;
+        if (milliseconds != INFINITE) {
+            auto elapsed = std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() -
+                                                                                 start)
+                               .count();
+            if (elapsed >= static_cast<long long>(milliseconds))
+                return false;
+            remaining = static_cast<DWORD>(milliseconds - elapsed);
+        }
+        top->PumpEvents(remaining);
+    }
+}
+
+void Window::PumpEvents(DWORD milliseconds) {
+    if (milliseconds == 0)
+        return;
+    Shared& s = *mpShared;
+    std::unique_lock<std::mutex> lock(s.stateLock);
+    auto pred = [&] { return !s.queue.empty(); };
+    if (milliseconds == INFINITE)
+        s.cv.wait(lock, pred);
+    else
+        s.cv.wait_for(lock, std::chrono::milliseconds(milliseconds), pred);
+}
+
+uint64_t Window::DroppedMessages() {
+    Shared& s = Top();
+    std::lock_guard<std::mutex> lock(s.stateLock);
+    return s.dropped;
+}
+
+// --- dialogs ---------------------------------------------------------------
+
+void Window::ScriptMenuAnswer(UINT id) {
+    Shared& s = Top();
+    std::lock_guard<std::mutex> lock(s.stateLock);
+    s.menuScript.push_back(id);
+}
+
+void Window::ScriptMessageBoxAnswer(int answer) {
+    Shared& s = Top();
+    std::lock_guard<std::mutex> lock(s.stateLock);
+    s.boxScript.push_back(answer);
+}
+
+void Window::SetDialogObserver(std::function<void(const DialogRecord&)> observer) {
+    Shared& s = Top();
+    std::lock_guard<std::mutex> lock(s.stateLock);
+    s.observer = std::move(observer);
+}
+
+std::vector<DialogRecord> Window::Dialogs() {
+    Shared& s = Top();
+    std::lock_guard<std::mutex> lock(s.stateLock);
+    return std::vector<DialogRecord>(s.dialogs.begin(), s.dialogs.end());
+}
+
+void Window::Record(const DialogRecord& record) {
+    Shared& s = Top();
+    std::function<void(const DialogRecord&)> observer;
+    {
+        std::lock_guard<std::mutex> lock(s.stateLock);
+        s.dialogs.push_back(record);
+        if (s.dialogs.size() > kMaxDialogRecords)
+            s.dialogs.pop_front();
+        observer = s.observer;
+    }
+    if (observer)
+        observer(record);
+}
+
+int Window::TrackMenu(const std::vector<MenuItem>& items, POINT screen, HWND owner) {
+    Window* top = TopLevel();
+    DialogRecord record;
+    record.kind = DialogRecord::Kind::PopupMenu;
+    record.window = owner;
+    record.point = screen;
+    record.items = items;
+    bool scripted = false;
+    UINT id = 0;
+    {
+        std::lock_guard<std::mutex> lock(top->mpShared->stateLock);
+        if (!top->mpShared->menuScript.empty()) {
+            scripted = true;
+            id = top->mpShared->menuScript.front();
+            top->mpShared->menuScript.pop_front();
+        }
+    }
+    if (!scripted)
+        id = static_cast<UINT>(top->AskMenu(items, screen));
+    // Only an item the menu offers can be chosen, as with a real menu.
+    if (id != 0 && !IsChoosable(items, id))
+        id = 0;
+    record.answer = static_cast<int>(id);
+    record.scripted = scripted;
+    Record(record);
+    return record.answer;
+}
+
+int Window::ShowMessage(const std::string& text, const std::string& caption, UINT type, HWND owner) {
+    Window* top = TopLevel();
+    bool scripted = false;
+    int answer = 0;
+    {
+        std::lock_guard<std::mutex> lock(top->mpShared->stateLock);
+        if (!top->mpShared->boxScript.empty()) {
+            scripted = true;
+            answer = top->mpShared->boxScript.front();
+            top->mpShared->boxScript.pop_front();
+        }
+    }
+    if (!scripted)
+        answer = top->AskMessageBox(text, caption, type);
+    if (!IsButtonOf(type, answer))
+        answer = DefaultAnswer(type);
+    DialogRecord record;
+    record.kind = DialogRecord::Kind::MessageBox;
+    record.window = owner;
+    record.text = text;
+    record.caption = caption;
+    record.type = type;
+    record.answer = answer;
+    record.scripted = scripted;
+    Record(record);
+    return answer;
+}
+
+int Window::ShowOwnerlessMessage(const std::string& text, const std::string& caption, UINT type) {
+    // The window the user works in, kept alive while the box shows.
+    Window* top = nullptr;
+    {
+        std::lock_guard<std::mutex> lock(gRegistryLock);
+        if (!gTopLevels.empty()) {
+            top = gTopLevels.back();
+            ++top->mpShared->ownerlessUsers;
+        }
+    }
+    if (!top)
+        return DefaultAnswer(type);
+    int answer = top->ShowMessage(text, caption, type, nullptr);
+    {
+        std::lock_guard<std::mutex> lock(gRegistryLock);
+        --top->mpShared->ownerlessUsers;
+    }
+    gRegistryChanged.notify_all();
+    return answer;
+}
+
+int Window::AskMenu(const std::vector<MenuItem>&, POINT) { return 0; }
+
+int Window::AskMessageBox(const std::string&, const std::string&, UINT type) { return DefaultAnswer(type); }
+
+int Window::DefaultAnswer(UINT type) {
+    switch (type & MB_TYPEMASK) {
+    case MB_YESNO:
+        return IDNO;
+    case MB_YESNOCANCEL:
+        return IDCANCEL;
+    default:
+        return IDOK;
+    }
+}
+
+// --- cursors and icons -----------------------------------------------------
+
+namespace {
+
+Cursor* FindSystem(int id, bool icon) {
+    static Cursor cursors[] = {{32512, false}, {32513, false}, {32514, false}, {32515, false},
+                               {32646, false}, {32648, false}, {32649, false}};
+    static Cursor icons[] = {{32512, true}, {32513, true}, {32514, true}, {32515, true}, {32516, true}};
+    if (icon) {
+        for (Cursor& c : icons)
+            if (c.mId == id)
+                return &c;
+        return nullptr;
+    }
+    for (Cursor& c : cursors)
+        if (c.mId == id)
+            return &c;
+    return nullptr;
+}
+
+// The process's cursor: the arrow until someone sets another.
+std::atomic<Cursor*>& CurrentCursor() {
+    static std::atomic<Cursor*> current{FindSystem(32512, false)};
+    return current;
+}
+
+} // namespace
+
+int CursorId(HCURSOR cursor) { return cursor ? cursor->mId : 0; }
+
+uint64_t CursorSetCount(HCURSOR cursor) { return cursor ? cursor->mSetCount.load() : 0; }
+
+} // namespace os
+
+// ---------------------------------------------------------------------------
+// USER32 calls
+
+BOOL GetClientRect(HWND window, RECT* rect) {
+    if (!window || !rect)
+        return FALSE;
+    *rect = RECT{0, 0, window->Width(), window->Height()};
+    return TRUE;
+}
+
+BOOL ClientToScreen(HWND window, POINT* point) {
+    if (!window || !point)
+        return FALSE;
+    *point = window->ToScreen(*point);
+    return TRUE;
+}
+
+BOOL ScreenToClient(HWND window, POINT* point) {
+    if (!window || !point)
+        return FALSE;
+    *point = window->ToClient(*point);
+    return TRUE;
+}
+
+BOOL InvalidateRect(HWND window, const RECT*, BOOL) {
+    if (!window)
+        return FALSE;
+    window->Invalidate();
+    return TRUE;
+}
+
+HWND GetParent(HWND window) { return window ? window->Parent() : nullptr; }
+
+BOOL PostMessageA(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+    if (!window)
+        return FALSE;
+    MSG msg{window, message, wParam, lParam, timeGetTime(), POINT{0, 0}};
+    return window->Post(msg);
+}
+
+HMENU CreatePopupMenu() { return new os::Menu(); }
+
+BOOL AppendMenuA(HMENU menu, UINT flags, UINT_PTR id, LPCSTR text) {
+    if (!menu)
+        return FALSE;
+    os::MenuItem item;
+    item.flags = flags;
+    item.id = static_cast<UINT>(id);
+    if (text && !(flags & MF_SEPARATOR))
+        item.text = text;
+    menu->items.push_back(std::move(item));
+    return TRUE;
+}
+
+int GetMenuItemCount(HMENU menu) { return menu ? static_cast<int>(menu->items.size()) : -1; }
+
+BOOL DestroyMenu(HMENU menu) {
+    if (!menu)
+        return FALSE;
+    delete menu;
+    return TRUE;
+}
+
+BOOL TrackPopupMenu(HMENU menu, UINT flags, int x, int y, int, HWND owner, const RECT*) {
+    if (!menu || !owner)
+        return FALSE;
+    int id = owner->TrackMenu(menu->items, POINT{x, y}, owner);
+    if (flags & TPM_RETURNCMD)
+        return id;
+    if (id == 0)
+        return FALSE;
+    PostMessageA(owner, WM_COMMAND, static_cast<WPARAM>(id & 0xFFFF), 0);
+    return TRUE;
+}
+
+int MessageBoxA(HWND owner, LPCSTR text, LPCSTR caption, UINT type) {
+    const std::string t = text ? text : "";
+    const std::string c = caption ? caption : "Error"; // Windows' caption for a null one
+    if (owner)
+        return owner->ShowMessage(t, c, type, owner);
+    return os::Window::ShowOwnerlessMessage(t, c, type);
+}
+
+HCURSOR LoadCursorA(HINSTANCE instance, LPCSTR name) {
+    if (instance || !name || !IS_INTRESOURCE(name))
+        return nullptr;
+    return os::FindSystem(static_cast<int>(reinterpret_cast<uintptr_t>(name)), false);
+}
+
+HCURSOR SetCursor(HCURSOR cursor) {
+    if (cursor)
+        cursor->mSetCount.fetch_add(1);
+    return os::CurrentCursor().exchange(cursor);
+}
+
+HCURSOR GetCursor() { return os::CurrentCursor().load(); }
+
+HICON LoadIconA(HINSTANCE instance, LPCSTR name) {
+    if (instance || !name || !IS_INTRESOURCE(name))
+        return nullptr;
+    return os::FindSystem(static_cast<int>(reinterpret_cast<uintptr_t>(name)), true);
+}
+
+BOOL DestroyIcon(HICON icon) { return icon ? TRUE : FALSE; }
