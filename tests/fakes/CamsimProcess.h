@@ -16,8 +16,10 @@
 
 class CamsimProcess {
 public:
-    // How long camsim may take to print its port.
-    static constexpr int kStartDeadlineMs = 10000;
+    // How long camsim may take to print its port. With --preencode it encodes
+    // every clip before it listens: 16 channels of H.264 take seconds in a
+    // ThreadSanitizer build on a busy machine.
+    static constexpr int kStartDeadlineMs = 60000;
 
     explicit CamsimProcess(const std::vector<std::string>& args, const char* path = nullptr) {
 #ifdef CAMSIM_PATH

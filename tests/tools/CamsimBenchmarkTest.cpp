@@ -107,7 +107,7 @@ TEST(CamsimBenchmarkTest, ModelsStreamTheSizeRateAndCodecTheyAreGiven) {
          true},
         // Sixteen channels at 25 fps each on one connection: 400 parts a second.
         {"dvr-h264-8777",
-         "--size 704x480 --fps 25 --preencode 25",
+         "--size 704x480 --fps 25 --preencode 5",
          "/avc.cgi?op.liveimage=1111111111111111",
          "704*480",
          {{"/api.htm?getavcxsize=16&getavcysize=16&getavcxsize=1", "OK getavcxsize=704 OK getavcysize=480 OK "
