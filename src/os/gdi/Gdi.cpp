@@ -781,6 +781,20 @@ BOOL LineTo(HDC h, int x, int y) {
     os::Canvas canvas(dc);
     if (!canvas.cr || !os::UsePen(canvas.cr, dc->pen))
         return TRUE;
+    // A solid one-pixel line along an axis covers its start pixel up to the
+    // one before its end, whichever way it runs: consecutive LineTo calls
+    // then meet without gaps or double pixels, as the editors' outlines
+    // need. Filled as a box, so the sampling rule of the stroker cannot
+    // shift it by a pixel for lines that run left or up.
+    if (dc->pen->penWidth <= 1 && dc->pen->penStyle == PS_SOLID && (from.x == x || from.y == y)) {
+        const int left = from.x == x ? x : (x > from.x ? from.x : x + 1);
+        const int right = from.x == x ? x + 1 : (x > from.x ? x : from.x + 1);
+        const int top = from.y == y ? y : (y > from.y ? from.y : y + 1);
+        const int bottom = from.y == y ? y + 1 : (y > from.y ? y : from.y + 1);
+        if (from.x != x || from.y != y)
+            os::FillBox(canvas.cr, left, top, right, bottom, dc->pen->color);
+        return TRUE;
+    }
     const double o = os::PenOffset(dc->pen);
     cairo_move_to(canvas.cr, from.x + o, from.y + o);
     cairo_line_to(canvas.cr, x + o, y + o);

@@ -1,0 +1,252 @@
+#include "os/window/OffscreenWindow.h"
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <cstring>
+#include <thread>
+
+namespace {
+
+// A 2 x 2 grid of channels in one 640 x 480 window, as the host lays it out.
+struct Grid {
+    os::OffscreenWindow top{640, 480};
+    HWND cell[4];
+    Grid() {
+        for (int i = 0; i < 4; ++i)
+            cell[i] = top.CreateChild(RECT{(i % 2) * 320, (i / 2) * 240, (i % 2) * 320 + 320, (i / 2) * 240 + 240});
+    }
+};
+
+TEST(WindowTest, ChildWindowsAreRectanglesOfTheParentSurface) {
+    Grid g;
+    RECT r{};
+    ASSERT_TRUE(GetClientRect(g.cell[3], &r));
+    EXPECT_EQ(320, r.right);
+    EXPECT_EQ(240, r.bottom);
+    EXPECT_EQ(&g.top, GetParent(g.cell[3]));
+    {
+        os::Window::SurfaceLock lock(g.cell[3]);
+        const os::SurfaceView& v = lock.View();
+        std::memset(v.pixels, 0x7F, 4); // top left pixel of the lower right channel
+        v.pixels[(v.height - 1) * v.stride + (v.width - 1) * 4] = 0x33;
+    }
+    const std::vector<uint8_t> all = g.top.Snapshot();
+    EXPECT_EQ(0x7F, all[(240 * 640 + 320) * 4]);
+    EXPECT_EQ(0x33, all[(479 * 640 + 639) * 4]);
+    EXPECT_EQ(0, all[(240 * 640 + 319) * 4]); // the neighbour to the left stays untouched
+    // A child outside its parent is clipped to it, an empty one is refused.
+    HWND clipped = g.top.CreateChild(RECT{600, 400, 700, 500});
+    ASSERT_NE(nullptr, clipped);
+    EXPECT_EQ(40, clipped->Width());
+    EXPECT_EQ(nullptr, g.top.CreateChild(RECT{700, 0, 800, 10}));
+}
+
+TEST(WindowTest, ClientToScreenAddsTheChildOffsetAndTheWindowPosition) {
+    Grid g;
+    g.top.SetScreenPosition(100, 50);
+    POINT p{10, 20};
+    ASSERT_TRUE(ClientToScreen(g.cell[3], &p));
+    EXPECT_EQ(100 + 320 + 10, p.x);
+    EXPECT_EQ(50 + 240 + 20, p.y);
+    ASSERT_TRUE(ScreenToClient(g.cell[3], &p));
+    EXPECT_EQ(10, p.x);
+    EXPECT_EQ(20, p.y);
+    EXPECT_FALSE(ClientToScreen(nullptr, &p));
+}
+
+TEST(WindowTest, MouseGoesToTheChannelUnderItAndStaysThereDuringADrag) {
+    Grid g;
+    struct Step {
+        UINT message;
+        POINT at;
+        WPARAM keys;
+        int cell; // expected target
+        POINT local;
+    } steps[] = {
+        {WM_MOUSEMOVE, {330, 10}, 0, 1, {10, 10}},
+        {WM_LBUTTONDOWN, {300, 200}, MK_LBUTTON, 0, {300, 200}},
+        // Dragged into the neighbour: still the pressed channel, coordinates beyond its edge.
+        {WM_MOUSEMOVE, {400, 300}, MK_LBUTTON, 0, {400, 300}},
+        {WM_LBUTTONUP, {400, 300}, 0, 0, {400, 300}},
+        // Released: the pointer belongs to what is under it again.
+        {WM_MOUSEMOVE, {401, 300}, 0, 3, {81, 60}},
+    };
+    for (const Step& s : steps) {
+        ASSERT_TRUE(g.top.PostMouse(s.message, s.at, s.keys));
+        MSG m{};
+        ASSERT_TRUE(g.top.PeekMessage(&m));
+        EXPECT_EQ(s.message, m.message);
+        EXPECT_EQ(g.cell[s.cell], m.hwnd) << "message " << s.message << " at " << s.at.x << "," << s.at.y;
+        EXPECT_EQ(s.local.x, GET_X_LPARAM(m.lParam));
+        EXPECT_EQ(s.local.y, GET_Y_LPARAM(m.lParam));
+        EXPECT_EQ(s.keys, m.wParam);
+    }
+    // The wheel: delta in the high word, as the PTZ control reads it.
+    ASSERT_TRUE(g.top.PostMouse(WM_MOUSEWHEEL, POINT{5, 5}, 0, -2 * WHEEL_DELTA));
+    MSG m{};
+    ASSERT_TRUE(g.top.PeekMessage(&m));
+    EXPECT_EQ(-240, GET_WHEEL_DELTA_WPARAM(m.wParam));
+    EXPECT_EQ(g.cell[0], m.hwnd);
+}
+
+TEST(WindowTest, MouseMovesMergeAndAFullQueueRefusesPosts) {
+    os::OffscreenWindow w(100, 100);
+    for (int i = 0; i < 50; ++i)
+        w.PostMouse(WM_MOUSEMOVE, POINT{i, i}, 0);
+    MSG m{};
+    ASSERT_TRUE(w.PeekMessage(&m));
+    EXPECT_EQ(49, GET_X_LPARAM(m.lParam)); // only the latest position is left
+    EXPECT_FALSE(w.PeekMessage(&m));
+
+    for (size_t i = 0; i < os::kMaxQueuedMessages; ++i)
+        ASSERT_TRUE(PostMessageA(&w, WM_COMMAND, i, 0));
+    EXPECT_FALSE(PostMessageA(&w, WM_COMMAND, 1, 0));
+    EXPECT_EQ(1u, w.DroppedMessages());
+    ASSERT_TRUE(w.PeekMessage(&m));
+    EXPECT_EQ(0u, m.wParam); // first in, first out
+}
+
+TEST(WindowTest, WaitMessageWakesForAPostFromAnotherThread) {
+    os::OffscreenWindow w(10, 10);
+    std::thread poster([&] { PostMessageA(&w, WM_COMMAND, 33006, 0); });
+    MSG m{};
+    EXPECT_TRUE(w.WaitMessage(&m, 10000));
+    EXPECT_EQ(33006u, LOWORD(m.wParam));
+    poster.join();
+    EXPECT_FALSE(w.WaitMessage(&m, 1));
+}
+
+// The editors' menu convention: build, track at a screen point, destroy; the
+// choice comes back to the owner as WM_COMMAND.
+HMENU EditorMenu() {
+    HMENU menu = CreatePopupMenu();
+    AppendMenuA(menu, MF_STRING, 33004, "Disable motion.");
+    AppendMenuA(menu, MF_STRING, 33002, "Select the &max area. ");
+    AppendMenuA(menu, MF_SEPARATOR, 0, nullptr);
+    AppendMenuA(menu, MF_STRING | MF_GRAYED, 33007, "Grey");
+    AppendMenuA(menu, MF_STRING, 33006, "&Save setting");
+    return menu;
+}
+
+TEST(WindowTest, PopupMenusAnswerFromTheScriptAndPostTheChoice) {
+    Grid g;
+    struct Case {
+        bool scripted;
+        UINT answer;
+        UINT expectedCommand; // 0: none posted
+    } cases[] = {
+        {true, 33006, 33006},
+        {true, 0, 0},      // dismissed
+        {true, 33007, 0},  // a grey item cannot be chosen
+        {true, 12345, 0},  // nor one the menu does not have
+        {false, 0, 0},     // headless without a script: dismissed
+    };
+    for (const Case& c : cases) {
+        if (c.scripted)
+            g.top.ScriptMenuAnswer(c.answer);
+        HMENU menu = EditorMenu();
+        POINT at{5, 6};
+        ClientToScreen(g.cell[2], &at);
+        BOOL shown = TrackPopupMenu(menu, 0, at.x, at.y, 0, g.cell[2], nullptr);
+        DestroyMenu(menu);
+        EXPECT_EQ(c.expectedCommand != 0, shown != 0);
+        MSG m{};
+        if (c.expectedCommand) {
+            ASSERT_TRUE(g.top.PeekMessage(&m));
+            EXPECT_EQ(WM_COMMAND, m.message);
+            EXPECT_EQ(g.cell[2], m.hwnd);
+            EXPECT_EQ(c.expectedCommand, LOWORD(m.wParam));
+        }
+        EXPECT_FALSE(g.top.PeekMessage(&m));
+        const os::DialogRecord last = g.top.Dialogs().back();
+        EXPECT_EQ(os::DialogRecord::Kind::PopupMenu, last.kind);
+        EXPECT_EQ(c.scripted, last.scripted);
+        EXPECT_EQ(static_cast<int>(c.expectedCommand), last.answer);
+        EXPECT_EQ(5, last.point.x);
+        EXPECT_EQ(246, last.point.y);
+        ASSERT_EQ(5u, last.items.size());
+        EXPECT_EQ("Select the &max area. ", last.items[1].text);
+    }
+    HMENU menu = EditorMenu();
+    g.top.ScriptMenuAnswer(33002);
+    EXPECT_EQ(33002, TrackPopupMenu(menu, TPM_RETURNCMD, 0, 0, 0, &g.top, nullptr));
+    MSG m{};
+    EXPECT_FALSE(g.top.PeekMessage(&m)); // returned, not posted
+    DestroyMenu(menu);
+}
+
+TEST(WindowTest, MessageBoxesGoToTheNewestWindowAndNeverAnswerYesUnasked) {
+    // Without any window nobody can answer.
+    EXPECT_EQ(IDOK, MessageBoxA(nullptr, "Save data successfully.", "Success", MB_ICONINFORMATION));
+    EXPECT_EQ(IDNO, MessageBoxA(nullptr, "?", "?", MB_YESNO));
+    os::OffscreenWindow older(10, 10);
+    os::OffscreenWindow newer(10, 10);
+    std::vector<std::string> seen;
+    newer.SetDialogObserver([&](const os::DialogRecord& r) { seen.push_back(r.caption + ": " + r.text); });
+    newer.ScriptMessageBoxAnswer(IDYES);
+    EXPECT_EQ(IDYES, MessageBoxA(nullptr, "Replace?", "Question", MB_YESNO | MB_ICONQUESTION));
+    EXPECT_EQ(IDCANCEL, MessageBoxA(nullptr, "Go on?", "Question", MB_YESNOCANCEL));
+    newer.ScriptMessageBoxAnswer(IDNO); // not a button of MB_OK: the box's own answer
+    EXPECT_EQ(IDOK, MessageBoxA(nullptr, "Save data failed.", "Error", MB_ICONERROR));
+    ASSERT_EQ(3u, seen.size());
+    EXPECT_EQ("Error: Save data failed.", seen[2]);
+    EXPECT_TRUE(older.Dialogs().empty());
+    EXPECT_EQ(&newer, os::Window::ActiveTopLevel());
+    // An owned box goes to its owner's window.
+    older.ScriptMessageBoxAnswer(IDCANCEL);
+    EXPECT_EQ(IDCANCEL, MessageBoxA(&older, "x", "y", MB_OKCANCEL));
+    EXPECT_EQ(1u, older.Dialogs().size());
+}
+
+TEST(WindowTest, TheWaitCursorIsObservableAndPutBack) {
+    HCURSOR arrow = LoadCursorA(nullptr, IDC_ARROW);
+    HCURSOR wait = LoadCursorA(nullptr, IDC_WAIT);
+    ASSERT_NE(nullptr, wait);
+    EXPECT_NE(arrow, wait);
+    EXPECT_EQ(32514, os::CursorId(wait));
+    EXPECT_EQ(nullptr, LoadCursorA(reinterpret_cast<HINSTANCE>(1), IDC_WAIT)); // no resources of our own
+    const uint64_t waits = os::CursorSetCount(wait);
+    HCURSOR before = GetCursor();
+    HCURSOR previous = SetCursor(wait);
+    EXPECT_EQ(before, previous);
+    EXPECT_EQ(wait, GetCursor());
+    SetCursor(previous);
+    EXPECT_EQ(before, GetCursor());
+    EXPECT_EQ(waits + 1, os::CursorSetCount(wait));
+    HICON icon = LoadIconA(nullptr, IDI_APPLICATION);
+    EXPECT_NE(nullptr, icon);
+    EXPECT_TRUE(DestroyIcon(icon));
+    EXPECT_FALSE(DestroyIcon(nullptr));
+}
+
+// A renderer thread writes whole frames while the host reads: every snapshot
+// is one frame, never half of two.
+TEST(WindowTest, SnapshotsNeverTearAFrameBeingWritten) {
+    os::OffscreenWindow w(320, 240);
+    std::atomic<bool> stop{false};
+    std::thread renderer([&] {
+        for (uint8_t frame = 1; !stop.load(); ++frame) {
+            {
+                os::Window::SurfaceLock lock(&w);
+                const os::SurfaceView& v = lock.View();
+                for (int y = 0; y < v.height; ++y)
+                    std::memset(v.pixels + y * v.stride, frame, static_cast<size_t>(v.width) * 4);
+            }
+            InvalidateRect(&w, nullptr, FALSE);
+        }
+    });
+    uint64_t seen = 0;
+    for (int i = 0; i < 200; ++i) {
+        ASSERT_TRUE(w.WaitInvalidated(seen, 10000));
+        seen = w.InvalidateCount();
+        const std::vector<uint8_t> s = w.Snapshot();
+        const uint8_t first = s[0];
+        for (size_t k = 0; k < s.size(); k += 97)
+            ASSERT_EQ(first, s[k]) << "torn at byte " << k;
+    }
+    stop = true;
+    renderer.join();
+}
+
+} // namespace
