@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <cstring>
 
+#include <pixman.h>
+
 extern "C" {
 #include <libswscale/swscale.h>
 }
@@ -13,19 +15,54 @@ namespace {
 
 constexpr int kScratchAlign = 64;
 
+// A row of rowBytes with at least kReadSlack bytes of room after it.
 int RoomyStride(int rowBytes) {
     return (rowBytes + CComposeContext::kReadSlack + kScratchAlign - 1) / kScratchAlign * kScratchAlign;
 }
 
-// Safe rows of one plane, in its own top-down row numbers: a row may be read
-// in place when kReadSlack bytes after its end still lie inside the buffer.
+// Rows of one plane that may be read in place, in its own top-down row
+// numbers: those with kReadSlack bytes of the buffer after their end.
 void SafePlaneRows(int64_t bytes, int64_t offset, int64_t rowBytes, int rows, bool bottomUp, int* begin,
                    int* end) {
-    int64_t room = bytes - CComposeContext::kReadSlack - offset;
-    int64_t safe = room <= 0 || rowBytes <= 0 ? 0 : std::min<int64_t>(room / rowBytes, rows);
+    const int64_t room = bytes - CComposeContext::kReadSlack - offset;
+    const int64_t safe = room <= 0 || rowBytes <= 0 ? 0 : std::min<int64_t>(room / rowBytes, rows);
     // Memory rows [0, safe) are safe; bottom-up, memory row m is row rows-1-m.
     *begin = bottomUp ? rows - int(safe) : 0;
     *end = bottomUp ? rows : int(safe);
+}
+
+void CopyRows(const uint8_t* src, int srcStride, uint8_t* dst, int dstStride, int rowBytes, int rows) {
+    for (int y = 0; y < rows; ++y)
+        memcpy(dst + int64_t(y) * dstStride, src + int64_t(y) * srcStride, size_t(rowBytes));
+}
+
+// pixman's images of B, G, R, X rows, scaled from one into the other with the
+// pixel centres lined up, as ffmpeg's scale filter does, and the edges
+// repeated (no black creeps in from outside).
+bool PixmanScale(const uint8_t* src, int srcStride, int srcWidth, int srcHeight, uint8_t* dst, int dstStride,
+                 int width, int height, EComposeFilter filter) {
+    pixman_image_t* from =
+        pixman_image_create_bits_no_clear(PIXMAN_x8r8g8b8, srcWidth, srcHeight,
+                                          reinterpret_cast<uint32_t*>(const_cast<uint8_t*>(src)), srcStride);
+    pixman_image_t* to = pixman_image_create_bits_no_clear(PIXMAN_x8r8g8b8, width, height,
+                                                           reinterpret_cast<uint32_t*>(dst), dstStride);
+    const bool ok = from && to;
+    if (ok) {
+        pixman_transform_t scale;
+        pixman_transform_init_scale(&scale, pixman_fixed_t((int64_t(srcWidth) << 16) / width),
+                                    pixman_fixed_t((int64_t(srcHeight) << 16) / height));
+        pixman_image_set_transform(from, &scale);
+        pixman_image_set_filter(
+            from, filter == EComposeFilter::Point ? PIXMAN_FILTER_NEAREST : PIXMAN_FILTER_BILINEAR, nullptr,
+            0);
+        pixman_image_set_repeat(from, PIXMAN_REPEAT_PAD);
+        pixman_image_composite32(PIXMAN_OP_SRC, from, nullptr, to, 0, 0, 0, 0, 0, 0, width, height);
+    }
+    if (from)
+        pixman_image_unref(from);
+    if (to)
+        pixman_image_unref(to);
+    return ok;
 }
 
 } // namespace
@@ -47,7 +84,7 @@ int64_t CComposeContext::ScalersMade() {
     return mScalersMade;
 }
 
-bool CComposeContext::Region(const SComposePicture& picture, const RECT& source, SRegion* region) {
+void CComposeContext::Region(const SComposePicture& picture, const RECT& source, SRegion* region) {
     const bool bottomUp = picture.mHeight > 0;
     const int rows = bottomUp ? picture.mHeight : -picture.mHeight;
     const int top = source.top;
@@ -80,9 +117,12 @@ bool CComposeContext::Region(const SComposePicture& picture, const RECT& source,
             safeEnd = std::min(safeEnd, end * scale);
         }
         region->mPlanes = 3;
+        region->mChromaShift = 1;
         region->mFormat = AV_PIX_FMT_YUV420P;
     } else {
-        int bits = picture.mPixelCode == kComposeBgr24 ? 24 : picture.mPixelCode == kComposeRgb565 ? 16 : 32;
+        const int bits = picture.mPixelCode == kComposeBgr24    ? 24
+                         : picture.mPixelCode == kComposeRgb565 ? 16
+                                                                : 32;
         region->mPixelBytes = bits / 8;
         const int stride =
             picture.mStride ? picture.mStride : int((int64_t(picture.mWidth) * bits + 31) / 32 * 4);
@@ -92,9 +132,7 @@ bool CComposeContext::Region(const SComposePicture& picture, const RECT& source,
         region->mStrides[0] = bottomUp ? -stride : stride;
         SafePlaneRows(picture.mBytes, 0, stride, rows, bottomUp, &safeBegin, &safeEnd);
         region->mPlanes = 1;
-        region->mFormat = picture.mPixelCode == kComposeBgr24    ? AV_PIX_FMT_BGR24
-                          : picture.mPixelCode == kComposeRgb565 ? AV_PIX_FMT_RGB565LE
-                                                                 : AV_PIX_FMT_BGRA;
+        region->mFormat = bits == 24 ? AV_PIX_FMT_BGR24 : bits == 16 ? AV_PIX_FMT_RGB565LE : AV_PIX_FMT_BGRA;
     }
     // Into region rows; slices of 4:2:0 pictures start on even rows.
     int begin = std::clamp(safeBegin - top, 0, region->mHeight);
@@ -108,7 +146,6 @@ bool CComposeContext::Region(const SComposePicture& picture, const RECT& source,
         begin = end = 0;
     region->mDirectBegin = begin;
     region->mDirectEnd = end;
-    return region->mWidth > 0 && region->mHeight > 0;
 }
 
 SwsContext* CComposeContext::Scaler(const SScalerKey& key) {
@@ -119,9 +156,9 @@ SwsContext* CComposeContext::Scaler(const SScalerKey& key) {
             return s.mpContext;
         }
     }
-    SwsContext* context =
-        sws_getContext(key.mSrcWidth, key.mSrcHeight, AVPixelFormat(key.mSrcFormat), key.mDstWidth,
-                       key.mDstHeight, AV_PIX_FMT_BGRA, key.mFlags, nullptr, nullptr, nullptr);
+    SwsContext* context = sws_getContext(key.mSrcWidth, key.mSrcHeight, AVPixelFormat(key.mSrcFormat),
+                                         key.mDstWidth, key.mDstHeight, AVPixelFormat(key.mDstFormat),
+                                         SWS_BILINEAR, nullptr, nullptr, nullptr);
     if (!context)
         return nullptr;
     ++mScalersMade;
@@ -136,24 +173,52 @@ SwsContext* CComposeContext::Scaler(const SScalerKey& key) {
     return context;
 }
 
-uint8_t* CComposeContext::Scratch(size_t bytes) {
-    if (mScratch.size() < bytes + kScratchAlign)
-        mScratch.resize(bytes + kScratchAlign);
-    uintptr_t p = reinterpret_cast<uintptr_t>(mScratch.data());
-    return mScratch.data() + ((kScratchAlign - p % kScratchAlign) % kScratchAlign);
+uint8_t* CComposeContext::Scratch(EScratch use, size_t bytes) {
+    std::vector<uint8_t>& block = mScratch[int(use)];
+    // Room for libswscale's whole groups after the last row as well.
+    const size_t wanted = bytes + kReadSlack + kScratchAlign;
+    if (block.size() < wanted)
+        block.resize(wanted);
+    const uintptr_t p = reinterpret_cast<uintptr_t>(block.data());
+    return block.data() + (kScratchAlign - p % kScratchAlign) % kScratchAlign;
 }
 
-bool CComposeContext::Run(SwsContext* scaler, const SRegion& region, int column, int columns, uint8_t* dst,
-                          int dstStride) {
+CComposeContext::SRegion CComposeContext::ScratchRegion(int format, const uint8_t* const planes[3],
+                                                        const int strides[3], int width, int height) {
+    SRegion region{};
+    region.mPlanes = format == AV_PIX_FMT_YUV420P || format == AV_PIX_FMT_GBRP ? 3 : 1;
+    region.mChromaShift = format == AV_PIX_FMT_YUV420P ? 1 : 0;
+    for (int p = 0; p < region.mPlanes; ++p) {
+        region.mpPlanes[p] = planes[p];
+        region.mStrides[p] = strides[p];
+    }
+    region.mFormat = format;
+    region.mPixelBytes = format == AV_PIX_FMT_BGRA ? 4 : 0;
+    region.mWidth = width;
+    region.mHeight = height;
+    region.mDirectBegin = 0;
+    region.mDirectEnd = height;
+    return region;
+}
+
+bool CComposeContext::Run(const SRegion& region, int dstWidth, int dstHeight, int dstFormat,
+                          uint8_t* const dst[3], const int dstStrides[3]) {
+    SwsContext* scaler =
+        Scaler(SScalerKey{region.mWidth, region.mHeight, region.mFormat, dstWidth, dstHeight, dstFormat});
+    if (!scaler)
+        return false;
     const bool planar = region.mPlanes == 3;
-    // Bytes of one row of the columns read, and where they start, per plane.
-    int rowBytes[3] = {planar ? columns : columns * region.mPixelBytes, (columns + 1) / 2, (columns + 1) / 2};
-    int columnOffset[3] = {planar ? column : column * region.mPixelBytes, column / 2, column / 2};
+    const bool unscaled = region.mWidth == dstWidth && region.mHeight == dstHeight;
+    // Bytes of a region row per plane (chroma rounded up, as libswscale reads).
+    const int shift = region.mChromaShift;
+    const int chromaWidth = (region.mWidth + (1 << shift) - 1) >> shift;
+    const int rowBytes[3] = {planar ? region.mWidth : region.mWidth * region.mPixelBytes, chromaWidth,
+                             chromaWidth};
     const int slices[3][2] = {{0, region.mDirectBegin},
                               {region.mDirectBegin, region.mDirectEnd},
                               {region.mDirectEnd, region.mHeight}};
-    uint8_t* const dstPlanes[4] = {dst, nullptr, nullptr, nullptr};
-    const int dstStrides[4] = {dstStride, 0, 0, 0};
+    uint8_t* const dstPlanes[4] = {dst[0], dst[1], dst[2], nullptr};
+    const int dstStride[4] = {dstStrides[0], dstStrides[1], dstStrides[2], 0};
     for (int s = 0; s < 3; ++s) {
         const int first = slices[s][0];
         const int last = slices[s][1];
@@ -162,63 +227,132 @@ bool CComposeContext::Run(SwsContext* scaler, const SRegion& region, int column,
         const uint8_t* src[4] = {};
         int srcStrides[4] = {};
         for (int p = 0; p < region.mPlanes; ++p) {
-            const int planeFirst = p == 0 ? first : first / 2;
-            src[p] = region.mpPlanes[p] + int64_t(planeFirst) * region.mStrides[p] + columnOffset[p];
+            src[p] = region.mpPlanes[p] + int64_t(p == 0 ? first : first >> shift) * region.mStrides[p];
             srcStrides[p] = region.mStrides[p];
         }
         if (s != 1) {
             // Rows near the end of the buffer: copied to rows with room after
             // them before libswscale reads them.
-            int planeRows[3] = {last - first, (last + 1) / 2 - first / 2, (last + 1) / 2 - first / 2};
+            const int chromaRows = ((last + (1 << shift) - 1) >> shift) - (first >> shift);
+            const int planeRows[3] = {last - first, chromaRows, chromaRows};
             int roomy[3] = {};
             size_t total = 0;
             for (int p = 0; p < region.mPlanes; ++p) {
                 roomy[p] = RoomyStride(rowBytes[p]);
-                total += size_t(roomy[p]) * planeRows[p];
+                total += size_t(roomy[p]) * size_t(planeRows[p]);
             }
-            uint8_t* scratch = Scratch(total);
+            uint8_t* scratch = Scratch(EScratch::Slices, total);
             for (int p = 0; p < region.mPlanes; ++p) {
-                for (int r = 0; r < planeRows[p]; ++r)
-                    memcpy(scratch + size_t(r) * roomy[p], src[p] + int64_t(r) * srcStrides[p], rowBytes[p]);
+                CopyRows(src[p], srcStrides[p], scratch, roomy[p], rowBytes[p], planeRows[p]);
                 src[p] = scratch;
                 srcStrides[p] = roomy[p];
-                scratch += size_t(roomy[p]) * planeRows[p];
+                scratch += size_t(roomy[p]) * size_t(planeRows[p]);
             }
         }
-        if (sws_scale(scaler, src, srcStrides, first, last - first, dstPlanes, dstStrides) < 0)
-            return false;
+        // libswscale converts packed rows of one size as one block when the
+        // strides are in the ratio of the pixel sizes, and so also the bytes
+        // between the rows: on the surface, the pixels beside the rectangle.
+        // Such rows go one at a time.
+        const bool block = unscaled && !planar && dstFormat == AV_PIX_FMT_BGRA && srcStrides[0] > 0 &&
+                           srcStrides[0] != rowBytes[0] &&
+                           int64_t(dstStride[0]) * region.mPixelBytes == int64_t(srcStrides[0]) * 4;
+        const int step = block ? 1 : last - first;
+        for (int row = first; row < last; row += step) {
+            const uint8_t* rowSrc[4] = {src[0] + int64_t(row - first) * srcStrides[0], src[1], src[2],
+                                        nullptr};
+            if (sws_scale(scaler, rowSrc, srcStrides, row, step, dstPlanes, dstStride) < 0)
+                return false;
+        }
     }
     return true;
 }
 
-bool CComposeContext::Scale(const SComposePicture& picture, const RECT& source, uint8_t* dst, int dstStride,
-                            int width, int height, EComposeFilter filter) {
-    SRegion region;
-    if (!Region(picture, source, &region))
+bool CComposeContext::Convert(const SRegion& region, uint8_t* dst, int dstStride) {
+    if (region.mFormat == AV_PIX_FMT_BGRA) {
+        // Already the surface's format. (libswscale's own copy takes as many
+        // bytes a row as both strides allow, past the rectangle.)
+        CopyRows(region.mpPlanes[0], region.mStrides[0], dst, dstStride, region.mWidth * 4, region.mHeight);
+        return true;
+    }
+    return ScaleInto(region, region.mWidth, region.mHeight, dst, dstStride);
+}
+
+bool CComposeContext::ScaleInto(const SRegion& region, int width, int height, uint8_t* dst, int dstStride) {
+    const int rowBytes = width * 4;
+    uint8_t* out = dst;
+    int outStride = dstStride;
+    const bool grouped = region.mFormat == AV_PIX_FMT_YUV420P && width % kYuvGroup != 0;
+    if (grouped) {
+        outStride = RoomyStride(rowBytes);
+        out = Scratch(EScratch::Output, size_t(outStride) * size_t(height));
+    }
+    uint8_t* const planes[3] = {out, nullptr, nullptr};
+    const int strides[3] = {outStride, 0, 0};
+    if (!Run(region, width, height, AV_PIX_FMT_BGRA, planes, strides))
         return false;
-    const int flags = filter == EComposeFilter::Point ? SWS_POINT : SWS_BILINEAR;
-    // libswscale's unscaled I420 to BGRA conversion writes whole groups of
-    // kYuvGroup pixels: on a row whose width is not a multiple of that it
-    // would paint over the pixels to the right of the rectangle (another
-    // channel's window in a grid). The whole groups go through it, the rest
-    // of the columns through the exact, general path.
-    int groups = width;
-    if (region.mPlanes == 3 && region.mWidth == width && region.mHeight == height && height % 2 == 0)
-        groups = width / kYuvGroup * kYuvGroup;
-    if (groups > 0) {
-        SwsContext* main = Scaler(SScalerKey{groups == width ? region.mWidth : groups, region.mHeight,
-                                             region.mFormat, groups, height, flags});
-        if (!main || !Run(main, region, 0, groups == width ? region.mWidth : groups, dst, dstStride))
-            return false;
-    }
-    if (groups < width) {
-        const int rest = width - groups;
-        SwsContext* tail =
-            Scaler(SScalerKey{rest, region.mHeight, region.mFormat, rest, height, flags | SWS_ACCURATE_RND});
-        if (!tail || !Run(tail, region, groups, rest, dst + int64_t(groups) * 4, dstStride))
-            return false;
-    }
+    if (grouped)
+        CopyRows(out, outStride, dst, dstStride, rowBytes, height);
     return true;
+}
+
+bool CComposeContext::Bgrx(const SRegion& region, const uint8_t** pixels, int* stride) {
+    if (region.mFormat == AV_PIX_FMT_BGRA && reinterpret_cast<uintptr_t>(region.mpPlanes[0]) % 4 == 0 &&
+        region.mStrides[0] % 4 == 0) {
+        *pixels = region.mpPlanes[0];
+        *stride = region.mStrides[0];
+        return true;
+    }
+    *stride = RoomyStride(region.mWidth * 4);
+    uint8_t* converted = Scratch(EScratch::Bgrx, size_t(*stride) * size_t(region.mHeight));
+    *pixels = converted;
+    return Convert(region, converted, *stride);
+}
+
+bool CComposeContext::Draw(const SComposePicture& picture, const RECT& source, uint8_t* dst, int dstStride,
+                           int width, int height, EComposeFilter filter) {
+    SRegion region;
+    Region(picture, source, &region);
+    if (region.mWidth <= 0 || region.mHeight <= 0 || width <= 0 || height <= 0)
+        return false;
+    if (region.mWidth == width && region.mHeight == height)
+        return Convert(region, dst, dstStride);
+
+    const bool enlarged = width >= region.mWidth && height >= region.mHeight;
+    if (enlarged || filter == EComposeFilter::Point) {
+        const uint8_t* pixels;
+        int stride;
+        return Bgrx(region, &pixels, &stride) && PixmanScale(pixels, stride, region.mWidth, region.mHeight,
+                                                             dst, dstStride, width, height, filter);
+    }
+
+    // Shrunk: libswscale scales I420 into the surface, and RGB to planar
+    // RGB (its RGB to packed RGB scaling is the slow one) from BGRA, the
+    // picture's own or a conversion (its RGB565 and BGR24 readers are slow
+    // too), which is then converted into the surface.
+    if (region.mPlanes == 3)
+        return ScaleInto(region, width, height, dst, dstStride);
+    SRegion from = region;
+    if (region.mFormat != AV_PIX_FMT_BGRA) {
+        const uint8_t* pixels;
+        int stride;
+        if (!Bgrx(region, &pixels, &stride))
+            return false;
+        const uint8_t* planes[3] = {pixels, nullptr, nullptr};
+        const int strides[3] = {stride, 0, 0};
+        from = ScratchRegion(AV_PIX_FMT_BGRA, planes, strides, region.mWidth, region.mHeight);
+    }
+    int strides[3];
+    uint8_t* planes[3];
+    const int stride = RoomyStride(width);
+    uint8_t* shrunk = Scratch(EScratch::Shrunk, 3 * size_t(stride) * size_t(height));
+    for (int p = 0; p < 3; ++p) {
+        strides[p] = stride;
+        planes[p] = shrunk + size_t(p) * size_t(stride) * size_t(height);
+    }
+    if (!Run(from, width, height, AV_PIX_FMT_GBRP, planes, strides))
+        return false;
+    const uint8_t* const shrunkPlanes[3] = {planes[0], planes[1], planes[2]};
+    return Convert(ScratchRegion(AV_PIX_FMT_GBRP, shrunkPlanes, strides, width, height), dst, dstStride);
 }
 
 } // namespace os

@@ -129,8 +129,8 @@ bool ComposePicture(CComposeContext& context, const SComposePicture& picture, co
     std::lock_guard<std::mutex> lock(context.mLock);
     FillBars(surface, destination, place);
     uint8_t* at = surface.mpPixels + int64_t(place.top) * surface.mStride + int64_t(place.left) * 4;
-    if (!context.Scale(picture, source, at, surface.mStride, place.right - place.left,
-                       place.bottom - place.top, options.mFilter))
+    if (!context.Draw(picture, source, at, surface.mStride, place.right - place.left,
+                      place.bottom - place.top, options.mFilter))
         return false;
     if (options.mpOverlay) {
         const RECT target = IsEmpty(options.mOverlayRect) ? place : options.mOverlayRect;
