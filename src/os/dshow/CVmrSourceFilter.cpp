@@ -5,6 +5,7 @@
 #include <turbojpeg.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cstring>
 #include <mutex>
 
@@ -86,7 +87,13 @@ void PackRows(const uint8_t* bgra, int width, int rows, int32_t code, uint8_t* o
     }
 }
 
+std::atomic<bool> gScaledDecoding{true};
+
 } // namespace
+
+void CVmrSourceFilter::SetScaledDecoding(bool enabled) { gScaledDecoding = enabled; }
+
+bool CVmrSourceFilter::IsScaledDecoding() { return gScaledDecoding.load(); }
 
 class CVmrSourceFilter::COutputPin : public CBasePin {
 public:
@@ -267,7 +274,7 @@ bool CVmrSourceFilter::DecodeVideo(const CMediaObj& object, CMediaSample* sample
     if (!IsCompressed(object.mVideoFormat))
         return false;
     if (object.mVideoFormat == media_util::kVideoJpeg) {
-        const LONG d = mpOutput->ScaleDenominator();
+        const LONG d = gScaledDecoding.load() ? mpOutput->ScaleDenominator() : 1;
         if (d > 1 && mOutputFormat.mVideoFormat != media_util::kPixelI420 &&
             DecodeJpegScaled(object, d, sample))
             return true;

@@ -73,6 +73,10 @@ public:
     static constexpr int kMaxPicturesPerObject = 8;
 
     static HRESULT Create(REFIID iid, void** out);
+    // Process-wide: whether JPEG frames shown small are decoded at reduced
+    // scale (on unless a host or a benchmark turns it off to compare).
+    static void SetScaledDecoding(bool enabled);
+    static bool IsScaledDecoding();
 
     HRESULT QueryInterface(REFIID iid, void** out) override;
     ULONG AddRef() override { return CBaseFilter::AddRef(); }
