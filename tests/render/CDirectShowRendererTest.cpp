@@ -552,13 +552,16 @@ TEST_F(CDirectShowRendererTest, PicturesReachTheWindowAsFfmpegDecodesThem) {
     }
 }
 
-TEST_F(CDirectShowRendererTest, JpegShownAtHalfSizeOrLessIsDecodedScaledDown) {
+TEST_F(CDirectShowRendererTest, JpegIsDecodedScaledWhenShownSmallAndIntoTheWindowWhenShownAsItIs) {
     struct Case {
         int windowW, windowH;
         bool scaled;
+        bool direct;
     };
-    const Case cases[] = {{kWidth, kHeight, false}, {kWidth / 2 + 1, kHeight / 2 + 1, false},
-                          {kWidth / 2, kHeight / 2, true}, {kWidth / 8, kHeight / 8, true}};
+    const Case cases[] = {{kWidth, kHeight, false, true},
+                          {kWidth / 2 + 1, kHeight / 2 + 1, false, false},
+                          {kWidth / 2, kHeight / 2, true, false},
+                          {kWidth / 8, kHeight / 8, true, false}};
     for (const Case& c : cases) {
         SCOPED_TRACE(std::to_string(c.windowW) + "x" + std::to_string(c.windowH));
         os::OffscreenWindow window(c.windowW, c.windowH);
@@ -575,6 +578,7 @@ TEST_F(CDirectShowRendererTest, JpegShownAtHalfSizeOrLessIsDecodedScaledDown) {
         auto* filter = dynamic_cast<os::dshow::CVmrSourceFilter*>(source);
         ASSERT_NE(nullptr, filter);
         EXPECT_EQ(c.scaled ? 1u : 0u, filter->GetScaledDecodes());
+        EXPECT_EQ(c.direct ? 1u : 0u, filter->GetDirectDecodes());
         source->Release();
         // Either way the whole window shows the picture.
         const SDrawn drawn = Drawn(renderer);

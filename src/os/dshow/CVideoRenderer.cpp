@@ -38,18 +38,24 @@ COLORREF UnusedColour(const std::vector<uint8_t>& bgrx) {
 
 } // namespace
 
-class CVideoRenderer::CInputPin : public CBaseInputPin, public IVideoScaleHint {
+class CVideoRenderer::CInputPin : public CBaseInputPin, public IVideoScaleHint, public IVideoDirectTarget {
 public:
     CInputPin(CVideoRenderer* filter, const wchar_t* name) : CBaseInputPin(filter, name), mpRenderer(filter) {}
 
     HRESULT QueryInterface(REFIID iid, void** out) override {
         if (out != nullptr && iid == IID_IVideoScaleHint)
             return ReturnInterface(static_cast<IPin*>(this), static_cast<IVideoScaleHint*>(this), out);
+        if (out != nullptr && iid == IID_IVideoDirectTarget)
+            return ReturnInterface(static_cast<IPin*>(this), static_cast<IVideoDirectTarget*>(this), out);
         return CBaseInputPin::QueryInterface(iid, out);
     }
     ULONG AddRef() override { return CBasePin::AddRef(); }
     ULONG Release() override { return CBasePin::Release(); }
     LONG GetScaleDenominator() override { return mpRenderer->ScaleDenominator(); }
+    bool BeginDirect(LONG width, LONG height, uint8_t** pixels, LONG* stride) override {
+        return mpRenderer->BeginDirect(width, height, pixels, stride);
+    }
+    void EndDirect(bool drawn) override { mpRenderer->EndDirect(drawn); }
 
     HRESULT Receive(const CMediaSample* sample) override {
         if (sample == nullptr)
@@ -291,6 +297,67 @@ LONG CVideoRenderer::ScaleDenominator() {
     while (d < kMaxScaleDenominator && srcW / (2 * d) >= showW && srcH / (2 * d) >= showH)
         d *= 2;
     return d;
+}
+
+bool CVideoRenderer::BeginDirect(LONG width, LONG height, uint8_t** pixels, LONG* stride) {
+    mLock.lock();
+    const HWND window = IsWindowless() ? mClipWindow : mOwner;
+    const RECT dest = IsWindowless() ? mDestRect : mWindowRect;
+    // Only a picture that would be copied as it is: RGB32, the whole
+    // picture (a letterbox of the same shape is the whole rectangle),
+    // neither scaled nor cut by the surface's edge.
+    const bool whole = IsEmpty(mSourceRect) || (mSourceRect.left == 0 && mSourceRect.top == 0 &&
+                                                mSourceRect.right == width && mSourceRect.bottom == height);
+    if (State() != State_Running || window == nullptr || (!IsWindowless() && mVisible == OAFALSE) || !whole ||
+        PixelCodeOf(mPins[0]->MediaType().subtype) != kComposeBgra || dest.right - dest.left != width ||
+        dest.bottom - dest.top != height || dest.left < 0 || dest.top < 0) {
+        mLock.unlock();
+        return false;
+    }
+    mDirectLock.emplace(window);
+    const SurfaceView& view = mDirectLock->View();
+    if (dest.right > view.width || dest.bottom > view.height) {
+        mDirectLock.reset();
+        mLock.unlock();
+        return false;
+    }
+    mDirectWindow = window;
+    mDirectRect = dest;
+    *pixels = view.pixels + static_cast<int64_t>(dest.top) * view.stride + static_cast<int64_t>(dest.left) * 4;
+    *stride = view.stride;
+    return true;
+}
+
+void CVideoRenderer::EndDirect(bool drawn) {
+    HWND window = mDirectWindow;
+    if (drawn) {
+        ++mFramesReceived;
+        const LONG w = mDirectRect.right - mDirectRect.left;
+        const LONG h = mDirectRect.bottom - mDirectRect.top;
+        if (w != mVideoWidth || h != mVideoHeight) {
+            const bool known = mVideoWidth > 0;
+            mVideoWidth = w;
+            mVideoHeight = h;
+            if (known)
+                NotifyEvent(EC_VIDEO_SIZE_CHANGED, (h << 16) | (w & 0xFFFF), 0);
+        }
+        if (IsMixer() && mHasOverlay && !mOverlay.IsInvisible()) {
+            const SurfaceView& view = mDirectLock->View();
+            const SComposeSurface surface{view.pixels, view.width, view.height, view.stride};
+            const RECT target{mDirectRect.left + static_cast<LONG>(mOverlayDest.left * w),
+                              mDirectRect.top + static_cast<LONG>(mOverlayDest.top * h),
+                              mDirectRect.left + static_cast<LONG>(mOverlayDest.right * w),
+                              mDirectRect.top + static_cast<LONG>(mOverlayDest.bottom * h)};
+            mOverlay.Blend(surface, target, mDirectRect);
+        }
+        mLastPictureRect = mDirectRect;
+        ++mFramesDrawn;
+    }
+    mDirectLock.reset();
+    mDirectWindow = nullptr;
+    mLock.unlock();
+    if (drawn && window != nullptr)
+        window->Invalidate();
 }
 
 RECT CVideoRenderer::GetLastPictureRect() {

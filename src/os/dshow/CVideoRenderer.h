@@ -31,9 +31,11 @@
 #include "os/compose/CKeyedOverlay.h"
 #include "os/dshow/CBaseFilter.h"
 #include "os/dshow/PictureDraw.h"
+#include "os/window/Window.h"
 
 #include <atomic>
 #include <memory>
+#include <optional>
 #include <vector>
 
 namespace os::dshow {
@@ -131,6 +133,9 @@ public:
     // The scale hint of the input pin (IVideoScaleHint): how far the
     // shown part of the picture may be reduced and still cover its place.
     LONG ScaleDenominator();
+    // The input pin's direct target (IVideoDirectTarget).
+    bool BeginDirect(LONG width, LONG height, uint8_t** pixels, LONG* stride);
+    void EndDirect(bool drawn);
 
 protected:
     void* QueryOwnInterface(REFIID iid) override;
@@ -178,6 +183,11 @@ private:
     NORMALIZEDRECT mOverlayDest{0, 0, 1, 1};
     bool mHasOverlay = false;
     RECT mLastPictureRect{0, 0, 0, 0};
+    // Between BeginDirect and EndDirect: the window and its surface lock
+    // (mLock is held as well).
+    HWND mDirectWindow = nullptr;
+    std::optional<Window::SurfaceLock> mDirectLock;
+    RECT mDirectRect{0, 0, 0, 0};
     std::atomic<uint64_t> mFramesReceived{0};
     std::atomic<uint64_t> mFramesDrawn{0};
 };

@@ -101,6 +101,7 @@ public:
     ~COutputPin() override { DropHint(); }
 
     LONG ScaleDenominator() { return mpHint != nullptr ? mpHint->GetScaleDenominator() : 1; }
+    IVideoDirectTarget* DirectTarget() { return mpDirect; }
 
 protected:
     HRESULT CheckMediaType(const AM_MEDIA_TYPE& mt) override { return mpSource->CheckOutputType(mt); }
@@ -111,6 +112,8 @@ protected:
         DropHint();
         if (FAILED(peer->QueryInterface(IID_IVideoScaleHint, reinterpret_cast<void**>(&mpHint))))
             mpHint = nullptr;
+        if (FAILED(peer->QueryInterface(IID_IVideoDirectTarget, reinterpret_cast<void**>(&mpDirect))))
+            mpDirect = nullptr;
         return S_OK;
     }
     void BreakConnect() override { DropHint(); }
@@ -121,9 +124,14 @@ private:
             mpHint->Release();
             mpHint = nullptr;
         }
+        if (mpDirect != nullptr) {
+            mpDirect->Release();
+            mpDirect = nullptr;
+        }
     }
     CVmrSourceFilter* mpSource;
-    IVideoScaleHint* mpHint = nullptr; // counted; guarded by the filter's lock
+    IVideoScaleHint* mpHint = nullptr;      // counted; guarded by the filter's lock
+    IVideoDirectTarget* mpDirect = nullptr; // counted; guarded by the filter's lock
 };
 
 HRESULT CVmrSourceFilter::Create(REFIID iid, void** out) {
@@ -239,6 +247,12 @@ int CVmrSourceFilter::Deliver(const CMediaObj* object) {
     const CMediaObj& out = mOutputFormat;
     bool ready = false;
     if (out.mVideoFormat != 0 && !IsCompressed(out.mVideoFormat)) {
+        if (DecodeJpegDirect(*object)) {
+            ++mDelivered;
+            if (mpShownEvent != nullptr)
+                mpShownEvent->Set();
+            return 1;
+        }
         ready = DecodeVideo(*object, &sample);
     } else if (out.mVideoFormat != 0) {
         // A decoder filter follows: the compressed frame goes on as it is.
@@ -280,6 +294,37 @@ bool CVmrSourceFilter::DecodeVideo(const CMediaObj& object, CMediaSample* sample
             return true;
     }
     return DecodeWithCodec(object, sample);
+}
+
+bool CVmrSourceFilter::DecodeJpegDirect(const CMediaObj& object) {
+    const int32_t code = mOutputFormat.mVideoFormat;
+    IVideoDirectTarget* target = mpOutput->DirectTarget();
+    if (target == nullptr || object.mVideoFormat != media_util::kVideoJpeg || object.mpData == nullptr ||
+        object.mDataSize <= 0 || code == media_util::kPixelRgb24 || code == media_util::kPixelRgb16 ||
+        code == media_util::kPixelI420)
+        return false;
+    if (m_hJpeg == nullptr)
+        m_hJpeg = tjInitDecompress();
+    int width = 0, height = 0, subsampling = 0, colourspace = 0;
+    const auto size = static_cast<unsigned long>(object.mDataSize);
+    if (m_hJpeg == nullptr ||
+        tjDecompressHeader3(m_hJpeg, object.mpData, size, &width, &height, &subsampling, &colourspace) != 0)
+        return false;
+    // Shown small: the scaled decode is cheaper still.
+    if (gScaledDecoding.load() && mpOutput->ScaleDenominator() > 1)
+        return false;
+    uint8_t* pixels = nullptr;
+    LONG stride = 0;
+    if (!target->BeginDirect(width, height, &pixels, &stride))
+        return false;
+    // Straight into the window: top-down, B, G, R and a fourth byte that
+    // the surface does not look at.
+    const bool ok = tjDecompress2(m_hJpeg, object.mpData, size, pixels, width, stride, height, TJPF_BGRX,
+                                  TJFLAG_FASTUPSAMPLE) == 0;
+    target->EndDirect(ok);
+    if (ok)
+        ++mDirectDecodes;
+    return ok;
 }
 
 bool CVmrSourceFilter::PassPicture(const CMediaObj& object, CMediaSample* sample) {
@@ -432,6 +477,11 @@ uint64_t CVmrSourceFilter::GetDelivered() {
 uint64_t CVmrSourceFilter::GetScaledDecodes() {
     std::lock_guard<std::recursive_mutex> guard(mLock);
     return mScaledDecodes;
+}
+
+uint64_t CVmrSourceFilter::GetDirectDecodes() {
+    std::lock_guard<std::recursive_mutex> guard(mLock);
+    return mDirectDecodes;
 }
 
 uint64_t CVmrSourceFilter::GetRejected() {

@@ -13,7 +13,9 @@
 // - an audio format (2005 u-law, 2010 AAC, 2020 G.726): the objects' audio
 //   bytes are passed on for the ACM wrapper.
 // A JPEG frame shown at half its size or less (the renderer's scale hint) is
-// decoded at 1/2, 1/4 or 1/8 scale with libjpeg-turbo instead.
+// decoded at 1/2, 1/4 or 1/8 scale with libjpeg-turbo instead, and one that
+// the renderer would copy unchanged into a 32-bit window straight into the
+// window's surface.
 //
 // Its events: the first is the stop signal of the renderer (set while no
 // graph runs: Deliver then refuses at once); the second is set whenever a
@@ -93,6 +95,8 @@ public:
     // Objects that reached the next filter, and JPEG frames decoded scaled.
     uint64_t GetDelivered();
     uint64_t GetScaledDecodes();
+    // JPEG frames decoded straight into the window (see DecodeJpegDirect).
+    uint64_t GetDirectDecodes();
     // Objects that did not decode (broken frames, a format the filter was
     // not configured for).
     uint64_t GetRejected();
@@ -104,6 +108,11 @@ private:
     ~CVmrSourceFilter() override;
 
     bool DecodeVideo(const media_util::CMediaObj& object, CMediaSample* sample);
+    // A JPEG frame of a 32-bit display that the renderer would copy to its
+    // window unchanged is decoded straight into the window surface
+    // (IVideoDirectTarget), saving a copy of the whole picture. True when
+    // it was shown that way.
+    bool DecodeJpegDirect(const media_util::CMediaObj& object);
     bool DecodeJpegScaled(const media_util::CMediaObj& object, LONG denominator, CMediaSample* sample);
     bool DecodeWithCodec(const media_util::CMediaObj& object, CMediaSample* sample);
     bool PassPicture(const media_util::CMediaObj& object, CMediaSample* sample);
@@ -129,6 +138,7 @@ private:
     bool mWaitForKeyFrame = false;   // H.264 after an overflow
     uint64_t mDelivered = 0;
     uint64_t mScaledDecodes = 0;
+    uint64_t mDirectDecodes = 0;
     uint64_t mRejected = 0;
 };
 

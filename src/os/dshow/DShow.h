@@ -292,6 +292,19 @@ public:
 // Denominators a scale hint may give.
 constexpr LONG kMaxScaleDenominator = 8;
 
+// Also asked of a video renderer's input pin: the part of the window surface
+// a whole picture of width x height would be copied to unchanged (RGB32, not
+// scaled, not cut, inside the surface). A source that decodes can write the
+// picture there itself and save the renderer's copy, the way a DirectShow
+// renderer's allocator hands out samples in video memory. BeginDirect holds
+// the renderer (and the surface) until EndDirect, which shows what was
+// written (drawn true) or leaves it (false).
+class IVideoDirectTarget : public IUnknown {
+public:
+    virtual bool BeginDirect(LONG width, LONG height, uint8_t** pixels, LONG* stride) = 0;
+    virtual void EndDirect(bool drawn) = 0;
+};
+
 // --- Video Mixing Renderer ---
 
 enum VMRMode { VMRMode_Windowed = 0x1, VMRMode_Windowless = 0x2, VMRMode_Renderless = 0x4 };
@@ -387,6 +400,7 @@ extern const IID IID_IMediaEvent;
 extern const IID IID_IMediaEventEx;
 extern const IID IID_IMediaEventSink;
 extern const IID IID_IVideoScaleHint;
+extern const IID IID_IVideoDirectTarget;
 extern const IID IID_IVideoWindow;
 extern const IID IID_IBasicVideo;
 extern const IID IID_IVMRFilterConfig;

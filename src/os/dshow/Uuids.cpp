@@ -74,6 +74,7 @@ const IID IID_IVMRAspectRatioControl9 = {
 
 // Ours.
 const IID IID_IVideoScaleHint = {0x3F6B2C1E, 0x9D47, 0x4A85, {0xB1, 0x6E, 0x52, 0x0C, 0x8A, 0x7D, 0x14, 0xE3}};
+const IID IID_IVideoDirectTarget = {0x6A0D93B4, 0x51C2, 0x47E8, {0x8B, 0x2F, 0x07, 0xD4, 0x6E, 0x95, 0xA1, 0x3C}};
 
 namespace os::dshow {
 
@@ -108,6 +109,7 @@ const char* IidName(REFIID iid) {
         {&IID_IVMRAspectRatioControl, "IID_IVMRAspectRatioControl"},
         {&IID_IVMRAspectRatioControl9, "IID_IVMRAspectRatioControl9"},
         {&IID_IVideoScaleHint, "IID_IVideoScaleHint"},
+        {&IID_IVideoDirectTarget, "IID_IVideoDirectTarget"},
     };
     for (const auto& n : kNames) {
         if (*n.iid == iid)
