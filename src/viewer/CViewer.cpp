@@ -19,7 +19,9 @@ constexpr int kStatusUnauthorized = 401;
 constexpr int kStatusProxyAuthRequired = 407;
 } // namespace
 
-CViewer::CViewer() = default;
+CViewer::CViewer() {
+    mAudioCaptureReady = mAudioCapture.Prepare() == 0 ? 1 : 0;
+}
 
 CViewer::~CViewer() {
     Close();

@@ -14,13 +14,18 @@
 // another thread give up an open in progress (a user's Ctrl-C).
 //
 // Not yet part of the viewer (their classes are still to come): the overlay
-// control and its text worker, the audio capture object, and the owning
-// pointer that close releases; so Show draws no overlay and no layout text.
+// control and its text worker, and the owning pointer that close releases; so
+// Show draws no overlay and no layout text.
+//
+// Construction also prepares the machine's audio capture (CAudioCapture) and
+// keeps whether that worked in mAudioCaptureReady; a machine without a
+// capture device only leaves the flag 0.
 //
 // Threads: the host's thread calls every operation; Open runs without the
 // instance table's lock, so several viewers may open at once.
 #pragma once
 
+#include "audio/CAudioCapture.h"
 #include "net/CUrl.h"
 #include "platform/CManualEvent.h"
 #include "platform/CMediaObj.h"
@@ -161,6 +166,9 @@ public:
     media_util::CManualEvent mCancelEvent;
     CHttpLink* mpSecondLink = nullptr; // owned; created by open
     IHttpClient* mpSecondClient = nullptr;
+    // Prepared by the constructor; mAudioCaptureReady is 1 when that worked.
+    CAudioCapture mAudioCapture;
+    int32_t mAudioCaptureReady = 0;
     int32_t mZeroWords5[6] = {0, 0, 0, 0, 0, 0};
 
 private:
