@@ -9,3 +9,4 @@ int RunProbe(const Args& args);
 int RunReceive(const Args& args);
 int RunView(const Args& args);
 int RunDemo(const Args& args);
+int RunAudioDevices(const Args& args);

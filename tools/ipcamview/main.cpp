@@ -15,6 +15,9 @@ const char kUsage[] =
     "usage: ipcamview COMMAND [ARGS...]    (ipcamview COMMAND --help for each)\n"
     "\n"
     "commands:\n"
+    "  audio-devices\n"
+    "             the audio capture devices a viewer sees, the one it would capture from\n"
+    "             and the formats that one takes\n"
     "  demo       start the simulated device camsim on a free loopback port and show what\n"
     "             the library does with it (also: ipcamview --demo)\n"
     "  fetch      GET a URL through the library's HTTP client; the body to standard output\n"
@@ -62,6 +65,8 @@ int main(int argc, char** argv) {
         return RunReceive(rest);
     if (command == "view")
         return RunView(rest);
+    if (command == "audio-devices")
+        return RunAudioDevices(rest);
     if (command == "demo" || command == "--demo")
         return RunDemo(rest);
     if (command.compare(0, 1, "-") == 0)
