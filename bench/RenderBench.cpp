@@ -53,7 +53,8 @@ std::vector<CMediaObj>& Frames() {
             char name[32];
             std::snprintf(name, sizeof name, "/f%03d.jpg", i + 1);
             std::ifstream in(dir + name, std::ios::binary);
-            std::vector<uint8_t> bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+            std::vector<uint8_t> bytes((std::istreambuf_iterator<char>(in)),
+                                       std::istreambuf_iterator<char>());
             CMediaObj& o = out[static_cast<size_t>(i)];
             o.mVideoFormat = media_util::kVideoJpeg;
             o.mWidth = kWidth;
@@ -100,11 +101,21 @@ void Show(benchmark::State& state, int32_t pixelCode, int windowW, int windowH, 
     state.SetItemsProcessed(state.iterations());
 }
 
-void BM_Show1080pBgra(benchmark::State& state) { Show(state, 32, kWidth, kHeight, true); }
-void BM_Show1080pRgb565(benchmark::State& state) { Show(state, 120, kWidth, kHeight, true); }
-void BM_Show1080pI420(benchmark::State& state) { Show(state, 130, kWidth, kHeight, true); }
-void BM_WallCellScaledDecode(benchmark::State& state) { Show(state, 32, kWidth / 4, kHeight / 4, true); }
-void BM_WallCellWholeDecode(benchmark::State& state) { Show(state, 32, kWidth / 4, kHeight / 4, false); }
+void BM_Show1080pBgra(benchmark::State& state) {
+    Show(state, 32, kWidth, kHeight, true);
+}
+void BM_Show1080pRgb565(benchmark::State& state) {
+    Show(state, 120, kWidth, kHeight, true);
+}
+void BM_Show1080pI420(benchmark::State& state) {
+    Show(state, 130, kWidth, kHeight, true);
+}
+void BM_WallCellScaledDecode(benchmark::State& state) {
+    Show(state, 32, kWidth / 4, kHeight / 4, true);
+}
+void BM_WallCellWholeDecode(benchmark::State& state) {
+    Show(state, 32, kWidth / 4, kHeight / 4, false);
+}
 
 BENCHMARK(BM_Show1080pBgra)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_Show1080pRgb565)->Unit(benchmark::kMillisecond);

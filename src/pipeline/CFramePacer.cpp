@@ -31,7 +31,9 @@ void CFramePacer::SetTargets(CDirectShowRenderer* video, CDirectShowRenderer* au
     mpInputQueue = input;
 }
 
-void CFramePacer::SetClock(ISourceClock* clock) { mpClock = clock != nullptr ? clock : &CSourceClock::Instance(); }
+void CFramePacer::SetClock(ISourceClock* clock) {
+    mpClock = clock != nullptr ? clock : &CSourceClock::Instance();
+}
 
 int CFramePacer::Job() {
     if (mpInputQueue == nullptr) {

@@ -58,8 +58,8 @@ public:
 
     // The channel's video renderer and audio renderer (may be null), the
     // channel's event and its queue; none is owned.
-    void SetTargets(CDirectShowRenderer* video, CDirectShowRenderer* audio, media_util::CManualEvent* channelEvent,
-                    media_util::IMediaQueue* input);
+    void SetTargets(CDirectShowRenderer* video, CDirectShowRenderer* audio,
+                    media_util::CManualEvent* channelEvent, media_util::IMediaQueue* input);
     // The clock of the waits (not owned); null puts the real one back.
     void SetClock(ISourceClock* clock);
 
@@ -89,9 +89,9 @@ public:
 private:
     DWORD ComputeWait(const media_util::CMediaObj& object);
 
-    CDirectShowRenderer* mpVideoRenderer = nullptr; // not owned
-    CDirectShowRenderer* mpAudioRenderer = nullptr; // not owned
-    media_util::IMediaQueue* mpInputQueue = nullptr;  // not owned
+    CDirectShowRenderer* mpVideoRenderer = nullptr;     // not owned
+    CDirectShowRenderer* mpAudioRenderer = nullptr;     // not owned
+    media_util::IMediaQueue* mpInputQueue = nullptr;    // not owned
     media_util::CManualEvent* mpChannelEvent = nullptr; // not owned
     std::atomic<DWORD> mDueTime{0};
     media_util::CCritSection mLock;

@@ -24,7 +24,8 @@ HRESULT CDSUtil::AddFilterByCLSID(IGraphBuilder* graph, REFCLSID clsid, LPCWSTR 
         return E_POINTER;
     *filter = nullptr;
     IBaseFilter* f = nullptr;
-    HRESULT hr = CoCreateInstance(clsid, nullptr, CLSCTX_INPROC_SERVER, IID_IBaseFilter, reinterpret_cast<void**>(&f));
+    HRESULT hr =
+        CoCreateInstance(clsid, nullptr, CLSCTX_INPROC_SERVER, IID_IBaseFilter, reinterpret_cast<void**>(&f));
     if (FAILED(hr))
         return hr;
     hr = graph->AddFilter(f, name);

@@ -62,12 +62,11 @@ DWORD CDirectShowRenderer::MixerAspectMode() const {
     if (mAspectMode == kAspectAuto) {
         // Letterbox only when the whole picture is shown and it is not a
         // 24-bit picture; a part of a picture fills its window.
-        const bool whole = mSourceRect.left == 0 && mSourceRect.top == 0 &&
-                           mSourceRect.right == mOutputFormat.mWidth &&
-                           std::abs(mSourceRect.bottom) == std::abs(mOutputFormat.mHeight) &&
-                           mSourceRect.right > 0;
+        const bool whole =
+            mSourceRect.left == 0 && mSourceRect.top == 0 && mSourceRect.right == mOutputFormat.mWidth &&
+            std::abs(mSourceRect.bottom) == std::abs(mOutputFormat.mHeight) && mSourceRect.right > 0;
         return whole && mOutputFormat.mVideoFormat != media_util::kPixelRgb24 ? VMR_ARMODE_LETTER_BOX
-                                                                               : VMR_ARMODE_NONE;
+                                                                              : VMR_ARMODE_NONE;
     }
     return mAspectMode == kAspectStretch ? VMR_ARMODE_NONE : VMR_ARMODE_LETTER_BOX;
 }
@@ -109,7 +108,8 @@ HRESULT CDirectShowRenderer::BuildGraph(uint32_t flags) {
                             "&mpAcmFilter)");
             return S_OK;
         }
-        CDSUtil::AddFilterByCLSID(mpGraphBuilder, CLSID_DSoundRender, L"Direct Sound Render", &mpDSoundRender);
+        CDSUtil::AddFilterByCLSID(mpGraphBuilder, CLSID_DSoundRender, L"Direct Sound Render",
+                                  &mpDSoundRender);
         return S_OK;
     }
 
@@ -126,16 +126,20 @@ HRESULT CDirectShowRenderer::BuildGraph(uint32_t flags) {
         if (FAILED(hr))
             return hr;
     } else {
-        DSR_CHECK(CDSUtil::AddFilterByCLSID(mpGraphBuilder, CLSID_VideoRenderer, L"Classic Video Renderer", &mpVmr),
-                  "CDSUtil::AddFilterByCLSID(mpGraphBuilder, CLSID_VideoRenderer, L\"Classic Video Renderer\", "
-                  "&mpVmr)");
+        DSR_CHECK(
+            CDSUtil::AddFilterByCLSID(mpGraphBuilder, CLSID_VideoRenderer, L"Classic Video Renderer", &mpVmr),
+            "CDSUtil::AddFilterByCLSID(mpGraphBuilder, CLSID_VideoRenderer, L\"Classic Video Renderer\", "
+            "&mpVmr)");
         mRendererKind = kRendererClassic;
     }
-    DSR_CHECK(CDSUtil::AddFilterByCLSID(mpGraphBuilder, CLSID_Colour, L"CColor Space Converter", &mpColorSpace),
-              "CDSUtil::AddFilterByCLSID(mpGraphBuilder, CLSID_Colour, L\"CColor Space Converter\", &mpColorSpace)");
+    DSR_CHECK(
+        CDSUtil::AddFilterByCLSID(mpGraphBuilder, CLSID_Colour, L"CColor Space Converter", &mpColorSpace),
+        "CDSUtil::AddFilterByCLSID(mpGraphBuilder, CLSID_Colour, L\"CColor Space Converter\", "
+        "&mpColorSpace)");
     if (mDecoderGuid != mNoDecoderGuid)
-        DSR_CHECK(CDSUtil::AddFilterByCLSID(mpGraphBuilder, mDecoderGuid, L"Decoder Filter", &mpDecoderFilter),
-                  "CDSUtil::AddFilterByCLSID(mpGraphBuilder, mDecoderGuid, L\"Decoder Filter\", &mpDecoderFilter)");
+        DSR_CHECK(
+            CDSUtil::AddFilterByCLSID(mpGraphBuilder, mDecoderGuid, L"Decoder Filter", &mpDecoderFilter),
+            "CDSUtil::AddFilterByCLSID(mpGraphBuilder, mDecoderGuid, L\"Decoder Filter\", &mpDecoderFilter)");
     return S_OK;
 }
 
@@ -222,8 +226,9 @@ HRESULT CDirectShowRenderer::BuildVmr9(uint32_t flags) {
         }
     }
     pConfig->Release();
-    DSR_CHECK(mpVmr->QueryInterface(IID_IVMRWindowlessControl9, reinterpret_cast<void**>(&mpWindowlessControl9)),
-              "mpVmr->QueryInterface(IID_IVMRWindowlessControl9, (void**)&mpWindowlessControl9)");
+    DSR_CHECK(
+        mpVmr->QueryInterface(IID_IVMRWindowlessControl9, reinterpret_cast<void**>(&mpWindowlessControl9)),
+        "mpVmr->QueryInterface(IID_IVMRWindowlessControl9, (void**)&mpWindowlessControl9)");
     DSR_CHECK(mpWindowlessControl9->SetVideoClippingWindow(m_hWnd),
               "mpWindowlessControl9->SetVideoClippingWindow(m_hWnd)");
     DSR_CHECK(mpWindowlessControl9->SetBorderColor(kBorderColour),
@@ -288,7 +293,8 @@ HRESULT CDirectShowRenderer::SetUpVideoWindow(IGraphBuilder* pGraphBuilder, bool
     DSR_CHECK(pGraphBuilder->QueryInterface(IID_IVideoWindow, reinterpret_cast<void**>(&mpVideoWindow)),
               "pGraphBuilder->QueryInterface(IID_IVideoWindow, (void **)&mpVideoWindow)");
     mpVideoWindow->put_AutoShow(OAFALSE);
-    DSR_CHECK(mpVideoWindow->put_Owner(reinterpret_cast<OAHWND>(m_hWnd)), "mpVideoWindow->put_Owner((OAHWND)m_hWnd)");
+    DSR_CHECK(mpVideoWindow->put_Owner(reinterpret_cast<OAHWND>(m_hWnd)),
+              "mpVideoWindow->put_Owner((OAHWND)m_hWnd)");
     mpVideoWindow->put_WindowStyle(kVideoWindowStyle);
     DSR_CHECK(mpVideoWindow->SetWindowPosition(0, 0, mCtrlSize.x, mCtrlSize.y),
               "mpVideoWindow->SetWindowPosition( 0, 0, mCtrlSize.x, mCtrlSize.y )");
@@ -303,13 +309,15 @@ HRESULT CDirectShowRenderer::SetUpVideoWindow(IGraphBuilder* pGraphBuilder, bool
 HRESULT CDirectShowRenderer::ConnectGraph() {
     HRESULT hr;
     IGraphBuilder* pGraphBuilder = mpGraphBuilder;
-    DSR_CHECK(CDSUtil::AddFilterByCLSID(pGraphBuilder, CLSID_VMRSourceFilter, L"VMR Source Filter", &mpSource),
-              "CDSUtil::AddFilterByCLSID(pGraphBuilder, CLSID_VMRSourceFilter, L\"VMR Source Filter\", &mpSource)");
+    DSR_CHECK(
+        CDSUtil::AddFilterByCLSID(pGraphBuilder, CLSID_VMRSourceFilter, L"VMR Source Filter", &mpSource),
+        "CDSUtil::AddFilterByCLSID(pGraphBuilder, CLSID_VMRSourceFilter, L\"VMR Source Filter\", &mpSource)");
     hr = mpSource->QueryInterface(IID_IVmrSampleInput, reinterpret_cast<void**>(&mpSampleInput));
     if (SUCCEEDED(hr)) {
         // With a decoder filter the source passes the stream on as it comes.
         const bool decoder = mpDecoderFilter != nullptr;
-        hr = mpSampleInput->Configure(&mInputFormat, decoder ? &mInputFormat : &mOutputFormat, &mEvent1, &mEvent2);
+        hr = mpSampleInput->Configure(&mInputFormat, decoder ? &mInputFormat : &mOutputFormat, &mEvent1,
+                                      &mEvent2);
     }
     if (FAILED(hr)) {
         ReleaseConnected();
@@ -345,13 +353,15 @@ HRESULT CDirectShowRenderer::ConnectGraph() {
     if (SUCCEEDED(hr) && !IsAudioGraph()) {
         if (mRendererKind == kRendererVmr9) {
             IVMRAspectRatioControl9* pAspect = nullptr;
-            if (SUCCEEDED(mpVmr->QueryInterface(IID_IVMRAspectRatioControl9, reinterpret_cast<void**>(&pAspect)))) {
+            if (SUCCEEDED(
+                    mpVmr->QueryInterface(IID_IVMRAspectRatioControl9, reinterpret_cast<void**>(&pAspect)))) {
                 pAspect->SetAspectRatioMode(MixerAspectMode());
                 pAspect->Release();
             }
         } else if (mRendererKind == kRendererVmr7) {
             IVMRAspectRatioControl* pAspect = nullptr;
-            if (SUCCEEDED(mpVmr->QueryInterface(IID_IVMRAspectRatioControl, reinterpret_cast<void**>(&pAspect)))) {
+            if (SUCCEEDED(
+                    mpVmr->QueryInterface(IID_IVMRAspectRatioControl, reinterpret_cast<void**>(&pAspect)))) {
                 pAspect->SetAspectRatioMode(MixerAspectMode());
                 pAspect->Release();
             }
@@ -378,7 +388,8 @@ HRESULT CDirectShowRenderer::ConnectGraph() {
         return hr;
     }
     if (mSourceRect.right > mSourceRect.left && mSourceRect.bottom > mSourceRect.top)
-        mpBasicVideo->SetSourcePosition(mSourceRect.left, mSourceRect.top, mSourceRect.right - mSourceRect.left,
+        mpBasicVideo->SetSourcePosition(mSourceRect.left, mSourceRect.top,
+                                        mSourceRect.right - mSourceRect.left,
                                         mSourceRect.bottom - mSourceRect.top);
     hr = pGraphBuilder->QueryInterface(IID_IMediaEventEx, reinterpret_cast<void**>(&mpEvent));
     if (FAILED(hr)) {
@@ -392,7 +403,8 @@ HRESULT CDirectShowRenderer::ConnectGraph() {
         // No reference clock: pictures are shown as they arrive, the pacer
         // has already spaced them. Neither failure stops the start.
         IMediaFilter* pMediaFilter = nullptr;
-        HRESULT hrFilter = pGraphBuilder->QueryInterface(IID_IMediaFilter, reinterpret_cast<void**>(&pMediaFilter));
+        HRESULT hrFilter =
+            pGraphBuilder->QueryInterface(IID_IMediaFilter, reinterpret_cast<void**>(&pMediaFilter));
         if (FAILED(hrFilter)) {
             TraceFailed(hrFilter, "pGraphBuilder->QueryInterface(IID_IMediaFilter, (void**)&pMediaFilter)");
         } else {

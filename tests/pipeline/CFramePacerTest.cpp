@@ -51,8 +51,8 @@ TEST(CFramePacerTest, WaitFollowsFrameRateLatenessAndBacklog) {
         Kind kind;
         int32_t frameRate;
         int32_t frameNumber;
-        DWORD late;       // ms after the frame was due
-        int32_t waiting;  // objects left in the queue behind it
+        DWORD late;      // ms after the frame was due
+        int32_t waiting; // objects left in the queue behind it
         int32_t catchUp;
         DWORD wait;
     };

@@ -49,7 +49,8 @@ std::vector<Bytes> SplitAdts(const Bytes& stream) {
         const size_t length = ((stream[i + 3] & 3u) << 11) | (stream[i + 4] << 3) | (stream[i + 5] >> 5);
         if (length < 7 || i + length > stream.size())
             break;
-        frames.emplace_back(stream.begin() + static_cast<long>(i), stream.begin() + static_cast<long>(i + length));
+        frames.emplace_back(stream.begin() + static_cast<long>(i),
+                            stream.begin() + static_cast<long>(i + length));
         i += length;
     }
     return frames;
@@ -149,8 +150,8 @@ protected:
         av_log_set_level(AV_LOG_QUIET);
         ipcam::test::TempDir dir("dshow");
         ASSERT_EQ(0, ipcam::test::Generate(kWidth, kHeight, 3,
-                                           "-c:v mjpeg -q:v 2 -pix_fmt yuvj420p -f image2 '" + dir.File("f%d.jpg") +
-                                               "'"));
+                                           "-c:v mjpeg -q:v 2 -pix_fmt yuvj420p -f image2 '" +
+                                               dir.File("f%d.jpg") + "'"));
         for (int i = 1; i <= 3; ++i)
             gMedia->mJpeg.push_back(ipcam::test::ReadFile(dir.File("f" + std::to_string(i) + ".jpg")));
         auto reference = ipcam::test::ReferenceFrames(dir.File("f1.jpg"), kWidth, kHeight);
@@ -158,9 +159,10 @@ protected:
         gMedia->mReference.push_back(
             ipcam::test::Tight(reference[100][0], 100, kWidth, kHeight, false, true));
         const std::string tone = "ffmpeg -nostdin -v error -y -f lavfi -i sine=f=440:d=0.5 ";
-        ASSERT_EQ(0, ipcam::test::Run(tone + "-ar 8000 -ac 1 -c:a pcm_mulaw -f mulaw '" + dir.File("a.ul") + "'"));
-        ASSERT_EQ(0, ipcam::test::Run(tone + "-ar 8000 -ac 1 -c:a g726 -b:a 32k -f g726 '" + dir.File("a.g726") +
-                                      "'"));
+        ASSERT_EQ(
+            0, ipcam::test::Run(tone + "-ar 8000 -ac 1 -c:a pcm_mulaw -f mulaw '" + dir.File("a.ul") + "'"));
+        ASSERT_EQ(0, ipcam::test::Run(tone + "-ar 8000 -ac 1 -c:a g726 -b:a 32k -f g726 '" +
+                                      dir.File("a.g726") + "'"));
         ASSERT_EQ(0, ipcam::test::Run(tone + "-ar 44100 -ac 2 -c:a aac -f adts '" + dir.File("a.aac") + "'"));
         gMedia->mUlaw = ipcam::test::ReadFile(dir.File("a.ul"));
         gMedia->mG726 = ipcam::test::ReadFile(dir.File("a.g726"));
@@ -191,12 +193,29 @@ TEST_F(CDirectShowRendererTest, RendererFallsBackInOrderWhenFiltersAreMissing) {
         {"default renderer", {}, 0, 32, 1, CDirectShowRenderer::kRendererVmr7, false, true},
         {"default renderer with overlay", {}, 1, 120, 1, CDirectShowRenderer::kRendererVmr7, false, true},
         {"no VMR-7", {&CLSID_VideoRendererDefault}, 1, 32, 1, CDirectShowRenderer::kRendererVmr9, true, true},
-        {"classic, converter joins", {&CLSID_VideoRendererDefault, &CLSID_VideoMixingRenderer9}, 0, 120, 1,
-         CDirectShowRenderer::kRendererClassic, true, true},
-        {"classic with I420 shows nothing", {&CLSID_VideoRendererDefault, &CLSID_VideoMixingRenderer9}, 0, 130,
-         1, CDirectShowRenderer::kRendererClassic, true, false},
+        {"classic, converter joins",
+         {&CLSID_VideoRendererDefault, &CLSID_VideoMixingRenderer9},
+         0,
+         120,
+         1,
+         CDirectShowRenderer::kRendererClassic,
+         true,
+         true},
+        {"classic with I420 shows nothing",
+         {&CLSID_VideoRendererDefault, &CLSID_VideoMixingRenderer9},
+         0,
+         130,
+         1,
+         CDirectShowRenderer::kRendererClassic,
+         true,
+         false},
         {"no renderer at all",
-         {&CLSID_VideoRendererDefault, &CLSID_VideoMixingRenderer9, &CLSID_VideoRenderer}, 0, 32, 0, -1, true,
+         {&CLSID_VideoRendererDefault, &CLSID_VideoMixingRenderer9, &CLSID_VideoRenderer},
+         0,
+         32,
+         0,
+         -1,
+         true,
          false},
     };
     for (const Case& c : cases) {
@@ -345,7 +364,8 @@ TEST_F(CDirectShowRendererTest, SourceThatCannotReachTheRendererGivesStatus256) 
     EXPECT_EQ(0, renderer.Start(&window, &client, 0));
     EXPECT_EQ(CDirectShowRenderer::kStatusConnectFailed, renderer.GetStatus());
     EXPECT_FALSE(renderer.IsStarted());
-    EXPECT_TRUE(log.Contains("FAILED(hr=0x80040217) in CDSUtil::ConnectFilters( pGraphBuilder, pOutPin, mpVmr )\n"));
+    EXPECT_TRUE(
+        log.Contains("FAILED(hr=0x80040217) in CDSUtil::ConnectFilters( pGraphBuilder, pOutPin, mpVmr )\n"));
     CMediaObj frame = Frame(gMedia->mJpeg[0]);
     EXPECT_EQ(0, renderer.Push(&frame));
     // A later start that connects clears the status.
@@ -419,7 +439,8 @@ TEST_F(CDirectShowRendererTest, EveryFailingCallIsTracedWithItsText) {
          "mpVmr->QueryInterface(IID_IVMRFilterConfig9, (void**)&pConfig)"},
         {"IVMRFilterConfig9::SetRenderingMode", L"", 0, Setup::Vmr9, 0, 0,
          "pConfig->SetRenderingMode(VMR9Mode_Windowless)"},
-        {"IVMRFilterConfig9::SetNumberOfStreams", L"", 0, Setup::Vmr9, 1, 0, "pConfig->SetNumberOfStreams(1)"},
+        {"IVMRFilterConfig9::SetNumberOfStreams", L"", 0, Setup::Vmr9, 1, 0,
+         "pConfig->SetNumberOfStreams(1)"},
         {"QueryInterface(IID_IVMRWindowlessControl9)", L"VMR9", 0, Setup::Vmr9, 0, 0,
          "mpVmr->QueryInterface(IID_IVMRWindowlessControl9, (void**)&mpWindowlessControl9)"},
         {"IVMRWindowlessControl9::SetVideoClippingWindow", L"", 0, Setup::Vmr9, 0, 0,
@@ -433,13 +454,16 @@ TEST_F(CDirectShowRendererTest, EveryFailingCallIsTracedWithItsText) {
         {"IVMRMixerControl9::GetMixingPrefs", L"", 0, Setup::Vmr9, 1, 0, "pMix->GetMixingPrefs(&dwPrefs)"},
         {"IVMRMixerControl9::SetMixingPrefs", L"", 0, Setup::Vmr9, 1, 0, "pMix->SetMixingPrefs(dwPrefs)"},
         {"CoCreateInstance(CLSID_VideoRenderer)", L"", 0, Setup::Classic, 0, 0,
-         "CDSUtil::AddFilterByCLSID(mpGraphBuilder, CLSID_VideoRenderer, L\"Classic Video Renderer\", &mpVmr)"},
+         "CDSUtil::AddFilterByCLSID(mpGraphBuilder, CLSID_VideoRenderer, L\"Classic Video Renderer\", "
+         "&mpVmr)"},
         {"CoCreateInstance(CLSID_Colour)", L"", 0, Setup::Vmr7, 0, 0,
-         "CDSUtil::AddFilterByCLSID(mpGraphBuilder, CLSID_Colour, L\"CColor Space Converter\", &mpColorSpace)"},
+         "CDSUtil::AddFilterByCLSID(mpGraphBuilder, CLSID_Colour, L\"CColor Space Converter\", "
+         "&mpColorSpace)"},
         {nullptr, L"", 0, Setup::DecoderUnknown, 0, 0,
          "CDSUtil::AddFilterByCLSID(mpGraphBuilder, mDecoderGuid, L\"Decoder Filter\", &mpDecoderFilter)"},
         {"CoCreateInstance(CLSID_VMRSourceFilter)", L"", 0, Setup::Vmr7, 0, 0,
-         "CDSUtil::AddFilterByCLSID(pGraphBuilder, CLSID_VMRSourceFilter, L\"VMR Source Filter\", &mpSource)"},
+         "CDSUtil::AddFilterByCLSID(pGraphBuilder, CLSID_VMRSourceFilter, L\"VMR Source Filter\", "
+         "&mpSource)"},
         {"IGraphBuilder::Connect", L"Direct Sound Render", 0, Setup::Aac, 0, 0,
          "CDSUtil::ConnectFilters( pGraphBuilder, pOutPin, mpDSoundRender )"},
         {"IGraphBuilder::Connect", L"ACM Wrappper", 0, Setup::Ulaw, 0, 0,
@@ -523,8 +547,10 @@ TEST_F(CDirectShowRendererTest, PicturesReachTheWindowAsFfmpegDecodesThem) {
         {"BGRA on VMR-7", 32, {}, 40},
         {"RGB565 on VMR-7", 120, {}, 28},
         {"I420 on VMR-9", 130, {&CLSID_VideoRendererDefault}, 30},
-        {"BGR24 through the converter on the classic renderer", 100,
-         {&CLSID_VideoRendererDefault, &CLSID_VideoMixingRenderer9}, 40},
+        {"BGR24 through the converter on the classic renderer",
+         100,
+         {&CLSID_VideoRendererDefault, &CLSID_VideoMixingRenderer9},
+         40},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
@@ -599,7 +625,8 @@ TEST_F(CDirectShowRendererTest, CameraAudioIsDecodedAndPlayedIntoTheNullSink) {
     auto chop = [](const Bytes& b, size_t n) {
         std::vector<Bytes> out;
         for (size_t i = 0; i < b.size(); i += n)
-            out.emplace_back(b.begin() + static_cast<long>(i), b.begin() + static_cast<long>(std::min(b.size(), i + n)));
+            out.emplace_back(b.begin() + static_cast<long>(i),
+                             b.begin() + static_cast<long>(std::min(b.size(), i + n)));
         return out;
     };
     const Case cases[] = {

@@ -37,7 +37,8 @@ const SAvCodecApi* AvCodec() {
                    Bind(codec, "avcodec_receive_frame", &gAv.receive_frame) &&
                    Bind(codec, "av_packet_alloc", &gAv.packet_alloc) &&
                    Bind(codec, "av_packet_free", &gAv.packet_free) &&
-                   Bind(util, "av_frame_alloc", &gAv.frame_alloc) && Bind(util, "av_frame_free", &gAv.frame_free) &&
+                   Bind(util, "av_frame_alloc", &gAv.frame_alloc) &&
+                   Bind(util, "av_frame_free", &gAv.frame_free) &&
                    Bind(util, "av_channel_layout_default", &gAv.channel_layout_default);
     });
     return gAvReady ? &gAv : nullptr;

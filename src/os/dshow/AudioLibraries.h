@@ -32,7 +32,8 @@ struct SAvCodecApi {
 struct SSdlAudioApi {
     int (*InitSubSystem)(Uint32) = nullptr;
     void (*QuitSubSystem)(Uint32) = nullptr;
-    SDL_AudioDeviceID (*OpenAudioDevice)(const char*, int, const SDL_AudioSpec*, SDL_AudioSpec*, int) = nullptr;
+    SDL_AudioDeviceID (*OpenAudioDevice)(const char*, int, const SDL_AudioSpec*, SDL_AudioSpec*,
+                                         int) = nullptr;
     int (*QueueAudio)(SDL_AudioDeviceID, const void*, Uint32) = nullptr;
     Uint32 (*GetQueuedAudioSize)(SDL_AudioDeviceID) = nullptr;
     void (*PauseAudioDevice)(SDL_AudioDeviceID, int) = nullptr;

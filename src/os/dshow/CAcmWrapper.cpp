@@ -31,7 +31,8 @@ bool AppendFrame(const AVFrame& frame, std::vector<int16_t>* pcm) {
     if (channels <= 0 || samples <= 0)
         return false;
     const auto format = static_cast<AVSampleFormat>(frame.format);
-    const bool planar = format == AV_SAMPLE_FMT_S16P || format == AV_SAMPLE_FMT_FLTP || format == AV_SAMPLE_FMT_S32P;
+    const bool planar =
+        format == AV_SAMPLE_FMT_S16P || format == AV_SAMPLE_FMT_FLTP || format == AV_SAMPLE_FMT_S32P;
     for (int i = 0; i < samples; ++i) {
         for (int c = 0; c < channels; ++c) {
             const int plane = planar ? c : 0;
@@ -122,7 +123,9 @@ CAcmWrapper::CAcmWrapper()
     : CBaseFilter(CLSID_ACMWrapper), mpInput(std::make_unique<CInputPin>(this)),
       mpOutput(std::make_unique<COutputPin>(this)) {}
 
-CAcmWrapper::~CAcmWrapper() { CloseDecoder(); }
+CAcmWrapper::~CAcmWrapper() {
+    CloseDecoder();
+}
 
 CBasePin* CAcmWrapper::GetPin(int index) {
     if (index == 0)
@@ -136,7 +139,9 @@ AM_MEDIA_TYPE CAcmWrapper::PcmType() {
     const AM_MEDIA_TYPE& in = mpInput->MediaType();
     const bool aac = in.subtype == MEDIASUBTYPE_RAW_AAC1;
     AM_MEDIA_TYPE mt = MakeMediaType(MEDIATYPE_Audio, MEDIASUBTYPE_PCM);
-    mt.nSamplesPerSec = in.nSamplesPerSec != 0 ? in.nSamplesPerSec : aac ? kDefaultAacRate : kDefaultNarrowbandRate;
+    mt.nSamplesPerSec = in.nSamplesPerSec != 0 ? in.nSamplesPerSec
+                        : aac                  ? kDefaultAacRate
+                                               : kDefaultNarrowbandRate;
     mt.nChannels = in.nChannels != 0 ? in.nChannels : aac ? kDefaultAacChannels : 1;
     mt.wBitsPerSample = 16;
     return mt;

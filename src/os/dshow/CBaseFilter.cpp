@@ -81,7 +81,9 @@ void CopyName(WCHAR* target, size_t size, const std::wstring& name) {
 CBasePin::CBasePin(CBaseFilter* filter, PIN_DIRECTION direction, const wchar_t* name)
     : mpFilter(filter), mDirection(direction), mName(name) {}
 
-CBasePin::~CBasePin() { ClearConnection(); }
+CBasePin::~CBasePin() {
+    ClearConnection();
+}
 
 HRESULT CBasePin::QueryInterface(REFIID iid, void** out) {
     if (out == nullptr)
@@ -97,18 +99,26 @@ HRESULT CBasePin::QueryInterface(REFIID iid, void** out) {
     return E_NOINTERFACE;
 }
 
-ULONG CBasePin::AddRef() { return mpFilter->AddRef(); }
+ULONG CBasePin::AddRef() {
+    return mpFilter->AddRef();
+}
 
-ULONG CBasePin::Release() { return mpFilter->Release(); }
+ULONG CBasePin::Release() {
+    return mpFilter->Release();
+}
 
 bool CBasePin::IsConnected() {
     std::lock_guard<std::recursive_mutex> guard(mpFilter->mLock);
     return mpConnected != nullptr;
 }
 
-HRESULT CBasePin::GetMediaType(int, AM_MEDIA_TYPE*) { return S_FALSE; }
+HRESULT CBasePin::GetMediaType(int, AM_MEDIA_TYPE*) {
+    return S_FALSE;
+}
 
-HRESULT CBasePin::CompleteConnect(IPin*) { return S_OK; }
+HRESULT CBasePin::CompleteConnect(IPin*) {
+    return S_OK;
+}
 
 HRESULT CBasePin::Connect(IPin* receivePin, const AM_MEDIA_TYPE* mt) {
     if (receivePin == nullptr)
@@ -263,7 +273,8 @@ HRESULT CBasePin::Deliver(const CMediaSample& sample) {
 
 // --- CBaseInputPin ---
 
-CBaseInputPin::CBaseInputPin(CBaseFilter* filter, const wchar_t* name) : CBasePin(filter, PINDIR_INPUT, name) {}
+CBaseInputPin::CBaseInputPin(CBaseFilter* filter, const wchar_t* name)
+    : CBasePin(filter, PINDIR_INPUT, name) {}
 
 HRESULT CBaseInputPin::QueryInterface(REFIID iid, void** out) {
     if (out == nullptr)
@@ -288,7 +299,9 @@ CBaseFilter::~CBaseFilter() {
         mpClock->Release();
 }
 
-void* CBaseFilter::QueryOwnInterface(REFIID) { return nullptr; }
+void* CBaseFilter::QueryOwnInterface(REFIID) {
+    return nullptr;
+}
 
 HRESULT CBaseFilter::QueryInterface(REFIID iid, void** out) {
     if (out == nullptr)
@@ -303,7 +316,9 @@ HRESULT CBaseFilter::QueryInterface(REFIID iid, void** out) {
     return ReturnInterface(this, QueryOwnInterface(iid), out);
 }
 
-ULONG CBaseFilter::AddRef() { return ++mRefCount; }
+ULONG CBaseFilter::AddRef() {
+    return ++mRefCount;
+}
 
 ULONG CBaseFilter::Release() {
     ULONG n = --mRefCount;
@@ -312,7 +327,9 @@ ULONG CBaseFilter::Release() {
     return n;
 }
 
-HRESULT CBaseFilter::Fault(const char* call) { return CheckCallFault(call, Name().c_str()); }
+HRESULT CBaseFilter::Fault(const char* call) {
+    return CheckCallFault(call, Name().c_str());
+}
 
 void CBaseFilter::NotifyEvent(LONG code, LONG_PTR param1, LONG_PTR param2) {
     IMediaEventSink* sink = nullptr;
@@ -344,11 +361,17 @@ HRESULT CBaseFilter::SetState(FILTER_STATE state, const char* call) {
     return S_OK;
 }
 
-HRESULT CBaseFilter::Stop() { return SetState(State_Stopped, "IMediaFilter::Stop"); }
+HRESULT CBaseFilter::Stop() {
+    return SetState(State_Stopped, "IMediaFilter::Stop");
+}
 
-HRESULT CBaseFilter::Pause() { return SetState(State_Paused, "IMediaFilter::Pause"); }
+HRESULT CBaseFilter::Pause() {
+    return SetState(State_Paused, "IMediaFilter::Pause");
+}
 
-HRESULT CBaseFilter::Run(REFERENCE_TIME) { return SetState(State_Running, "IMediaFilter::Run"); }
+HRESULT CBaseFilter::Run(REFERENCE_TIME) {
+    return SetState(State_Running, "IMediaFilter::Run");
+}
 
 HRESULT CBaseFilter::GetState(DWORD, FILTER_STATE* state) {
     if (state == nullptr)

@@ -68,9 +68,9 @@ protected:
     CBaseFilter* mpFilter; // owner; not counted
     PIN_DIRECTION mDirection;
     std::wstring mName;
-    IPin* mpConnected = nullptr;       // counted; guarded by the filter's lock
+    IPin* mpConnected = nullptr;         // counted; guarded by the filter's lock
     IMemInputPin* mpPeerInput = nullptr; // output pins: the peer's sample interface, counted
-    AM_MEDIA_TYPE mMediaType{};        // guarded by the filter's lock
+    AM_MEDIA_TYPE mMediaType{};          // guarded by the filter's lock
 
 private:
     HRESULT AttemptConnection(IPin* receivePin, const AM_MEDIA_TYPE& mt);
@@ -145,7 +145,7 @@ private:
 
     std::atomic<ULONG> mRefCount{1};
     CLSID mClsid;
-    std::wstring mName;           // guarded by mLock
+    std::wstring mName;              // guarded by mLock
     IFilterGraph* mpGraph = nullptr; // not counted; guarded by mLock
     FILTER_STATE mState = State_Stopped;
     IReferenceClock* mpClock = nullptr; // counted; guarded by mLock

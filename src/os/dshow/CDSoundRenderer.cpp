@@ -8,8 +8,8 @@ namespace os::dshow {
 
 class CDSoundRenderer::CInputPin : public CBaseInputPin {
 public:
-    explicit CInputPin(CDSoundRenderer* filter) : CBaseInputPin(filter, L"Audio Input pin (rendered)"),
-                                                  mpRenderer(filter) {}
+    explicit CInputPin(CDSoundRenderer* filter)
+        : CBaseInputPin(filter, L"Audio Input pin (rendered)"), mpRenderer(filter) {}
 
     HRESULT Receive(const CMediaSample* sample) override {
         if (sample == nullptr)
@@ -36,11 +36,16 @@ HRESULT CDSoundRenderer::Create(REFIID iid, void** out) {
     return hr;
 }
 
-CDSoundRenderer::CDSoundRenderer() : CBaseFilter(CLSID_DSoundRender), mpInput(std::make_unique<CInputPin>(this)) {}
+CDSoundRenderer::CDSoundRenderer()
+    : CBaseFilter(CLSID_DSoundRender), mpInput(std::make_unique<CInputPin>(this)) {}
 
-CDSoundRenderer::~CDSoundRenderer() { CloseDevice(); }
+CDSoundRenderer::~CDSoundRenderer() {
+    CloseDevice();
+}
 
-CBasePin* CDSoundRenderer::GetPin(int index) { return index == 0 ? mpInput.get() : nullptr; }
+CBasePin* CDSoundRenderer::GetPin(int index) {
+    return index == 0 ? mpInput.get() : nullptr;
+}
 
 void CDSoundRenderer::OnStateChange(FILTER_STATE from, FILTER_STATE to) {
     if (to == State_Running && mDevice == 0 && mpInput->IsConnected())

@@ -157,7 +157,9 @@ HRESULT CFilterGraph::QueryInterface(REFIID iid, void** out) {
     return ReturnInterface(static_cast<IGraphBuilder*>(this), p, out);
 }
 
-ULONG CFilterGraph::AddRef() { return ++mRefCount; }
+ULONG CFilterGraph::AddRef() {
+    return ++mRefCount;
+}
 
 ULONG CFilterGraph::Release() {
     ULONG n = --mRefCount;
@@ -334,7 +336,7 @@ HRESULT CFilterGraph::SetAllStates(FILTER_STATE state) {
     // Renderers (added last in this system's graphs) change state first, as
     // on Windows, so that nothing is delivered into a stopped filter.
     for (auto it = filters.rbegin(); it != filters.rend(); ++it) {
-        HRESULT hr = state == State_Running ? (*it)->Run(0)
+        HRESULT hr = state == State_Running  ? (*it)->Run(0)
                      : state == State_Paused ? (*it)->Pause()
                                              : (*it)->Stop();
         if (FAILED(hr) && SUCCEEDED(result))
@@ -382,7 +384,9 @@ HRESULT CFilterGraph::GetState(LONG, OAFilterState* state) {
     return S_OK;
 }
 
-HRESULT CFilterGraph::Run(REFERENCE_TIME) { return Run(); }
+HRESULT CFilterGraph::Run(REFERENCE_TIME) {
+    return Run();
+}
 
 HRESULT CFilterGraph::GetState(DWORD, FILTER_STATE* state) {
     if (state == nullptr)
@@ -458,7 +462,9 @@ HRESULT CFilterGraph::GetEvent(LONG* code, LONG_PTR* param1, LONG_PTR* param2, L
     return S_OK;
 }
 
-HRESULT CFilterGraph::FreeEventParams(LONG, LONG_PTR, LONG_PTR) { return S_OK; }
+HRESULT CFilterGraph::FreeEventParams(LONG, LONG_PTR, LONG_PTR) {
+    return S_OK;
+}
 
 HRESULT CFilterGraph::SetNotifyWindow(OAHWND window, LONG message, LONG_PTR instance) {
     HRESULT hr = CheckCallFault("IMediaEventEx::SetNotifyWindow", nullptr);
@@ -554,7 +560,9 @@ HRESULT CFilterGraph::put_Visible(LONG v) {
 HRESULT CFilterGraph::get_Visible(LONG* v) {
     IPCAM_FORWARD(FindVideoWindow, "IVideoWindow::get_Visible", get_Visible(v));
 }
-HRESULT CFilterGraph::put_Owner(OAHWND v) { IPCAM_FORWARD(FindVideoWindow, "IVideoWindow::put_Owner", put_Owner(v)); }
+HRESULT CFilterGraph::put_Owner(OAHWND v) {
+    IPCAM_FORWARD(FindVideoWindow, "IVideoWindow::put_Owner", put_Owner(v));
+}
 HRESULT CFilterGraph::get_Owner(OAHWND* v) {
     IPCAM_FORWARD(FindVideoWindow, "IVideoWindow::get_Owner", get_Owner(v));
 }

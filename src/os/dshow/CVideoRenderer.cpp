@@ -9,9 +9,13 @@ namespace os::dshow {
 
 namespace {
 
-RECT WholeRect(LONG width, LONG height) { return RECT{0, 0, width, height < 0 ? -height : height}; }
+RECT WholeRect(LONG width, LONG height) {
+    return RECT{0, 0, width, height < 0 ? -height : height};
+}
 
-bool IsEmpty(const RECT& r) { return r.right <= r.left || r.bottom <= r.top; }
+bool IsEmpty(const RECT& r) {
+    return r.right <= r.left || r.bottom <= r.top;
+}
 
 // A source rectangle in the stream's pixels mapped onto a picture that was
 // decoded at a smaller scale.
@@ -40,7 +44,8 @@ COLORREF UnusedColour(const std::vector<uint8_t>& bgrx) {
 
 class CVideoRenderer::CInputPin : public CBaseInputPin, public IVideoScaleHint, public IVideoDirectTarget {
 public:
-    CInputPin(CVideoRenderer* filter, const wchar_t* name) : CBaseInputPin(filter, name), mpRenderer(filter) {}
+    CInputPin(CVideoRenderer* filter, const wchar_t* name)
+        : CBaseInputPin(filter, name), mpRenderer(filter) {}
 
     HRESULT QueryInterface(REFIID iid, void** out) override {
         if (out != nullptr && iid == IID_IVideoScaleHint)
@@ -88,9 +93,15 @@ HRESULT CVideoRenderer::Create(EKind kind, REFIID iid, void** out) {
     return hr;
 }
 
-HRESULT CVideoRenderer::CreateVmr7(REFIID iid, void** out) { return Create(EKind::Vmr7, iid, out); }
-HRESULT CVideoRenderer::CreateVmr9(REFIID iid, void** out) { return Create(EKind::Vmr9, iid, out); }
-HRESULT CVideoRenderer::CreateClassic(REFIID iid, void** out) { return Create(EKind::Classic, iid, out); }
+HRESULT CVideoRenderer::CreateVmr7(REFIID iid, void** out) {
+    return Create(EKind::Vmr7, iid, out);
+}
+HRESULT CVideoRenderer::CreateVmr9(REFIID iid, void** out) {
+    return Create(EKind::Vmr9, iid, out);
+}
+HRESULT CVideoRenderer::CreateClassic(REFIID iid, void** out) {
+    return Create(EKind::Classic, iid, out);
+}
 
 static const CLSID& ClassOf(CVideoRenderer::EKind kind) {
     switch (kind) {
@@ -169,7 +180,7 @@ int CVideoRenderer::GetPinCount() {
 CBasePin* CVideoRenderer::GetPin(int index) {
     std::lock_guard<std::recursive_mutex> guard(mLock);
     return index >= 0 && index < static_cast<int>(mPins.size()) ? mPins[static_cast<size_t>(index)].get()
-                                                                 : nullptr;
+                                                                : nullptr;
 }
 
 IVideoWindow* CVideoRenderer::GraphVideoWindow() {
@@ -323,7 +334,8 @@ bool CVideoRenderer::BeginDirect(LONG width, LONG height, uint8_t** pixels, LONG
     }
     mDirectWindow = window;
     mDirectRect = dest;
-    *pixels = view.pixels + static_cast<int64_t>(dest.top) * view.stride + static_cast<int64_t>(dest.left) * 4;
+    *pixels =
+        view.pixels + static_cast<int64_t>(dest.top) * view.stride + static_cast<int64_t>(dest.left) * 4;
     *stride = view.stride;
     return true;
 }
@@ -684,8 +696,8 @@ HRESULT CVideoRenderer::SetAlphaBitmap(const VMR9AlphaBitmap* bitmap) {
                      bitmap->clrSrcKey);
 }
 
-HRESULT CVideoRenderer::SetBitmap(DWORD flags, HDC hdc, const RECT& src, const NORMALIZEDRECT& dest, float alpha,
-                                  COLORREF key) {
+HRESULT CVideoRenderer::SetBitmap(DWORD flags, HDC hdc, const RECT& src, const NORMALIZEDRECT& dest,
+                                  float alpha, COLORREF key) {
     if (flags & VMRBITMAP_DISABLE) {
         std::lock_guard<std::recursive_mutex> guard(mLock);
         mHasOverlay = false;

@@ -179,7 +179,7 @@ private:
     LONG mVideoWidth = 0; // of the connection, then of the last picture
     LONG mVideoHeight = 0;
     CComposeContext mCompose;
-    CKeyedOverlay mOverlay;  // the mixer bitmap's copy
+    CKeyedOverlay mOverlay; // the mixer bitmap's copy
     NORMALIZEDRECT mOverlayDest{0, 0, 1, 1};
     bool mHasOverlay = false;
     RECT mLastPictureRect{0, 0, 0, 0};

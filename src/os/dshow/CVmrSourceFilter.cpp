@@ -11,8 +11,10 @@
 
 using media_util::CMediaObj;
 
-const CLSID CLSID_VMRSourceFilter = {0x5C1F7A32, 0x84D6, 0x4E0B, {0x9A, 0x3C, 0x61, 0xE2, 0x0F, 0x7B, 0xD5, 0x48}};
-const IID IID_IVmrSampleInput = {0xA4E2D913, 0x27B5, 0x4C68, {0x8F, 0x01, 0x3D, 0x9A, 0x6C, 0x52, 0xE7, 0xB0}};
+const CLSID CLSID_VMRSourceFilter = {
+    0x5C1F7A32, 0x84D6, 0x4E0B, {0x9A, 0x3C, 0x61, 0xE2, 0x0F, 0x7B, 0xD5, 0x48}};
+const IID IID_IVmrSampleInput = {
+    0xA4E2D913, 0x27B5, 0x4C68, {0x8F, 0x01, 0x3D, 0x9A, 0x6C, 0x52, 0xE7, 0xB0}};
 
 void RegisterVmrSourceFilter() {
     static std::once_flag once;
@@ -27,7 +29,8 @@ namespace os::dshow {
 namespace {
 
 bool IsCompressed(int32_t code) {
-    return code == media_util::kVideoJpeg || code == media_util::kVideoMpeg4 || code == media_util::kVideoH264QBox;
+    return code == media_util::kVideoJpeg || code == media_util::kVideoMpeg4 ||
+           code == media_util::kVideoH264QBox;
 }
 
 int BitsPerPixel(int32_t code) {
@@ -91,13 +94,18 @@ std::atomic<bool> gScaledDecoding{true};
 
 } // namespace
 
-void CVmrSourceFilter::SetScaledDecoding(bool enabled) { gScaledDecoding = enabled; }
+void CVmrSourceFilter::SetScaledDecoding(bool enabled) {
+    gScaledDecoding = enabled;
+}
 
-bool CVmrSourceFilter::IsScaledDecoding() { return gScaledDecoding.load(); }
+bool CVmrSourceFilter::IsScaledDecoding() {
+    return gScaledDecoding.load();
+}
 
 class CVmrSourceFilter::COutputPin : public CBasePin {
 public:
-    explicit COutputPin(CVmrSourceFilter* filter) : CBasePin(filter, PINDIR_OUTPUT, L"Output"), mpSource(filter) {}
+    explicit COutputPin(CVmrSourceFilter* filter)
+        : CBasePin(filter, PINDIR_OUTPUT, L"Output"), mpSource(filter) {}
     ~COutputPin() override { DropHint(); }
 
     LONG ScaleDenominator() { return mpHint != nullptr ? mpHint->GetScaleDenominator() : 1; }
@@ -162,7 +170,9 @@ HRESULT CVmrSourceFilter::QueryInterface(REFIID iid, void** out) {
     return CBaseFilter::QueryInterface(iid, out);
 }
 
-CBasePin* CVmrSourceFilter::GetPin(int index) { return index == 0 ? mpOutput.get() : nullptr; }
+CBasePin* CVmrSourceFilter::GetPin(int index) {
+    return index == 0 ? mpOutput.get() : nullptr;
+}
 
 bool CVmrSourceFilter::OutputType(AM_MEDIA_TYPE* mt) {
     std::lock_guard<std::recursive_mutex> guard(mLock);
@@ -172,8 +182,8 @@ bool CVmrSourceFilter::OutputType(AM_MEDIA_TYPE* mt) {
     if (f.mVideoFormat != 0) {
         if (f.mWidth <= 0 || f.mHeight == 0)
             return false;
-        const GUID& sub = f.mVideoFormat == media_util::kVideoJpeg    ? MEDIASUBTYPE_MJPG
-                          : f.mVideoFormat == media_util::kVideoMpeg4 ? MEDIASUBTYPE_MP4V
+        const GUID& sub = f.mVideoFormat == media_util::kVideoJpeg       ? MEDIASUBTYPE_MJPG
+                          : f.mVideoFormat == media_util::kVideoMpeg4    ? MEDIASUBTYPE_MP4V
                           : f.mVideoFormat == media_util::kVideoH264QBox ? MEDIASUBTYPE_H264
                                                                          : PictureSubtype(f.mVideoFormat);
         *mt = MakeMediaType(MEDIATYPE_Video, sub);
@@ -263,7 +273,8 @@ int CVmrSourceFilter::Deliver(const CMediaObj* object) {
             sample.lHeight = object->mHeight;
             ready = true;
         }
-    } else if (object->mAudioFormat == out.mAudioFormat && object->mpData2 != nullptr && object->mDataLength2 > 0) {
+    } else if (object->mAudioFormat == out.mAudioFormat && object->mpData2 != nullptr &&
+               object->mDataLength2 > 0) {
         sample.pData = object->mpData2;
         sample.lLength = object->mDataLength2;
         ready = true;
@@ -334,7 +345,8 @@ bool CVmrSourceFilter::PassPicture(const CMediaObj& object, CMediaSample* sample
         return false;
     const uint8_t* data = object.mpData;
     int32_t length = object.mDataSize;
-    if ((reinterpret_cast<uintptr_t>(data) & 15) != 0 && length >= 8 && std::memcmp(data, kAlignMarker, 8) == 0) {
+    if ((reinterpret_cast<uintptr_t>(data) & 15) != 0 && length >= 8 &&
+        std::memcmp(data, kAlignMarker, 8) == 0) {
         data += 8;
         length -= 8;
     }
@@ -398,9 +410,9 @@ bool CVmrSourceFilter::DecodeWithCodec(const CMediaObj& object, CMediaSample* sa
         if (m_hJpeg == nullptr)
             m_hJpeg = tjInitDecompress();
         int w = 0, h = 0, sub = 0, cs = 0;
-        if (m_hJpeg == nullptr || tjDecompressHeader3(m_hJpeg, object.mpData,
-                                                      static_cast<unsigned long>(object.mDataSize), &w, &h, &sub,
-                                                      &cs) != 0)
+        if (m_hJpeg == nullptr ||
+            tjDecompressHeader3(m_hJpeg, object.mpData, static_cast<unsigned long>(object.mDataSize), &w, &h,
+                                &sub, &cs) != 0)
             return false;
         width = w;
         height = h;
@@ -452,7 +464,8 @@ bool CVmrSourceFilter::DecodeWithCodec(const CMediaObj& object, CMediaSample* sa
             if (Decode(mCodecHandle, mQBox.data(), &inLength, mPicture.data(), &outSize) == 0)
                 break;
             produced = outSize;
-            mQBox.erase(mQBox.begin(), mQBox.begin() + std::clamp<int32_t>(inLength, 0, static_cast<int32_t>(mQBox.size())));
+            mQBox.erase(mQBox.begin(),
+                        mQBox.begin() + std::clamp<int32_t>(inLength, 0, static_cast<int32_t>(mQBox.size())));
         }
         if (produced == 0)
             return false;

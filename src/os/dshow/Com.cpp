@@ -47,7 +47,9 @@ std::atomic<int> gFaultCount{0};
 
 std::once_flag gStandardOnce;
 
-void EnsureStandardFilters() { std::call_once(gStandardOnce, [] { os::dshow::RegisterStandardFilters(); }); }
+void EnsureStandardFilters() {
+    std::call_once(gStandardOnce, [] { os::dshow::RegisterStandardFilters(); });
+}
 
 thread_local int tComInitCount = 0;
 
@@ -76,9 +78,13 @@ HRESULT MatchFault(const std::string& call, const wchar_t* scope) {
 
 } // namespace
 
-HRESULT CoInitialize(void* reserved) { return CoInitializeEx(reserved, 0); }
+HRESULT CoInitialize(void* reserved) {
+    return CoInitializeEx(reserved, 0);
+}
 
-HRESULT CoInitializeEx(void*, DWORD) { return tComInitCount++ == 0 ? S_OK : S_FALSE; }
+HRESULT CoInitializeEx(void*, DWORD) {
+    return tComInitCount++ == 0 ? S_OK : S_FALSE;
+}
 
 void CoUninitialize() {
     if (tComInitCount > 0)

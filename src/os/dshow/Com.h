@@ -22,7 +22,9 @@
 using HRESULT = LONG;
 using ULONG = uint32_t;
 
-constexpr HRESULT MakeHResult(uint32_t code) { return static_cast<HRESULT>(code); }
+constexpr HRESULT MakeHResult(uint32_t code) {
+    return static_cast<HRESULT>(code);
+}
 
 constexpr HRESULT S_OK = 0;
 constexpr HRESULT S_FALSE = 1;
@@ -36,8 +38,12 @@ constexpr HRESULT E_INVALIDARG = MakeHResult(0x80070057u);
 constexpr HRESULT CLASS_E_NOAGGREGATION = MakeHResult(0x80040110u);
 constexpr HRESULT REGDB_E_CLASSNOTREG = MakeHResult(0x80040154u);
 
-constexpr bool SUCCEEDED(HRESULT hr) { return hr >= 0; }
-constexpr bool FAILED(HRESULT hr) { return hr < 0; }
+constexpr bool SUCCEEDED(HRESULT hr) {
+    return hr >= 0;
+}
+constexpr bool FAILED(HRESULT hr) {
+    return hr < 0;
+}
 
 // CoCreateInstance contexts; only in-process servers exist here.
 constexpr DWORD CLSCTX_INPROC_SERVER = 0x1;
@@ -63,8 +69,12 @@ inline bool operator==(REFGUID a, REFGUID b) {
     }
     return true;
 }
-inline bool operator!=(REFGUID a, REFGUID b) { return !(a == b); }
-inline bool IsEqualGUID(REFGUID a, REFGUID b) { return a == b; }
+inline bool operator!=(REFGUID a, REFGUID b) {
+    return !(a == b);
+}
+inline bool IsEqualGUID(REFGUID a, REFGUID b) {
+    return a == b;
+}
 
 extern const GUID GUID_NULL;
 extern const IID IID_IUnknown;

@@ -61,7 +61,8 @@ AM_MEDIA_TYPE PictureType(REFGUID subtype, LONG width, LONG height) {
 
 template <typename T> T* Create(REFCLSID clsid, REFIID iid) {
     T* p = nullptr;
-    EXPECT_EQ(S_OK, CoCreateInstance(clsid, nullptr, CLSCTX_INPROC_SERVER, iid, reinterpret_cast<void**>(&p)));
+    EXPECT_EQ(S_OK,
+              CoCreateInstance(clsid, nullptr, CLSCTX_INPROC_SERVER, iid, reinterpret_cast<void**>(&p)));
     return p;
 }
 
@@ -134,11 +135,13 @@ TEST_F(DShowGraphTest, ColourConverterJoinsOnlyWhereFormatsDiffer) {
         {"RGB32 to the classic renderer", &MEDIASUBTYPE_RGB32, &CLSID_VideoRenderer, S_OK, false},
         {"RGB565 to the classic renderer", &MEDIASUBTYPE_RGB565, &CLSID_VideoRenderer, S_OK, true},
         {"RGB24 to the classic renderer", &MEDIASUBTYPE_RGB24, &CLSID_VideoRenderer, S_OK, true},
-        {"I420 to the classic renderer", &MEDIASUBTYPE_IYUV, &CLSID_VideoRenderer, VFW_E_CANNOT_CONNECT, false},
+        {"I420 to the classic renderer", &MEDIASUBTYPE_IYUV, &CLSID_VideoRenderer, VFW_E_CANNOT_CONNECT,
+         false},
         {"RGB565 to VMR-7", &MEDIASUBTYPE_RGB565, &CLSID_VideoRendererDefault, S_OK, false},
         {"I420 to VMR-9", &MEDIASUBTYPE_IYUV, &CLSID_VideoMixingRenderer9, S_OK, false},
         {"RGB24 to VMR-9", &MEDIASUBTYPE_RGB24, &CLSID_VideoMixingRenderer9, S_OK, true},
-        {"compressed video to VMR-7", &MEDIASUBTYPE_MJPG, &CLSID_VideoRendererDefault, VFW_E_CANNOT_CONNECT, false},
+        {"compressed video to VMR-7", &MEDIASUBTYPE_MJPG, &CLSID_VideoRendererDefault, VFW_E_CANNOT_CONNECT,
+         false},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
@@ -195,8 +198,8 @@ TEST_F(DShowGraphTest, SwitchesMakeClassesMissingAndNamedCallsFail) {
     SetComClassAvailable(CLSID_VideoMixingRenderer9, false);
     EXPECT_FALSE(IsComClassAvailable(CLSID_VideoMixingRenderer9));
     void* p = reinterpret_cast<void*>(1);
-    EXPECT_EQ(REGDB_E_CLASSNOTREG,
-              CoCreateInstance(CLSID_VideoMixingRenderer9, nullptr, CLSCTX_INPROC_SERVER, IID_IBaseFilter, &p));
+    EXPECT_EQ(REGDB_E_CLASSNOTREG, CoCreateInstance(CLSID_VideoMixingRenderer9, nullptr, CLSCTX_INPROC_SERVER,
+                                                    IID_IBaseFilter, &p));
     EXPECT_EQ(nullptr, p);
     ClearTestSwitches();
     EXPECT_TRUE(IsComClassAvailable(CLSID_VideoMixingRenderer9));
@@ -231,14 +234,14 @@ TEST_F(DShowGraphTest, RenderersDrawWhereTheyAreToldWithTheirBars) {
         bool drawn;
     };
     const Case cases[] = {
-        {"VMR-9 windowless letterbox: border colour", &CLSID_VideoMixingRenderer9, true, VMR_ARMODE_LETTER_BOX,
-         true, RGB(255, 0, 0), true},
+        {"VMR-9 windowless letterbox: border colour", &CLSID_VideoMixingRenderer9, true,
+         VMR_ARMODE_LETTER_BOX, true, RGB(255, 0, 0), true},
         {"VMR-7 windowed letterbox: black", &CLSID_VideoRendererDefault, false, VMR_ARMODE_LETTER_BOX, true,
          RGB(0, 0, 0), true},
-        {"VMR-7 stretched: picture", &CLSID_VideoRendererDefault, false, VMR_ARMODE_NONE, true, RGB(0x80, 0x80, 0x80),
-         true},
-        {"hidden video window: nothing", &CLSID_VideoRendererDefault, false, VMR_ARMODE_NONE, false, RGB(0, 0, 0),
-         false},
+        {"VMR-7 stretched: picture", &CLSID_VideoRendererDefault, false, VMR_ARMODE_NONE, true,
+         RGB(0x80, 0x80, 0x80), true},
+        {"hidden video window: nothing", &CLSID_VideoRendererDefault, false, VMR_ARMODE_NONE, false,
+         RGB(0, 0, 0), false},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
