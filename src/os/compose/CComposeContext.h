@@ -11,8 +11,9 @@
 //   itself when it is BGRA, else converted at its size by libswscale);
 // - shrunk with the bilinear filter: scaled by libswscale, whose filter
 //   widens with the ratio and so averages the pixels it leaves out: I420
-//   straight into the surface, BGRA (the picture's own or a conversion) to
-//   planar RGB, then converted into the surface. pixman's bilinear filter reads only the four
+//   straight into the surface, BGRA (the picture's own or a conversion,
+//   halved by pixman while it is twice the size) to planar RGB, then
+//   converted into the surface. pixman's bilinear filter reads only the four
 //   nearest pixels and makes a shrunk picture shimmer; libswscale's RGB to
 //   packed RGB scaling is three times slower than these steps.
 // libswscale's YUV to RGB output writes whole groups of kYuvGroup pixels, so
@@ -125,7 +126,7 @@ private:
              const int dstStrides[3]);
     SwsContext* Scaler(const SScalerKey& key);
     // 64-byte aligned memory of at least bytes, one block per use.
-    enum class EScratch { Slices, Bgrx, Shrunk, Output, Count };
+    enum class EScratch { Slices, Bgrx, HalfA, HalfB, Shrunk, Output, Count };
     uint8_t* Scratch(EScratch use, size_t bytes);
 
     std::mutex mLock;

@@ -9,8 +9,9 @@
 // code 100 BGR24, 120 RGB565, 130 I420 (tight planes Y, U, V; chroma halves
 // rounded down), any other code BGRA; rows padded to 4 bytes; a positive
 // height means bottom-up rows (a Windows DIB), a negative one top-down rows.
-// The scaling and conversion are libswscale's (docs/compositing.md says why
-// not Cairo), the overlay blend is CKeyedOverlay's.
+// libswscale converts and shrinks, pixman (the rasteriser under Cairo)
+// enlarges, CKeyedOverlay blends the overlay; CComposeContext.h says which
+// does what and docs/compositing.md why.
 //
 // Threads: ComposePicture may run on any thread; it holds the context's lock
 // for the whole call, so a context shared by several threads serialises them.
@@ -54,7 +55,9 @@ struct SComposePicture {
 };
 
 // The pixels of a window surface (or of a child window's part of it): B, G,
-// R, X bytes, rows top-down, mStride bytes apart.
+// R, X bytes, rows top-down, mStride bytes apart (pixels and stride on
+// 4-byte boundaries). The fourth byte is not looked at and may be written
+// with any value.
 struct SComposeSurface {
     uint8_t* mpPixels = nullptr;
     int32_t mWidth = 0;
@@ -80,7 +83,8 @@ struct SComposeOptions {
     // the picture.
     RECT mSource{0, 0, 0, 0};
     // Where the picture goes, in surface pixels; empty is the whole surface.
-    // Clipped to the surface; nothing outside it is written.
+    // Clipped to the surface first (the picture is fitted to what is left);
+    // nothing outside it is written.
     RECT mDestination{0, 0, 0, 0};
     EComposeAspect mAspect = EComposeAspect::Stretch;
     EComposeFilter mFilter = EComposeFilter::Bilinear;

@@ -102,6 +102,8 @@ TEST(ComposeFfmpegTest, CamsimPictureMatchesFfmpegScale) {
         {"stretched up", 800, 600, {}, EComposeAspect::Stretch, EComposeFilter::Bilinear, "scale=800:600"},
         {"stretched down to another shape", 500, 300, {}, EComposeAspect::Stretch, EComposeFilter::Bilinear,
          "scale=500:300"},
+        {"a grid cell, a quarter of the size", 160, 120, {}, EComposeAspect::Stretch, EComposeFilter::Bilinear,
+         "scale=160:120"},
         // Nearest pixels agree with ffmpeg's choice where the ratio is whole.
         {"nearest pixel, twice the size", 1280, 960, {}, EComposeAspect::Stretch, EComposeFilter::Point,
          "scale=1280:960:flags=neighbor"},
@@ -139,7 +141,7 @@ TEST(ComposeFfmpegTest, CamsimPictureMatchesFfmpegScale) {
                     context, view, SComposeSurface{window.data(), c.width, c.height, c.width * 4}, options));
                 const double psnr = Psnr(window, reference);
                 EXPECT_GE(psnr, kMinPsnr);
-                std::printf("%-32s %-22s PSNR %.1f dB\n", c.what,
+                std::printf("%-36s %-22s PSNR %.1f dB\n", c.what,
                             name.substr(std::string(c.what).size() + 2).c_str(), psnr);
             }
     }
