@@ -164,6 +164,14 @@ IPCAM_RECKIT_API int32_t StopCMSRecorder(int32_t handle);
 /* Stops the recording if it still runs and invalidates the handle. */
 IPCAM_RECKIT_API int32_t ReleaseCMSRecorder(int32_t handle);
 
+/* The name of the recording's file as UTF-8 (the path given, or the default
+ * name once the first frames have named it). Writes it with its NUL into
+ * buffer when it fits in capacity bytes, and returns its length in bytes
+ * without the NUL (so a result >= capacity means nothing was written). 0
+ * while no file exists yet, after a stop that left none (nothing recorded),
+ * and for a bad handle. Stays valid after StopCMSRecorder. */
+IPCAM_RECKIT_API int32_t GetCMSRecorderFileName(int32_t handle, char* buffer, int32_t capacity);
+
 #ifdef __cplusplus
 }
 #endif

@@ -130,6 +130,7 @@ bool CCmsRecorder::Start() {
     if (!mPath.empty()) {
         if (!mWriter.Open(mPath))
             return false;
+        mFileName = mPath;
     } else {
         const DWORD directory = GetFileAttributesA(".");
         if (directory == INVALID_FILE_ATTRIBUTES || (directory & FILE_ATTRIBUTE_READONLY) != 0)
@@ -140,6 +141,11 @@ bool CCmsRecorder::Start() {
 }
 
 bool CCmsRecorder::OpenDefaultFile(int channel, const SYSTEMTIME& time) {
+    // Recorders of the same channel started together (two viewers of one
+    // camera) reach this at the same moment with the same name: one at a
+    // time, so that the second sees the first one's file and takes a suffix.
+    static std::mutex namingLock;
+    std::lock_guard<std::mutex> naming(namingLock);
     std::string base = DefaultName(channel, time);
     std::string name = base;
     for (int n = 1; GetFileAttributesA(name.c_str()) != INVALID_FILE_ATTRIBUTES; ++n) {
@@ -147,12 +153,15 @@ bool CCmsRecorder::OpenDefaultFile(int channel, const SYSTEMTIME& time) {
             return false;
         name = base.substr(0, base.size() - 4) + "-" + std::to_string(n) + ".mkv";
     }
-    return mWriter.Open(name);
+    if (!mWriter.Open(name))
+        return false;
+    mFileName = name;
+    return true;
 }
 
 std::string CCmsRecorder::FilePath() {
     std::lock_guard<std::mutex> lock(mLock);
-    return mWriter.IsOpen() ? mWriter.Path() : std::string();
+    return mFileName;
 }
 
 int64_t CCmsRecorder::RecordTime(const SYSTEMTIME& time) {
@@ -207,27 +216,34 @@ bool CCmsRecorder::JoinVideo(const CmsVideoFrame& frame) {
         mWidth = width;
         mHeight = height;
         if (frame.frameRate > 0 && frame.frameRate < 1000)
-            mFrameMs = std::max<int64_t>(1, 1000 / frame.frameRate);
+            mFrameUs = std::max<int64_t>(1000, 1000000 / frame.frameRate);
         else if (frame.frameRate >= 1000)
-            mFrameMs = std::clamp<int64_t>(1000000 / frame.frameRate, 1, 10000);
+            mFrameUs = std::clamp<int64_t>(int64_t(1000000000) / frame.frameRate, 1000, 10000000);
         mFirstChannel = frame.channel;
         mFirstTime = frame.time;
         mHaveVideo = true;
     }
 
-    int64_t wall = RecordTime(frame.time);
-    int64_t pts;
-    if (mLastVideoPts < 0) {
-        pts = std::max<int64_t>(0, wall);
+    // Worked out in microseconds: a period of 33 ms in place of 33.3 would
+    // put two frames of a 30 fps burst on the same frame slot every 50
+    // frames, which players and ffmpeg take for a time stamp going back.
+    int64_t wallMs = RecordTime(frame.time);
+    int64_t us;
+    if (mLastVideoUs < 0) {
+        us = std::max<int64_t>(0, wallMs) * 1000;
     } else {
-        int64_t next = mLastVideoPts + mFrameMs;
-        pts = wall < 0 ? next : std::max({mLastVideoPts + 1, wall, std::min(next, wall + kMaxLeadMs)});
+        int64_t next = mLastVideoUs + mFrameUs;
+        int64_t wall = wallMs * 1000;
+        us = wallMs < 0 ? next
+                        : std::max({mLastVideoUs + 1000, wall, std::min(next, wall + kMaxLeadMs * 1000)});
     }
-    Packet packet{true, std::move(mNewConfiguration), pts, mFrameMs, parts.mKey};
+    int64_t pts = (us + 500) / 1000;
+    Packet packet{true, std::move(mNewConfiguration), pts, (mFrameUs + 500) / 1000, parts.mKey};
     mNewConfiguration.clear();
     packet.mData.insert(packet.mData.end(), parts.mPicture.begin(), parts.mPicture.end());
     if (!Queue(std::move(packet)))
         return false;
+    mLastVideoUs = us;
     mLastVideoPts = pts;
     return true;
 }
@@ -397,6 +413,7 @@ bool CCmsRecorder::Stop() {
     if (!mWriter.HeaderWritten()) {
         if (mHeld.empty() || mFailed || !LayOut()) {
             mWriter.Abort();
+            mFileName.clear();
             return !mFailed;
         }
     }

@@ -62,8 +62,8 @@ public:
     // 1 when a started recording was finished, 0 otherwise.
     bool Stop();
 
-    // The path of the file being written ("" before it exists). For tests and
-    // diagnostics.
+    // The path of the recording's file (UTF-8): "" until the file is created,
+    // kept after Stop, "" again when Stop removed a file that got nothing.
     std::string FilePath();
 
     // UTF-8 of a wide string (UTF-32 here); invalid code points become U+FFFD.
@@ -95,8 +95,9 @@ private:
     std::mutex mLock; // guards every member below
     State mState = State::Created;
     CFrameParser::Codec mCodec;
-    int mVideoFormatByte; // the record's video format for this kind
-    std::string mPath;    // empty: the default name
+    int mVideoFormatByte;  // the record's video format for this kind
+    std::string mPath;     // empty: the default name
+    std::string mFileName; // the file created for the recording; see FilePath
     CMkvWriter mWriter;
 
     // Video track, fixed by the first picture.
@@ -106,8 +107,9 @@ private:
     std::vector<uint8_t> mConfiguration;    // the track's codec private data
     std::vector<uint8_t> mNewConfiguration; // a changed one, sent in-band with the next picture
     int mVideoTrack = -1;
-    int64_t mLastVideoPts = -1;
-    int64_t mFrameMs = 1000 / kDefaultFrameRate;
+    int64_t mLastVideoPts = -1; // milliseconds, as written
+    int64_t mLastVideoUs = -1;  // the same, unrounded (microseconds)
+    int64_t mFrameUs = 1000000 / kDefaultFrameRate;
     int64_t mFirstHeldPts = -1;
     int mHeldFrames = 0;
 

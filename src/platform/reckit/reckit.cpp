@@ -4,6 +4,9 @@
 #include "CCmsRecorder.h"
 #include "platform/vcodec/CHandleTable.h"
 
+#include <cstring>
+#include <string>
+
 namespace {
 ipcam::CHandleTable<ipcam::CCmsRecorder>& Recorders() {
     // Never destroyed: hosts may stop recordings from their own static
@@ -52,6 +55,17 @@ int32_t ReleaseCMSRecorder(int32_t handle) {
         return 0;
     recorder->Stop(); // a no-op when already stopped
     return 1;
+}
+
+int32_t GetCMSRecorderFileName(int32_t handle, char* buffer, int32_t capacity) {
+    auto recorder = Recorders().Find(handle);
+    if (!recorder)
+        return 0;
+    const std::string name = recorder->FilePath();
+    const int32_t length = static_cast<int32_t>(name.size());
+    if (buffer != nullptr && length < capacity)
+        std::memcpy(buffer, name.c_str(), name.size() + 1);
+    return length;
 }
 
 } // extern "C"
