@@ -51,11 +51,54 @@ int CDisplayChannel::StartRecord() {
         word = 0;
     if (mpSourceVideoInfo == nullptr)
         return 0;
-    // TODO(record): open the recorder on the record description.
-    return 0;
+    if (mRecordDeferred != 0) {
+        // The second call of a deferred recording begins it.
+        if (mpRecorder == nullptr)
+            return 0;
+        mpRecorder->BeginRecording();
+        mRecordDeferred = 0;
+        mRecording = 1;
+        return 0;
+    }
+    if (mpRecorder != nullptr)
+        StopRecord();
+    auto* recorder = new CRecordWorker();
+    if (recorder->OpenRecording(os::Utf8ToWide(mRecordPath), mpSourceVideoInfo->mVideoFormat, mRecorderArg1,
+                                mRecorderArg2, mRecordMode, mMachineCode) == 0) {
+        delete recorder;
+        return 0;
+    }
+    mpRecorder = recorder;
+    mRecordDesc = mLiveDesc;
+    mRecordDesc.SetQueue(recorder->GetQueue());
+    recorder->GetQueue()->mChannel = mChannel;
+    const int slot = mpSourceTable->Register(&mRecordDesc, true, CSharedSource::kTypeLive, nullptr);
+    if (slot < 0) {
+        // Nothing would ever reach the recorder: no thread is left running
+        // for a recording that the channel does not count as one.
+        StopRecord();
+        return 0;
+    }
+    recorder->Start();
+    if (mRecordMode > 0)
+        mRecordDeferred = 1;
+    else
+        mRecording = 1;
+    return 1;
 }
 
 void CDisplayChannel::StopRecord() {
+    if (mpRecorder != nullptr) {
+        // The thread's end closes the file; only then does the queue leave
+        // the source (whatever arrives in between is freed with the queue).
+        mpRecorder->Stop();
+        if (mRecordDesc.mSlot >= 0)
+            mpSourceTable->Unregister(mRecordDesc.mSlot, mpRecorder->GetQueue());
+        mLastRecording = mpRecorder->GetSummary();
+        delete mpRecorder;
+        mpRecorder = nullptr;
+    }
+    mRecordDesc.mSlot = -1;
     mRecording = 0;
     mRecordDeferred = 0;
 }

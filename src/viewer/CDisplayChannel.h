@@ -11,10 +11,14 @@
 // Not yet part of the channel (their classes are still to come; the members,
 // the steps that use them and the operations' results say so where it
 // matters): the decoder filter GUIDs, the video and audio renderers, the
-// pacer, the recorder, and the owning pointer released at destruction. Until
-// then the channel builds its descriptions, queue, decoder, live source
-// description and picture rectangle and subscribes to the shared source
-// table; recording opens nothing.
+// pacer, and the owning pointer released at destruction. Until then the
+// channel builds its descriptions, queue, decoder, live source description
+// and picture rectangle, subscribes to the shared source table and records.
+//
+// Recording (StartRecord, StopRecord): a CRecordWorker whose queue is a
+// second destination of the channel's source, registered with a copy of the
+// live description (shared, a live source), so the channel records what it
+// receives whether or not it is shown or even subscribed.
 //
 // Threads: the host's thread calls every operation. The channel's workers
 // meet it only through the stop event and the channel queue, which locks
@@ -28,6 +32,7 @@
 #include "platform/CFrameControlMediaQueue.h"
 #include "platform/CManualEvent.h"
 #include "platform/CMediaObj.h"
+#include "record/CRecordWorker.h"
 #include "source/CSourceDesc.h"
 #include "viewer/CChannelGeometry.h"
 
@@ -82,9 +87,12 @@ public:
     // 4. Removes the live description from the source table: non-zero when
     // removed, or the (negative) slot number when it was not registered.
     virtual int Unsubscribe();
-    // 5. Opens a recording, or begins a deferred one. 1 when a recording was
-    // opened and registered; 0 when it failed, when there is no source video
-    // description, or when the call began a deferred recording.
+    // 5. Opens a recording, or begins a deferred one. With mRecordMode below 1
+    // every call opens a new recording (ending the one before); with 1 or more
+    // the first call opens a deferred recording and the next begins it. 1
+    // when a recording was opened and registered; 0 when it failed, when
+    // there is no source video description, or when the call began a
+    // deferred recording.
     virtual int StartRecord();
     // 6. Attaches the channel to a window and starts pacing. 1, or 0 when the
     // video renderer could not be set up on the window (mLastStatus then
@@ -119,7 +127,9 @@ public:
     // FillVideoInfo or PrepareSubscription fails (what was created so far
     // stays until the next build or release).
     int BuildPipeline();
-    // Ends a recording, whether running or deferred.
+    // Ends a recording, whether running or deferred: the recorder's thread
+    // stops (closing the file), its queue leaves the source table, and what
+    // it recorded is kept in mLastRecording.
     void StopRecord();
     // The instance event of the handle that owns this channel; borrowed.
     void SetInstanceEvent(media_util::CManualEvent* event) { mpInstanceEvent = event; }
@@ -178,6 +188,13 @@ public:
     int32_t mMachineCode = kUnknownMachineCode; // set by the subclass's open
     int32_t mDualPicture = 0;                   // 1 on a dual-picture device
     SPictureArea mPictureAreas[2];              // both get the picture rectangle
+
+    // The recorder of the running or deferred recording; owned, null when
+    // none.
+    CRecordWorker* mpRecorder = nullptr;
+    // What the last recording that StopRecord ended did (file, frames,
+    // bytes, seconds), for the host's report.
+    CRecordWorker::SSummary mLastRecording;
 
 protected:
     // The base part of PrepareSubscription: the live description gets the
