@@ -3,10 +3,12 @@
 #include <alsa/asoundlib.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cerrno>
 #include <chrono>
 #include <condition_variable>
 #include <cstring>
+#include <dlfcn.h>
 #include <memory>
 #include <mutex>
 #include <system_error>
@@ -26,23 +28,59 @@ constexpr const char* kDiscardPcm = "null";
 // results instead.
 extern "C" void QuietAlsaError(const char*, int, const char*, int, const char*, ...) {}
 
+std::atomic<bool> gSilenced{false};
+
+// Once per load of this library: ALSA's messages off, and libasound kept
+// loaded for the rest of the process. ALSA keeps its parsed configuration
+// and plugin state for the process; a host that unloads the viewer library
+// (and loads it again) must not take libasound and what it holds down with
+// it.
 void SilenceAlsa() {
     static std::once_flag once;
-    std::call_once(once, [] { snd_lib_error_set_handler(QuietAlsaError); });
+    std::call_once(once, [] {
+        snd_lib_error_set_handler(QuietAlsaError);
+        gSilenced = true;
+        ::dlopen("libasound.so.2", RTLD_NOW | RTLD_NOLOAD | RTLD_NODELETE);
+    });
 }
 
-// The devices whose open outlived its deadline. Created once and never
-// destroyed: a hanging open may return while the process is ending.
+// The devices whose open outlived its deadline.
 struct SHanging {
     std::mutex lock;
     std::condition_variable changed;
     std::vector<std::string> names; // guarded by lock; one entry per hanging open
 };
 
+// Made on first use. Freed when this library is unloaded or the process
+// ends, unless an open still hangs: its thread will still need it.
+std::atomic<SHanging*> gHanging{nullptr};
+
 SHanging& Hanging() {
-    static SHanging* hanging = new SHanging;
+    static SHanging* hanging = gHanging = new SHanging;
     return *hanging;
 }
+
+// Puts ALSA's own error handler back when this library goes (ALSA must not
+// call into unloaded code) and frees the hanging-open list when nothing
+// needs it.
+struct SLayerLifetime {
+    ~SLayerLifetime() {
+        if (gSilenced)
+            snd_lib_error_set_handler(nullptr);
+        SHanging* hanging = gHanging.load();
+        if (hanging == nullptr)
+            return;
+        bool idle = false;
+        {
+            std::lock_guard<std::mutex> guard(hanging->lock);
+            idle = hanging->names.empty();
+        }
+        if (idle) {
+            gHanging = nullptr;
+            delete hanging;
+        }
+    }
+} gLayerLifetime;
 
 bool IsHanging(const std::string& name) {
     SHanging& h = Hanging();
@@ -58,12 +96,12 @@ void AddHanging(const std::string& name) {
 
 void RemoveHanging(const std::string& name) {
     SHanging& h = Hanging();
-    {
-        std::lock_guard<std::mutex> guard(h.lock);
-        auto found = std::find(h.names.begin(), h.names.end(), name);
-        if (found != h.names.end())
-            h.names.erase(found);
-    }
+    // Notified under the lock: once the list is empty the object may be
+    // freed (SLayerLifetime) as soon as the lock is free.
+    std::lock_guard<std::mutex> guard(h.lock);
+    auto found = std::find(h.names.begin(), h.names.end(), name);
+    if (found != h.names.end())
+        h.names.erase(found);
     h.changed.notify_all();
 }
 
