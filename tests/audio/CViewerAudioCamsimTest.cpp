@@ -23,7 +23,8 @@ constexpr const char* kModel = "cam-mpeg4-4752";
 constexpr int kFramesWanted = 5;
 constexpr int kStreamDeadlineMs = 15000;
 
-// Objects the subscribed viewer receives before the deadline, up to `wanted`.
+// Objects the subscribed viewer receives until `wanted` have come (or more, in
+// the last batch) or the deadline passes.
 int ReceiveFrames(CViewer& viewer, int wanted) {
     media_util::CManualEvent arrived;
     viewer.mQueue.SetNotifyEvent(&arrived);
@@ -69,7 +70,7 @@ TEST(CViewerAudioCamsimTest, ViewersOpenAndStreamWhetherOrNotTheMachineCanCaptur
         ASSERT_NE(nullptr, viewer.mpSourceVideoInfo);
         viewer.Arm();
         ASSERT_NE(0, viewer.Subscribe());
-        EXPECT_EQ(kFramesWanted, ReceiveFrames(viewer, kFramesWanted));
+        EXPECT_LE(kFramesWanted, ReceiveFrames(viewer, kFramesWanted));
     }
 }
 
