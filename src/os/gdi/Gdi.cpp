@@ -77,10 +77,24 @@ public:
 
 namespace {
 
-std::recursive_mutex gGdiLock;
-std::unordered_set<GdiObject*> gObjects;
-std::unordered_set<DeviceContext*> gContexts;
-std::map<std::tuple<std::string, int, bool>, FontFace> gFontCache;
+// The layer's state. Made once and never destroyed, so that a thread still
+// drawing while the process exits finds it whole, and the stock objects it
+// holds stay reachable to the end.
+struct GdiState {
+    std::recursive_mutex lock;
+    std::unordered_set<GdiObject*> objects;
+    std::unordered_set<DeviceContext*> contexts;
+    std::map<std::tuple<std::string, int, bool>, FontFace> fontCache;
+    std::map<int, GdiObject*> sysColorBrushes;
+};
+GdiState& State() {
+    static GdiState* state = new GdiState();
+    return *state;
+}
+std::recursive_mutex& gGdiLock = State().lock;
+std::unordered_set<GdiObject*>& gObjects = State().objects;
+std::unordered_set<DeviceContext*>& gContexts = State().contexts;
+std::map<std::tuple<std::string, int, bool>, FontFace>& gFontCache = State().fontCache;
 
 GdiObject* LiveObject(HGDIOBJ h) { return h && gObjects.count(h) ? h : nullptr; }
 DeviceContext* LiveContext(HDC h) { return h && gContexts.count(h) ? h : nullptr; }
@@ -682,10 +696,9 @@ DWORD GetSysColor(int index) { return os::SysColor(index); }
 
 HBRUSH GetSysColorBrush(int index) {
     std::lock_guard<std::recursive_mutex> lock(gGdiLock);
-    static std::map<int, GdiObject*> brushes;
     if (index < 0 || index > os::kLastSysColor)
         return nullptr;
-    GdiObject*& b = brushes[index];
+    GdiObject*& b = os::State().sysColorBrushes[index];
     if (!b) {
         b = os::NewObject(GdiObject::Kind::Brush);
         b->color = os::SysColor(index);

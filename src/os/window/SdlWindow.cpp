@@ -118,7 +118,10 @@ std::unique_ptr<SdlWindow> SdlWindow::Create(const std::string& title, int width
     SDL_SetHint(SDL_HINT_NO_SIGNAL_HANDLERS, "1");
     // Video pictures scaled to the window: bilinear, not blocky.
     SDL_SetHint(SDL_HINT_RENDER_SCALE_QUALITY, "linear");
-    if (SDL_InitSubSystem(SDL_INIT_VIDEO) != 0) {
+    // SDL's video stays up from the first window to the end of the process:
+    // closing and reopening the display connection for every window would
+    // unload and reload the X libraries each time.
+    if (!SDL_WasInit(SDL_INIT_VIDEO) && SDL_InitSubSystem(SDL_INIT_VIDEO) != 0) {
         if (error)
             *error = SDL_GetError();
         return nullptr;
@@ -169,7 +172,6 @@ SdlWindow::~SdlWindow() {
         SDL_DestroyRenderer(mpRenderer);
     if (mpWindow)
         SDL_DestroyWindow(mpWindow);
-    SDL_QuitSubSystem(SDL_INIT_VIDEO);
 }
 
 bool SdlWindow::OnSdlThread() const { return GetCurrentThreadId() == mSdlThread; }
