@@ -269,6 +269,48 @@ bool HasSoundCard() {
     return snd_card_next(&card) >= 0 && card >= 0;
 }
 
+// Whether the PCM `name` ("default", "plughw:CARD=x") is bound to a sound
+// card, and so cannot open on a machine without one: its definition takes a
+// CARD argument, or it is an alias into ALSA's tree of the cards' PCMs
+// ("cards.pcm.default", as ALSA's own "default" is). Opening such a PCM
+// without a card fails only after ALSA has read the cards' configuration
+// files and looked for the card, about 1.5 ms of a viewer's first set-up.
+bool NeedsSoundCard(const std::string& name) {
+    snd_config_t* top = nullptr;
+    if (snd_config_update_ref(&top) < 0)
+        return false;
+    std::string key = "pcm." + name.substr(0, name.find(':'));
+    bool needsCard = false;
+    // A few aliases deep at most: ALSA's own chains are one or two long.
+    for (int hop = 0; hop < 4 && !needsCard; ++hop) {
+        snd_config_t* node = nullptr;
+        if (snd_config_search(top, key.c_str(), &node) < 0)
+            break;
+        const char* alias = nullptr;
+        if (snd_config_get_type(node) == SND_CONFIG_TYPE_STRING) {
+            if (snd_config_get_string(node, &alias) < 0 || alias == nullptr)
+                break;
+            key = alias;
+            needsCard = key.compare(0, 6, "cards.") == 0;
+            continue;
+        }
+        snd_config_t* args = nullptr;
+        if (snd_config_search(node, "@args", &args) >= 0 &&
+            snd_config_get_type(args) == SND_CONFIG_TYPE_COMPOUND) {
+            snd_config_iterator_t i, next;
+            snd_config_for_each(i, next, args) {
+                const char* argument = nullptr;
+                if (snd_config_get_string(snd_config_iterator_entry(i), &argument) >= 0 &&
+                    argument != nullptr && std::strcmp(argument, "CARD") == 0)
+                    needsCard = true;
+            }
+        }
+        break;
+    }
+    snd_config_unref(top);
+    return needsCard;
+}
+
 } // namespace
 
 int ListCapturePcms(std::vector<SCapturePcm>& pcms, Listing listing) {
@@ -283,6 +325,8 @@ SPcmCheck CheckPcm(const std::string& name, const SPcmFormat* format, DWORD dead
     SilenceAlsa();
     if (IsHanging(name))
         return {PcmAnswer::kTimedOut, -EBUSY};
+    if (NeedsSoundCard(name) && !HasSoundCard())
+        return {PcmAnswer::kOpenFailed, -ENODEV};
     auto job = std::make_shared<SOpenJob>();
     job->name = name;
     if (format != nullptr) {

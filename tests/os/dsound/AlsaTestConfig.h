@@ -31,6 +31,7 @@ enum class PcmKind {
     kHanging,     // the file plugin reading a pipe without a writer: its open waits
     kNoCard,      // a sound card that is not there (card 31)
     kTemplate,    // a definition that takes an argument, like hw:CARD,DEV
+    kCardAlias,   // another name of the cards' "default", as ALSA's own "default" is
 };
 
 struct SPcm {
@@ -121,6 +122,10 @@ private:
         std::ofstream(mInput) << std::string(3200, '\x80'); // silence, 8-bit
         std::ofstream out(mPath);
         for (const SPcm& pcm : pcms) {
+            if (pcm.kind == PcmKind::kCardAlias) {
+                out << "pcm.!" << pcm.name << " cards.pcm.default\n";
+                continue;
+            }
             // "!" replaces a definition of the same name rather than merging.
             out << "pcm.!" << pcm.name << " {\n" << Body(pcm.kind);
             if (pcm.listed)
@@ -157,6 +162,8 @@ private:
             return FileBody(mFifo);
         case PcmKind::kNoCard:
             return "  type hw\n  card 31\n  device 0\n";
+        case PcmKind::kCardAlias:
+            break;
         case PcmKind::kTemplate:
             return "  @args [ SOURCE ]\n  @args.SOURCE { type string }\n  type null\n";
         }

@@ -188,6 +188,11 @@ TEST(DSoundTest, OpeningADeviceTellsWhetherItIsThere) {
         {"no default PCM", true, {{"mic_a"}}, "default", DSERR_NODRIVER},
         {"no configuration", false, {}, "default", DSERR_NODRIVER},
         {"no sound card", true, {{"default", PcmKind::kNoCard}}, "default", DSERR_NODRIVER},
+        {"the cards' default without a card",
+         true,
+         {{"default", PcmKind::kCardAlias}},
+         "default",
+         DSERR_NODRIVER},
         {"a plugin whose file is missing", true, {{"mic_x", PcmKind::kMissingFile}}, "mic_x", DSERR_NODRIVER},
         {"an identity nobody listed", true, {{"default"}, {"mic_a"}}, "", DSERR_NODRIVER},
     };
