@@ -125,8 +125,10 @@ cairo_surface_t* NewBitmapSurface(int width, int height) {
 FontFace ResolveFace(const std::string& name, int weight, bool italic) {
     const auto key = std::make_tuple(name, weight, italic);
     auto it = gFontCache.find(key);
-    if (it != gFontCache.end())
+    if (it != gFontCache.end()) {
+        cairo_font_face_reference(it->second.face); // the caller's reference
         return it->second;
+    }
 
     FontFace f;
     FcPattern* pattern = FcPatternCreate();

@@ -140,6 +140,21 @@ TEST(GdiTest, CourierNewComesOutAsLiberationMono) {
     DeleteObject(font);
 }
 
+// The caption worker makes and deletes its font ten times a second: a face
+// shared through the cache must survive any number of fonts made from it.
+TEST(GdiTest, FontsMadeAndDeletedOverAndOverKeepDrawing) {
+    MemoryDC m(100, 40);
+    for (int i = 0; i < 300; ++i) {
+        HFONT font = CreateFontA(22, 9, 0, 0, 600, 0, 0, 0, DEFAULT_CHARSET, 0, 0, 0, 0, "Courier New");
+        HGDIOBJ old = SelectObject(m.dc, font);
+        RECT r{0, 0, 100, 40};
+        ASSERT_GT(DrawTextA(m.dc, "x", -1, &r, DT_SINGLELINE), 0) << "pass " << i;
+        SelectObject(m.dc, old);
+        DeleteObject(font);
+    }
+    EXPECT_GT(m.Count(RGB(0, 0, 0)), 0);
+}
+
 // CreateFontA's numbers are the cell: a positive height is ascent +
 // descent, the width the width of each character of a fixed-pitch face.
 TEST(GdiTest, AFontCellHasTheHeightAndWidthItWasMadeWith) {
