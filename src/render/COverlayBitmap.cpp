@@ -2,7 +2,9 @@
 
 #include <cstdlib>
 
-COverlayBitmap::~COverlayBitmap() { Release(); }
+COverlayBitmap::~COverlayBitmap() {
+    Release();
+}
 
 void COverlayBitmap::Release() {
     // The bitmap goes first, while still selected: the GDI layer keeps it

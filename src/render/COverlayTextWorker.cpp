@@ -5,7 +5,9 @@
 
 #include <algorithm>
 
-COverlayTextWorker::~COverlayTextWorker() { Stop(); }
+COverlayTextWorker::~COverlayTextWorker() {
+    Stop();
+}
 
 void COverlayTextWorker::SetTargets(IOverlayPainter* painter, IOverlayTarget* renderer) {
     media_util::CLockWrap lock(mLock);
@@ -45,8 +47,9 @@ void COverlayTextWorker::DrawCaption(HDC dc, const std::wstring& text, int horiz
         return;
     SetBkMode(dc, TRANSPARENT);
     const int size = CaptionSize(rect.right - rect.left);
-    HFONT font = CreateFontA(size * 9 / 4, size - 1, 0, 0, kCaptionWeight, 0, 0, 0, DEFAULT_CHARSET,
-                             OUT_DEFAULT_PRECIS, CLIP_DEFAULT_PRECIS, DEFAULT_QUALITY, DEFAULT_PITCH, kCaptionFace);
+    HFONT font =
+        CreateFontA(size * 9 / 4, size - 1, 0, 0, kCaptionWeight, 0, 0, 0, DEFAULT_CHARSET,
+                    OUT_DEFAULT_PRECIS, CLIP_DEFAULT_PRECIS, DEFAULT_QUALITY, DEFAULT_PITCH, kCaptionFace);
     HGDIOBJ previous = font ? SelectObject(dc, font) : nullptr;
     const UINT format = CaptionFormat(horizontal, vertical);
     const RECT box{rect.left + kCaptionInset, rect.top + kCaptionInset, rect.right - kCaptionInset,

@@ -21,7 +21,8 @@ public:
         return Take(7, b->dwFlags, b->hdc, b->pDDS, b->rSrc, b->rDest, b->fAlpha, b->clrSrcKey, 0);
     }
     HRESULT SetAlphaBitmap(const VMR9AlphaBitmap* b) override {
-        return Take(9, b->dwFlags, b->hdc, b->pDDS, b->rSrc, b->rDest, b->fAlpha, b->clrSrcKey, b->dwFilterMode);
+        return Take(9, b->dwFlags, b->hdc, b->pDDS, b->rSrc, b->rDest, b->fAlpha, b->clrSrcKey,
+                    b->dwFilterMode);
     }
     // Waits until at least n bitmaps arrived; false after 10 s.
     bool WaitApplies(int n) {
@@ -64,7 +65,8 @@ public:
     HRESULT result = 0;
 
 private:
-    HRESULT Take(int k, DWORD f, HDC dc, void* dds, RECT src, NORMALIZEDRECT dst, float a, COLORREF ck, DWORD fm) {
+    HRESULT Take(int k, DWORD f, HDC dc, void* dds, RECT src, NORMALIZEDRECT dst, float a, COLORREF ck,
+                 DWORD fm) {
         std::lock_guard<std::mutex> lock(mLock);
         kind = k;
         flags = f;
@@ -241,7 +243,8 @@ TEST(COverlayTextWorkerTest, FlagsSplitIntoEnableAndAlignments) {
                  {0x7F, DT_SINGLELINE}, // 7 is neither centre nor far: left, top
                  {0x23, DT_SINGLELINE | DT_CENTER | DT_BOTTOM}};
     for (const Case& c : cases)
-        EXPECT_EQ(c.format, COverlayTextWorker::CaptionFormat((c.flags >> 1) & 7, (c.flags >> 4) & 7)) << c.flags;
+        EXPECT_EQ(c.format, COverlayTextWorker::CaptionFormat((c.flags >> 1) & 7, (c.flags >> 4) & 7))
+            << c.flags;
     EXPECT_EQ(10, COverlayTextWorker::CaptionSize(0));
     EXPECT_EQ(20, COverlayTextWorker::CaptionSize(4096));
 }

@@ -61,10 +61,10 @@ public:
 
 class DeviceContext {
 public:
-    HWND window = nullptr;           // window context; null for memory and screen contexts
-    bool memory = false;             // memory context
+    HWND window = nullptr;             // window context; null for memory and screen contexts
+    bool memory = false;               // memory context
     cairo_surface_t* target = nullptr; // window contexts: the client area
-    GdiObject* ownBitmap = nullptr;  // memory contexts: the 1 x 1 bitmap they start with
+    GdiObject* ownBitmap = nullptr;    // memory contexts: the 1 x 1 bitmap they start with
     GdiObject* bitmap = nullptr;
     GdiObject* pen = nullptr;
     GdiObject* brush = nullptr;
@@ -96,8 +96,12 @@ std::unordered_set<GdiObject*>& gObjects = State().objects;
 std::unordered_set<DeviceContext*>& gContexts = State().contexts;
 std::map<std::tuple<std::string, int, bool>, FontFace>& gFontCache = State().fontCache;
 
-GdiObject* LiveObject(HGDIOBJ h) { return h && gObjects.count(h) ? h : nullptr; }
-DeviceContext* LiveContext(HDC h) { return h && gContexts.count(h) ? h : nullptr; }
+GdiObject* LiveObject(HGDIOBJ h) {
+    return h && gObjects.count(h) ? h : nullptr;
+}
+DeviceContext* LiveContext(HDC h) {
+    return h && gContexts.count(h) ? h : nullptr;
+}
 
 GdiObject* NewObject(GdiObject::Kind kind) {
     auto* o = new GdiObject(kind);
@@ -151,8 +155,9 @@ FontFace ResolveFace(const std::string& name, int weight, bool italic) {
         if (f.face)
             cairo_font_face_destroy(f.face);
         // No fontconfig answer: Cairo's own choice of a monospaced face.
-        f.face = cairo_toy_font_face_create("monospace", italic ? CAIRO_FONT_SLANT_ITALIC : CAIRO_FONT_SLANT_NORMAL,
-                                            weight >= 600 ? CAIRO_FONT_WEIGHT_BOLD : CAIRO_FONT_WEIGHT_NORMAL);
+        f.face = cairo_toy_font_face_create(
+            "monospace", italic ? CAIRO_FONT_SLANT_ITALIC : CAIRO_FONT_SLANT_NORMAL,
+            weight >= 600 ? CAIRO_FONT_WEIGHT_BOLD : CAIRO_FONT_WEIGHT_NORMAL);
         f.family = "monospace";
     }
 
@@ -193,8 +198,8 @@ FontFace ResolveFace(const std::string& name, int weight, bool italic) {
 
 GdiObject* NewFont(int height, int width, int weight, bool italic, DWORD quality, const std::string& face) {
     GdiObject* o = NewObject(GdiObject::Kind::Font);
-    o->font = ResolveFace(face.empty() ? std::string("sans-serif") : face, weight > 0 ? weight : FW_NORMAL,
-                          italic);
+    o->font =
+        ResolveFace(face.empty() ? std::string("sans-serif") : face, weight > 0 ? weight : FW_NORMAL, italic);
     const double cell = o->font.ascent + o->font.descent;
     if (height > 0)
         o->emY = height / cell;
@@ -361,7 +366,9 @@ bool UsePen(cairo_t* cr, const GdiObject* pen) {
 
 // Pixel centres for odd pen widths, pixel edges for even ones, so that a
 // line covers whole pixels.
-double PenOffset(const GdiObject* pen) { return (std::max(1, pen->penWidth) % 2) ? 0.5 : 0.0; }
+double PenOffset(const GdiObject* pen) {
+    return (std::max(1, pen->penWidth) % 2) ? 0.5 : 0.0;
+}
 
 struct TextLayout {
     int ascent = 0;
@@ -525,8 +532,8 @@ BOOL SaveWindowPng(HWND window, const std::string& path) {
     if (!window)
         return FALSE;
     std::vector<uint8_t> pixels = window->Snapshot();
-    cairo_surface_t* s = cairo_image_surface_create_for_data(pixels.data(), CAIRO_FORMAT_RGB24, window->Width(),
-                                                             window->Height(), window->Width() * 4);
+    cairo_surface_t* s = cairo_image_surface_create_for_data(
+        pixels.data(), CAIRO_FORMAT_RGB24, window->Width(), window->Height(), window->Width() * 4);
     const bool ok = cairo_surface_status(s) == CAIRO_STATUS_SUCCESS &&
                     cairo_surface_write_to_png(s, path.c_str()) == CAIRO_STATUS_SUCCESS;
     cairo_surface_destroy(s);
@@ -546,7 +553,8 @@ HDC GetDC(HWND window) {
         dc->window = window;
         os::Window::SurfaceLock surface(window);
         const os::SurfaceView& v = surface.View();
-        dc->target = cairo_image_surface_create_for_data(v.pixels, CAIRO_FORMAT_RGB24, v.width, v.height, v.stride);
+        dc->target =
+            cairo_image_surface_create_for_data(v.pixels, CAIRO_FORMAT_RGB24, v.width, v.height, v.stride);
     }
     os::Select(dc, dc->pen, os::Stock(BLACK_PEN));
     os::Select(dc, dc->brush, os::Stock(WHITE_BRUSH));
@@ -694,7 +702,9 @@ HBRUSH CreateSolidBrush(COLORREF color) {
     return o;
 }
 
-DWORD GetSysColor(int index) { return os::SysColor(index); }
+DWORD GetSysColor(int index) {
+    return os::SysColor(index);
+}
 
 HBRUSH GetSysColorBrush(int index) {
     std::lock_guard<std::recursive_mutex> lock(gGdiLock);
@@ -709,8 +719,8 @@ HBRUSH GetSysColorBrush(int index) {
     return b;
 }
 
-HFONT CreateFontA(int height, int width, int, int, int weight, DWORD italic, DWORD, DWORD, DWORD, DWORD, DWORD,
-                  DWORD quality, DWORD, LPCSTR faceName) {
+HFONT CreateFontA(int height, int width, int, int, int weight, DWORD italic, DWORD, DWORD, DWORD, DWORD,
+                  DWORD, DWORD quality, DWORD, LPCSTR faceName) {
     std::lock_guard<std::recursive_mutex> lock(gGdiLock);
     return os::NewFont(height, width, weight, italic != 0, quality, faceName ? faceName : "");
 }
@@ -832,7 +842,8 @@ BOOL Rectangle(HDC h, int left, int top, int right, int bottom) {
     const bool pen = dc->pen && dc->pen->penStyle != PS_NULL;
     if (dc->brush && !dc->brush->hollow) {
         // Without a pen GDI leaves out the last column and row.
-        os::FillBox(canvas.cr, left, top, pen ? right : right - 1, pen ? bottom : bottom - 1, dc->brush->color);
+        os::FillBox(canvas.cr, left, top, pen ? right : right - 1, pen ? bottom : bottom - 1,
+                    dc->brush->color);
     }
     if (pen && os::UsePen(canvas.cr, dc->pen) && right - left >= 1 && bottom - top >= 1) {
         const double o = os::PenOffset(dc->pen);

@@ -4,7 +4,9 @@ namespace os {
 
 OffscreenWindow::OffscreenWindow(int width, int height) : Window(width, height) {}
 
-OffscreenWindow::~OffscreenWindow() { RetireTopLevel(); }
+OffscreenWindow::~OffscreenWindow() {
+    RetireTopLevel();
+}
 
 void OffscreenWindow::SetScreenPosition(int x, int y) {
     mScreenX = x;

@@ -174,7 +174,9 @@ SdlWindow::~SdlWindow() {
         SDL_DestroyWindow(mpWindow);
 }
 
-bool SdlWindow::OnSdlThread() const { return GetCurrentThreadId() == mSdlThread; }
+bool SdlWindow::OnSdlThread() const {
+    return GetCurrentThreadId() == mSdlThread;
+}
 
 void SdlWindow::Present() {
     mDirty = false;
@@ -303,7 +305,9 @@ void SdlWindow::Handle(const SDL_Event& e) {
         if (!bit || (!inside(mLastMouse) && !mButtons))
             break;
         mButtons |= bit;
-        const UINT msg = bit == MK_LBUTTON ? WM_LBUTTONDOWN : bit == MK_RBUTTON ? WM_RBUTTONDOWN : WM_MBUTTONDOWN;
+        const UINT msg = bit == MK_LBUTTON   ? WM_LBUTTONDOWN
+                         : bit == MK_RBUTTON ? WM_RBUTTONDOWN
+                                             : WM_MBUTTONDOWN;
         PostMouse(msg, mLastMouse, mButtons | KeyModifiers());
         break;
     }
@@ -359,7 +363,8 @@ void SdlWindow::UpdateOrigin() {
     SDL_GetWindowPosition(mpWindow, &wx, &wy);
     int x0 = 0, y0 = 0, x1 = 0, y1 = 0;
     SDL_RenderLogicalToWindow(mpRenderer, 0, 0, &x0, &y0);
-    SDL_RenderLogicalToWindow(mpRenderer, static_cast<float>(Width()), static_cast<float>(Height()), &x1, &y1);
+    SDL_RenderLogicalToWindow(mpRenderer, static_cast<float>(Width()), static_cast<float>(Height()), &x1,
+                              &y1);
     std::lock_guard<std::mutex> lock(mOriginLock);
     mOriginX = wx + x0;
     mOriginY = wy + y0;

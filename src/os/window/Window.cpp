@@ -57,7 +57,9 @@ std::mutex gRegistryLock;
 std::condition_variable gRegistryChanged;
 std::vector<Window*> gTopLevels;
 
-int ClampSize(int v) { return std::clamp(v, 1, kMaxWindowSize); }
+int ClampSize(int v) {
+    return std::clamp(v, 1, kMaxWindowSize);
+}
 
 bool IsButtonOf(UINT type, int answer) {
     switch (type & MB_TYPEMASK) {
@@ -129,7 +131,9 @@ Window* Window::TopLevel() {
     return w;
 }
 
-Window::Shared& Window::Top() { return *TopLevel()->mpShared; }
+Window::Shared& Window::Top() {
+    return *TopLevel()->mpShared;
+}
 
 Window* Window::CreateChild(const RECT& rect) {
     RECT r{std::max<LONG>(rect.left, 0), std::max<LONG>(rect.top, 0), std::min<LONG>(rect.right, mWidth),
@@ -257,7 +261,8 @@ BOOL Window::PostMouse(UINT message, POINT client, WPARAM keyState, int wheelDel
         } else {
             target = top->WindowAt(client, &at);
         }
-        const bool press = message == WM_LBUTTONDOWN || message == WM_RBUTTONDOWN || message == WM_MBUTTONDOWN;
+        const bool press =
+            message == WM_LBUTTONDOWN || message == WM_RBUTTONDOWN || message == WM_MBUTTONDOWN;
         if (press)
             s.capture = target;
         else if ((keyState & (MK_LBUTTON | MK_RBUTTON | MK_MBUTTON)) == 0)
@@ -307,8 +312,8 @@ bool Window::WaitMessage(MSG* message, DWORD milliseconds) {
             return true;
         DWORD remaining = INFINITE;
         if (milliseconds != INFINITE) {
-            auto elapsed = std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() -
-                                                                                 start)
+            auto elapsed = std::chrono::duration_cast<std::chrono::milliseconds>(
+                               std::chrono::steady_clock::now() - start)
                                .count();
             if (elapsed >= static_cast<long long>(milliseconds))
                 return false;
@@ -453,9 +458,13 @@ int Window::ShowOwnerlessMessage(const std::string& text, const std::string& cap
     return answer;
 }
 
-int Window::AskMenu(const std::vector<MenuItem>&, POINT) { return 0; }
+int Window::AskMenu(const std::vector<MenuItem>&, POINT) {
+    return 0;
+}
 
-int Window::AskMessageBox(const std::string&, const std::string&, UINT type) { return DefaultAnswer(type); }
+int Window::AskMessageBox(const std::string&, const std::string&, UINT type) {
+    return DefaultAnswer(type);
+}
 
 int Window::DefaultAnswer(UINT type) {
     switch (type & MB_TYPEMASK) {
@@ -496,9 +505,13 @@ std::atomic<Cursor*>& CurrentCursor() {
 
 } // namespace
 
-int CursorId(HCURSOR cursor) { return cursor ? cursor->mId : 0; }
+int CursorId(HCURSOR cursor) {
+    return cursor ? cursor->mId : 0;
+}
 
-uint64_t CursorSetCount(HCURSOR cursor) { return cursor ? cursor->mSetCount.load() : 0; }
+uint64_t CursorSetCount(HCURSOR cursor) {
+    return cursor ? cursor->mSetCount.load() : 0;
+}
 
 } // namespace os
 
@@ -533,7 +546,9 @@ BOOL InvalidateRect(HWND window, const RECT*, BOOL) {
     return TRUE;
 }
 
-HWND GetParent(HWND window) { return window ? window->Parent() : nullptr; }
+HWND GetParent(HWND window) {
+    return window ? window->Parent() : nullptr;
+}
 
 BOOL PostMessageA(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
     if (!window)
@@ -542,7 +557,9 @@ BOOL PostMessageA(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
     return window->Post(msg);
 }
 
-HMENU CreatePopupMenu() { return new os::Menu(); }
+HMENU CreatePopupMenu() {
+    return new os::Menu();
+}
 
 BOOL AppendMenuA(HMENU menu, UINT flags, UINT_PTR id, LPCSTR text) {
     if (!menu)
@@ -556,7 +573,9 @@ BOOL AppendMenuA(HMENU menu, UINT flags, UINT_PTR id, LPCSTR text) {
     return TRUE;
 }
 
-int GetMenuItemCount(HMENU menu) { return menu ? static_cast<int>(menu->items.size()) : -1; }
+int GetMenuItemCount(HMENU menu) {
+    return menu ? static_cast<int>(menu->items.size()) : -1;
+}
 
 BOOL DestroyMenu(HMENU menu) {
     if (!menu)
@@ -597,7 +616,9 @@ HCURSOR SetCursor(HCURSOR cursor) {
     return os::CurrentCursor().exchange(cursor);
 }
 
-HCURSOR GetCursor() { return os::CurrentCursor().load(); }
+HCURSOR GetCursor() {
+    return os::CurrentCursor().load();
+}
 
 HICON LoadIconA(HINSTANCE instance, LPCSTR name) {
     if (instance || !name || !IS_INTRESOURCE(name))
@@ -605,4 +626,6 @@ HICON LoadIconA(HINSTANCE instance, LPCSTR name) {
     return os::FindSystem(static_cast<int>(reinterpret_cast<uintptr_t>(name)), true);
 }
 
-BOOL DestroyIcon(HICON icon) { return icon ? TRUE : FALSE; }
+BOOL DestroyIcon(HICON icon) {
+    return icon ? TRUE : FALSE;
+}

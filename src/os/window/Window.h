@@ -82,15 +82,26 @@ constexpr WPARAM VK_DOWN = 0x28;
 constexpr WPARAM VK_F1 = 0x70;
 
 constexpr LPARAM MAKELPARAM(int low, int high) {
-    return static_cast<LPARAM>(static_cast<int32_t>((static_cast<uint32_t>(static_cast<uint16_t>(low))) |
-                                                    (static_cast<uint32_t>(static_cast<uint16_t>(high)) << 16)));
+    return static_cast<LPARAM>(
+        static_cast<int32_t>((static_cast<uint32_t>(static_cast<uint16_t>(low))) |
+                             (static_cast<uint32_t>(static_cast<uint16_t>(high)) << 16)));
 }
-constexpr WORD LOWORD(uintptr_t v) { return static_cast<WORD>(v & 0xFFFF); }
-constexpr WORD HIWORD(uintptr_t v) { return static_cast<WORD>((v >> 16) & 0xFFFF); }
+constexpr WORD LOWORD(uintptr_t v) {
+    return static_cast<WORD>(v & 0xFFFF);
+}
+constexpr WORD HIWORD(uintptr_t v) {
+    return static_cast<WORD>((v >> 16) & 0xFFFF);
+}
 // Signed coordinates of a mouse message's lParam.
-constexpr int GET_X_LPARAM(LPARAM lp) { return static_cast<int16_t>(LOWORD(static_cast<uintptr_t>(lp))); }
-constexpr int GET_Y_LPARAM(LPARAM lp) { return static_cast<int16_t>(HIWORD(static_cast<uintptr_t>(lp))); }
-constexpr int GET_WHEEL_DELTA_WPARAM(WPARAM wp) { return static_cast<int16_t>(HIWORD(wp)); }
+constexpr int GET_X_LPARAM(LPARAM lp) {
+    return static_cast<int16_t>(LOWORD(static_cast<uintptr_t>(lp)));
+}
+constexpr int GET_Y_LPARAM(LPARAM lp) {
+    return static_cast<int16_t>(HIWORD(static_cast<uintptr_t>(lp)));
+}
+constexpr int GET_WHEEL_DELTA_WPARAM(WPARAM wp) {
+    return static_cast<int16_t>(HIWORD(wp));
+}
 
 // A queued message. Mouse messages carry the pointer in the client
 // coordinates of hwnd (MAKELPARAM(x, y)) - WM_MOUSEWHEEL too, where Windows
@@ -170,14 +181,14 @@ struct MenuItem {
 struct DialogRecord {
     enum class Kind { PopupMenu, MessageBox };
     Kind kind = Kind::PopupMenu;
-    HWND window = nullptr;      // the menu's owner; the box's owner (null: ownerless)
-    POINT point{0, 0};          // where the menu opened, screen coordinates
+    HWND window = nullptr;       // the menu's owner; the box's owner (null: ownerless)
+    POINT point{0, 0};           // where the menu opened, screen coordinates
     std::vector<MenuItem> items; // the menu's items
-    std::string text;           // the box's text
-    std::string caption;        // the box's caption
-    UINT type = 0;              // the box's MB_ flags
-    int answer = 0;             // menu: chosen id, 0 = dismissed; box: IDOK, IDYES ...
-    bool scripted = false;      // answered from the script, not by a user
+    std::string text;            // the box's text
+    std::string caption;         // the box's caption
+    UINT type = 0;               // the box's MB_ flags
+    int answer = 0;              // menu: chosen id, 0 = dismissed; box: IDOK, IDYES ...
+    bool scripted = false;       // answered from the script, not by a user
 };
 
 // A view of pixels: B, G, R, X bytes, rows top-down.

@@ -163,7 +163,8 @@ TEST(GdiTest, AFontCellHasTheHeightAndWidthItWasMadeWith) {
     } cases[] = {{45, 19}, {22, 9}, {33, 14}, {16, 0}};
     for (const Case& c : cases) {
         MemoryDC m(8, 8);
-        HFONT font = CreateFontA(c.height, c.width, 0, 0, 600, 0, 0, 0, DEFAULT_CHARSET, 0, 0, 0, 0, "Courier New");
+        HFONT font =
+            CreateFontA(c.height, c.width, 0, 0, 600, 0, 0, 0, DEFAULT_CHARSET, 0, 0, 0, 0, "Courier New");
         SelectObject(m.dc, font);
         RECT r{0, 0, 0, 0};
         const int height = DrawTextA(m.dc, "Gate 01", -1, &r, DT_SINGLELINE | DT_CALCRECT);
@@ -182,7 +183,7 @@ TEST(GdiTest, AFontCellHasTheHeightAndWidthItWasMadeWith) {
 TEST(GdiTest, DrawTextPlacesAndClipsTheLineByItsFlags) {
     struct Case {
         UINT format;
-        int expectedResult; // -1: the line height
+        int expectedResult;                        // -1: the line height
         bool inkLeft, inkRight, inkTop, inkBottom; // ink touches that side of the box
     } cases[] = {
         {DT_SINGLELINE, -1, true, false, true, false},

@@ -11,8 +11,8 @@
 #include <poll.h>
 #include <random>
 #include <signal.h>
-#include <sys/prctl.h>
 #include <string>
+#include <sys/prctl.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -50,8 +50,8 @@ public:
             return false;
         }
         const std::string fd = std::to_string(fds[1]);
-        const char* argv[] = {binary.c_str(), "-displayfd", fd.c_str(), "-screen", "0", "640x480x24",
-                              "-nolisten",    "tcp",         "-noreset", nullptr};
+        const char* argv[] = {binary.c_str(), "-displayfd", fd.c_str(), "-screen",  "0",
+                              "640x480x24",   "-nolisten",  "tcp",      "-noreset", nullptr};
         mPid = fork();
         if (mPid == 0) {
             // The server goes with the test, however the test ends.
@@ -106,9 +106,10 @@ private:
 // ffmpeg's X11 grabber, without the pointer (which Xvfb puts in the middle
 // of the screen, over the window).
 std::vector<uint8_t> Grab(const std::string& display, int x, int y, int w, int h) {
-    const std::string cmd = "ffmpeg -nostdin -loglevel error -f x11grab -draw_mouse 0 -video_size " + std::to_string(w) + "x" +
-                            std::to_string(h) + " -i " + display + ".0+" + std::to_string(x) + "," +
-                            std::to_string(y) + " -frames:v 1 -f rawvideo -pix_fmt bgra -";
+    const std::string cmd = "ffmpeg -nostdin -loglevel error -f x11grab -draw_mouse 0 -video_size " +
+                            std::to_string(w) + "x" + std::to_string(h) + " -i " + display + ".0+" +
+                            std::to_string(x) + "," + std::to_string(y) +
+                            " -frames:v 1 -f rawvideo -pix_fmt bgra -";
     std::vector<uint8_t> out(static_cast<size_t>(w) * h * 4);
     FILE* f = popen(cmd.c_str(), "r");
     if (!f)

@@ -14,7 +14,8 @@ struct Grid {
     HWND cell[4];
     Grid() {
         for (int i = 0; i < 4; ++i)
-            cell[i] = top.CreateChild(RECT{(i % 2) * 320, (i / 2) * 240, (i % 2) * 320 + 320, (i / 2) * 240 + 240});
+            cell[i] =
+                top.CreateChild(RECT{(i % 2) * 320, (i / 2) * 240, (i % 2) * 320 + 320, (i / 2) * 240 + 240});
     }
 };
 
@@ -136,11 +137,10 @@ TEST(WindowTest, PopupMenusAnswerFromTheScriptAndPostTheChoice) {
         UINT answer;
         UINT expectedCommand; // 0: none posted
     } cases[] = {
-        {true, 33006, 33006},
-        {true, 0, 0},      // dismissed
-        {true, 33007, 0},  // a grey item cannot be chosen
-        {true, 12345, 0},  // nor one the menu does not have
-        {false, 0, 0},     // headless without a script: dismissed
+        {true, 33006, 33006}, {true, 0, 0}, // dismissed
+        {true, 33007, 0},                   // a grey item cannot be chosen
+        {true, 12345, 0},                   // nor one the menu does not have
+        {false, 0, 0},                      // headless without a script: dismissed
     };
     for (const Case& c : cases) {
         if (c.scripted)
