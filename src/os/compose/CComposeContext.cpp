@@ -1,5 +1,7 @@
 #include "os/compose/CComposeContext.h"
 
+#include "os/compose/SwscaleLibrary.h"
+
 #include <algorithm>
 #include <cstring>
 
@@ -71,7 +73,7 @@ CComposeContext::CComposeContext() = default;
 
 CComposeContext::~CComposeContext() {
     for (SScaler& s : mScalers)
-        sws_freeContext(s.mpContext);
+        compose::Swscale()->freeContext(s.mpContext);
 }
 
 int CComposeContext::ScalerCount() {
@@ -156,7 +158,10 @@ SwsContext* CComposeContext::Scaler(const SScalerKey& key) {
             return s.mpContext;
         }
     }
-    SwsContext* context = sws_getContext(key.mSrcWidth, key.mSrcHeight, AVPixelFormat(key.mSrcFormat),
+    const compose::SSwscaleApi* api = compose::Swscale();
+    if (api == nullptr)
+        return nullptr;
+    SwsContext* context = api->getContext(key.mSrcWidth, key.mSrcHeight, AVPixelFormat(key.mSrcFormat),
                                          key.mDstWidth, key.mDstHeight, AVPixelFormat(key.mDstFormat),
                                          SWS_BILINEAR, nullptr, nullptr, nullptr);
     if (!context)
@@ -166,7 +171,7 @@ SwsContext* CComposeContext::Scaler(const SScalerKey& key) {
         auto oldest =
             std::min_element(mScalers.begin(), mScalers.end(),
                              [](const SScaler& a, const SScaler& b) { return a.mLastUse < b.mLastUse; });
-        sws_freeContext(oldest->mpContext);
+        api->freeContext(oldest->mpContext);
         mScalers.erase(oldest);
     }
     mScalers.push_back(SScaler{key, context, mUseClock});
@@ -260,7 +265,7 @@ bool CComposeContext::Run(const SRegion& region, int dstWidth, int dstHeight, in
         for (int row = first; row < last; row += step) {
             const uint8_t* rowSrc[4] = {src[0] + int64_t(row - first) * srcStrides[0], src[1], src[2],
                                         nullptr};
-            if (sws_scale(scaler, rowSrc, srcStrides, row, step, dstPlanes, dstStride) < 0)
+            if (compose::Swscale()->scale(scaler, rowSrc, srcStrides, row, step, dstPlanes, dstStride) < 0)
                 return false;
         }
     }
