@@ -1,12 +1,16 @@
 #include "viewer/CDisplayChannel.h"
 
 #include "ipcamview/vcodec.h"
+#include "os/window/Window.h"
+#include "pipeline/CFramePacer.h"
 #include "pipeline/CSharedSource.h"
 #include "pipeline/CSourceTable.h"
+#include "render/CDirectShowRenderer.h"
 #include "render/CVideoDecoder.h"
 
 CDisplayChannel::CDisplayChannel() : mpSourceTable(&CSourceTable::Instance()) {
     mQueue.mLimit = kChannelQueueLimit;
+    mDecoderGuid = mNoDecoderGuid;
 }
 
 CDisplayChannel::~CDisplayChannel() {
@@ -106,15 +110,32 @@ void CDisplayChannel::StopRecord() {
 int CDisplayChannel::StartDisplay(WindowHandle window) {
     m_hWnd = window;
     mQueue.GetFrameControl()->StartWork();
-    // TODO(render): start the video renderer on the window (on failure: not
-    // displaying, its status in mLastStatus, return 0), the audio renderer
-    // and the pacer's thread.
+    if (mpVideoRenderer != nullptr) {
+        RECT client{0, 0, 0, 0};
+        HWND hwnd = static_cast<HWND>(window);
+        GetClientRect(hwnd, &client);
+        if (mpVideoRenderer->Start(hwnd, &client, mDisplayFlags) == 0) {
+            mDisplaying = 0;
+            mLastStatus = mpVideoRenderer->GetStatus();
+            return 0;
+        }
+    }
+    if (mpAudioRenderer != nullptr)
+        mpAudioRenderer->Start(nullptr, nullptr, 0);
+    if (mpPacer != nullptr)
+        mpPacer->Start();
     mDisplaying = 1;
     return 1;
 }
 
 int CDisplayChannel::StopDisplay() {
     mQueue.GetFrameControl()->StopWork();
+    if (mpPacer != nullptr)
+        mpPacer->Stop();
+    if (mpAudioRenderer != nullptr)
+        mpAudioRenderer->Stop();
+    if (mpVideoRenderer != nullptr)
+        mpVideoRenderer->Stop();
     mDisplaying = 0;
     return 1;
 }
@@ -151,8 +172,17 @@ int CDisplayChannel::ReleasePipeline() {
         mLiveDesc.mSlot = -1;
         mQueue.Clear();
     }
+    // The pacer goes before the renderers it pushes into; its destruction
+    // stops its thread.
     delete mpDecoder;
     mpDecoder = nullptr;
+    delete mpPacer;
+    mpPacer = nullptr;
+    delete mpVideoRenderer;
+    mpVideoRenderer = nullptr;
+    delete mpAudioRenderer;
+    mpAudioRenderer = nullptr;
+    mDisplaying = 0;
     delete mpSourceVideoInfo;
     mpSourceVideoInfo = nullptr;
     delete mpDisplayVideoInfo;
@@ -183,9 +213,10 @@ int CDisplayChannel::BuildPipeline() {
     mStopEvent.Reset();
 
     mpAudioInfo = new media_util::CMediaObj();
-    // TODO(render): with audio, an audio renderer taking mpAudioInfo as both
-    // its input and output format.
-    FillAudioInfo();
+    if (FillAudioInfo() != 0) {
+        mpAudioRenderer = new CDirectShowRenderer();
+        mpAudioRenderer->SetFormats(mpAudioInfo, mpAudioInfo);
+    }
 
     mpSourceVideoInfo = new media_util::CMediaObj();
     mpDisplayVideoInfo = new media_util::CMediaObj();
@@ -206,16 +237,28 @@ int CDisplayChannel::BuildPipeline() {
             mpDecoder = new CVideoDecoder();
         mpDecoder->Setup(mpSourceVideoInfo, mpDisplayVideoInfo);
     }
-    // TODO(render): the video renderer with mAspectMode.
+    const bool decodeInGraph = (mDisplayFlags & kFlagDecodeInGraph) != 0 && mSplitLayout == 0;
+    mpVideoRenderer = new CDirectShowRenderer();
+    mpVideoRenderer->SetAspectMode(mAspectMode);
+    if (decodeInGraph) {
+        mpVideoRenderer->SetDecoderGuid(mDecoderGuid);
+        mpVideoRenderer->SetFormats(mpSourceVideoInfo, mpDisplayVideoInfo);
+    } else {
+        mpVideoRenderer->SetFormats(mpDisplayVideoInfo, mpDisplayVideoInfo);
+    }
 
     SRect picture =
         CChannelGeometry::PictureRect(mpSourceVideoInfo->mWidth, mpSourceVideoInfo->mHeight,
                                       CChannelGeometry::IsDualPictureDevice(mMachineCode), mChannel);
     mPictureRect = CChannelGeometry::ApplyCrop(picture, mCropRect);
+    const RECT source{mPictureRect.left, mPictureRect.top, mPictureRect.right, mPictureRect.bottom};
+    mpVideoRenderer->SetSourceRect(source);
     for (SPictureArea& area : mPictureAreas)
         area.rect = mPictureRect;
 
-    // TODO(pipeline): the pacer, fed from mQueue; it paces frames itself.
+    // The pacer paces the frames itself: the queue must not sleep.
+    mpPacer = new CFramePacer();
+    mpPacer->SetTargets(mpVideoRenderer, mpAudioRenderer, &mStopEvent, &mQueue);
     mQueue.GetFrameControl()->SetUseSleep(0);
     return 1;
 }

@@ -8,12 +8,10 @@
 // (CViewer): BuildPipeline asks it through FillVideoInfo, FillAudioInfo and
 // PrepareSubscription.
 //
-// Not yet part of the channel (their classes are still to come; the members,
-// the steps that use them and the operations' results say so where it
-// matters): the decoder filter GUIDs, the video and audio renderers, the
-// pacer, and the owning pointer released at destruction. Until then the
-// channel builds its descriptions, queue, decoder, live source description
-// and picture rectangle, subscribes to the shared source table and records.
+// Display (StartDisplay, StopDisplay): the video renderer attaches to the
+// host's window and the pacer's thread hands it the channel's frames at
+// their frame rate; an audio renderer plays the stream's sound when the
+// device sends some and the host asked for it.
 //
 // Recording (StartRecord, StopRecord): a CRecordWorker whose queue is a
 // second destination of the channel's source, registered with a copy of the
@@ -28,6 +26,7 @@
 // BuildPipeline; displaying between StartDisplay and StopDisplay.
 #pragma once
 
+#include "os/dshow/Com.h"
 #include "platform/CCritSection.h"
 #include "platform/CFrameControlMediaQueue.h"
 #include "platform/CManualEvent.h"
@@ -36,6 +35,8 @@
 #include "source/CSourceDesc.h"
 #include "viewer/CChannelGeometry.h"
 
+class CDirectShowRenderer;
+class CFramePacer;
 class CSourceTable;
 class CVideoDecoder;
 
@@ -140,6 +141,14 @@ public:
     int32_t mRecordMode = 0;   // host: below 1 records at once; 1 or more opens a deferred recording
     int32_t mOutputFormat = 0; // host: pixel format for the display, 0 = chosen by codec
     int32_t mAspectMode = 0;   // host: handed to the video renderer; 0 = automatic
+    // The renderers of the channel's video and (when its stream carries
+    // audio the host asked for) sound; owned, null while idle.
+    CDirectShowRenderer* mpVideoRenderer = nullptr;
+    CDirectShowRenderer* mpAudioRenderer = nullptr;
+    // The decoder filter a renderer's graph decodes with (display flag bit
+    // 28); all zero = none, copied from the second at construction.
+    GUID mDecoderGuid{};
+    GUID mNoDecoderGuid{};
     void* mpReserved = nullptr;
     WindowHandle m_hWnd = nullptr; // the window given to StartDisplay
     // Set by Disarm: every worker of the channel ends when it sees it.
@@ -152,6 +161,9 @@ public:
     CVideoDecoder* mpDecoder = nullptr;
     CSourceTable* mpSourceTable = nullptr; // the process's table; not owned
     int32_t mLastStatus = 0;               // last HTTP status, or the renderer's after a failed start
+    // Hands the queue's frames to the renderers at their frame rate; owned,
+    // null while idle.
+    CFramePacer* mpPacer = nullptr;
     uint32_t mDisplayFlags = 0;            // host: kFlag* bits
     int32_t mRecording = 0;                // 1 while a recording runs
     int32_t mRecordDeferred = 0;           // 1 while a recording is opened but not begun

@@ -7,6 +7,11 @@
 #include "device/CReplyParser.h"
 #include "device/CVideoStandardDialect.h"
 #include "net/CHttpLink.h"
+#include "os/window/Window.h"
+#include "pipeline/CFramePacer.h"
+#include "render/CDirectShowRenderer.h"
+#include "render/COverlayTextWorker.h"
+#include "platform/CBase64Helper.h"
 #include "platform/CMachineCodeConvert.h"
 #include "platform/CStrUtil.h"
 #include "viewer/CMachineCodeCache.h"
@@ -114,7 +119,8 @@ int CViewer::Open(int32_t transportKind, const char* address, int32_t /*reserved
     ComposeStreamUrl();
     if (BuildPipeline() == 0)
         return stop(OpenStage::kPipeline);
-    // TODO(pipeline): set the pacer's catch-up flag once the channel has a pacer.
+    if (mpPacer != nullptr)
+        mpPacer->mCatchUp = 1;
     mQueue.mSourcePresent = 1;
     mQueue.mMachineCode = mMachineCode;
     return parsed;
@@ -258,11 +264,59 @@ int CViewer::PrepareSubscription() {
     return 1;
 }
 
+std::wstring CViewer::DecodeLayoutText(const std::string& value) {
+    std::string base64 = value;
+    for (char& c : base64) {
+        if (c == '^')
+            c = '+';
+        else if (c == '@')
+            c = '=';
+        else if (c == '$')
+            c = '/';
+    }
+    std::string utf8;
+    if (!media_util::CBase64Helper::Decode(base64, utf8))
+        return std::wstring();
+    std::wstring text = os::Utf8ToWide(utf8);
+    if (text.size() > kMaxLayoutText)
+        text.resize(kMaxLayoutText);
+    return text;
+}
+
 int CViewer::StartDisplay(WindowHandle window) {
+    // An editor or the PTZ control maps window points to picture points:
+    // the picture fills the window.
+    if ((mDisplayFlags & (kFlagMotionEditor | kFlagPrivacyEditor | kFlagPtzControl)) != 0 &&
+        mpVideoRenderer != nullptr)
+        mpVideoRenderer->SetAspectMode(CDirectShowRenderer::kAspectStretch);
     const int result = CDisplayChannel::StartDisplay(window);
+    RECT client{0, 0, 0, 0};
+    GetClientRect(static_cast<HWND>(window), &client);
     if (mpSourceVideoInfo == nullptr)
         return 0;
-    // TODO(overlay): overlay control by display flags, layout text.
+
+    std::wstring text;
+    int32_t layout = 0;
+    if (mpProfile != nullptr && mpProfile->mLayoutSupport != 0 && (mDisplayFlags & kFlagText) != 0) {
+        std::string value;
+        if (mpProfile->QueryParam(mpControlLink, &mDeviceUrl, kLayoutTextKey, value) != 0) {
+            text = DecodeLayoutText(value);
+            if (mpProfile->QueryParam(mpControlLink, &mDeviceUrl, kLayoutNumberKey, value) != 0)
+                layout = static_cast<int32_t>(std::strtol(value.c_str(), nullptr, 10));
+        }
+    }
+    // Without an overlay control the text is drawn once: it changes only
+    // when the device's configuration does.
+    if ((layout & 1) != 0 && mpVideoRenderer != nullptr) {
+        HDC dc = mpVideoRenderer->GetOverlayDC();
+        if (dc != nullptr) {
+            const RECT video{0, 0, mpSourceVideoInfo->mWidth, std::abs(mpSourceVideoInfo->mHeight)};
+            COverlayTextWorker::DrawCaption(dc, text, (layout >> 1) & 7, (layout >> 4) & 7, video);
+            mpVideoRenderer->ApplyOverlay();
+        }
+    }
+    mLayoutText = text;
+    mLayoutNumber = layout;
     return result;
 }
 

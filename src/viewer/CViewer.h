@@ -13,9 +13,11 @@
 // last open stopped and why, for a host that tells its user; AbortOpen lets
 // another thread give up an open in progress (a user's Ctrl-C).
 //
+// Show (StartDisplay) attaches the channel to a window; with display flag 1
+// on a device that keeps a layout text, it reads the text and its layout
+// number and, when the number's bit 0 says so, draws it over the video once.
 // Not yet part of the viewer (their classes are still to come): the overlay
-// control and its text worker, and the owning pointer that close releases; so
-// Show draws no overlay and no layout text.
+// controls (area editors, PTZ) and their text worker.
 //
 // Construction also prepares the machine's audio capture (CAudioCapture) and
 // keeps whether that worked in mAudioCaptureReady; a machine without a
@@ -132,6 +134,15 @@ public:
     virtual int SetUpDevice(CDeviceProfile* profile, CHttpLink* link, CUrl* deviceUrl, int32_t channel,
                             media_util::CMediaObj* params);
 
+    // The device's layout text as the "getlayouturl" answer carries it:
+    // Base64 with "+" "=" "/" spelt "^" "@" "$", of UTF-8 text. Returns the
+    // wide text, at most kMaxLayoutText characters; empty when the value does
+    // not decode.
+    static constexpr size_t kMaxLayoutText = 511;
+    static constexpr const char* kLayoutTextKey = "getlayouturl=4";
+    static constexpr const char* kLayoutNumberKey = "getlayoutnum=2";
+    static std::wstring DecodeLayoutText(const std::string& value);
+
     // The CGI path of the machine-code query, the same on every device family.
     static constexpr const char* kMachineCodeCgiPath = "/vb.htm?";
     static constexpr const char* kMachineCodeKey = "getmachinecode";
@@ -170,6 +181,10 @@ public:
     CAudioCapture mAudioCapture;
     int32_t mAudioCaptureReady = 0;
     int32_t mZeroWords5[6] = {0, 0, 0, 0, 0, 0};
+    // What the last Show read of the device's layout text (empty, 0 when
+    // it read none).
+    std::wstring mLayoutText;
+    int32_t mLayoutNumber = 0;
 
 private:
     DWORD mOpenBudgetMs = kOpenBudgetMs;
