@@ -93,4 +93,26 @@ TEST(CViewerTest, OpenEndsWithinItsBudgetAgainstASlowDevice) {
     EXPECT_LE(device.Requests().size(), 4u);
 }
 
+// The layout text travels as Base64 with "+" "=" "/" spelt "^" "@" "$" (the
+// parameter answers are not percent-encoded), of UTF-8 text.
+TEST(CViewerTest, LayoutTextDecodes) {
+    const struct {
+        const char* value;
+        std::wstring text;
+    } cases[] = {
+        {"Y2Ftc2ltIMOpdGFnZSAx", L"camsim \u00e9tage 1"}, // UTF-8 to wide
+        {"fn5^", L"~~~"},                                  // "^" is "+"
+        {"YT8$", L"a\?\?"},                               // "$" is "/"
+        {"QQ@@", L"A"},                                    // "@" is "="
+        {"QQ==", L"A"},                                    // the plain spelling too
+        {"not base64!", L""},                              // refused: nothing drawn
+        {"", L""},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(c.text, CViewer::DecodeLayoutText(c.value)) << c.value;
+    // At most 511 characters are kept.
+    const std::string longText = "QUFB" + std::string(4 * 200, 'Q');
+    EXPECT_EQ(CViewer::kMaxLayoutText, CViewer::DecodeLayoutText(longText).size());
+}
+
 } // namespace
