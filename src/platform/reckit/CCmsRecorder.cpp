@@ -176,11 +176,11 @@ int64_t CCmsRecorder::RecordTime(const SYSTEMTIME& time) {
 bool CCmsRecorder::SplitVideo(const CmsVideoFrame& frame, CFrameParser::Parts* parts) {
     if (mCodec != CFrameParser::Codec::H264 || !CQBoxReader::IsQBox(frame.pData, frame.dataLength))
         return CFrameParser::Split(mCodec, frame.pData, frame.dataLength, parts);
-    std::vector<uint8_t> annexB;
+    mAnnexB.clear();
     uint32_t flags = 0;
-    if (!CQBoxReader::Unwrap(frame.pData, frame.dataLength, &annexB, &flags))
+    if (!CQBoxReader::Unwrap(frame.pData, frame.dataLength, &mAnnexB, &flags))
         return false;
-    return CFrameParser::Split(mCodec, annexB.data(), annexB.size(), parts);
+    return CFrameParser::Split(mCodec, mAnnexB.data(), mAnnexB.size(), parts);
 }
 
 bool CCmsRecorder::JoinVideo(const CmsVideoFrame& frame) {
@@ -188,7 +188,7 @@ bool CCmsRecorder::JoinVideo(const CmsVideoFrame& frame) {
     if (mState != State::Started || mFailed || !frame.pData || frame.dataLength == 0 ||
         frame.dataLength > kMaxVideoFrameBytes || frame.videoFormat != mVideoFormatByte)
         return false;
-    CFrameParser::Parts parts;
+    CFrameParser::Parts& parts = mParts;
     if (!SplitVideo(frame, &parts))
         return false;
     if (!parts.mConfiguration.empty()) {
@@ -224,20 +224,43 @@ bool CCmsRecorder::JoinVideo(const CmsVideoFrame& frame) {
         mHaveVideo = true;
     }
 
-    // Worked out in microseconds: a period of 33 ms in place of 33.3 would
-    // put two frames of a 30 fps burst on the same frame slot every 50
-    // frames, which players and ffmpeg take for a time stamp going back.
+    // Frames go on the slots of the stream's frame rate counted from the
+    // first frame, each on the free slot nearest its record's time: a player
+    // (and ffmpeg, which rounds every time to its guess of the frame rate)
+    // sees a steady rate, where times taken from the clock would put two
+    // frames on one slot now and then. Worked out in microseconds, since a
+    // 30 fps period is no whole number of milliseconds.
     int64_t wallMs = RecordTime(frame.time);
     int64_t us;
     if (mLastVideoUs < 0) {
         us = std::max<int64_t>(0, wallMs) * 1000;
+        mLastVideoSlot = (us + mFrameUs / 2) / mFrameUs;
+        us = mLastVideoSlot * mFrameUs;
     } else {
-        int64_t next = mLastVideoUs + mFrameUs;
         int64_t wall = wallMs * 1000;
-        us = wallMs < 0 ? next
-                        : std::max({mLastVideoUs + 1000, wall, std::min(next, wall + kMaxLeadMs * 1000)});
+        int64_t slot = mLastVideoSlot + 1;
+        if (wallMs >= 0)
+            slot = std::max(slot, (wall + mFrameUs / 2) / mFrameUs);
+        us = slot * mFrameUs;
+        if (wallMs >= 0 && us > wall + kMaxLeadMs * 1000) {
+            // A burst that has run a whole lead ahead of its records' clock
+            // goes on 1 ms apart, off the slots, until the clock catches up.
+            us = std::max(mLastVideoUs + 1000, wall + kMaxLeadMs * 1000);
+            slot = us / mFrameUs;
+        }
+        mLastVideoSlot = slot;
     }
     int64_t pts = (us + 500) / 1000;
+    if (mWriter.HeaderWritten() && mNewConfiguration.empty()) {
+        // The common case once the file is laid out: straight from the split
+        // picture, without a packet of its own.
+        if (!mWriter.Write(mVideoTrack, parts.mPicture.data(), parts.mPicture.size(), pts,
+                           (mFrameUs + 500) / 1000, parts.mKey))
+            return false;
+        mLastVideoUs = us;
+        mLastVideoPts = pts;
+        return true;
+    }
     Packet packet{true, std::move(mNewConfiguration), pts, (mFrameUs + 500) / 1000, parts.mKey};
     mNewConfiguration.clear();
     packet.mData.insert(packet.mData.end(), parts.mPicture.begin(), parts.mPicture.end());

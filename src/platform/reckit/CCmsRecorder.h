@@ -13,12 +13,13 @@
 // that is refused (the file has no audio track).
 //
 // Time stamps (milliseconds from the first record): a video frame is placed
-// at its record's time, but never less than one frame period (from the
-// frame rate, kDefaultFrameRate when none is given) after the previous frame
-// unless that would put it more than kMaxLeadMs ahead of its record's time:
-// records made in a burst (a backlog drained at once) play at the stream's
-// rate, and a stream whose real rate exceeds its nominal one cannot drift
-// away from the clock. Audio records carry no time: audio runs on its sample
+// on the slot of the stream's frame rate (kDefaultFrameRate when none is
+// given; slots counted from the first frame) nearest its record's time, but
+// always on a later slot than the previous frame, unless that would put it
+// more than kMaxLeadMs ahead of its record's time (then 1 ms after the
+// previous frame): records made in a burst (a backlog drained at once) play
+// at the stream's rate, and a stream whose real rate exceeds its nominal one
+// cannot drift away from the clock. Audio records carry no time: audio runs on its sample
 // count from the video time at its first block, and is moved up to the video
 // time when it falls behind by more than kAudioResyncMs (a gap in the audio).
 #pragma once
@@ -109,6 +110,7 @@ private:
     int mVideoTrack = -1;
     int64_t mLastVideoPts = -1; // milliseconds, as written
     int64_t mLastVideoUs = -1;  // the same, unrounded (microseconds)
+    int64_t mLastVideoSlot = 0; // frame slot of the last frame, mFrameUs each
     int64_t mFrameUs = 1000000 / kDefaultFrameRate;
     int64_t mFirstHeldPts = -1;
     int mHeldFrames = 0;
@@ -132,6 +134,10 @@ private:
     bool mFailed = false; // the file could not be laid out or written: joins fail
     std::deque<Packet> mHeld;
     size_t mHeldBytes = 0;
+    // Reused frame after frame, so that a recording does not allocate (and
+    // the C library return to the system) a frame-sized buffer per frame.
+    CFrameParser::Parts mParts;
+    std::vector<uint8_t> mAnnexB;
 };
 
 } // namespace ipcam

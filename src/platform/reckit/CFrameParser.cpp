@@ -85,7 +85,11 @@ bool SplitMpeg4(const uint8_t* d, size_t length, CFrameParser::Parts* parts) {
 } // namespace
 
 bool CFrameParser::Split(Codec codec, const uint8_t* data, size_t length, Parts* parts) {
-    *parts = Parts();
+    // Emptied, not replaced: a caller that splits frame after frame into the
+    // same Parts keeps their buffers, not a fresh allocation per frame.
+    parts->mConfiguration.clear();
+    parts->mPicture.clear();
+    parts->mKey = false;
     if (!data || length == 0)
         return false;
     switch (codec) {

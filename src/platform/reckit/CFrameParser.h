@@ -20,7 +20,8 @@ public:
         bool mKey = false;                   // the picture decodes on its own
     };
 
-    // Splits an elementary frame (H.264 in Annex-B form). False when the frame
+    // Splits an elementary frame (H.264 in Annex-B form) into parts, which is
+    // emptied first (its buffers are kept for reuse). False when the frame
     // is not of the codec at all (a JPEG without SOI, H.264 without a start
     // code, MPEG-4 without a start code).
     static bool Split(Codec codec, const uint8_t* data, size_t length, Parts* parts);

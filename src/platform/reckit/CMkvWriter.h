@@ -14,6 +14,7 @@
 #include <vector>
 
 struct AVFormatContext;
+struct AVPacket;
 struct AVStream;
 
 namespace ipcam {
@@ -60,6 +61,10 @@ private:
     AVFormatContext* mpContext = nullptr;
     std::string mPath;
     bool mHeaderWritten = false;
+    // Kept from packet to packet (a frame-sized allocation per packet made
+    // the C library give the memory back and fault it in again each time).
+    AVPacket* mpPacket = nullptr;
+    std::vector<uint8_t> mScratch;
 };
 
 } // namespace ipcam

@@ -216,7 +216,8 @@ TEST_F(CCmsRecorderTest, EveryKindRecordsWhatFfprobeAndFfmpegRead) {
 }
 
 TEST_F(CCmsRecorderTest, TimesFollowTheRecordsButKeepTheFrameRateInBursts) {
-    // A long burst runs at the frame rate until it is kMaxLeadMs ahead of its
+    // Each frame takes the free frame slot nearest its record's time; a long
+    // burst runs at the frame rate until it is kMaxLeadMs ahead of its
     // records' clock, then 1 ms apart.
     constexpr int64_t kLead = CCmsRecorder::kMaxLeadMs;
     std::vector<int64_t> burst(kLead / kFrameMs + 5, 0), burstPts;
@@ -228,7 +229,8 @@ TEST_F(CCmsRecorderTest, TimesFollowTheRecordsButKeepTheFrameRateInBursts) {
         std::vector<int64_t> mTimes, mPts;
     } cases[] = {
         {"late frames follow the clock", 25, {0, 40, 1040, 1080}, {0, 40, 1040, 1080}},
-        {"early frames keep the frame period", 25, {0, 10, 20, 500}, {0, 40, 80, 500}},
+        {"early frames keep the frame period", 25, {0, 10, 20, 490}, {0, 40, 80, 480}},
+        {"a jittering clock keeps the frame slots", 30, {0, 30, 70, 98, 135}, {0, 33, 67, 100, 133}},
         {"clock going back", 25, {1000, 0, 0}, {0, 40, 80}},
         {"frame rate in thousandths", 10000, {0, 0, 0}, {0, 100, 200}},
         {"no frame rate", 0, {0, 0}, {0, 1000 / CCmsRecorder::kDefaultFrameRate}},
