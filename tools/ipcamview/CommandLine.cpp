@@ -54,6 +54,9 @@ bool CCommandLine::Parse(const Args& args, const std::vector<SOption>& options, 
         }
         if (equals != std::string::npos) {
             mValues[name].push_back(arg.substr(equals + 1));
+        } else if (option->valueOptional) {
+            const bool next = i + 1 < args.size() && !args[i + 1].empty() && args[i + 1][0] != '-';
+            mValues[name].push_back(next ? args[++i] : std::string());
         } else if (i + 1 < args.size()) {
             mValues[name].push_back(args[++i]);
         } else {

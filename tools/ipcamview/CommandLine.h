@@ -3,8 +3,10 @@
 //
 // Options are "--name value" or "--name=value" (flags take no value); "--"
 // ends the options; "-" is an ordinary argument (standard input where a
-// file is expected). An option a command does not know is an error that
-// names it, never silently ignored.
+// file is expected). An option whose value may be left out ("--record
+// [FILE]") takes "--name=value", or the next word when that does not begin
+// with "-"; otherwise its value is "". An option a command does not know is
+// an error that names it, never silently ignored.
 #pragma once
 
 #include <cstdint>
@@ -31,7 +33,8 @@ int Fail(int code, const char* format, ...) __attribute__((format(printf, 2, 3))
 struct SOption {
     const char* name; // "--user"
     bool takesValue;
-    const char* value; // shown in usage: "U"
+    const char* value;          // shown in usage: "U"
+    bool valueOptional = false; // with takesValue: the value may be left out
 };
 
 // One command's arguments, parsed against the options it takes.
