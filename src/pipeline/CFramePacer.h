@@ -83,6 +83,10 @@ public:
     uint64_t GetTakenCount() const { return mTaken.load(); }
     uint64_t GetShownCount() const { return mShown.load(); }
     uint64_t GetLateCount() const { return mLate.load(); }
+    // Bytes of the objects taken, and the video key frames among them (a
+    // JPEG frame is one), for a host's progress report.
+    uint64_t GetTakenBytes() const { return mTakenBytes.load(); }
+    uint64_t GetKeyFrameCount() const { return mKeyFrames.load(); }
     // A copy of the held object (the caller owns it), or null.
     media_util::CMediaObj* CloneHeldObject();
 
@@ -101,4 +105,6 @@ private:
     std::atomic<uint64_t> mTaken{0};
     std::atomic<uint64_t> mShown{0};
     std::atomic<uint64_t> mLate{0};
+    std::atomic<uint64_t> mTakenBytes{0};
+    std::atomic<uint64_t> mKeyFrames{0};
 };

@@ -1,27 +1,29 @@
 // `ipcamview view`: viewers on the shared pipeline, as a host runs them.
 //
-// One viewer per --channel (the same channel may be named twice: two
-// viewers then share one receiver), each opened, with its pipeline built and
-// subscribed to the process's source table. Until the renderer is there the
-// host is headless: this thread drains each channel's queue as the renderer
-// will, decoding what arrives compressed with the channel's own decoder (a
-// channel of a decoded source receives pictures), and prints one progress
-// line per second per viewer.
+// One viewer per address and --channel (the same channel may be named twice:
+// two viewers then share one receiver), each opened, with its pipeline built
+// and subscribed to the process's source table, and shown in a cell of one
+// window: a grid on the desktop (SDL2), or an off-screen window with
+// --headless or where no display opens. The channels' pacers hand their
+// frames to the renderers; this thread pumps the window (keys S snapshot, R
+// recording, Q or Escape quit) and prints one progress line per second per
+// viewer.
 //
 // With --record every viewer records what its channel receives into a file
-// of its own; key R (for now: R and Enter in a terminal, until the window
-// exists) ends the recordings or starts new ones.
+// of its own; key R (in a terminal also R and Enter) ends the recordings or
+// starts new ones.
 #include "Commands.h"
 
 #include "DeviceOpen.h"
 #include "Interrupt.h"
+#include "ViewWindow.h"
 
 #include "os/kernel/Kernel.h"
+#include "pipeline/CFramePacer.h"
 #include "pipeline/CLiveSource.h"
 #include "pipeline/CSourceTable.h"
 #include "platform/CMediaObj.h"
 #include "record/CRecordWorker.h"
-#include "render/CVideoDecoder.h"
 #include "source/CMultipartSource.h"
 
 #include <memory>
@@ -32,23 +34,31 @@
 namespace {
 
 const char kUsage[] =
-    "usage: ipcamview view ADDRESS [device options] [--channel N]... [--share-decode] [--headless]\n"
+    "usage: ipcamview view ADDRESS... [device options] [--channel N]... [--share-decode]\n"
+    "                      [--headless] [--size WxH] [--text] [--snapshot FILE.png]\n"
     "                      [--record [FILE]] [--duration S] [--json]\n"
     "\n"
-    "Opens one viewer per --channel on the device (default: channel 1; a channel named\n"
-    "twice gets two viewers), builds each channel's pipeline and subscribes it to the\n"
-    "process's shared sources: viewers of the same stream share one receiver, and with\n"
-    "--share-decode one decoder as well. Headless (the window comes with the renderer):\n"
-    "each channel's frames are decoded as the renderer will, one progress line per second\n"
-    "per viewer on standard error, and a summary at the end (viewerK.channel,\n"
-    "viewerK.frames, viewerK.pictures, viewerK.drops, ...; sources: the shared sources the\n"
-    "table held before teardown) as name=value lines or, with --json, one JSON object.\n"
+    "Opens one viewer per address and --channel (default: channel 1; a channel named\n"
+    "twice gets two viewers), builds each channel's pipeline, subscribes it to the\n"
+    "process's shared sources (viewers of the same stream share one receiver, and with\n"
+    "--share-decode one decoder as well) and shows it in a cell of one window, a grid of\n"
+    "cells. The window is on the desktop when a display opens, else (and with\n"
+    "--headless) off-screen. One progress line per second per viewer on standard error,\n"
+    "and a summary at the end (viewerK.address, viewerK.channel, viewerK.frames,\n"
+    "viewerK.pictures (frames shown), viewerK.late, viewerK.drops, viewerK.first_frame_ms,\n"
+    "...; sources: the shared sources the table held before teardown) as name=value\n"
+    "lines or, with --json, one JSON object.\n"
     "\n"
     "device options: as for probe (--user U --password P, --transport socket|inet,\n"
     "  --codec jpeg|mpeg4|h264, --profile N, --width W --height H, --audio)\n"
-    "  --channel N      a channel to view (repeatable)\n"
+    "  --channel N      a channel to view, of every address (repeatable)\n"
     "  --share-decode   decode each stream once for all its viewers\n"
-    "  --headless       no window (the only way until the renderer is built)\n"
+    "  --headless       no window on the desktop: an off-screen one\n"
+    "  --size WxH       a cell's size (default: the picture's size for one viewer,\n"
+    "                   480x270 for several)\n"
+    "  --text           the device's layout text over the video (where it keeps one)\n"
+    "  --snapshot FILE  the window as shown, overlay included, as PNG at the end (and on\n"
+    "                   key S)\n"
     "  --record [FILE]  record what each viewer receives, a file per viewer: FILE for one\n"
     "                   viewer, FILE with -chN before its extension for several (-chN-K\n"
     "                   for the K-th viewer of a channel named again); without FILE\n"
@@ -56,9 +66,10 @@ const char kUsage[] =
     "                   name, rec-<channel>-<YYYYMMDD-HHMMSS>.mkv, in the working\n"
     "                   folder. Each file's name is printed when it opens and a line\n"
     "                   with its frames, bytes and seconds when it closes (standard\n"
-    "                   error); the summary adds viewerK.record_*. In a terminal, R and\n"
-    "                   Enter end the recordings or start new ones (key R of the window)\n"
-    "  --duration S     end after S seconds, recordings included (default: until Ctrl-C)\n"
+    "                   error); the summary adds viewerK.record_*. Key R (in a terminal\n"
+    "                   R and Enter) ends the recordings or starts new ones\n"
+    "  --duration S     end after S seconds, recordings included (default: until Ctrl-C\n"
+    "                   or Q)\n"
     "\n"
     "Exit: 0 every viewer got frames; 1 a device refused or failed, or a viewer got no\n"
     "frames; 2 no answer, or bad usage.\n";
@@ -67,20 +78,28 @@ constexpr DWORD kProgressPeriodMs = 1000;
 constexpr DWORD kDrainWaitMs = 20;
 constexpr int64_t kMaxDurationS = 86400;
 constexpr size_t kMaxViewers = 64;
-
-bool IsPicture(int32_t format) {
-    return format != media_util::kVideoNone && format != media_util::kVideoJpeg &&
-           format != media_util::kVideoMpeg4 && format != media_util::kVideoH264QBox;
-}
+// A cell of a wall of several viewers, 16:9.
+constexpr int kWallCellWidth = 480;
+constexpr int kWallCellHeight = 270;
+constexpr int kMaxCellSize = 4096;
+// The display's pixel format: 32-bit, as the window's surface is, so that a
+// picture is decoded straight into it.
+constexpr int32_t kDisplayRgb32 = 32;
 
 struct SViewerRun {
     std::unique_ptr<CViewer> viewer;
+    std::string address;
     int32_t channel = 0;
-    int64_t frames = 0;
-    int64_t keyFrames = 0;
-    int64_t pictures = 0;
-    int64_t bytes = 0;
+    DWORD openedAt = 0;       // when its open began
+    int64_t firstFrameMs = -1; // from then to its first frame shown
     int64_t lastFrames = 0, lastPictures = 0, lastBytes = 0;
+    // What the channel's pacer took and showed.
+    int64_t Frames() const { return Pacer() ? static_cast<int64_t>(Pacer()->GetTakenCount()) : 0; }
+    int64_t Pictures() const { return Pacer() ? static_cast<int64_t>(Pacer()->GetShownCount()) : 0; }
+    int64_t Late() const { return Pacer() ? static_cast<int64_t>(Pacer()->GetLateCount()) : 0; }
+    int64_t KeyFrames() const { return Pacer() ? static_cast<int64_t>(Pacer()->GetKeyFrameCount()) : 0; }
+    int64_t Bytes() const { return Pacer() ? static_cast<int64_t>(Pacer()->GetTakenBytes()) : 0; }
+    CFramePacer* Pacer() const { return viewer ? viewer->mpPacer : nullptr; }
     std::string recordPath; // handed to the channel; "" for the recorder's own name
     bool recordAnnounced = false;
 };
@@ -195,27 +214,6 @@ void OnKey(int key, std::vector<SViewerRun>& runs, DWORD start) {
         ToggleRecording(runs, start);
 }
 
-// What the channel's renderer will do with an object: a picture is shown;
-// compressed video is decoded first by the channel's decoder.
-void Consume(SViewerRun& run, media_util::CMediaObj* object) {
-    ++run.frames;
-    run.bytes += static_cast<int64_t>(object->mDataLength) + object->mDataLength2;
-    if (object->mFrameKind == media_util::kFrameKey ||
-        object->mFrameKind == media_util::kFrameKeyWithConfig ||
-        object->mVideoFormat == media_util::kVideoJpeg)
-        ++run.keyFrames;
-    if (IsPicture(object->mVideoFormat)) {
-        ++run.pictures;
-    } else if (object->mVideoFormat != media_util::kVideoNone && run.viewer->mpDecoder != nullptr) {
-        media_util::CMediaObj* picture = nullptr;
-        if (run.viewer->mpDecoder->DecodeAndTake(object, &picture) != 0 && picture != nullptr) {
-            ++run.pictures;
-            delete picture;
-        }
-    }
-    delete object;
-}
-
 int Reconnects() {
     int reconnects = 0;
     CSourceTable::Instance().ForEach([&](int, CSharedSource& source) {
@@ -227,12 +225,38 @@ int Reconnects() {
     return reconnects;
 }
 
+// "WxH" within 16 .. kMaxCellSize each.
+bool ParseSize(const std::string& text, int* width, int* height) {
+    char* end = nullptr;
+    const long w = std::strtol(text.c_str(), &end, 10);
+    if (end == text.c_str() || (*end != 'x' && *end != 'X'))
+        return false;
+    const char* rest = end + 1;
+    const long h = std::strtol(rest, &end, 10);
+    if (end == rest || *end != '\0' || w < 16 || h < 16 || w > kMaxCellSize || h > kMaxCellSize)
+        return false;
+    *width = static_cast<int>(w);
+    *height = static_cast<int>(h);
+    return true;
+}
+
+void Snapshot(CViewWindow& window, const std::string& path, DWORD start) {
+    std::string error;
+    if (window.WritePng(path, &error))
+        std::fprintf(stderr, "t=%.1fs snapshot %s\n", Since(start), path.c_str());
+    else
+        std::fprintf(stderr, "t=%.1fs snapshot %s failed: %s\n", Since(start), path.c_str(), error.c_str());
+}
+
 } // namespace
 
 int RunView(const Args& args) {
     std::vector<SOption> known = kProbeOptions;
     known.insert(known.end(), {{"--share-decode", false, ""},
                                {"--headless", false, ""},
+                               {"--size", true, "WxH"},
+                               {"--text", false, ""},
+                               {"--snapshot", true, "FILE"},
                                {"--duration", true, "S"},
                                {"--record", true, "[FILE]", true},
                                {"--json", false, ""}});
@@ -241,11 +265,15 @@ int RunView(const Args& args) {
     if (!ParseCommand("view", kUsage, args, known, line, exitCode))
         return exitCode;
     std::string error;
-    if (line.Positional().size() != 1)
-        return Fail(kExitUsage, "view takes one device address (see ipcamview view --help)");
+    if (line.Positional().empty())
+        return Fail(kExitUsage, "view takes one or more device addresses (see ipcamview view --help)");
     int64_t durationS = 0;
     if (!line.Number("--duration", 1, kMaxDurationS, durationS, error))
         return Fail(kExitUsage, "%s", error.c_str());
+    int cellWidth = 0, cellHeight = 0;
+    if (line.Has("--size") && !ParseSize(line.Value("--size"), &cellWidth, &cellHeight))
+        return Fail(kExitUsage, "bad value for --size: \"%s\" (WxH, 16 to %d each)", line.Value("--size").c_str(),
+                    kMaxCellSize);
     std::vector<int32_t> channels;
     for (const std::string& text : line.Values("--channel")) {
         char* end = nullptr;
@@ -257,31 +285,42 @@ int RunView(const Args& args) {
     }
     if (channels.empty())
         channels.push_back(ProbeOptions::kDefaultChannel);
-    if (channels.size() > kMaxViewers)
+    const std::vector<std::string>& addresses = line.Positional();
+    if (channels.size() * addresses.size() > kMaxViewers)
         return Fail(kExitUsage, "at most %zu viewers", kMaxViewers);
-    ProbeOptions options;
-    if (!TakeProbeOptions(line, line.Positional()[0], options, error))
-        return Fail(kExitUsage, "%s", error.c_str());
+    std::vector<ProbeOptions> deviceOptions(addresses.size());
+    for (size_t a = 0; a < addresses.size(); ++a)
+        if (!TakeProbeOptions(line, addresses[a], deviceOptions[a], error))
+            return Fail(kExitUsage, "%s", error.c_str());
 
     CInterrupt& end = CInterrupt::Get();
     const DWORD start = timeGetTime();
-    if (durationS > 0) {
+    if (durationS > 0)
         end.SetDeadline(static_cast<DWORD>(durationS) * 1000);
-        options.openBudgetMs = std::min<DWORD>(options.openBudgetMs, static_cast<DWORD>(durationS) * 1000);
-    }
 
     const bool record = line.Has("--record");
-    const std::vector<std::string> recordPaths = RecordPaths(line.Value("--record"), channels);
+    std::vector<int32_t> viewerChannels;
+    for (size_t a = 0; a < addresses.size(); ++a)
+        viewerChannels.insert(viewerChannels.end(), channels.begin(), channels.end());
+    const std::vector<std::string> recordPaths = RecordPaths(line.Value("--record"), viewerChannels);
 
-    std::vector<SViewerRun> runs(channels.size());
-    for (size_t i = 0; i < channels.size(); ++i) {
+    std::vector<SViewerRun> runs(viewerChannels.size());
+    for (size_t i = 0; i < runs.size(); ++i) {
         SViewerRun& run = runs[i];
-        run.channel = channels[i];
+        ProbeOptions options = deviceOptions[i / channels.size()];
+        if (durationS > 0)
+            options.openBudgetMs = std::min<DWORD>(options.openBudgetMs, static_cast<DWORD>(durationS) * 1000);
+        run.address = addresses[i / channels.size()];
+        run.channel = viewerChannels[i];
         run.recordPath = recordPaths[i];
         run.viewer = std::make_unique<CViewer>();
-        options.channel = channels[i];
+        run.viewer->mOutputFormat = kDisplayRgb32;
+        if (line.Has("--text"))
+            run.viewer->mDisplayFlags |= CDisplayChannel::kFlagText;
+        options.channel = run.channel;
         CViewer* opening = run.viewer.get();
         end.OnEnd([opening] { opening->AbortOpen(); });
+        run.openedAt = timeGetTime();
         OpenViewer(*run.viewer, options);
         end.OnEnd(nullptr);
         const int opened = ExplainOpen(*run.viewer, options);
@@ -294,26 +333,48 @@ int RunView(const Args& args) {
         if (run.viewer->Subscribe() == 0)
             return Fail(kExitFailed, "channel %d: its stream could not be started", run.channel);
     }
+
+    // The window: a cell per viewer, the picture's size for a single viewer.
+    if (cellWidth == 0) {
+        const media_util::CMediaObj& info = *runs[0].viewer->mpSourceVideoInfo;
+        const bool single = runs.size() == 1 && info.mWidth > 0 && info.mHeight != 0 &&
+                            info.mWidth <= kMaxCellSize && std::abs(info.mHeight) <= kMaxCellSize;
+        cellWidth = single ? info.mWidth : kWallCellWidth;
+        cellHeight = single ? std::abs(info.mHeight) : kWallCellHeight;
+    }
+    std::string note;
+    CViewWindow window(static_cast<int>(runs.size()), cellWidth, cellHeight, line.Has("--headless"),
+                       "ipcamview " + addresses[0], &note);
+    if (!note.empty())
+        std::fprintf(stderr, "ipcamview: %s\n", note.c_str());
+    for (size_t i = 0; i < runs.size(); ++i)
+        if (runs[i].viewer->StartDisplay(window.Cell(i)) == 0)
+            return Fail(kExitFailed, "channel %d: cannot be shown (renderer status %d)", runs[i].channel,
+                        runs[i].viewer->mLastStatus);
     for (size_t i = 0; record && i < runs.size(); ++i)
         if (!StartRecording(runs[i], i, start))
             return Fail(kExitFailed, "channel %d: the recording could not be opened%s%s", runs[i].channel,
                         runs[i].recordPath.empty() ? " in the working folder" : ": ",
                         runs[i].recordPath.c_str());
 
-    media_util::CManualEvent arrived;
-    for (SViewerRun& run : runs)
-        run.viewer->mQueue.SetNotifyEvent(&arrived);
+    const std::string snapshotPath = line.Value("--snapshot");
+    bool quit = false;
     DWORD lastProgressAt = timeGetTime();
-    while (!end.Ended()) {
-        media_util::CManualEvent::WaitTwoEvents(&arrived, &end.EndEvent(), kDrainWaitMs);
-        arrived.Reset();
-        for (SViewerRun& run : runs)
-            while (media_util::CMediaObj* object = run.viewer->mQueue.Deque())
-                Consume(run, object);
-        for (size_t i = 0; i < runs.size(); ++i)
-            AnnounceRecording(runs[i], i, start);
-        if (const int key = TerminalKey())
+    while (!end.Ended() && !quit) {
+        int key = window.WaitKey(kDrainWaitMs);
+        if (key == 0)
+            key = TerminalKey();
+        if (key == 'Q' || key == 'q')
+            quit = true;
+        else if ((key == 'S' || key == 's') && !snapshotPath.empty())
+            Snapshot(window, snapshotPath, start);
+        else if (key != 0)
             OnKey(key, runs, start);
+        for (size_t i = 0; i < runs.size(); ++i) {
+            AnnounceRecording(runs[i], i, start);
+            if (runs[i].firstFrameMs < 0 && runs[i].Pictures() > 0)
+                runs[i].firstFrameMs = static_cast<int64_t>(timeGetTime() - runs[i].openedAt);
+        }
         const DWORD now = timeGetTime();
         if (now - lastProgressAt < kProgressPeriodMs)
             continue;
@@ -321,27 +382,31 @@ int RunView(const Args& args) {
         const int reconnects = Reconnects();
         for (size_t i = 0; i < runs.size(); ++i) {
             SViewerRun& run = runs[i];
-            std::fprintf(
-                stderr,
-                "t=%.1fs viewer%zu ch%d frames=%lld key=%lld pictures=%lld fps=%.1f kbit/s=%.0f drops=%d "
-                "reconnects=%d\n",
-                (now - start) / 1000.0, i + 1, run.channel,
-                static_cast<long long>(run.frames - run.lastFrames), static_cast<long long>(run.keyFrames),
-                static_cast<long long>(run.pictures - run.lastPictures),
-                (run.pictures - run.lastPictures) / seconds,
-                (run.bytes - run.lastBytes) * 8.0 / 1000.0 / seconds, run.viewer->mQueue.mDropCount.load(),
-                reconnects);
-            run.lastFrames = run.frames;
-            run.lastPictures = run.pictures;
-            run.lastBytes = run.bytes;
+            const int64_t frames = run.Frames(), pictures = run.Pictures(), bytes = run.Bytes();
+            std::fprintf(stderr,
+                         "t=%.1fs viewer%zu ch%d frames=%lld key=%lld shown=%lld late=%lld fps=%.1f kbit/s=%.0f "
+                         "drops=%d reconnects=%d\n",
+                         (now - start) / 1000.0, i + 1, run.channel,
+                         static_cast<long long>(frames - run.lastFrames), static_cast<long long>(run.KeyFrames()),
+                         static_cast<long long>(pictures - run.lastPictures), static_cast<long long>(run.Late()),
+                         (pictures - run.lastPictures) / seconds, (bytes - run.lastBytes) * 8.0 / 1000.0 / seconds,
+                         run.viewer->mQueue.mDropCount.load(), reconnects);
+            run.lastFrames = frames;
+            run.lastPictures = pictures;
+            run.lastBytes = bytes;
         }
         lastProgressAt = now;
     }
 
     // The recordings end first, so that their files are complete before the
-    // summary says what they hold.
+    // summary says what they hold; the snapshot is taken while the channels
+    // are still shown.
     for (size_t i = 0; i < runs.size(); ++i)
         StopRecording(runs[i], i, start);
+    if (!snapshotPath.empty())
+        Snapshot(window, snapshotPath, start);
+    for (SViewerRun& run : runs)
+        run.viewer->StopDisplay();
 
     CReport report;
     const int sources = CSourceTable::Instance().GetLiveCount();
@@ -349,14 +414,17 @@ int RunView(const Args& args) {
     int result = kExitOk;
     for (size_t i = 0; i < runs.size(); ++i) {
         SViewerRun& run = runs[i];
-        run.viewer->mQueue.SetNotifyEvent(nullptr);
         const std::string key = "viewer" + std::to_string(i + 1) + ".";
+        if (addresses.size() > 1)
+            report.Add(key + "address", run.address);
         report.Add(key + "channel", run.channel);
-        report.Add(key + "frames", run.frames);
-        report.Add(key + "key_frames", run.keyFrames);
-        report.Add(key + "pictures", run.pictures);
+        report.Add(key + "frames", run.Frames());
+        report.Add(key + "key_frames", run.KeyFrames());
+        report.Add(key + "pictures", run.Pictures());
+        report.Add(key + "late", run.Late());
         report.Add(key + "drops", run.viewer->mQueue.mDropCount.load());
-        report.Add(key + "bytes", run.bytes);
+        report.Add(key + "bytes", run.Bytes());
+        report.Add(key + "first_frame_ms", run.firstFrameMs);
         if (record) {
             const CRecordWorker::SSummary& done = run.viewer->mLastRecording;
             report.Add(key + "record_file", done.fileName);
@@ -365,13 +433,15 @@ int RunView(const Args& args) {
             report.Add(key + "record_bytes", FileBytes(done.fileName));
             report.AddFixed(key + "record_seconds", done.seconds, 1);
         }
-        if (run.frames == 0)
+        if (run.Frames() == 0)
             result = kExitFailed;
     }
     report.Add("sources", sources);
     report.Add("reconnects", reconnects);
+    report.Add("window", window.IsOnScreen() ? "screen" : "offscreen");
     report.AddFixed("seconds", (timeGetTime() - start) / 1000.0, 1);
-    // Each viewer leaves the table as a host's Stop makes it.
+    // Each viewer leaves the table as a host's Stop makes it; the window
+    // outlives every renderer that drew into it.
     for (SViewerRun& run : runs)
         run.viewer.reset();
     report.Print(stdout, line.Has("--json"));
