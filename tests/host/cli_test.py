@@ -274,6 +274,53 @@ for share in ([], ["--share-decode"]):
     check(name + " one stream connection", stream_counts(mpeg4.port) == (0, 1), str(stream_counts(mpeg4.port)))
     mpeg4.close()
 
+# view of two devices in one window: a JPEG camera and channel 1 of a H.264
+# recorder, each in its cell of the grid; the snapshot is the window as shown.
+def png_rgb(path):
+    """(width, height, rgb bytes) of a PNG, through ffmpeg."""
+    probe = subprocess.run(["ffprobe", "-v", "error", "-show_entries", "stream=width,height", "-of", "csv=p=0", path],
+                           capture_output=True).stdout.decode().strip()
+    width, height = (int(v) for v in probe.split(","))
+    raw = subprocess.run(["ffmpeg", "-v", "error", "-i", path, "-f", "rawvideo", "-pix_fmt", "rgb24", "-"],
+                         capture_output=True).stdout
+    return width, height, raw
+
+
+def mean_level(width, raw, x0, x1, y0, y1):
+    total = count = 0
+    for y in range(y0, y1, 4):
+        row = raw[(y * width + x0) * 3:(y * width + x1) * 3]
+        total += sum(row[::12])
+        count += len(row[::12])
+    return total / max(count, 1)
+
+
+jpeg_cam = Camsim("--device", "cam-jpeg-4608")
+h264_dvr = Camsim("--device", "dvr-h264-8776")
+with tempfile.TemporaryDirectory() as folder:
+    for size, cell in (([], (480, 270)), (["--size", "320x180"], (320, 180))):
+        snap = os.path.join(folder, "wall.png")
+        rc, out, err, _ = run(["view", at(jpeg_cam), at(h264_dvr), "--headless", "--duration", "3", "--snapshot", snap]
+                              + size)
+        s = pairs(out)
+        name = "view of two devices %s" % (" ".join(size) or "default cells")
+        check(name + " exit code", rc == 0, err)
+        check(name + " addresses", s.get("viewer1.address") == at(jpeg_cam) and
+              s.get("viewer2.address") == at(h264_dvr), out)
+        for k in (1, 2):
+            check(name + " viewer%d shown" % k, int(s.get("viewer%d.pictures" % k, "0")) > 10 and
+                  0 <= int(s.get("viewer%d.first_frame_ms" % k, "-1")) < 3000, out)
+        width, height, raw = png_rgb(snap)
+        check(name + " snapshot size", (width, height) == (2 * cell[0], cell[1]), "%dx%d" % (width, height))
+        if (width, height) == (2 * cell[0], cell[1]):
+            for k, x0 in ((1, 0), (2, cell[0])):
+                level = mean_level(width, raw, x0, x0 + cell[0], 0, cell[1])
+                check(name + " picture in cell %d" % k, level > 40, "mean level %.1f" % level)
+rc, _, err, _ = run(["view", at(jpeg_cam), "--size", "12x9000", "--headless"])
+check("view --size out of range", rc == 2 and "--size" in err, err)
+jpeg_cam.close()
+h264_dvr.close()
+
 for c in (cam, recorder, noview, stalling):
     c.close()
 web.close()
