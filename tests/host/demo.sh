@@ -1,7 +1,9 @@
 #!/usr/bin/env bash
 # The README's main job must run through and show the library at work.
 set -euo pipefail
-out=$("$1" --demo)
+folder=$(mktemp -d)
+trap 'rm -rf "$folder"' EXIT
+out=$(cd "$folder" && "$1" --demo --duration 3)
 echo "$out"
 grep -q 'socket transport: GET / -> 200' <<< "$out"
 grep -q 'inet   transport: GET / -> 200' <<< "$out"
@@ -16,3 +18,8 @@ grep -Eq '^stream_url=http://127\.0\.0\.1:[0-9]+/ipcam/sjpeg\.cgi\?language=1&au
 grep -Eq '^video_frames=[1-9][0-9]*$' <<< "$out"
 grep -Eq '^audio_frames=[1-9][0-9]*$' <<< "$out"
 grep -q '^picture_width=640$' <<< "$out"
+# ... then its live video, shown (headless here: no display) with a snapshot.
+grep -Eq '^viewer1.pictures=[1-9][0-9]*$' <<< "$out"
+grep -Eq '^viewer1.first_frame_ms=[0-9]+$' <<< "$out"
+test -s "$folder/ipcamview-demo.png"
+ffprobe -v error -show_entries stream=width,height -of csv=p=0 "$folder/ipcamview-demo.png" | grep -qx '640,480'

@@ -4,6 +4,7 @@
 
 #include "CamsimProcess.h"
 #include "DeviceOpen.h"
+#include "Interrupt.h"
 
 #include "ipcamview/ipcamview.h"
 #include "net/CHttpLink.h"
@@ -16,12 +17,17 @@
 
 namespace {
 
-const char kUsage[] = "usage: ipcamview demo [--camsim PATH]\n"
+const char kUsage[] = "usage: ipcamview demo [--camsim PATH] [--duration S] [--snapshot FILE.png]\n"
                       "\n"
                       "Starts the simulated device camsim on a free loopback port and shows what the\n"
                       "library does with it: fetches through both HTTP clients, the C exports, a probe of\n"
-                      "the camera and two seconds of its live stream. --camsim names the camsim program\n"
-                      "(default: the one built beside this program, else camsim on the PATH).\n";
+                      "the camera, two seconds of its raw stream, then its live video for S seconds\n"
+                      "(default 10) in a window, or headless where no display opens, with a snapshot of\n"
+                      "the window at the end (default: ipcamview-demo.png in the working folder).\n"
+                      "--camsim names the camsim program (default: the one built beside this program,\n"
+                      "else camsim on the PATH).\n";
+
+constexpr int64_t kDefaultViewS = 10;
 
 struct SFetched {
     int status = 0; // 0: no answer
@@ -52,11 +58,19 @@ SFetched Fetch(const std::string& address, int32_t transport, const std::string&
 int RunDemo(const Args& args) {
     CCommandLine line;
     int exitCode = kExitOk;
-    if (!ParseCommand("demo", kUsage, args, std::vector<SOption>{{"--camsim", true, "PATH"}}, line, exitCode))
+    if (!ParseCommand("demo", kUsage, args,
+                      std::vector<SOption>{{"--camsim", true, "PATH"},
+                                           {"--duration", true, "S"},
+                                           {"--snapshot", true, "FILE"}},
+                      line, exitCode))
         return exitCode;
     std::string error;
     if (!line.Positional().empty())
         return Fail(kExitUsage, "demo takes no arguments (see ipcamview demo --help)");
+    int64_t viewS = kDefaultViewS;
+    if (line.Has("--duration") && !line.Number("--duration", 1, 3600, viewS, error))
+        return Fail(kExitUsage, "%s", error.c_str());
+    const std::string snapshot = line.Has("--snapshot") ? line.Value("--snapshot") : "ipcamview-demo.png";
     const std::string camsimPath =
         line.Has("--camsim") ? line.Value("--camsim") : CamsimProcess::DefaultPath();
 
@@ -104,6 +118,16 @@ int RunDemo(const Args& args) {
     std::fflush(stdout);
     const int received =
         RunReceive({address, "--user", "admin", "--password", "demo", "--audio", "--duration", "2"});
-    std::printf("\nStill to come: live video in a window, recording, editors.\n");
-    return received;
+    if (received != kExitOk)
+        return received;
+    // The receive's --duration has passed; the view gets a time of its own.
+    CInterrupt::Get().NextCommand();
+    const std::string duration = std::to_string(viewS);
+    std::printf("\nipcamview view %s --user admin --password demo --duration %s --snapshot %s\n",
+                address.c_str(), duration.c_str(), snapshot.c_str());
+    std::fflush(stdout);
+    const int viewed = RunView(
+        {address, "--user", "admin", "--password", "demo", "--duration", duration, "--snapshot", snapshot});
+    std::printf("\nStill to come: the motion and privacy editors and pan/tilt/zoom over the video.\n");
+    return viewed;
 }

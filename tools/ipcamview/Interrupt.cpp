@@ -1,5 +1,6 @@
 #include "Interrupt.h"
 
+#include <algorithm>
 #include <csignal>
 #include <cstdio>
 #include <pthread.h>
@@ -47,14 +48,41 @@ void CInterrupt::SignalLoop() {
 }
 
 void CInterrupt::SetDeadline(DWORD milliseconds) {
-    std::thread([this, milliseconds] { DeadlineLoop(milliseconds); }).detach();
+    unsigned generation;
+    {
+        std::lock_guard<std::mutex> lock(mLock);
+        generation = mGeneration;
+    }
+    std::thread([this, milliseconds, generation] { DeadlineLoop(milliseconds, generation); }).detach();
 }
 
-void CInterrupt::DeadlineLoop(DWORD milliseconds) {
-    if (mEnd.Wait(milliseconds))
-        return; // ended otherwise first
-    mDeadlinePassed = true;
-    End();
+void CInterrupt::NextCommand() {
+    std::lock_guard<std::mutex> lock(mLock);
+    if (mSignalled)
+        return;
+    ++mGeneration;
+    mDeadlinePassed = false;
+    mEnd.Reset();
+}
+
+void CInterrupt::DeadlineLoop(DWORD milliseconds, unsigned generation) {
+    const DWORD start = timeGetTime();
+    while (!mEnd.Wait(std::min<DWORD>(milliseconds - std::min(milliseconds, timeGetTime() - start), 100))) {
+        if (timeGetTime() - start < milliseconds) {
+            std::lock_guard<std::mutex> lock(mLock);
+            if (generation != mGeneration)
+                return; // another command's time now
+            continue;
+        }
+        std::lock_guard<std::mutex> lock(mLock);
+        if (generation != mGeneration)
+            return;
+        mDeadlinePassed = true;
+        mEnd.Set();
+        if (mAction)
+            mAction();
+        return;
+    }
 }
 
 void CInterrupt::End() {

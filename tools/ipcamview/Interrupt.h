@@ -26,6 +26,10 @@ public:
     void OnEnd(std::function<void()> action);
     // Starts the deadline: the end comes `milliseconds` from now.
     void SetDeadline(DWORD milliseconds);
+    // Before another command of the same process (the demo runs several):
+    // a passed deadline is forgotten, and one still running no longer
+    // counts. An interruption by the user stays.
+    void NextCommand();
 
     // The user interrupted (a signal), or the deadline passed.
     bool Interrupted() const { return mSignalled.load(); }
@@ -38,11 +42,12 @@ private:
     CInterrupt();
     void End();
     void SignalLoop();
-    void DeadlineLoop(DWORD milliseconds);
+    void DeadlineLoop(DWORD milliseconds, unsigned generation);
 
     std::atomic<bool> mSignalled{false};
     std::atomic<bool> mDeadlinePassed{false};
     media_util::CManualEvent mEnd;
     std::mutex mLock; // guards mAction and its calls
     std::function<void()> mAction;
+    unsigned mGeneration = 0; // guarded by mLock: which command's deadline counts
 };
