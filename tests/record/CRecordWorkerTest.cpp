@@ -6,6 +6,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstring>
 #include <mutex>
 #include <string>
@@ -20,90 +21,65 @@ using media_util::CMediaObj;
 struct SFakeRecKit {
     std::mutex lock;
     std::string calls; // one word per call, separated by blanks
+    // The joins alone: "c" configuration, "k" key, "p" predicted records with
+    // their lengths, "a" audio blocks; "!" marks a join that failed.
+    std::string joins;
     int32_t createResult = 7;
     int32_t setResult = 1;
     int32_t startResult = 1;
     int failJoins = 0; // this many joins fail first
     bool started = false;
-    CmsVideoFrame lastVideo{};
-    CmsAudioFrame lastAudio{};
 
-    void Add(const std::string& word) {
+    int Add(const std::string& word, int result = 1, bool join = false) {
         std::lock_guard<std::mutex> hold(lock);
         calls += (calls.empty() ? "" : " ") + word;
+        if (join)
+            joins += (joins.empty() ? "" : " ") + word;
+        return result;
     }
-    // The joins only: "c" configuration, "k" key, "p" predicted records with
-    // their lengths, "a" audio; "!" marks a join that failed.
-    std::string Joins() {
-        std::lock_guard<std::mutex> hold(lock);
-        std::string joins;
-        size_t at = 0;
-        while (at < calls.size()) {
-            size_t end = calls.find(' ', at);
-            if (end == std::string::npos)
-                end = calls.size();
-            const std::string word = calls.substr(at, end - at);
-            if ((word[0] == 'c' && word.compare(0, 6, "create") != 0) || word[0] == 'k' || word[0] == 'p' ||
-                word[0] == 'a')
-                joins += (joins.empty() ? "" : " ") + word;
-            at = end + 1;
+    bool JoinResult() {
+        if (failJoins > 0) {
+            --failJoins;
+            return false;
         }
-        return joins;
+        return started;
     }
 } gFake;
 
-bool JoinResult() {
-    if (gFake.failJoins > 0) {
-        --gFake.failJoins;
-        return false;
-    }
-    return gFake.started;
+int Join(char type, uint32_t length) {
+    const bool ok = gFake.JoinResult();
+    return gFake.Add(type + std::to_string(length) + (ok ? "" : "!"), ok ? 1 : 0, true);
 }
 
 const CRecordWorker::SRecKit kFake = {
     [](int32_t kind, int32_t, int32_t) {
-        gFake.Add("create" + std::to_string(kind));
-        return gFake.createResult;
+        return gFake.Add("create" + std::to_string(kind), gFake.createResult);
     },
     [](int32_t handle, const wchar_t* info, const wchar_t* thrd) {
-        gFake.Add("info" + std::to_string(handle) + ":" + os::WideToUtf8(info) + ":" + os::WideToUtf8(thrd));
-        return gFake.setResult;
+        return gFake.Add("info" + std::to_string(handle) + ":" + os::WideToUtf8(info) + ":" +
+                             os::WideToUtf8(thrd),
+                         gFake.setResult);
     },
     [](int32_t) {
-        gFake.Add("start");
         gFake.started = gFake.startResult != 0;
-        return gFake.startResult;
+        return gFake.Add("start", gFake.startResult);
     },
-    [](int32_t, const CmsVideoFrame* frame) {
-        const bool ok = JoinResult();
-        const char type = frame->frameType == 2 ? 'c' : frame->frameType == 1 ? 'p' : 'k';
-        gFake.Add(type + std::to_string(frame->dataLength) + (ok ? "" : "!"));
-        gFake.lastVideo = *frame;
-        gFake.lastVideo.pData = nullptr; // freed after the call
-        return ok ? 1 : 0;
+    [](int32_t, const CmsVideoFrame* f) {
+        return Join(f->frameType == 2 ? 'c' : f->frameType == 1 ? 'p' : 'k', f->dataLength);
     },
-    [](int32_t, const CmsAudioFrame* frame) {
-        const bool ok = JoinResult();
-        gFake.Add("a" + std::to_string(frame->dataLength) + (ok ? "" : "!"));
-        gFake.lastAudio = *frame;
-        gFake.lastAudio.pData = nullptr;
-        return ok ? 1 : 0;
-    },
+    [](int32_t, const CmsAudioFrame* f) { return Join('a', f->dataLength); },
     [](int32_t) {
-        gFake.Add("stop");
         gFake.started = false;
-        return 1;
+        return gFake.Add("stop");
     },
-    [](int32_t) {
-        gFake.Add("release");
-        return 1;
-    },
+    [](int32_t) { return gFake.Add("release"); },
     [](int32_t, char*, int32_t) { return 0; },
 };
 
 void ResetFake() {
     std::lock_guard<std::mutex> hold(gFake.lock);
     gFake.calls.clear();
+    gFake.joins.clear();
     gFake.createResult = 7;
     gFake.setResult = gFake.startResult = 1;
     gFake.failJoins = 0;
@@ -127,35 +103,17 @@ CMediaObj* Video(int32_t format, int32_t kind, std::vector<uint8_t> bytes, int32
     return object;
 }
 
+// One box: size, "qbox", version and flags 0, stream type 2 (H.264), stream
+// id 0, the sample flags, CTS 0, then a start code and filler.
 std::vector<uint8_t> QBox(uint8_t flags, size_t payload) {
     const size_t size = 24 + payload;
-    std::vector<uint8_t> box = {uint8_t(size >> 24),
-                                uint8_t(size >> 16),
-                                uint8_t(size >> 8),
-                                uint8_t(size),
-                                'q',
-                                'b',
-                                'o',
-                                'x',
-                                0,
-                                0,
-                                0,
-                                0,
-                                0,
-                                2,
-                                0,
-                                0,
-                                0,
-                                0,
-                                0,
-                                flags,
-                                0,
-                                0,
-                                0,
-                                0};
-    // An Annex-B start code, then filler.
-    box.resize(size, 0x42);
-    box[24] = box[25] = box[26] = 0;
+    std::vector<uint8_t> box(size, 0x42);
+    std::fill(box.begin(), box.begin() + 28, 0);
+    for (int i = 0; i < 4; ++i)
+        box[size_t(i)] = uint8_t(size >> (24 - 8 * i));
+    std::memcpy(box.data() + 4, "qbox", 4);
+    box[13] = 2;
+    box[19] = flags;
     box[27] = 1;
     return box;
 }
@@ -259,7 +217,7 @@ TEST_F(CRecordWorkerTest, KeyFrameGateOnCraftedSequences) {
         ASSERT_NE(0, worker.OpenRecording(L"", t.format, 0, 0, 0, 0));
         gFake.failJoins = t.failJoins;
         Feed(worker, t.sequence);
-        EXPECT_EQ(t.joins, gFake.Joins());
+        EXPECT_EQ(t.joins, gFake.joins);
     }
 }
 
@@ -310,11 +268,11 @@ TEST_F(CRecordWorkerTest, DeferredRecordingJoinsNothingUntilItBegins) {
     Feed(worker, "M800 P A");
     // The one join tried (the configuration of the key frame) fails, so the
     // wait goes on and the rest is dropped.
-    EXPECT_EQ("c" + std::to_string(kMpeg4ConfigBytes) + "!", gFake.Joins());
+    EXPECT_EQ("c" + std::to_string(kMpeg4ConfigBytes) + "!", gFake.joins);
     ResetFake();
     EXPECT_EQ(1, worker.BeginRecording());
     Feed(worker, "P A M800 P A");
-    EXPECT_EQ("c" + std::to_string(kMpeg4ConfigBytes) + " c800 p6 a320", gFake.Joins());
+    EXPECT_EQ("c" + std::to_string(kMpeg4ConfigBytes) + " c800 p6 a320", gFake.joins);
 }
 
 TEST_F(CRecordWorkerTest, VideoRecords) {
