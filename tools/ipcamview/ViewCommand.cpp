@@ -140,16 +140,13 @@ int64_t FileBytes(const std::string& path) {
     return !path.empty() && ::stat(path.c_str(), &info) == 0 ? static_cast<int64_t>(info.st_size) : 0;
 }
 
-// Starts the viewer's recording. False (with the reason printed) when the
-// recorder could not be opened.
-bool StartRecording(SViewerRun& run, size_t index, DWORD start) {
+// Starts the viewer's recording: false when the recorder could not be
+// opened (RecKit creates a named file at once, so an unwritable one fails
+// here).
+bool StartRecording(SViewerRun& run) {
     run.viewer->mRecordPath = run.recordPath;
     run.recordAnnounced = false;
-    if (run.viewer->StartRecord() != 0)
-        return true;
-    std::fprintf(stderr, "t=%.1fs viewer%zu ch%d cannot record%s%s\n", Since(start), index + 1, run.channel,
-                 run.recordPath.empty() ? "" : " to ", run.recordPath.c_str());
-    return false;
+    return run.viewer->StartRecord() != 0;
 }
 
 // Prints the file's name once the recorder has created it (RecKit names a
@@ -189,8 +186,10 @@ void ToggleRecording(std::vector<SViewerRun>& runs, DWORD start) {
     for (size_t i = 0; i < runs.size(); ++i) {
         if (recording)
             StopRecording(runs[i], i, start);
-        else
-            StartRecording(runs[i], i, start);
+        else if (!StartRecording(runs[i]))
+            std::fprintf(stderr, "t=%.1fs viewer%zu ch%d cannot record%s%s\n", Since(start), i + 1,
+                         runs[i].channel, runs[i].recordPath.empty() ? " in the working folder" : " to ",
+                         runs[i].recordPath.c_str());
     }
 }
 
@@ -208,7 +207,8 @@ int TerminalKey() {
     return got > 0 ? static_cast<unsigned char>(line[0]) : 0;
 }
 
-// What a key does in the view (the window will hand its keys here too).
+// What a key does to the recordings: the window's keys and the first
+// character of a line typed in a terminal come here.
 void OnKey(int key, std::vector<SViewerRun>& runs, DWORD start) {
     if (key == 'r' || key == 'R')
         ToggleRecording(runs, start);
@@ -352,9 +352,9 @@ int RunView(const Args& args) {
             return Fail(kExitFailed, "channel %d: cannot be shown (renderer status %d)", runs[i].channel,
                         runs[i].viewer->mLastStatus);
     for (size_t i = 0; record && i < runs.size(); ++i)
-        if (!StartRecording(runs[i], i, start))
-            return Fail(kExitFailed, "channel %d: the recording could not be opened%s%s", runs[i].channel,
-                        runs[i].recordPath.empty() ? " in the working folder" : ": ",
+        if (!StartRecording(runs[i]))
+            return Fail(kExitUsage, "channel %d: cannot record %s%s", runs[i].channel,
+                        runs[i].recordPath.empty() ? "in the working folder" : "to ",
                         runs[i].recordPath.c_str());
 
     const std::string snapshotPath = line.Value("--snapshot");
