@@ -70,6 +70,8 @@ cmd_test() {
   run_ctest build
   if [ "${IPCAM_SKIP_SANITIZERS:-0}" != 1 ]; then
     export ASAN_OPTIONS=${ASAN_OPTIONS:-detect_leaks=1:abort_on_error=0}
+    # Allocations fontconfig and SDL make once per process and never free.
+    export LSAN_OPTIONS=${LSAN_OPTIONS:-suppressions=$ROOT/tests/lsan.supp}
     export UBSAN_OPTIONS=${UBSAN_OPTIONS:-print_stacktrace=1:halt_on_error=1}
     export TSAN_OPTIONS=${TSAN_OPTIONS:-halt_on_error=1:second_deadlock_stack=1:suppressions=$ROOT/tests/tsan.supp}
     # -O1 keeps the sanitizer reports readable and runs the suite twice as fast as -O0.

@@ -5,6 +5,7 @@
 // unwinding into C code.
 #include "api/CInstanceTable.h"
 #include "ipcamview/ipcamview.h"
+#include "os/gdi/Gdi.h"
 #include "pipeline/CSourceTable.h"
 #include "platform/CMachineCodeConvert.h"
 #include "viewer/CMachineCodeCache.h"
@@ -50,6 +51,7 @@ __attribute__((destructor)) void UnloadLibrary() {
     gpInstances = nullptr;
     CMachineCodeCache::DestroyProcessCache();
     CSourceTable::DestroyInstance();
+    os::ReleaseGdiState();
 }
 
 } // namespace

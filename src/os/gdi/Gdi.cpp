@@ -87,9 +87,11 @@ struct GdiState {
     std::map<std::tuple<std::string, int, bool>, FontFace> fontCache;
     std::map<int, GdiObject*> sysColorBrushes;
 };
+GdiState* gpState = nullptr;
 GdiState& State() {
-    static GdiState* state = new GdiState();
-    return *state;
+    if (gpState == nullptr)
+        gpState = new GdiState();
+    return *gpState;
 }
 std::recursive_mutex& gGdiLock = State().lock;
 std::unordered_set<GdiObject*>& gObjects = State().objects;
@@ -882,3 +884,24 @@ COLORREF GetPixel(HDC h, int x, int y) {
         return CLR_INVALID;
     return RGB(px[2], px[1], px[0]);
 }
+
+namespace os {
+
+void ReleaseGdiState() {
+    if (gpState == nullptr)
+        return;
+    {
+        std::lock_guard<std::recursive_mutex> lock(gpState->lock);
+        for (DeviceContext* dc : gpState->contexts)
+            delete dc;
+        for (GdiObject* o : gpState->objects)
+            delete o;
+        for (auto& entry : gpState->fontCache)
+            if (entry.second.face)
+                cairo_font_face_destroy(entry.second.face);
+    }
+    delete gpState;
+    gpState = nullptr;
+}
+
+} // namespace os

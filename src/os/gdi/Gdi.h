@@ -183,4 +183,7 @@ SIZE DcSize(HDC dc);
 BOOL CopyDcPixels(HDC dc, const RECT& src, uint8_t* dst, int dstStride);
 // Writes a window's client area as a PNG file.
 BOOL SaveWindowPng(HWND window, const std::string& path);
+// Frees the layer's state, stock objects included, when the library that
+// holds it is unloaded: nothing may draw or hold a GDI handle afterwards.
+void ReleaseGdiState();
 } // namespace os
