@@ -1,0 +1,84 @@
+#!/usr/bin/env python3
+"""ipcamview view in a real window: an Xvfb server of the test's own (Xvfb
+picks a free display itself), camsim on loopback, and ffmpeg's x11grab as an
+independent reader of what the screen shows. Two captures a second apart
+both show a picture, and differ: the camera's frame counter moves on.
+
+Usage: window_test.py IPCAMVIEW CAMSIM"""
+import os
+import shutil
+import subprocess
+import sys
+import time
+
+IPCAMVIEW, CAMSIM = sys.argv[1], sys.argv[2]
+
+if shutil.which("Xvfb") is None:
+    print("window test skipped: Xvfb is not installed (Debian package xvfb)")
+    sys.exit(0)
+
+read_fd, write_fd = os.pipe()
+xvfb = subprocess.Popen(["Xvfb", "-displayfd", str(write_fd), "-screen", "0", "640x480x24", "-nolisten", "tcp"],
+                        pass_fds=(write_fd,), stderr=subprocess.DEVNULL)
+os.close(write_fd)
+number = b""
+deadline = time.monotonic() + 20
+while not number.endswith(b"\n") and time.monotonic() < deadline:
+    chunk = os.read(read_fd, 16)
+    if not chunk:
+        break
+    number += chunk
+os.close(read_fd)
+if not number.strip():
+    xvfb.kill()
+    sys.exit("Xvfb did not report a display")
+display = ":" + number.decode().strip()
+
+camsim = subprocess.Popen([CAMSIM, "--port", "0", "--device", "cam-mpeg4-4752", "--exit-on-stdin-eof",
+                           "--lifetime", "120"], stdin=subprocess.PIPE, stdout=subprocess.PIPE)
+port = int(camsim.stdout.readline().decode().strip().split("=")[1])
+
+env = dict(os.environ, DISPLAY=display, SDL_RENDER_DRIVER="software")
+view = subprocess.Popen([IPCAMVIEW, "view", "127.0.0.1:%d" % port, "--duration", "8"], env=env,
+                        stdout=subprocess.PIPE, stderr=subprocess.PIPE)
+
+
+def grab():
+    """One 640x480 frame of the screen's top left corner as RGB bytes."""
+    return subprocess.run(["ffmpeg", "-nostdin", "-loglevel", "error", "-f", "x11grab", "-draw_mouse", "0",
+                           "-video_size", "640x480", "-i", display + "+0,0", "-frames:v", "1", "-f", "rawvideo",
+                           "-pix_fmt", "rgb24", "-"], capture_output=True, env=env).stdout
+
+
+def lit(frame):
+    """Share of pixels that are not black."""
+    pixels = frame[::3 * 7]
+    return sum(1 for p in pixels if p > 24) / max(len(pixels), 1)
+
+
+failures = []
+time.sleep(4)
+first = grab()
+time.sleep(1)
+second = grab()
+out, err = view.communicate(timeout=60)
+summary = dict(line.split("=", 1) for line in out.decode().splitlines() if "=" in line)
+for what, ok, detail in (
+        ("view exit code", view.returncode == 0, err.decode()),
+        ("a window on the screen", summary.get("window") == "screen", out.decode()),
+        ("frames shown", int(summary.get("viewer1.pictures", "0")) > 30, out.decode()),
+        ("captures", len(first) == len(second) == 640 * 480 * 3, "%d, %d bytes" % (len(first), len(second))),
+        ("the picture on the screen", len(first) > 0 and lit(first) > 0.5 and lit(second) > 0.5,
+         "%.2f, %.2f lit" % (lit(first), lit(second)) if first and second else "no capture"),
+        ("the picture moves on", first != second, "two identical captures")):
+    if not ok:
+        failures.append("%s: %s" % (what, detail))
+camsim.stdin.close()
+camsim.wait(timeout=10)
+xvfb.terminate()
+xvfb.wait(timeout=10)
+for f in failures:
+    print("FAIL: " + f, file=sys.stderr)
+if failures:
+    sys.exit("%d failures" % len(failures))
+print("window: the live picture is on the screen")
