@@ -164,7 +164,11 @@ TEST(RecordCamsimTest, EachDeviceRecordsWhatItSends) {
         const double lost = c.keyFramesOnly ? 0.5 : kKeyIntervalS + 0.5;
         EXPECT_GE(probe.frames, expected.fps * (took - lost)) << took << " s";
         EXPECT_LE(probe.frames, expected.fps * took + 2) << took << " s";
-        EXPECT_NEAR(probe.frames / expected.fps, probe.seconds, 0.15 * probe.seconds + 0.2);
+        // Frames sit on the stream's frame-rate slots: never more frames than
+        // the file's time holds, and no more time than the recording took.
+        // (Fewer frames than slots is load: a busy machine drops some.)
+        EXPECT_LE(probe.frames / expected.fps, probe.seconds + 0.2);
+        EXPECT_LE(probe.seconds, took + 0.2);
         // What the recorder reports is what the file holds.
         EXPECT_EQ(file, viewer.mLastRecording.fileName);
         EXPECT_EQ(probe.frames, viewer.mLastRecording.videoFrames);
@@ -263,13 +267,14 @@ std::string ReadText(const std::string& path) {
 
 // `--record FILE` with two channels: a file per channel, each named when it
 // opens and summed up when it closes, with the frames, bytes and seconds the
-// file holds; --duration ends both.
+// file holds; --duration ends both. (Long enough for a key frame after two
+// viewers opened and started showing, with sound, in a sanitizer build.)
 TEST(RecordCamsimTest, HostRecordsAFilePerChannelAndSaysWhatEachHolds) {
     const uint16_t port = DevicePort("dvr-h264-8776");
     const std::string base = TempDir() + "/host.mkv";
     const std::string err = TempDir() + "/host.err", out = TempDir() + "/host.out";
     const pid_t pid = StartHost({Address(port), "--channel", "1", "--channel", "2", "--audio", "--headless",
-                                 "--record", base, "--duration", "4"},
+                                 "--record", base, "--duration", "8"},
                                 err, out);
     int status = -1;
     ASSERT_EQ(pid, ::waitpid(pid, &status, 0));
