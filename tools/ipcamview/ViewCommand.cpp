@@ -18,6 +18,7 @@
 #include "Interrupt.h"
 #include "ViewWindow.h"
 
+#include "os/dshow/CVmrSourceFilter.h"
 #include "os/kernel/Kernel.h"
 #include "pipeline/CFramePacer.h"
 #include "pipeline/CLiveSource.h"
@@ -59,6 +60,8 @@ const char kUsage[] =
     "  --text           the device's layout text over the video (where it keeps one)\n"
     "  --snapshot FILE  the window as shown, overlay included, as PNG at the end (and on\n"
     "                   key S)\n"
+    "  --full-decode    decode JPEG pictures whole even where a cell shows them at half\n"
+    "                   their size or less (for comparing; scaled decoding is the default)\n"
     "  --record [FILE]  record what each viewer receives, a file per viewer: FILE for one\n"
     "                   viewer, FILE with -chN before its extension for several (-chN-K\n"
     "                   for the K-th viewer of a channel named again); without FILE\n"
@@ -257,6 +260,7 @@ int RunView(const Args& args) {
                                {"--size", true, "WxH"},
                                {"--text", false, ""},
                                {"--snapshot", true, "FILE"},
+                               {"--full-decode", false, ""},
                                {"--duration", true, "S"},
                                {"--record", true, "[FILE]", true},
                                {"--json", false, ""}});
@@ -292,6 +296,9 @@ int RunView(const Args& args) {
     for (size_t a = 0; a < addresses.size(); ++a)
         if (!TakeProbeOptions(line, addresses[a], deviceOptions[a], error))
             return Fail(kExitUsage, "%s", error.c_str());
+
+    if (line.Has("--full-decode"))
+        os::dshow::CVmrSourceFilter::SetScaledDecoding(false);
 
     CInterrupt& end = CInterrupt::Get();
     const DWORD start = timeGetTime();
