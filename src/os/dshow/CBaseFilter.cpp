@@ -1,5 +1,7 @@
 #include "os/dshow/CBaseFilter.h"
 
+#include "os/dshow/CComEnum.h"
+
 #include <algorithm>
 #include <cstring>
 
@@ -7,56 +9,7 @@ namespace os::dshow {
 
 namespace {
 
-class CEnumPins : public IEnumPins {
-public:
-    explicit CEnumPins(std::vector<IPin*> pins) : mPins(std::move(pins)) {}
-
-    HRESULT QueryInterface(REFIID iid, void** out) override {
-        if (out == nullptr)
-            return E_POINTER;
-        if (iid == IID_IUnknown || iid == IID_IEnumPins)
-            return ReturnInterface(this, static_cast<IEnumPins*>(this), out);
-        *out = nullptr;
-        return E_NOINTERFACE;
-    }
-    ULONG AddRef() override { return ++mRefCount; }
-    ULONG Release() override {
-        ULONG n = --mRefCount;
-        if (n == 0)
-            delete this;
-        return n;
-    }
-    HRESULT Next(ULONG count, IPin** pins, ULONG* fetched) override {
-        if (pins == nullptr)
-            return E_POINTER;
-        ULONG n = 0;
-        while (n < count && mNext < mPins.size()) {
-            pins[n] = mPins[mNext++];
-            pins[n]->AddRef();
-            ++n;
-        }
-        if (fetched != nullptr)
-            *fetched = n;
-        return n == count ? S_OK : S_FALSE;
-    }
-    HRESULT Skip(ULONG count) override {
-        mNext = std::min(mPins.size(), mNext + count);
-        return mNext < mPins.size() ? S_OK : S_FALSE;
-    }
-    HRESULT Reset() override {
-        mNext = 0;
-        return S_OK;
-    }
-
-private:
-    ~CEnumPins() override {
-        for (IPin* p : mPins)
-            p->Release();
-    }
-    std::atomic<ULONG> mRefCount{1};
-    std::vector<IPin*> mPins; // counted
-    size_t mNext = 0;
-};
+using CEnumPins = CComEnum<IEnumPins, IPin, IID_IEnumPins>;
 
 } // namespace
 

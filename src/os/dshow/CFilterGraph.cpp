@@ -1,5 +1,7 @@
 #include "os/dshow/CFilterGraph.h"
 
+#include "os/dshow/CComEnum.h"
+
 #include "os/window/Window.h"
 
 #include <algorithm>
@@ -9,56 +11,7 @@ namespace os::dshow {
 
 namespace {
 
-class CEnumFilters : public IEnumFilters {
-public:
-    explicit CEnumFilters(std::vector<IBaseFilter*> filters) : mFilters(std::move(filters)) {}
-
-    HRESULT QueryInterface(REFIID iid, void** out) override {
-        if (out == nullptr)
-            return E_POINTER;
-        if (iid == IID_IUnknown || iid == IID_IEnumFilters)
-            return ReturnInterface(this, static_cast<IEnumFilters*>(this), out);
-        *out = nullptr;
-        return E_NOINTERFACE;
-    }
-    ULONG AddRef() override { return ++mRefCount; }
-    ULONG Release() override {
-        ULONG n = --mRefCount;
-        if (n == 0)
-            delete this;
-        return n;
-    }
-    HRESULT Next(ULONG count, IBaseFilter** filters, ULONG* fetched) override {
-        if (filters == nullptr)
-            return E_POINTER;
-        ULONG n = 0;
-        while (n < count && mNext < mFilters.size()) {
-            filters[n] = mFilters[mNext++];
-            filters[n]->AddRef();
-            ++n;
-        }
-        if (fetched != nullptr)
-            *fetched = n;
-        return n == count ? S_OK : S_FALSE;
-    }
-    HRESULT Skip(ULONG count) override {
-        mNext = std::min(mFilters.size(), mNext + count);
-        return mNext < mFilters.size() ? S_OK : S_FALSE;
-    }
-    HRESULT Reset() override {
-        mNext = 0;
-        return S_OK;
-    }
-
-private:
-    ~CEnumFilters() override {
-        for (IBaseFilter* f : mFilters)
-            f->Release();
-    }
-    std::atomic<ULONG> mRefCount{1};
-    std::vector<IBaseFilter*> mFilters; // counted
-    size_t mNext = 0;
-};
+using CEnumFilters = CComEnum<IEnumFilters, IBaseFilter, IID_IEnumFilters>;
 
 // The pins of a filter (counted; the caller releases them).
 std::vector<IPin*> PinsOf(IBaseFilter* filter) {
