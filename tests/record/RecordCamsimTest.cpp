@@ -308,16 +308,20 @@ TEST(RecordCamsimTest, RecordingSurvivesKill9) {
             StartHost({Address(DevicePort(model)), "--audio", "--headless", "--record", file}, err, out);
         // Killed while it records, once the file holds a second of frames in
         // complete clusters (an H.264 recording first waits for a key frame).
-        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
-        while (ProbeFile(file).frames < kKeptFrames && std::chrono::steady_clock::now() < deadline)
+        // A sanitizer build on a busy machine records slowly: what counts is
+        // that every frame the file held before the kill is still read.
+        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(40);
+        int before = 0;
+        while ((before = ProbeFile(file).frames) < kKeptFrames && std::chrono::steady_clock::now() < deadline)
             std::this_thread::sleep_for(std::chrono::milliseconds(200));
+        ASSERT_GT(before, 0) << "nothing recorded before the kill";
         ASSERT_EQ(0, ::kill(pid, SIGKILL));
         int status = 0;
         ASSERT_EQ(pid, ::waitpid(pid, &status, 0));
         ASSERT_TRUE(WIFSIGNALED(status)) << ReadText(err);
         const SProbe probe = ProbeFile(file);
         EXPECT_EQ(Expect(Describe(model)).video, probe.video.substr(0, probe.video.rfind(',')));
-        EXPECT_GE(probe.frames, kKeptFrames) << "what was in the file before the kill stays readable";
+        EXPECT_GE(probe.frames, before) << "what was in the file before the kill stays readable";
         EXPECT_EQ("1", probe.firstKey);
         EXPECT_EQ("", DecodeErrors(file));
     }
