@@ -264,16 +264,17 @@ void MediaStream::Run(HttpConnection& out) {
     if (!writer.Begin())
         return;
     const StreamCounts::Token counted = out.Server().Streams().Open(StreamCounts::Kind::Stream, mPlan.path);
+    const uint64_t kicks = out.Server().Kicks();
     mStart = std::chrono::steady_clock::now();
     auto scheduleStart = mStart;
     uint64_t frame = 0;
     const auto period = std::chrono::microseconds(1000000 / mPlan.fps);
-    while (!out.Stopping()) {
+    while (!out.Stopping() && out.Server().Kicks() == kicks) {
         const auto due = scheduleStart + period * frame;
         for (auto now = std::chrono::steady_clock::now(); now < due; now = std::chrono::steady_clock::now()) {
             const auto wait = std::chrono::ceil<std::chrono::milliseconds>(
                 std::min<std::chrono::steady_clock::duration>(due - now, kWaitSlice));
-            if (out.Stopping() || out.WaitPeerGone(wait))
+            if (out.Stopping() || out.WaitPeerGone(wait) || out.Server().Kicks() != kicks)
                 return;
         }
         if (std::chrono::steady_clock::now() - due > std::chrono::milliseconds(kMaxLagMs)) {
