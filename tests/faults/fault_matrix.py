@@ -168,9 +168,9 @@ class Viewer:
             return self.lines[-1][2] if self.lines else 0
 
     def restarts(self):
-        """Times the view subscribed again after the device stopped its source."""
+        """Times the view started its source again after the device stopped it."""
         with self.lock:
-            return sum(1 for e in self.errors if "subscribed again" in e)
+            return sum(1 for e in self.errors if "started again" in e)
 
 
 def run_case(ipcamview, camsim_path, fault, query, transport, codec):
@@ -257,8 +257,8 @@ def main():
     for r in rows:
         print("  ".join(r[c].ljust(widths[c]) for c in columns[:-1]) + "  " + r["why"])
     passed = sum(1 for r in rows if r["result"] == "ok")
-    print("%d cases in %.0f s; during: frames shown while the fault was on; reconnects: the reader's "
-          "(of its last source); restarts: sources subscribed again after the device stopped them"
+    print("%d cases in %.0f s; during: frames shown while the fault was on; reconnects: the reader's; "
+          "restarts: sources started again after the device stopped them"
           % (len(rows), time.monotonic() - start))
     print("%d passed, %d failed" % (passed, len(rows) - passed))
     return 0 if passed == len(rows) else 1

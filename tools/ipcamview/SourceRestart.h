@@ -1,17 +1,15 @@
 // The owner's side of a stopped source. A device that refuses its stream (the
 // "NS" answer) or changes the picture's codec or size makes the channel's
-// receiver stop for good: the reader leaves what follows to its owner, who may
-// have to rebuild what depends on the format. `ipcamview view`, as that
-// owner, subscribes the viewer again after a wait that grows as the reader's
-// own reconnect delay does (kFirstDelayMs, then kDelayStepMs more each time
-// the new source stops before it showed a frame, at most kMaxDelayMs), and
-// starts the wait over once frames come again. A device that refused for a
-// while, or a stream whose size changed and changed back, is thus shown again
-// without a storm of requests.
-//
-// A permanent change of the picture's size still needs the viewer opened
-// again (the pipeline is built for the size the device reported): each new
-// source stops at its first frame, and the waits reach their maximum.
+// receiver stop for good: the reader leaves what follows to its owner.
+// `ipcamview view`, as that owner, starts the source's receiver again (the
+// table's EnsureRunning) after a wait that grows as the reader's own
+// reconnect delay does (kFirstDelayMs, then kDelayStepMs more each time it
+// stops again before a frame was shown, at most kMaxDelayMs), and starts the
+// wait over once frames come again. The receiver keeps the format it last
+// saw, so a stream that changed its size and keeps it is shown from then on
+// (the decoder and renderer take the new size), and one that changes back
+// stops once more and is started once more. A device that refused for a
+// while is thus shown again without a storm of requests.
 //
 // Used on the thread that runs the view's loop, once per pass per viewer.
 #pragma once
@@ -28,12 +26,12 @@ public:
     static constexpr DWORD kDelayStepMs = 500;
     static constexpr DWORD kMaxDelayMs = 10000;
 
-    // Whether the viewer's live source has stopped by itself (its receiver's
-    // thread no longer runs). False for a viewer that is not subscribed or
-    // shares a decoded source (whose receiver the table restarts itself).
+    // Whether the viewer's source has stopped by itself: its receiver's thread
+    // no longer runs (for a decoded source, that of the live source it
+    // decodes). False for a viewer that is not subscribed.
     static bool Stopped(CViewer& viewer);
 
-    // Looks at the viewer: true when it subscribed it again now. `shown` is
+    // Looks at the viewer: true when it started its source again now. `shown` is
     // the number of pictures the viewer has shown so far, `now` the time.
     bool Poll(CViewer& viewer, int64_t shown, DWORD now);
     int Restarts() const { return mRestarts; }

@@ -50,8 +50,8 @@ const char kUsage[] =
     "viewerK.pictures (frames shown), viewerK.late, viewerK.drops, viewerK.first_frame_ms,\n"
     "viewerK.restarts, ...; sources: the shared sources the table held before teardown) as\n"
     "name=value lines or, with --json, one JSON object. A device that refuses the stream or\n"
-    "changes its picture stops a viewer's source: the viewer subscribes again after a wait\n"
-    "that grows from 0.5 s to 10 s while the device keeps doing so (viewerK.restarts).\n"
+    "changes its picture stops a viewer's source: it is started again after a wait that\n"
+    "grows from 0.5 s to 10 s while the device keeps doing so (viewerK.restarts).\n"
     "\n"
     "device options: as for probe (--user U --password P, --transport socket|inet,\n"
     "  --codec jpeg|mpeg4|h264, --profile N, --width W --height H, --audio)\n"
@@ -108,7 +108,7 @@ struct SViewerRun {
     CFramePacer* Pacer() const { return viewer ? viewer->mpPacer : nullptr; }
     std::string recordPath; // handed to the channel; "" for the recorder's own name
     bool recordAnnounced = false;
-    CSourceRestart restart; // subscribes again when the device stopped the source
+    CSourceRestart restart; // starts the source again when the device stopped it
 };
 
 // The file of each viewer for --record FILE: FILE itself for one viewer,
@@ -385,7 +385,7 @@ int RunView(const Args& args) {
             if (runs[i].restart.Poll(*runs[i].viewer, runs[i].Pictures(), timeGetTime()))
                 std::fprintf(stderr,
                              "t=%.1fs viewer%zu ch%d source stopped (stream refused or format changed): "
-                             "subscribed again\n",
+                             "started again\n",
                              Since(start), i + 1, runs[i].channel);
             AnnounceRecording(runs[i], i, start);
             if (runs[i].firstFrameMs < 0 && runs[i].Pictures() > 0)
