@@ -82,7 +82,8 @@ public:
     void LogUnanswered(const std::string& text, const std::string& status, Clock::time_point now);
 
     State At(Clock::time_point now) const;
-    // Stops every motor and puts the view back home.
+    // Stops every motor, puts the view back home and the count of commands
+    // taken to 0.
     void Home();
     // Empties the log; numbering starts again at 1.
     void ClearLog();
