@@ -37,7 +37,9 @@ import sys
 import tempfile
 import threading
 import time
-import urllib.request
+
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "tools", "camsim"))
+from camsim_process import Camsim  # noqa: E402
 
 USER = "soakuser"
 PASSWORD = "Pw-5oak-9f3e"
@@ -85,23 +87,9 @@ def verdict(name, samples):
     return ok
 
 
-class Camsim:
-    def __init__(self, path, *args):
-        self.p = subprocess.Popen([path, "--port", "0", "--exit-on-stdin-eof", "--user", USER + ":" + PASSWORD]
-                                  + list(args), stdin=subprocess.PIPE, stdout=subprocess.PIPE)
-        line = self.p.stdout.readline().decode().strip()
-        if not line.startswith("port="):
-            raise RuntimeError("camsim did not start: %r" % line)
-        self.port = int(line[5:])
-
-    def control(self, query):
-        url = "http://127.0.0.1:%d/camsim/control?%s" % (self.port, query)
-        with urllib.request.urlopen(url, timeout=10) as answer:
-            return answer.read().decode()
-
-    def close(self):
-        self.p.stdin.close()
-        self.p.wait(timeout=10)
+def start_camsim(path, *args):
+    """A camsim that asks for the soak's credentials."""
+    return Camsim(path, "--user", USER + ":" + PASSWORD, *args)
 
 
 def secrets():
@@ -122,7 +110,7 @@ def run_cycles(args, camsim_path):
                           ctypes.c_char_p, ctypes.POINTER(ctypes.c_int32), ctypes.c_int32, ctypes.c_int32]
     lib.Stop.restype = ctypes.c_bool
     lib.Stop.argtypes = [ctypes.c_int32]
-    camsim = Camsim(camsim_path, "--device", "cam-jpeg-4608", "--size", "320x240")
+    camsim = start_camsim(camsim_path, "--device", "cam-jpeg-4608", "--size", "320x240")
     address = ("127.0.0.1:%d" % camsim.port).encode()
     # What the library writes on this process's standard error (nothing is
     # expected) is collected for the credential check.
@@ -170,7 +158,7 @@ def run_cycles(args, camsim_path):
 
 
 def run_view(args, camsim_path, ipcamview, log_dir):
-    camsim = Camsim(camsim_path, "--device", "cam-jpeg-4608", "--codec", "h264", "--size", "320x240",
+    camsim = start_camsim(camsim_path, "--device", "cam-jpeg-4608", "--codec", "h264", "--size", "320x240",
                     "--fps", "10", "--preencode", "30")
     trace = os.path.join(log_dir, "view-trace.txt")
     out_path = os.path.join(log_dir, "view-stdout.txt")

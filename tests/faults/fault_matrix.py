@@ -35,8 +35,10 @@ import subprocess
 import sys
 import threading
 import time
-import urllib.request
 from concurrent.futures import ThreadPoolExecutor
+
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "tools", "camsim"))
+from camsim_process import Camsim  # noqa: E402
 
 # Each fault switch of camsim (docs/camsim.md, docs/camsim-media.md) as the
 # control CGI takes it. Values are chosen to bite within FAULT_S at 10 fps.
@@ -66,33 +68,6 @@ HANG_S = 4.0          # longest gap between progress lines
 RSS_GROWTH_MB = 64.0  # over the resident size at the first frames
 
 PROGRESS = re.compile(r"^t=([\d.]+)s viewer1 ch1 frames=(\d+) .*shown=(\d+) .*reconnects=(\d+)")
-
-
-class Camsim:
-    def __init__(self, path, codec):
-        self.p = subprocess.Popen(
-            [path, "--port", "0", "--exit-on-stdin-eof", "--lifetime", "120", "--device", "cam-jpeg-4608",
-             "--codec", codec, "--size", "320x240", "--fps", "10", "--preencode", "20"],
-            stdin=subprocess.PIPE, stdout=subprocess.PIPE)
-        line = self.p.stdout.readline().decode().strip()
-        if not line.startswith("port="):
-            raise RuntimeError("camsim did not start: %r" % line)
-        self.port = int(line[5:])
-
-    def control(self, query):
-        url = "http://127.0.0.1:%d/camsim/control?%s" % (self.port, query)
-        with urllib.request.urlopen(url, timeout=10) as answer:
-            body = answer.read().decode()
-        if not body.startswith("OK"):
-            raise RuntimeError("camsim refused %s: %s" % (query, body))
-
-    def close(self):
-        try:
-            self.p.stdin.close()
-            self.p.wait(timeout=10)
-        except Exception:
-            self.p.kill()
-            self.p.wait()
 
 
 def rss_mb(pid):
@@ -176,7 +151,8 @@ class Viewer:
 def run_case(ipcamview, camsim_path, fault, query, transport, codec):
     row = {"fault": fault, "transport": transport, "codec": codec, "during": "-", "recovered": "-",
            "reconnects": "-", "restarts": "-", "rss": "-", "exit": "-", "result": "FAIL", "why": ""}
-    camsim = Camsim(camsim_path, codec)
+    camsim = Camsim(camsim_path, "--device", "cam-jpeg-4608", "--codec", codec, "--size", "320x240", "--fps", "10",
+                    "--preencode", "20", lifetime=120)
     viewer = Viewer(ipcamview, camsim.port, transport)
     try:
         start = time.monotonic()

@@ -1,5 +1,6 @@
 #include "Device.h"
 
+#include "Decimal.h"
 #include "HttpRequest.h"
 
 #include <algorithm>
@@ -590,30 +591,6 @@ bool DeviceState::HasPtz() const {
     return mConfig.dialect != Dialect::NoVideo && mConfig.dialect != Dialect::OtherVendor;
 }
 
-namespace {
-
-// Hexadecimal digits as a mask item writes its coordinates; -1 when not.
-int HexNumber(const std::string& text) {
-    if (text.empty())
-        return -1;
-    int v = 0;
-    for (char c : text) {
-        int d;
-        if (c >= '0' && c <= '9')
-            d = c - '0';
-        else if (c >= 'A' && c <= 'F')
-            d = c - 'A' + 10;
-        else if (c >= 'a' && c <= 'f')
-            d = c - 'a' + 10;
-        else
-            return -1;
-        v = v * 16 + d;
-    }
-    return v;
-}
-
-} // namespace
-
 Scene DeviceState::SceneAt(PtzHead::Clock::time_point now) const {
     Scene scene;
     {
@@ -635,13 +612,13 @@ Scene DeviceState::SceneAt(PtzHead::Clock::time_point now) const {
                 start = semi + 1;
                 if (item.size() != 15 || item[0] != '1')
                     continue;
-                Scene::Mask m;
-                m.x1 = HexNumber(item.substr(3, 3));
-                m.y1 = HexNumber(item.substr(6, 3));
-                m.x2 = HexNumber(item.substr(9, 3));
-                m.y2 = HexNumber(item.substr(12, 3));
-                if (m.x1 >= 0 && m.y1 >= 0 && m.x2 >= 0 && m.y2 >= 0)
-                    mMasks.masks.push_back(m);
+                uint64_t c[4];
+                bool valid = true;
+                for (int i = 0; i < 4; ++i)
+                    valid = ParseHex(item.substr(static_cast<size_t>(3 + 3 * i), 3), 0xFFF, &c[i]) && valid;
+                if (valid)
+                    mMasks.masks.push_back(Scene::Mask{static_cast<int>(c[0]), static_cast<int>(c[1]),
+                                                       static_cast<int>(c[2]), static_cast<int>(c[3])});
             }
         }
         scene = mMasks;

@@ -1,5 +1,6 @@
 #include "ParameterCgi.h"
 
+#include "Decimal.h"
 #include "Device.h"
 #include "DeviceFaults.h"
 
@@ -31,11 +32,9 @@ bool Decimal(const std::string& text, size_t maxDigits = 9) {
 }
 
 bool HexDigits(const std::string& text) {
-    for (char c : text) {
-        const bool hex = (c >= '0' && c <= '9') || (c >= 'A' && c <= 'F') || (c >= 'a' && c <= 'f');
-        if (!hex)
+    for (char c : text)
+        if (HexDigitValue(c) < 0)
             return false;
-    }
     return true;
 }
 
@@ -215,10 +214,9 @@ ReplyLine ParameterCgi::Write(const std::string& name, const std::string& value)
         std::string yl;
         mState.Get("maskareaxlimit", &xl);
         mState.Get("maskareaylimit", &yl);
-        uint32_t c[4];
+        uint64_t c[4] = {};
         for (int i = 0; i < 4; ++i)
-            c[i] = static_cast<uint32_t>(
-                std::stoul(value.substr(static_cast<size_t>(3 + 3 * i), 3), nullptr, 16));
+            ParseHex(value.substr(static_cast<size_t>(3 + 3 * i), 3), 0xFFF, &c[i]);
         if (c[0] > c[2] || c[1] > c[3] || c[2] >= ToNumber(xl) || c[3] >= ToNumber(yl))
             return Line("NG", name, value);
         const uint32_t index = ToNumber(value.substr(1, 2));

@@ -1,5 +1,7 @@
 #include "PtzHead.h"
 
+#include "Decimal.h"
+
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
@@ -15,26 +17,15 @@ constexpr uint32_t kDown = 0x10;
 constexpr uint32_t kZoomIn = 0x20;
 constexpr uint32_t kZoomOut = 0x40;
 
-int HexDigit(char c) {
-    if (c >= '0' && c <= '9')
-        return c - '0';
-    if (c >= 'A' && c <= 'F')
-        return c - 'A' + 10;
-    if (c >= 'a' && c <= 'f')
-        return c - 'a' + 10;
-    return -1;
-}
-
 // "A000" and three hexadecimal bytes.
 bool ParseCommand(const std::string& text, uint32_t bytes[3]) {
     if (text.size() != 10 || text.compare(0, 4, "A000") != 0)
         return false;
     for (int i = 0; i < 3; ++i) {
-        const int high = HexDigit(text[4 + 2 * i]);
-        const int low = HexDigit(text[5 + 2 * i]);
-        if (high < 0 || low < 0)
+        uint64_t byte = 0;
+        if (!ParseHex(text.substr(static_cast<size_t>(4 + 2 * i), 2), 0xFF, &byte))
             return false;
-        bytes[i] = static_cast<uint32_t>(high * 16 + low);
+        bytes[i] = static_cast<uint32_t>(byte);
     }
     return true;
 }
