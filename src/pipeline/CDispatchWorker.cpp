@@ -65,7 +65,7 @@ void CDispatchWorker::RemoveQueue(IMediaQueue* queue) {
 }
 
 bool CDispatchWorker::Offer(IMediaQueue* queue, const CMediaObj& object) {
-    CMediaObj* clone = object.CloneMeWithNewContent();
+    CMediaObj* clone = object.CloneMeSharingContent();
     if (clone == nullptr)
         return false;
     if (queue->Enque(clone))

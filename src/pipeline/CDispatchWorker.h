@@ -4,6 +4,12 @@
 // recorder's) its own clone of each object the queue's channel filter
 // accepts.
 //
+// A clone has its own header but holds the same data buffer as the object
+// (CloneMeSharingContent): nobody downstream writes into a frame's bytes
+// (receivers finish a frame before they queue it), so each destination
+// would only have copied 100 KB to 1 MB a frame for nothing. The buffer
+// goes back to the pool when the last holder lets go (docs/pipeline.md).
+//
 // It also keeps, per channel (0 to 16), the last stream configuration (the
 // MPEG-4 VOL or the H.264 parameter sets split off a key frame), so that a
 // queue that joins a running stream first receives the configuration and
@@ -69,8 +75,8 @@ protected:
     // Whether queue wants object: by its channel number, or, for an object
     // of several channels (a mask), by any of them.
     static bool Accepts(media_util::IMediaQueue* queue, const media_util::CMediaObj& object);
-    // Offers a clone of object to queue: true when the queue took it (a
-    // refused clone is destroyed).
+    // Offers a clone of object (sharing its data) to queue: true when the
+    // queue took it (a refused clone is destroyed).
     static bool Offer(media_util::IMediaQueue* queue, const media_util::CMediaObj& object);
     // Keeps the configuration part of a configuration-carrying key frame for
     // late joiners.
