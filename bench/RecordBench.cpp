@@ -73,67 +73,74 @@ const std::vector<CMediaObj>& Frames(int width, int height) {
     return out;
 }
 
-// The recorder worker's pass per frame, as its thread runs it.
-void BM_RecordWorkerJpeg(benchmark::State& state) {
+// One JPEG frame of state.range(0) pixels' width per iteration through join
+// into a recording at path (opened by open, finished by close), then the
+// file removed. join returns false to end the run.
+template <typename Open, typename Join, typename Close>
+void RunJpeg(benchmark::State& state, const char* file, Open open, Join join, Close close) {
     const int width = static_cast<int>(state.range(0));
     const std::vector<CMediaObj>& frames = Frames(width, width * 9 / 16);
-    const std::string path = Folder() + "/worker.mkv";
-    const std::wstring wide(path.begin(), path.end());
-    CRecordWorker worker;
-    if (worker.OpenRecording(wide, media_util::kVideoJpeg, 0, 0, 0, 0) == 0) {
-        state.SkipWithError("cannot open the recording");
+    const std::string path = Folder() + "/" + file;
+    if (!open(std::wstring(path.begin(), path.end()))) {
+        state.SkipWithError("cannot start the recording");
         return;
     }
     size_t i = 0;
     int64_t bytes = 0;
     for (auto _ : state) {
         const CMediaObj& frame = frames[i++ % frames.size()];
-        worker.GetQueue()->Enque(frame.CloneMeSharingContent());
-        worker.Job();
-        bytes += frame.mDataSize;
-    }
-    worker.CloseRecording();
-    std::remove(path.c_str());
-    state.SetItemsProcessed(int64_t(state.iterations()));
-    state.SetBytesProcessed(bytes);
-}
-
-// RecKit alone: one frame record joined (the record's buffer is made once).
-void BM_RecKitJoinJpeg(benchmark::State& state) {
-    const int width = static_cast<int>(state.range(0));
-    const std::vector<CMediaObj>& frames = Frames(width, width * 9 / 16);
-    const std::string path = Folder() + "/reckit.mkv";
-    const std::wstring wide(path.begin(), path.end());
-    const int32_t handle = CreateCMSRecorder(CMS_KIND_JPEG, 0, 0);
-    if (handle < 0 || SetCMSRecorderFileInfo(handle, wide.c_str(), L"thrd") == 0 ||
-        StartCMSRecorder(handle) == 0) {
-        state.SkipWithError("cannot start RecKit");
-        return;
-    }
-    size_t i = 0;
-    int64_t bytes = 0;
-    for (auto _ : state) {
-        const CMediaObj& frame = frames[i++ % frames.size()];
-        CmsVideoFrame record{};
-        record.pData = frame.mpData;
-        record.dataLength = static_cast<uint32_t>(frame.mDataSize);
-        record.width = frame.mWidth;
-        record.height = frame.mHeight;
-        record.frameRate = 25;
-        record.frameType = 0;
-        record.videoFormat = 0;
-        GetLocalTime(&record.time);
-        if (JoinVideoToCMSRecorder(handle, &record) == 0) {
+        if (!join(frame)) {
             state.SkipWithError("join failed");
             break;
         }
         bytes += frame.mDataSize;
     }
-    StopCMSRecorder(handle);
-    ReleaseCMSRecorder(handle);
+    close();
     std::remove(path.c_str());
     state.SetItemsProcessed(int64_t(state.iterations()));
     state.SetBytesProcessed(bytes);
+}
+
+// The recorder worker's pass per frame, as its thread runs it.
+void BM_RecordWorkerJpeg(benchmark::State& state) {
+    CRecordWorker worker;
+    RunJpeg(
+        state, "worker.mkv",
+        [&](const std::wstring& path) {
+            return worker.OpenRecording(path, media_util::kVideoJpeg, 0, 0, 0, 0) != 0;
+        },
+        [&](const CMediaObj& frame) {
+            worker.GetQueue()->Enque(frame.CloneMeSharingContent());
+            worker.Job();
+            return true;
+        },
+        [&] { worker.CloseRecording(); });
+}
+
+// RecKit alone: one frame record joined (the record's buffer is made once).
+void BM_RecKitJoinJpeg(benchmark::State& state) {
+    int32_t handle = -1;
+    RunJpeg(
+        state, "reckit.mkv",
+        [&](const std::wstring& path) {
+            handle = CreateCMSRecorder(CMS_KIND_JPEG, 0, 0);
+            return handle >= 0 && SetCMSRecorderFileInfo(handle, path.c_str(), L"thrd") != 0 &&
+                   StartCMSRecorder(handle) != 0;
+        },
+        [&](const CMediaObj& frame) {
+            CmsVideoFrame record{};
+            record.pData = frame.mpData;
+            record.dataLength = static_cast<uint32_t>(frame.mDataSize);
+            record.width = frame.mWidth;
+            record.height = frame.mHeight;
+            record.frameRate = 25;
+            GetLocalTime(&record.time);
+            return JoinVideoToCMSRecorder(handle, &record) != 0;
+        },
+        [&] {
+            StopCMSRecorder(handle);
+            ReleaseCMSRecorder(handle);
+        });
 }
 
 } // namespace
