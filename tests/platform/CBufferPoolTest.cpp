@@ -4,7 +4,9 @@
 
 #include <cstdint>
 #include <ostream>
+#include <atomic>
 #include <string>
+#include <thread>
 #include <vector>
 
 using media_util::CBufferPool;
@@ -152,5 +154,35 @@ INSTANTIATE_TEST_SUITE_P(
                       LimitCase{"NothingKept", 0, 64u << 20, 5, kFrame, 0},
                       LimitCase{"TooLargeToKeep", 32, 64u << 20, 2, (16u << 20) + CBufferPool::kAlign, 0}),
     [](const auto& info) { return info.param.name; });
+
+// Receivers, decoders and renderers take and give back on threads of their
+// own while periods end: the counts stay consistent (and ThreadSanitizer
+// watches the pool's state).
+TEST(CBufferPoolTest, ThreadsTakeAndGiveWhilePeriodsEnd) {
+    std::atomic<uint64_t> now{0};
+    CBufferPool pool(CBufferPool::SLimits{64u << 20, 8, 16u << 20, 5}, [&now] { return now.load(); });
+    std::vector<std::thread> threads;
+    for (int t = 0; t < 4; ++t) {
+        threads.emplace_back([&pool, &now, t] {
+            const size_t total = t % 2 ? kFrame : kPicture;
+            for (int i = 0; i < 2000; ++i) {
+                std::vector<uint8_t*> held;
+                for (int k = 0; k <= i % 5; ++k) {
+                    held.push_back(pool.Take(total));
+                    held.back()[0] = uint8_t(k);
+                }
+                now.fetch_add(1);
+                for (uint8_t* b : held)
+                    pool.Give(b, total);
+            }
+        });
+    }
+    for (auto& thread : threads)
+        thread.join();
+    const size_t idle = pool.IdleBlocks();
+    EXPECT_LE(idle, 2 * 8u);
+    EXPECT_LE(pool.IdleBytes(), idle * kPicture);
+    EXPECT_GE(pool.IdleBytes(), idle * kFrame);
+}
 
 } // namespace
