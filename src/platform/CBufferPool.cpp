@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <chrono>
 #include <cstdlib>
+#include <sys/mman.h>
 
 #include "platform/CLockWrap.h"
 
@@ -16,7 +17,25 @@ CBufferPool::CBufferPool(const SLimits& limits, std::function<uint64_t()> nowMs)
 CBufferPool::~CBufferPool() {
     for (auto& entry : mClasses)
         for (void* block : entry.second.blocks)
-            free(block);
+            ToSystem(block, entry.first);
+}
+
+uint8_t* CBufferPool::FromSystem(size_t total) {
+    if (mLimits.mapFrom != 0 && total >= mLimits.mapFrom) {
+        void* mapped = mmap(nullptr, total, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+        return mapped == MAP_FAILED ? nullptr : static_cast<uint8_t*>(mapped);
+    }
+    void* block = nullptr;
+    if (posix_memalign(&block, kAlign, total) != 0)
+        return nullptr;
+    return static_cast<uint8_t*>(block);
+}
+
+void CBufferPool::ToSystem(void* block, size_t total) {
+    if (mLimits.mapFrom != 0 && total >= mLimits.mapFrom)
+        munmap(block, total);
+    else
+        free(block);
 }
 
 uint64_t CBufferPool::Now() const {
@@ -27,7 +46,7 @@ uint64_t CBufferPool::Now() const {
                                      .count());
 }
 
-void CBufferPool::TrimLocked(std::vector<void*>* release) {
+void CBufferPool::TrimLocked(Released* release) {
     const uint64_t now = Now();
     if (now - mPeriodStart < mLimits.trimPeriodMs)
         return;
@@ -35,7 +54,8 @@ void CBufferPool::TrimLocked(std::vector<void*>* release) {
     for (auto it = mClasses.begin(); it != mClasses.end();) {
         SClass& sizeClass = it->second;
         const size_t idle = std::min(sizeClass.lowWater, sizeClass.blocks.size());
-        release->insert(release->end(), sizeClass.blocks.begin(), sizeClass.blocks.begin() + idle);
+        for (size_t i = 0; i < idle; ++i)
+            release->emplace_back(sizeClass.blocks[i], it->first);
         sizeClass.blocks.erase(sizeClass.blocks.begin(), sizeClass.blocks.begin() + idle);
         mIdleBytes -= idle * it->first;
         sizeClass.lowWater = sizeClass.blocks.size();
@@ -47,15 +67,15 @@ void CBufferPool::TrimLocked(std::vector<void*>* release) {
 }
 
 uint8_t* CBufferPool::Take(size_t total) {
-    std::vector<void*> release;
-    void* block = nullptr;
+    Released release;
+    uint8_t* block = nullptr;
     {
         CLockWrap lock(mLock);
         TrimLocked(&release);
         auto it = mClasses.find(total);
         if (it != mClasses.end() && !it->second.blocks.empty()) {
             SClass& sizeClass = it->second;
-            block = sizeClass.blocks.back();
+            block = static_cast<uint8_t*>(sizeClass.blocks.back());
             sizeClass.blocks.pop_back();
             sizeClass.lowWater = std::min(sizeClass.lowWater, sizeClass.blocks.size());
             mIdleBytes -= total;
@@ -63,17 +83,15 @@ uint8_t* CBufferPool::Take(size_t total) {
             ++mSystemTakes;
         }
     }
-    for (void* old : release)
-        free(old);
-    if (block == nullptr && posix_memalign(&block, kAlign, total) != 0)
-        return nullptr;
-    return static_cast<uint8_t*>(block);
+    for (const auto& old : release)
+        ToSystem(old.first, old.second);
+    return block != nullptr ? block : FromSystem(total);
 }
 
 void CBufferPool::Give(uint8_t* block, size_t total) {
     if (block == nullptr)
         return;
-    std::vector<void*> release;
+    Released release;
     bool kept = false;
     if (total <= mLimits.maxBlock && mLimits.maxPerClass > 0) {
         CLockWrap lock(mLock);
@@ -88,10 +106,10 @@ void CBufferPool::Give(uint8_t* block, size_t total) {
             mClasses.erase(total);
         }
     }
-    for (void* old : release)
-        free(old);
+    for (const auto& old : release)
+        ToSystem(old.first, old.second);
     if (!kept)
-        free(block);
+        ToSystem(block, total);
 }
 
 size_t CBufferPool::IdleBytes() {

@@ -25,6 +25,7 @@
 #include <cstdint>
 #include <functional>
 #include <map>
+#include <utility>
 #include <vector>
 
 #include "platform/CCritSection.h"
@@ -38,6 +39,13 @@ public:
         size_t maxPerClass;  // idle blocks of one size; 0: nothing is kept
         size_t maxBlock;     // larger blocks are never kept
         uint32_t trimPeriodMs;
+        // Blocks of this many bytes and more are mapped from the system
+        // directly (0: never). malloc keeps what is freed to it in its
+        // per-thread arenas, and glibc takes blocks of a size it has once
+        // seen freed from those arenas rather than mapping them; a large
+        // block the pool gives back would stay resident. A mapped one is
+        // gone from the process when it is given back.
+        size_t mapFrom;
     };
     static constexpr size_t kAlign = 4096; // every block starts on a page
 
@@ -61,10 +69,13 @@ private:
         std::vector<void*> blocks; // the longest idle first
         size_t lowWater = 0;       // fewest blocks held since the period began
     };
+    using Released = std::vector<std::pair<void*, size_t>>;
     // Ends the period if it is over: moves the blocks idle through it to
     // `release` (freed by the caller outside the lock). Caller holds mLock.
-    void TrimLocked(std::vector<void*>* release);
+    void TrimLocked(Released* release);
     uint64_t Now() const;
+    uint8_t* FromSystem(size_t total);
+    void ToSystem(void* block, size_t total);
 
     const SLimits mLimits;
     const std::function<uint64_t()> mNowMs;

@@ -38,6 +38,10 @@ constexpr size_t kPoolMaxBytes = 64u * 1024 * 1024;
 constexpr size_t kPoolMaxPerClass = 32;
 constexpr size_t kPoolMaxBlock = 16u * 1024 * 1024;
 constexpr uint32_t kPoolTrimPeriodMs = 10000;
+// Blocks this large (decoded pictures, key frames of large streams) are
+// mapped by the pool itself, so that a block it gives back leaves the
+// process instead of staying in malloc's arenas.
+constexpr size_t kPoolMapFrom = 128u * 1024;
 
 struct BlockHeader {
     uint64_t magic;
@@ -76,7 +80,8 @@ constexpr bool kPoolEnabled = true;
 CBufferPool& Pool() {
     static CBufferPool* pool = new CBufferPool(CBufferPool::SLimits{kPoolMaxBytes,
                                                                     kPoolEnabled ? kPoolMaxPerClass : 0,
-                                                                    kPoolMaxBlock, kPoolTrimPeriodMs});
+                                                                    kPoolMaxBlock, kPoolTrimPeriodMs,
+                                                                    kPoolEnabled ? kPoolMapFrom : 0});
     return *pool;
 }
 

@@ -2,6 +2,9 @@
 
 #include <gtest/gtest.h>
 
+#include <sys/mman.h>
+
+#include <cerrno>
 #include <cstdint>
 #include <ostream>
 #include <atomic>
@@ -16,13 +19,14 @@ namespace {
 constexpr uint32_t kPeriodMs = 1000;
 constexpr size_t kPicture = 327680; // a decoded 320x240 picture's block
 constexpr size_t kFrame = 8192;     // a compressed frame's block
+constexpr size_t kMapFrom = 128 * 1024; // pictures are mapped, frames come from malloc
 
 // A pool on a clock the test moves.
 struct PoolFixture {
     uint64_t now = 5000;
     CBufferPool pool;
     explicit PoolFixture(size_t maxPerClass = 32, size_t maxIdleBytes = 64u << 20)
-        : pool(CBufferPool::SLimits{maxIdleBytes, maxPerClass, 16u << 20, kPeriodMs}, [this] { return now; }) {}
+        : pool(CBufferPool::SLimits{maxIdleBytes, maxPerClass, 16u << 20, kPeriodMs, kMapFrom}, [this] { return now; }) {}
 
     std::vector<uint8_t*> TakeN(size_t n, size_t total) {
         std::vector<uint8_t*> blocks;
@@ -123,6 +127,26 @@ TEST(CBufferPoolTest, BlocksIdleForLessThanAPeriodStay) {
     EXPECT_EQ(f.pool.IdleBlocks(), 8u);
 }
 
+// A large block the pool lets go of leaves the process: it is no longer
+// mapped, so the resident size comes down with the pool's idle bytes.
+TEST(CBufferPoolTest, LargeBlocksLetGoOfAreUnmapped) {
+    PoolFixture f;
+    std::vector<uint8_t*> pictures = f.TakeN(3, kPicture);
+    const std::vector<uint8_t*> addresses = pictures;
+    f.GiveAll(pictures, kPicture);
+    for (uint8_t* a : addresses)
+        EXPECT_EQ(msync(a, CBufferPool::kAlign, MS_ASYNC), 0); // kept by the pool
+    // Two periods with only compressed frames (small blocks, from malloc).
+    for (int period = 0; period < 3; ++period)
+        f.SteadyPeriod(1, kFrame);
+    EXPECT_EQ(f.pool.IdleBytes(), kFrame);
+    for (uint8_t* a : addresses) {
+        errno = 0;
+        EXPECT_EQ(msync(a, CBufferPool::kAlign, MS_ASYNC), -1);
+        EXPECT_EQ(errno, ENOMEM);
+    }
+}
+
 struct LimitCase {
     std::string name;
     size_t maxPerClass;
@@ -160,7 +184,7 @@ INSTANTIATE_TEST_SUITE_P(
 // watches the pool's state).
 TEST(CBufferPoolTest, ThreadsTakeAndGiveWhilePeriodsEnd) {
     std::atomic<uint64_t> now{0};
-    CBufferPool pool(CBufferPool::SLimits{64u << 20, 8, 16u << 20, 5}, [&now] { return now.load(); });
+    CBufferPool pool(CBufferPool::SLimits{64u << 20, 8, 16u << 20, 5, kMapFrom}, [&now] { return now.load(); });
     std::vector<std::thread> threads;
     for (int t = 0; t < 4; ++t) {
         threads.emplace_back([&pool, &now, t] {
