@@ -161,8 +161,11 @@ TEST(RecordCamsimTest, EachDeviceRecordsWhatItSends) {
         EXPECT_EQ(expected.audio, probe.audio);
         EXPECT_EQ("1", probe.firstKey);
         EXPECT_EQ("", DecodeErrors(file));
+        // At least half the frames the time held (less the wait for a key
+        // frame): a recorder that loses frames of its own falls far below;
+        // a machine too busy to receive them all does not.
         const double lost = c.keyFramesOnly ? 0.5 : kKeyIntervalS + 0.5;
-        EXPECT_GE(probe.frames, expected.fps * (took - lost)) << took << " s";
+        EXPECT_GE(probe.frames, expected.fps * (took - lost) / 2) << took << " s";
         EXPECT_LE(probe.frames, expected.fps * took + 2) << took << " s";
         // Frames sit on the stream's frame-rate slots: never more frames than
         // the file's time holds, and no more time than the recording took.
