@@ -2,7 +2,11 @@
 """ipcamview view in a real window: an Xvfb server of the test's own (Xvfb
 picks a free display itself), camsim on loopback, and ffmpeg's x11grab as an
 independent reader of what the screen shows. Two captures a second apart
-both show a picture, and differ: the camera's frame counter moves on.
+both show a picture, and differ: the camera's frame counter moves on. Then
+the motion editor over the video in that window: xdotool drags with the real
+X pointer and right-clicks, SDL turns it into the window's messages, the
+viewer's hooks into the editor's area, and the menu's save (its answers
+given on standard input) writes what camsim keeps.
 
 Usage: window_test.py IPCAMVIEW CAMSIM"""
 import os
@@ -75,10 +79,47 @@ for what, ok, detail in (
         failures.append("%s: %s" % (what, detail))
 camsim.stdin.close()
 camsim.wait(timeout=10)
+
+if shutil.which("xdotool") is None:
+    print("window test: the editor part skipped: xdotool is not installed (Debian package xdotool)")
+else:
+    camsim = subprocess.Popen([CAMSIM, "--port", "0", "--device", "cam-jpeg-4608", "--exit-on-stdin-eof",
+                               "--lifetime", "120"], stdin=subprocess.PIPE, stdout=subprocess.PIPE)
+    port = int(camsim.stdout.readline().decode().strip().split("=")[1])
+    view = subprocess.Popen([IPCAMVIEW, "view", "127.0.0.1:%d" % port, "--overlay", "motion", "--input", "-",
+                             "--duration", "10"], env=env, stdin=subprocess.PIPE, stdout=subprocess.PIPE,
+                            stderr=subprocess.PIPE)
+    # The answers to the menu and the box the right click will open.
+    view.stdin.write(b"menu 33006\nanswer ok\n")
+    view.stdin.flush()
+    deadline = time.monotonic() + 20
+    found = b""
+    while not found.strip() and time.monotonic() < deadline:
+        time.sleep(0.2)
+        found = subprocess.run(["xdotool", "search", "--name", "ipcamview"], capture_output=True, env=env).stdout
+    time.sleep(1)
+    # The window shows the 640x480 picture at the screen's top left corner.
+    subprocess.run(["xdotool", "mousemove", "160", "120", "mousedown", "1", "mousemove", "300", "200",
+                    "mousemove", "480", "360", "mouseup", "1"], env=env)
+    time.sleep(0.3)
+    subprocess.run(["xdotool", "click", "3"], env=env)
+    out, err = view.communicate(timeout=60)
+    import urllib.request
+    with urllib.request.urlopen("http://127.0.0.1:%d/vb.htm?getmotionxy" % port, timeout=10) as answer:
+        saved = answer.read().decode().strip()
+    for what, ok, detail in (
+            ("editor view exit code", view.returncode == 0, err.decode()),
+            ("the menu opened by the right click", b"menu viewer1 at 480,360" in out, out.decode()),
+            ("the save's message", b"message box \"Success\"" in out, out.decode()),
+            ("the dragged area saved", saved == "OK getmotionxy=005003016011", saved)):
+        if not ok:
+            failures.append("%s: %s" % (what, detail))
+    camsim.stdin.close()
+    camsim.wait(timeout=10)
 xvfb.terminate()
 xvfb.wait(timeout=10)
 for f in failures:
     print("FAIL: " + f, file=sys.stderr)
 if failures:
     sys.exit("%d failures" % len(failures))
-print("window: the live picture is on the screen")
+print("window: the live picture is on the screen, the mouse edits the motion area")
