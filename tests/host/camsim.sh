@@ -4,7 +4,7 @@
 # start_camsim ARGS...: runs camsim as a coprocess (its standard input held
 # by us, so it ends with the test) and sets PORT from its "port=N" line.
 start_camsim() {
-    coproc CAMSIM_PROC { exec "$CAMSIM" "$@" --port 0 --exit-on-stdin-eof --lifetime 120; }
+    coproc CAMSIM_PROC { exec "$CAMSIM" "$@" --port 0 --exit-on-stdin-eof --lifetime 300; }
     local line=""
     read -r -t 10 line <&"${CAMSIM_PROC[0]}" || true
     if [[ "$line" != port=* ]]; then

@@ -36,7 +36,7 @@ def run(args, stdin=None, timeout=60):
 class Camsim:
     def __init__(self, *args, bind=None):
         extra = ["--bind", bind] if bind else []
-        self.p = subprocess.Popen([CAMSIM, "--port", "0", "--exit-on-stdin-eof", "--lifetime", "120"] + extra +
+        self.p = subprocess.Popen([CAMSIM, "--port", "0", "--exit-on-stdin-eof", "--lifetime", "300"] + extra +
                                   list(args), stdin=subprocess.PIPE, stdout=subprocess.PIPE)
         line = self.p.stdout.readline().decode().strip()
         if not line.startswith("port="):

@@ -39,7 +39,7 @@ if not number.strip():
 display = ":" + number.decode().strip()
 
 camsim = subprocess.Popen([CAMSIM, "--port", "0", "--device", "cam-mpeg4-4752", "--exit-on-stdin-eof",
-                           "--lifetime", "120"], stdin=subprocess.PIPE, stdout=subprocess.PIPE)
+                           "--lifetime", "300"], stdin=subprocess.PIPE, stdout=subprocess.PIPE)
 port = int(camsim.stdout.readline().decode().strip().split("=")[1])
 
 env = dict(os.environ, DISPLAY=display, SDL_RENDER_DRIVER="software")
