@@ -30,7 +30,7 @@ def run(args, stdin=None, timeout=90):
 
 class Camsim:
     def __init__(self, *args):
-        self.p = subprocess.Popen([CAMSIM, "--port", "0", "--exit-on-stdin-eof", "--lifetime", "200"] +
+        self.p = subprocess.Popen([CAMSIM, "--port", "0", "--exit-on-stdin-eof", "--lifetime", "180"] +
                                   list(args), stdin=subprocess.PIPE, stdout=subprocess.PIPE)
         line = self.p.stdout.readline().decode().strip()
         if not line.startswith("port="):

@@ -84,7 +84,7 @@ if shutil.which("xdotool") is None:
     print("window test: the editor part skipped: xdotool is not installed (Debian package xdotool)")
 else:
     camsim = subprocess.Popen([CAMSIM, "--port", "0", "--device", "cam-jpeg-4608", "--exit-on-stdin-eof",
-                               "--lifetime", "120"], stdin=subprocess.PIPE, stdout=subprocess.PIPE)
+                               "--lifetime", "300"], stdin=subprocess.PIPE, stdout=subprocess.PIPE)
     port = int(camsim.stdout.readline().decode().strip().split("=")[1])
     view = subprocess.Popen([IPCAMVIEW, "view", "127.0.0.1:%d" % port, "--overlay", "motion", "--input", "-",
                              "--duration", "10"], env=env, stdin=subprocess.PIPE, stdout=subprocess.PIPE,
