@@ -122,3 +122,31 @@ TEST(CamsimStreamCountsTest, WaitsAreBoundedAndCheckedForSense) {
 }
 
 } // namespace
+
+namespace {
+
+// "kick" ends the streams open now once the same request's switches are in
+// force: a reconnecting client meets them, a stream opened afterwards is not
+// ended by the kick before it.
+TEST(CamsimStreamCountsTest, KickEndsOpenStreamsUnderNewSwitches) {
+    CamsimProcess camsim({"--device", "cam-jpeg-4608"});
+    ASSERT_TRUE(camsim.Ok());
+    const uint16_t port = camsim.Port();
+    const std::string target = "/ipcam/sjpeg.cgi?language=1&ch=1";
+    StreamClient before(port, target);
+    ASSERT_EQ(2u, before.Read(2).size());
+    ASSERT_EQ(0u, Body(port, "/camsim/control?dropafter=3&kick").find("OK "));
+    before.Read(1000);
+    EXPECT_TRUE(before.Closed());
+    StreamClient after(port, target);
+    EXPECT_EQ(3u, after.Read(10).size());
+    EXPECT_TRUE(after.Closed());
+    ASSERT_EQ(0u, Body(port, "/camsim/control?reset").find("OK "));
+    StreamClient again(port, target);
+    EXPECT_EQ(5u, again.Read(5).size());
+    EXPECT_FALSE(again.Closed());
+    EXPECT_NE(std::string::npos,
+              Body(port, "/camsim/control?streams").find("stream /ipcam/sjpeg.cgi open=1 total=3"));
+}
+
+} // namespace

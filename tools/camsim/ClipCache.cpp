@@ -25,10 +25,12 @@ std::shared_ptr<const Clip> ClipCache::Encode(const ClipKey& key, uint32_t frame
     const uint32_t attempts = frames + 16;
     for (uint32_t n = 1; n <= attempts && clip->frames.size() < frames; ++n) {
         Picture picture(key.width, key.height);
+        Scene scene;
+        scene.still = key.still;
         if (key.dual)
-            picture.DrawDual(key.channel, n, clock);
+            picture.DrawDual(key.channel, n, clock, scene);
         else
-            picture.Draw(key.channel, n, clock);
+            picture.Draw(key.channel, n, clock, scene);
         clip->width = picture.Width();
         clip->height = picture.Height();
         std::string data;

@@ -11,7 +11,9 @@
 // configuration (SPS and PPS, or the VOL), so a decoder that joins at any
 // turn of the loop can start there; inside the clip key frames follow the
 // stream's key interval. The pictures drawn into a clip show the frame
-// number and time of their encoding, which repeat with the loop.
+// number and time of their encoding, which repeat with the loop. Clips are
+// drawn with the view at home and no privacy mask: while the PTZ view is
+// away or a mask is on, streams draw and encode live.
 //
 // Threads: Get and Prepare from any thread. Different clips are encoded in
 // parallel; callers asking for a clip being encoded wait for it.
@@ -40,10 +42,12 @@ struct ClipKey {
     int channel = 1;
     bool dual = false;         // a dual-picture device's pair (channel = the odd one)
     bool deviceHeader = false; // JPEG: the device header's bytes lead each picture
+    bool still = false;        // --still: the pictures are drawn without motion and text
 
     bool operator<(const ClipKey& o) const {
-        return std::tie(codec, width, height, fps, keyInterval, channel, dual, deviceHeader) <
-               std::tie(o.codec, o.width, o.height, o.fps, o.keyInterval, o.channel, o.dual, o.deviceHeader);
+        return std::tie(codec, width, height, fps, keyInterval, channel, dual, deviceHeader, still) <
+               std::tie(o.codec, o.width, o.height, o.fps, o.keyInterval, o.channel, o.dual, o.deviceHeader,
+                        o.still);
     }
 };
 

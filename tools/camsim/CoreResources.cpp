@@ -238,7 +238,7 @@ void Status(const HttpRequest& request, HttpConnection& out) {
 
 // The words of the stream count query, which are no fault switches.
 bool IsCountWord(const std::string& name) {
-    return name == "streams" || name == "until" || name == "path" || name == "timeout";
+    return name == "streams" || name == "until" || name == "path" || name == "timeout" || name == "kick";
 }
 
 void Control(const HttpRequest& request, HttpConnection& out) {
@@ -250,6 +250,11 @@ void Control(const HttpRequest& request, HttpConnection& out) {
     for (const auto& p : request.mParams)
         if (p.first != "reset" && !IsCountWord(p.first))
             ok = out.Server().FaultSwitches().Apply(p.first, p.second) && ok;
+    // "kick" ends every media stream open now, after the switches of the
+    // same request are in force: the viewers reconnect and meet them, as
+    // after a device's restart (a stream keeps the switches it began with).
+    if (request.HasParam("kick"))
+        out.Server().KickStreams();
     // "until=N" first waits (within "timeout=MS") for N streams to be open,
     // of "path=P" or of all paths, so that a test needs no sleep to see a
     // viewer connect or go.
@@ -310,6 +315,7 @@ const char* CoreResources::Help() {
            "  /status?code=N          answers with that status code; 1xx, 204 and 304 with no body\n"
            "           [&length=K]    (and \"Content-Length: K\" all the same); after a 1xx it closes\n"
            "  /camsim/control?NAME=VALUE&...  sets fault switches (no authentication, no faults)\n"
+           "           [&kick]        and ends every media stream open now (its viewers reconnect)\n"
            "  /camsim/control?streams  the media connections: \"streams open=N total=M\", \"polls ...\",\n"
            "                          then \"stream PATH open=N total=M\" and \"poll PATH ...\" per path\n"
            "           [&until=N[&path=P][&timeout=MS]]  first wait (at most MS ms, default 5000) until\n"

@@ -1,5 +1,6 @@
 #include "Device.h"
 
+#include "Decimal.h"
 #include "HttpRequest.h"
 
 #include <algorithm>
@@ -475,10 +476,13 @@ bool DeviceState::Set(const std::string& name, const std::string& value) {
 }
 
 void DeviceState::Reset() {
-    std::lock_guard<std::mutex> guard(mLock);
-    Fill();
-    mPtz = PtzPosition();
-    ++mGeneration;
+    {
+        std::lock_guard<std::mutex> guard(mLock);
+        Fill();
+        ++mGeneration;
+    }
+    mPtz.Home();
+    mPtz.ClearLog();
 }
 
 std::map<std::string, std::string> DeviceState::Snapshot() const {
@@ -596,57 +600,50 @@ void DeviceState::HeaderSize(uint32_t channel, uint32_t* width, uint32_t* height
     *height = s.height;
 }
 
-bool DeviceState::ApplyPtz(const std::string& command) {
-    if (command.size() != 10 || command.compare(0, 4, "A000") != 0)
-        return false;
-    uint32_t bytes[3];
-    for (int i = 0; i < 3; ++i) {
-        uint32_t b = 0;
-        for (int j = 0; j < 2; ++j) {
-            char ch = command[4 + 2 * i + j];
-            uint32_t d;
-            if (ch >= '0' && ch <= '9')
-                d = static_cast<uint32_t>(ch - '0');
-            else if (ch >= 'A' && ch <= 'F')
-                d = static_cast<uint32_t>(ch - 'A' + 10);
-            else if (ch >= 'a' && ch <= 'f')
-                d = static_cast<uint32_t>(ch - 'a' + 10);
-            else
-                return false;
-            b = b * 16 + d;
-        }
-        bytes[i] = b;
-    }
-    const uint32_t flags = bytes[0];
-    const int32_t pan = static_cast<int32_t>(bytes[1]);
-    const int32_t tilt = static_cast<int32_t>(bytes[2]);
-    std::lock_guard<std::mutex> guard(mLock);
-    // Direction flags: 2 right, 4 left, 8 up, 16 down; the zoom commands use
-    // 0x20 (in) and 0x40 (out), each step one unit.
-    if (flags & 0x02)
-        mPtz.pan += pan;
-    if (flags & 0x04)
-        mPtz.pan -= pan;
-    if (flags & 0x10)
-        mPtz.tilt += tilt;
-    if (flags & 0x08)
-        mPtz.tilt -= tilt;
-    if (flags & 0x20)
-        ++mPtz.zoom;
-    if (flags & 0x40)
-        --mPtz.zoom;
-    mPtz.pan = std::clamp(mPtz.pan, -kMaxPanTilt, kMaxPanTilt);
-    mPtz.tilt = std::clamp(mPtz.tilt, -kMaxPanTilt, kMaxPanTilt);
-    mPtz.zoom = std::clamp(mPtz.zoom, 0, kMaxZoom);
-    ++mPtz.commands;
-    mPtz.last = command;
-    ++mGeneration;
-    return true;
+bool DeviceState::HasPtz() const {
+    return mConfig.dialect != Dialect::NoVideo && mConfig.dialect != Dialect::OtherVendor;
 }
 
-PtzPosition DeviceState::Ptz() const {
-    std::lock_guard<std::mutex> guard(mLock);
-    return mPtz;
+Scene DeviceState::SceneAt(PtzHead::Clock::time_point now) const {
+    Scene scene;
+    {
+        std::lock_guard<std::mutex> guard(mLock);
+        if (mMaskGeneration != mGeneration) {
+            // "maskarealist.all": items of 15 characters separated by ";":
+            // enable digit, two-digit index, x1 y1 x2 y2 in three hex digits.
+            mMaskGeneration = mGeneration;
+            mMasks = Scene();
+            mMasks.maskColumns = static_cast<int>(Number("maskareaxlimit", 0));
+            mMasks.maskRows = static_cast<int>(Number("maskareaylimit", 0));
+            std::string list;
+            Lookup("maskarealist.all", &list);
+            for (size_t start = 0; start < list.size() && mMasks.masks.size() < kMaxMasks;) {
+                size_t semi = list.find(';', start);
+                if (semi == std::string::npos)
+                    semi = list.size();
+                const std::string item = list.substr(start, semi - start);
+                start = semi + 1;
+                if (item.size() != 15 || item[0] != '1')
+                    continue;
+                uint64_t c[4];
+                bool valid = true;
+                for (int i = 0; i < 4; ++i)
+                    valid = ParseHex(item.substr(static_cast<size_t>(3 + 3 * i), 3), 0xFFF, &c[i]) && valid;
+                if (valid)
+                    mMasks.masks.push_back(Scene::Mask{static_cast<int>(c[0]), static_cast<int>(c[1]),
+                                                       static_cast<int>(c[2]), static_cast<int>(c[3])});
+            }
+        }
+        scene = mMasks;
+    }
+    scene.still = mConfig.still;
+    if (HasPtz()) {
+        const PtzHead::State head = mPtz.At(now);
+        scene.pan = head.pan;
+        scene.tilt = head.tilt;
+        scene.zoom = head.zoom;
+    }
+    return scene;
 }
 
 std::string DeviceState::Describe() const {
@@ -688,11 +685,15 @@ std::string DeviceState::Describe() const {
         line("cif_height", std::to_string(kCifHeight));
     }
     line("profiles", std::to_string(c.profiles.size()));
-    PtzPosition p = Ptz();
+    const PtzHead::State p = mPtz.At(PtzHead::Clock::now());
+    line("ptz", HasPtz() ? "1" : "0");
     line("ptz_pan", std::to_string(p.pan));
     line("ptz_tilt", std::to_string(p.tilt));
     line("ptz_zoom", std::to_string(p.zoom));
-    line("ptz_commands", std::to_string(p.commands));
+    line("ptz_pan_speed", std::to_string(p.panSpeed));
+    line("ptz_tilt_speed", std::to_string(p.tiltSpeed));
+    line("ptz_zoom_speed", std::to_string(p.zoomSpeed));
+    line("ptz_commands", std::to_string(p.taken));
     for (const auto& kv : Snapshot())
         line("param." + kv.first, kv.second);
     return out;

@@ -16,6 +16,9 @@
 // members lock internally and may be called from any thread.
 #pragma once
 
+#include "Picture.h"
+#include "PtzHead.h"
+
 #include <cstdint>
 #include <map>
 #include <mutex>
@@ -114,6 +117,9 @@ struct DeviceConfig {
     // models whose protocol fixes the size elsewhere (the video-standard
     // server's standard, the other vendor's stream path).
     bool fixedSize = false;
+    // --still: the scene does not move by itself and carries no text, so
+    // that pictures change only with the PTZ view and the privacy masks.
+    bool still = false;
 };
 
 // The benchmark options: what a run changes in its model. 0 (kCodecNone)
@@ -180,15 +186,6 @@ struct VideoSettings {
     uint32_t audioCodec = kAudioNone;
 };
 
-// Pan, tilt and zoom of the simulated view, moved by "qk310output" commands.
-struct PtzPosition {
-    int32_t pan = 0;
-    int32_t tilt = 0;
-    int32_t zoom = 0;
-    uint32_t commands = 0; // commands taken so far
-    std::string last;      // the last command text taken
-};
-
 class DeviceState {
 public:
     // Bounds of the store, so that a client writing forever cannot grow the
@@ -196,9 +193,8 @@ public:
     static constexpr size_t kMaxEntries = 1024;
     static constexpr size_t kMaxValueBytes = 4096;
     static constexpr size_t kMaxNameBytes = 128;
-    // Pan and tilt stop at these; zoom at 0..kMaxZoom.
-    static constexpr int32_t kMaxPanTilt = 10000;
-    static constexpr int32_t kMaxZoom = 100;
+    // Privacy masks drawn at most (the list may hold more items).
+    static constexpr size_t kMaxMasks = 16;
 
     explicit DeviceState(const DeviceConfig& config);
     DeviceState(const DeviceState&) = delete;
@@ -231,10 +227,16 @@ public:
     // channel's pictures (0 x 0 for models whose header carries no size).
     void HeaderSize(uint32_t channel, uint32_t* width, uint32_t* height) const;
 
-    // Takes one PTZ command text ("A000" + direction flags, pan speed, tilt
-    // speed in hexadecimal). False for a text that is not a command.
-    bool ApplyPtz(const std::string& command);
-    PtzPosition Ptz() const;
+    // Whether the model has the PTZ head ("qk310output"): every model with
+    // the family's editor keys.
+    bool HasPtz() const;
+    // The head the "qk310output" commands drive; reset with the store.
+    PtzHead& Ptz() { return mPtz; }
+    const PtzHead& Ptz() const { return mPtz; }
+    // What the device does to its pictures at `now`: the PTZ view, the
+    // enabled privacy masks of "maskarealist.all" in the mask grid of
+    // "maskareaxlimit" x "maskareaylimit", and --still.
+    Scene SceneAt(PtzHead::Clock::time_point now) const;
 
     // The model's configuration and the values served, as name=value lines.
     std::string Describe() const;
@@ -249,7 +251,11 @@ private:
     mutable std::mutex mLock;
     std::map<std::string, std::string> mValues; // guarded by mLock
     uint64_t mGeneration = 0;                   // guarded by mLock
-    PtzPosition mPtz;                           // guarded by mLock
+    // The masks as last read from the store, and the generation they were
+    // read at: a stream asks every frame, the list changes rarely.
+    mutable Scene mMasks;                          // guarded by mLock
+    mutable uint64_t mMaskGeneration = UINT64_MAX; // guarded by mLock
+    PtzHead mPtz;                                  // locks itself
 };
 
 } // namespace camsim

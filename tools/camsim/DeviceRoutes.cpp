@@ -1,5 +1,6 @@
 #include "DeviceRoutes.h"
 
+#include "Decimal.h"
 #include "Device.h"
 #include "DeviceFaults.h"
 #include "HttpConnection.h"
@@ -12,6 +13,9 @@
 namespace camsim {
 
 namespace {
+
+// How long "/camsim/ptz?until=N" waits unless told.
+constexpr uint64_t kDefaultWaitMs = 5000;
 
 // Lines that no parser may take for reply lines: no status word of the
 // family at their start, binary bytes, NULs, lower-case words, blanks alone,
@@ -107,6 +111,44 @@ void Control(const HttpRequest& request, HttpConnection& out, DeviceState& state
     out.SendText(ok ? 200 : 400, ok ? "OK" : "Bad Request", "text/plain", body);
 }
 
+// "/camsim/ptz": where the PTZ head stands and the commands that arrived.
+// "home" stops it and puts the view back, "clear" empties the log (first,
+// wherever they stand); "until=N" waits (within "timeout=MS") until N
+// commands are logged; "since=K" lists only those numbered above K.
+void PtzControl(const HttpRequest& request, HttpConnection& out, DeviceState& state) {
+    PtzHead& head = state.Ptz();
+    if (request.HasParam("home"))
+        head.Home();
+    if (request.HasParam("clear"))
+        head.ClearLog();
+    uint64_t since = 0;
+    uint64_t until = 0;
+    uint64_t timeout = kDefaultWaitMs;
+    bool ok = (!request.HasParam("since") || ParseDecimal(request.Param("since"), UINT64_MAX, &since)) &&
+              (!request.HasParam("until") || ParseDecimal(request.Param("until"), UINT32_MAX, &until)) &&
+              (!request.HasParam("timeout") ||
+               ParseDecimal(request.Param("timeout"), PtzHead::kMaxWaitMs, &timeout));
+    for (const auto& p : request.mParams)
+        if (p.first != "home" && p.first != "clear" && p.first != "since" && p.first != "until" &&
+            p.first != "timeout")
+            ok = false;
+    if (!ok) {
+        out.SendText(400, "Bad Request", "text/plain", "NG\r\n");
+        return;
+    }
+    if (request.HasParam("until"))
+        head.WaitLogged(until, std::chrono::milliseconds(timeout), [&out] { return out.Stopping(); });
+    const PtzHead::State s = head.At(PtzHead::Clock::now());
+    std::string body = "OK pan=" + std::to_string(s.pan) + " tilt=" + std::to_string(s.tilt) +
+                       " zoom=" + std::to_string(s.zoom) + " pan_speed=" + std::to_string(s.panSpeed) +
+                       " tilt_speed=" + std::to_string(s.tiltSpeed) +
+                       " zoom_speed=" + std::to_string(s.zoomSpeed) + " taken=" + std::to_string(s.taken) +
+                       " logged=" + std::to_string(head.Logged()) + "\r\n";
+    for (const PtzHead::Entry& e : head.Log(since))
+        body += PtzHead::Line(e) + "\r\n";
+    out.SendText(200, "OK", "text/plain", body);
+}
+
 } // namespace
 
 void DeviceRoutes::Register(Router& router, DeviceState& state, DeviceFaults& faults,
@@ -123,6 +165,9 @@ void DeviceRoutes::Register(Router& router, DeviceState& state, DeviceFaults& fa
                [&state, &faults](const HttpRequest& request, HttpConnection& out) {
                    Control(request, out, state, faults);
                });
+    router.Add(
+        "/camsim/ptz", Router::Match::Exact,
+        [&state](const HttpRequest& request, HttpConnection& out) { PtzControl(request, out, state); });
 
     if (dialect == Dialect::MultiChannel) {
         router.Add("/api.htm", Router::Match::Exact,
@@ -173,7 +218,10 @@ const char* DeviceRoutes::Help() {
            "  /axis-cgi/admin/getparam.cgi?KEY  the other vendor's camera\n"
            "  "
            "/camsim/device?[describe][&reset[=faults|params]][&set.NAME=VALUE][&reply=WORD:KEY][&body=MODE]\n"
-           "                          the device's state and reply faults (no authentication, no faults)\n";
+           "                          the device's state and reply faults (no authentication, no faults)\n"
+           "  /camsim/ptz?[home][&clear][&since=K][&until=N[&timeout=MS]]\n"
+           "                          the PTZ head (\"OK pan=.. tilt=.. zoom=.. ...\") and one line per\n"
+           "                          qk310output command: \"NUMBER MS STATUS COMMAND\", MS since start\n";
 }
 
 } // namespace camsim

@@ -53,6 +53,10 @@ public:
     Faults& FaultSwitches() { return mFaults; }
     // The media streams and polls served, for the control CGI.
     StreamCounts& Streams() { return mStreamCounts; }
+    // Ends every media stream open now: each stream compares the count it
+    // began with to this one between its parts.
+    void KickStreams() { ++mKicks; }
+    uint64_t Kicks() const { return mKicks.load(); }
     // Counts requests per key, server-wide (for answers that change after
     // the N-th request). Returns the count including this one.
     uint64_t CountRequest(const std::string& key);
@@ -66,6 +70,7 @@ private:
     int mListenFd = -1;
     uint16_t mPort = 0;
     std::atomic<bool> mStopping{false};
+    std::atomic<uint64_t> mKicks{0};
     StreamCounts mStreamCounts; // locks itself
 
     std::mutex mLock;

@@ -111,12 +111,14 @@ StreamPlan BasePlan(const DeviceConfig& config, const VideoSettings& video) {
     plan.machineCode = config.machineCode;
     plan.deviceHeader = config.jpegDeviceHeader;
     plan.headerCarriesSize = config.headerCarriesSize;
+    plan.still = config.still;
     return plan;
 }
 
 void Run(StreamPlan plan, const HttpRequest& request, HttpConnection& out) {
     plan.path = request.mPath;
     plan.clips = gContext->clips;
+    plan.device = gContext->device;
     MediaStream stream(plan, out.ActiveFaults());
     stream.Run(out);
 }
@@ -286,6 +288,7 @@ ClipKey PollKey(const DeviceConfig& config, const VideoSettings& video, int chan
     key.channel = channel;
     key.dual = dual;
     key.deviceHeader = config.jpegDeviceHeader;
+    key.still = config.still;
     return key;
 }
 
@@ -321,8 +324,11 @@ void Picture1(HttpConnection& out, const std::string& path, int channel, bool du
     device.HeaderSize(static_cast<uint32_t>(channel), &width, &height);
     header.channelMask = VideoMask(config, faults);
     std::string image;
-    const std::shared_ptr<const Clip> clip =
-        gContext->clips ? gContext->clips->Get(PollKey(config, video, channel, dual)) : nullptr;
+    const Scene scene = device.SceneAt(std::chrono::steady_clock::now());
+    // Clips hold the plain scene: a moved view or a mask is drawn live.
+    const std::shared_ptr<const Clip> clip = gContext->clips && scene.Plain()
+                                                 ? gContext->clips->Get(PollKey(config, video, channel, dual))
+                                                 : nullptr;
     if (clip) {
         // A channel's polls walk its clip as its stream would.
         image = clip->frames[(sequence - 1) % clip->frames.size()];
@@ -333,9 +339,9 @@ void Picture1(HttpConnection& out, const std::string& path, int channel, bool du
     } else {
         Picture picture(static_cast<int>(video.width), static_cast<int>(video.height));
         if (dual)
-            picture.DrawDual(channel, sequence, clock.Picture());
+            picture.DrawDual(channel, sequence, clock.Picture(), scene);
         else
-            picture.Draw(channel, sequence, clock.Picture());
+            picture.Draw(channel, sequence, clock.Picture(), scene);
         header.width = static_cast<uint16_t>(width ? picture.Width() : 0);
         header.height = static_cast<uint16_t>(height ? picture.Height() : 0);
         EncoderJpeg encoder;

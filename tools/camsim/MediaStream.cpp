@@ -1,5 +1,6 @@
 #include "MediaStream.h"
 
+#include "Device.h"
 #include "HttpConnection.h"
 #include "HttpServer.h"
 #include "Picture.h"
@@ -91,6 +92,7 @@ ClipKey MediaStream::KeyFor(const StreamPlan& plan, const StreamSource& source) 
     key.channel = source.channel;
     key.dual = source.dual;
     key.deviceHeader = plan.codec == VideoCodec::Jpeg && plan.deviceHeader;
+    key.still = plan.still;
     return key;
 }
 
@@ -110,20 +112,29 @@ void MediaStream::Restamp(std::string* frame, uint32_t cts) {
 }
 
 bool MediaStream::OpenEncoders() {
-    const int keyInterval = mPlan.keyFramesOnly ? 1 : mPlan.fps * kKeyIntervalSeconds;
     for (Channel& c : mChannels) {
         c.video.reset();
         c.clip = mPlan.clips ? mPlan.clips->Get(KeyFor(mPlan, c.source)) : nullptr;
-        c.next = 0;
-        if (mPlan.codec != VideoCodec::Jpeg && !c.clip) {
-            c.video = EncoderVideo::Create(mPlan.codec, mPlan.width, mPlan.height, mPlan.fps, keyInterval);
-            if (!c.video)
-                return false;
-        }
+        c.replaying = !c.clip;
+        if (!Replay(c, c.clip != nullptr))
+            return false;
         if (c.source.audio && mPlan.audio != AudioCodec::None && !c.audio)
             c.audio = EncoderAudio::Create(mPlan.audio);
     }
     return true;
+}
+
+bool MediaStream::Replay(Channel& c, bool replay) {
+    if (replay == c.replaying)
+        return true;
+    c.replaying = replay;
+    c.video.reset();
+    c.next = 0;
+    if (replay || mPlan.codec == VideoCodec::Jpeg)
+        return true;
+    const int keyInterval = mPlan.keyFramesOnly ? 1 : mPlan.fps * kKeyIntervalSeconds;
+    c.video = EncoderVideo::Create(mPlan.codec, mPlan.width, mPlan.height, mPlan.fps, keyInterval);
+    return c.video != nullptr;
 }
 
 bool MediaStream::BeforePart(StreamWriter& writer, HttpConnection& out) {
@@ -146,13 +157,19 @@ bool MediaStream::SendVideo(StreamWriter& writer, Channel& c, const WallClock& c
     ++c.sequence;
     const uint32_t alarm =
         mFaults.alarmEveryFrames > 0 && c.sequence % mFaults.alarmEveryFrames == 0 ? mFaults.alarmBits : 0;
-    if (c.clip)
+    Scene scene = mPlan.device ? mPlan.device->SceneAt(std::chrono::steady_clock::now()) : Scene();
+    scene.still = mPlan.still;
+    // A clip shows the plain scene; while the view is away or a mask is on,
+    // the pictures are drawn and encoded live.
+    if (!Replay(c, c.clip && scene.Plain()))
+        return false;
+    if (c.replaying)
         return SendReplayed(writer, c, clock, alarm);
     Picture picture(mPlan.width, mPlan.height);
     if (c.source.dual)
-        picture.DrawDual(c.source.channel, c.sequence, clock.Picture());
+        picture.DrawDual(c.source.channel, c.sequence, clock.Picture(), scene);
     else
-        picture.Draw(c.source.channel, c.sequence, clock.Picture());
+        picture.Draw(c.source.channel, c.sequence, clock.Picture(), scene);
     std::string data;
     if (mPlan.codec == VideoCodec::Jpeg) {
         DeviceHeader header;
@@ -175,6 +192,12 @@ bool MediaStream::SendVideo(StreamWriter& writer, Channel& c, const WallClock& c
         if (frame.data.empty())
             return true; // held back by the encoder
         data = std::move(frame.data);
+        if (mPlan.codec == VideoCodec::H264) {
+            // One 90 kHz clock for the whole stream, across clips and encoders.
+            Restamp(&data,
+                    static_cast<uint32_t>(uint64_t(c.coded) * 90000 / static_cast<uint32_t>(mPlan.fps)));
+            ++c.coded;
+        }
     }
     return SendPart(writer, c, data, picture.Width(), picture.Height(), alarm, clock);
 }
@@ -198,10 +221,9 @@ bool MediaStream::SendReplayed(StreamWriter& writer, Channel& c, const WallClock
         data.replace(0, EncoderJpeg::kHeaderEnd, EncoderJpeg::HeaderBytes(header));
     } else if (mPlan.codec == VideoCodec::H264) {
         // The 90 kHz clock of the stream goes on across the loop.
-        Restamp(&data,
-                static_cast<uint32_t>(uint64_t(c.replayed) * 90000 / static_cast<uint32_t>(mPlan.fps)));
+        Restamp(&data, static_cast<uint32_t>(uint64_t(c.coded) * 90000 / static_cast<uint32_t>(mPlan.fps)));
+        ++c.coded;
     }
-    ++c.replayed;
     return SendPart(writer, c, data, clip.width, clip.height, alarm, clock);
 }
 
@@ -242,16 +264,17 @@ void MediaStream::Run(HttpConnection& out) {
     if (!writer.Begin())
         return;
     const StreamCounts::Token counted = out.Server().Streams().Open(StreamCounts::Kind::Stream, mPlan.path);
+    const uint64_t kicks = out.Server().Kicks();
     mStart = std::chrono::steady_clock::now();
     auto scheduleStart = mStart;
     uint64_t frame = 0;
     const auto period = std::chrono::microseconds(1000000 / mPlan.fps);
-    while (!out.Stopping()) {
+    while (!out.Stopping() && out.Server().Kicks() == kicks) {
         const auto due = scheduleStart + period * frame;
         for (auto now = std::chrono::steady_clock::now(); now < due; now = std::chrono::steady_clock::now()) {
             const auto wait = std::chrono::ceil<std::chrono::milliseconds>(
                 std::min<std::chrono::steady_clock::duration>(due - now, kWaitSlice));
-            if (out.Stopping() || out.WaitPeerGone(wait))
+            if (out.Stopping() || out.WaitPeerGone(wait) || out.Server().Kicks() != kicks)
                 return;
         }
         if (std::chrono::steady_clock::now() - due > std::chrono::milliseconds(kMaxLagMs)) {

@@ -29,6 +29,7 @@
 
 namespace camsim {
 
+class DeviceState;
 class HttpConnection;
 
 // One picture source of a stream: a channel, or a pair of channels in one
@@ -57,6 +58,10 @@ struct StreamPlan {
     // Replays pre-encoded pictures when set and on (--preencode); encodes
     // live otherwise, or when the cache has no clip for the stream.
     ClipCache* clips = nullptr;
+    // The device whose PTZ view and privacy masks each picture shows; null:
+    // the view at home, no masks.
+    const DeviceState* device = nullptr;
+    bool still = false; // --still
 };
 
 // Local time with milliseconds, as the devices stamp their frames.
@@ -93,13 +98,18 @@ private:
         std::unique_ptr<EncoderVideo> video;
         std::unique_ptr<EncoderAudio> audio;
         std::shared_ptr<const Clip> clip; // replayed instead of `video` when set
+        bool replaying = false;           // the clip is being replayed (the scene is plain)
         size_t next = 0;                  // the clip's next frame
-        uint32_t replayed = 0;            // frames sent from clips, for their CTS
+        uint32_t coded = 0;               // H.264 frames sent, for their CTS
     };
     bool SendReplayed(class StreamWriter& writer, Channel& channel, const WallClock& clock, uint32_t alarm);
     bool SendPart(class StreamWriter& writer, const Channel& channel, const std::string& data, int width,
                   int height, uint32_t alarm, const WallClock& clock);
     bool OpenEncoders();
+    // Switches a channel between its clip and the live encoder, each time at
+    // a key frame with its configuration: the clip from its start, the
+    // encoder made afresh. False when no encoder could be made.
+    bool Replay(Channel& channel, bool replay);
     bool SendVideo(class StreamWriter& writer, Channel& channel, const WallClock& clock);
     // Applies the part-counting faults before a part; false ends the stream.
     bool BeforePart(class StreamWriter& writer, HttpConnection& out);

@@ -62,6 +62,8 @@ std::string Options::Usage() {
         "                         and the other vendor's camera take only their own\n"
         "  --preencode N          benchmarks: encode N pictures per channel once (1 to 300) and\n"
         "                         replay them with fresh headers, times and frame numbers\n"
+        "  --still                a scene that does not move by itself, without text: pictures\n"
+        "                         change only when the PTZ view moves or a privacy mask changes\n"
         "  --fault NAME[=VALUE]   switch a fault on from the start (repeatable); the same names\n"
         "                         work in the control CGIs, /camsim/control and /camsim/device:\n";
     text += IndentFaultLines(Faults::Help());
@@ -133,6 +135,8 @@ bool Options::Take(const std::string& name, const std::string& v, std::string* e
         mDescribe = true;
     } else if (name == "--exit-on-stdin-eof") {
         mExitOnStdinEof = true;
+    } else if (name == "--still") {
+        mStill = true;
     } else if (name == "--port") {
         if (!ParseDecimal(v, 65535, &number)) {
             *error = "bad port: " + v;

@@ -36,6 +36,7 @@ public:
     // model by ApplyOverrides once the whole line is read.
     ModelOverrides mOverrides;
     uint32_t mPreencode = 0; // --preencode N: pictures per clip; 0 = encode live
+    bool mStill = false;     // --still: pictures change only with the PTZ view and the masks
 
 private:
     struct KnownOption {
@@ -58,6 +59,7 @@ private:
         {"--fps", true},
         {"--codec", true},
         {"--preencode", true},
+        {"--still", false},
     };
     static const KnownOption* Find(const std::string& name);
     // Applies one known option and its value (empty for a switch).

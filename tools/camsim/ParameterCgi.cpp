@@ -1,5 +1,6 @@
 #include "ParameterCgi.h"
 
+#include "Decimal.h"
 #include "Device.h"
 #include "DeviceFaults.h"
 
@@ -9,6 +10,9 @@
 namespace camsim {
 
 namespace {
+
+// The PTZ control's command key.
+const char kPtzKey[] = "qk310output";
 
 // Parameters a client can read but not write: the model's facts and the
 // editors' limits.
@@ -28,11 +32,9 @@ bool Decimal(const std::string& text, size_t maxDigits = 9) {
 }
 
 bool HexDigits(const std::string& text) {
-    for (char c : text) {
-        const bool hex = (c >= '0' && c <= '9') || (c >= 'A' && c <= 'F') || (c >= 'a' && c <= 'f');
-        if (!hex)
+    for (char c : text)
+        if (HexDigitValue(c) < 0)
             return false;
-    }
     return true;
 }
 
@@ -92,9 +94,12 @@ std::vector<ReplyLine> ParameterCgi::Answer(const std::string& query) {
         const std::string word = mFaults.StatusFor(name);
         const bool read = eq == std::string::npos || IsIndexedRead(name, rest);
         ReplyLine line;
-        if (!word.empty() && word != "OK")
+        if (!word.empty() && word != "OK") {
             line = read ? Read(name, eq != std::string::npos, rest) : Line("OK", name, rest);
-        else
+            // Every PTZ command that arrives is logged, taken or not.
+            if (!read && name == kPtzKey)
+                mState.Ptz().LogUnanswered(rest, word, PtzHead::Clock::now());
+        } else
             line = read ? Read(name, eq != std::string::npos, rest) : Write(name, rest);
         lines.push_back(Override(line, name));
     }
@@ -142,8 +147,14 @@ ReplyLine ParameterCgi::Write(const std::string& name, const std::string& value)
     if (kReadOnly.count(name) != 0)
         return Line("UW", name, value);
     const DeviceConfig& config = mState.Config();
-    if (name == "qk310output")
-        return Line(mState.ApplyPtz(value) ? "OK" : "NG", name, value);
+    if (name == kPtzKey) {
+        const auto now = PtzHead::Clock::now();
+        if (!mState.HasPtz()) {
+            mState.Ptz().LogUnanswered(value, "NS", now);
+            return Line("NS", name, value);
+        }
+        return Line(mState.Ptz().Command(value, now) ? "OK" : "NG", name, value);
+    }
     if (name == "motionblock") {
         // "N:DIGITS" for channel N, or the digits alone for channel 0: four
         // cells per hexadecimal digit, row by row.
@@ -196,6 +207,17 @@ ReplyLine ParameterCgi::Write(const std::string& name, const std::string& value)
         mState.Get("maskarealist.all", &list);
         if (value.size() != 15 || (value[0] != '0' && value[0] != '1') || !Decimal(value.substr(1, 2), 2) ||
             !HexDigits(value.substr(3)) || ToNumber(value.substr(1, 2)) >= ToNumber(count))
+            return Line("NG", name, value);
+        // The rectangle must lie in the mask grid, corners in order, as the
+        // motion area's must.
+        std::string xl;
+        std::string yl;
+        mState.Get("maskareaxlimit", &xl);
+        mState.Get("maskareaylimit", &yl);
+        uint64_t c[4] = {};
+        for (int i = 0; i < 4; ++i)
+            ParseHex(value.substr(static_cast<size_t>(3 + 3 * i), 3), 0xFFF, &c[i]);
+        if (c[0] > c[2] || c[1] > c[3] || c[2] >= ToNumber(xl) || c[3] >= ToNumber(yl))
             return Line("NG", name, value);
         const uint32_t index = ToNumber(value.substr(1, 2));
         std::string rebuilt;

@@ -49,6 +49,7 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "camsim: %s\n%s", error.c_str(), Options::UsageHint());
         return 2;
     }
+    config.still = options.mStill;
     if (options.mPreencode && (config.dialect == Dialect::NoVideo || config.videoCodec == kCodecNone)) {
         std::fprintf(stderr, "camsim: %s has no video: --preencode does not apply\n%s", config.name.c_str(),
                      Options::UsageHint());

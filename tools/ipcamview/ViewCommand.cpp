@@ -25,6 +25,7 @@
 #include "DeviceOpen.h"
 #include "InputScript.h"
 #include "Interrupt.h"
+#include "SourceRestart.h"
 #include "ViewWindow.h"
 
 #include "editors/CMotionAreaEditor.h"
@@ -61,8 +62,10 @@ const char kUsage[] =
     "--headless) off-screen. One progress line per second per viewer on standard error,\n"
     "and a summary at the end (viewerK.address, viewerK.channel, viewerK.frames,\n"
     "viewerK.pictures (frames shown), viewerK.late, viewerK.drops, viewerK.first_frame_ms,\n"
-    "...; sources: the shared sources the table held before teardown) as name=value\n"
-    "lines or, with --json, one JSON object.\n"
+    "viewerK.restarts, ...; sources: the shared sources the table held before teardown) as\n"
+    "name=value lines or, with --json, one JSON object. A device that refuses the stream or\n"
+    "changes its picture stops a viewer's source: it is started again after a wait that\n"
+    "grows from 0.5 s to 10 s while the device keeps doing so (viewerK.restarts).\n"
     "\n"
     "device options: as for probe (--user U --password P, --transport socket|inet,\n"
     "  --codec jpeg|mpeg4|h264, --profile N, --width W --height H, --audio)\n"
@@ -142,6 +145,7 @@ struct SViewerRun {
     CFramePacer* Pacer() const { return viewer ? viewer->mpPacer : nullptr; }
     std::string recordPath; // handed to the channel; "" for the recorder's own name
     bool recordAnnounced = false;
+    CSourceRestart restart; // starts the source again when the device stopped it
 };
 
 // The file of each viewer for --record FILE: FILE itself for one viewer,
@@ -638,6 +642,11 @@ int RunView(const Args& args) {
         else if (key != 0)
             OnKey(key, runs, start);
         for (size_t i = 0; i < runs.size(); ++i) {
+            if (runs[i].restart.Poll(*runs[i].viewer, runs[i].Pictures(), timeGetTime()))
+                std::fprintf(stderr,
+                             "t=%.1fs viewer%zu ch%d source stopped (stream refused or format changed): "
+                             "started again\n",
+                             Since(start), i + 1, runs[i].channel);
             AnnounceRecording(runs[i], i, start);
             if (runs[i].firstFrameMs < 0 && runs[i].Pictures() > 0)
                 runs[i].firstFrameMs = static_cast<int64_t>(timeGetTime() - runs[i].openedAt);
@@ -693,6 +702,7 @@ int RunView(const Args& args) {
         report.Add(key + "drops", run.viewer->mQueue.mDropCount.load());
         report.Add(key + "bytes", run.Bytes());
         report.Add(key + "first_frame_ms", run.firstFrameMs);
+        report.Add(key + "restarts", run.restart.Restarts());
         if (record) {
             const CRecordWorker::SSummary& done = run.viewer->mLastRecording;
             report.Add(key + "record_file", done.fileName);

@@ -2,6 +2,9 @@
 #include "Commands.h"
 #include "Interrupt.h"
 
+#include "platform/Trace.h"
+
+#include <cerrno>
 #include <cstdio>
 #include <cstring>
 
@@ -29,6 +32,8 @@ const char kUsage[] =
     "options:\n"
     "  --help     this text\n"
     "  --version  the program's version\n"
+    "  --trace FILE  before the command: append the library's diagnostic traces to FILE,\n"
+    "             one per line (the shipped library traces nothing on its own)\n"
     "\n"
     "Errors are one line on standard error, \"ipcamview: \" and the reason.\n"
     "Exit codes, the same for every command:\n"
@@ -38,6 +43,16 @@ const char kUsage[] =
     "  2  no answer (refused connection, silence, unknown host), or bad usage\n"
     "  130  a second Ctrl-C ended the program at once\n";
 
+// The library calls the sink one trace at a time, from whichever thread
+// traced; each text is written at once, so a crash loses none.
+void WriteTrace(const char* text, void* context) {
+    FILE* file = static_cast<FILE*>(context);
+    std::fputs(text, file);
+    if (text[0] == '\0' || text[std::strlen(text) - 1] != '\n')
+        std::fputc('\n', file);
+    std::fflush(file);
+}
+
 } // namespace
 
 int main(int argc, char** argv) {
@@ -45,6 +60,19 @@ int main(int argc, char** argv) {
     // and only the signal thread takes them.
     CInterrupt::Get();
     Args args(argv + 1, argv + argc);
+    if (!args.empty() && (args[0] == "--trace" || args[0].compare(0, 8, "--trace=") == 0)) {
+        const bool joined = args[0].size() > 7;
+        if (!joined && args.size() < 2)
+            return Fail(kExitUsage, "--trace needs a file");
+        const std::string path = joined ? args[0].substr(8) : args[1];
+        // Kept open to the end of the process: traces may come until the
+        // last worker has stopped.
+        FILE* file = std::fopen(path.c_str(), "a");
+        if (file == nullptr)
+            return Fail(kExitUsage, "cannot write the trace file %s: %s", path.c_str(), std::strerror(errno));
+        media_util::SetTraceSink(WriteTrace, file);
+        args.erase(args.begin(), args.begin() + (joined ? 1 : 2));
+    }
     if (args.empty())
         return Fail(kExitUsage, "a command is needed (see ipcamview --help)");
     const std::string command = args[0];
