@@ -11,6 +11,7 @@
 #include "ipcamview/Viewer.h"
 #include "os/window/OffscreenWindow.h"
 #include "pipeline/CFramePacer.h"
+#include "render/CDirectShowRenderer.h"
 #include "viewer/CMachineCodeCache.h"
 #include "viewer/CWindowInput.h"
 
@@ -289,14 +290,23 @@ TEST(CViewerEditorsCamsimTest, TheAreaIsBlendedOverTheVideoAtHalfAlpha) {
     auto at = [](const std::vector<uint8_t>& p, int x, int y, int c) {
         return static_cast<int>(p[(static_cast<size_t>(y) * 640 + x) * 4 + c]);
     };
-    // The video: the same picture over and over, once shown twice alike.
+    // The video alone: once the overlay worker has painted the cleared area
+    // (the overlay is white where the area was) and three more frames were
+    // composed with it, the same picture shown twice alike.
+    HDC overlay = shown.viewer.mpVideoRenderer->GetOverlayDC();
+    ASSERT_NE(nullptr, overlay);
+    uint64_t clearedAt = 0;
     std::vector<uint8_t> previous;
     const std::vector<uint8_t> video = wait([&](const std::vector<uint8_t>& p) {
-        const bool same = shown.viewer.mpPacer->GetShownCount() > 3 && p == previous;
+        const uint64_t shownCount = shown.viewer.mpPacer->GetShownCount();
+        if (clearedAt == 0 && GetPixel(overlay, 320, 240) == RGB(255, 255, 255))
+            clearedAt = shownCount + 1;
+        const bool same = clearedAt != 0 && shownCount >= clearedAt + 3 && p == previous;
         previous = p;
         return same;
     });
-    ASSERT_GT(shown.viewer.mpPacer->GetShownCount(), 3u) << "no frames shown";
+    ASSERT_NE(0u, clearedAt) << "the cleared area was never painted";
+    ASSERT_GE(shown.viewer.mpPacer->GetShownCount(), clearedAt + 3) << "no frames shown";
 
     // The area (160, 120) .. (480, 360), drawn with the 2-pixel red outline.
     shown.Drag(160, 120, 480, 360);
