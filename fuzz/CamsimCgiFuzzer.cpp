@@ -11,6 +11,7 @@
 #include "../tools/camsim/DeviceFaults.cpp"
 #include "../tools/camsim/HttpRequest.cpp"
 #include "../tools/camsim/ParameterCgi.cpp"
+#include "../tools/camsim/PtzHead.cpp"
 #include "FuzzSupport.h"
 
 using namespace camsim;
