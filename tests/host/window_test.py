@@ -13,7 +13,9 @@ import os
 import shutil
 import subprocess
 import sys
+import threading
 import time
+import urllib.request
 
 IPCAMVIEW, CAMSIM = sys.argv[1], sys.argv[2]
 
@@ -89,26 +91,38 @@ else:
     view = subprocess.Popen([IPCAMVIEW, "view", "127.0.0.1:%d" % port, "--overlay", "motion", "--input", "-",
                              "--duration", "10"], env=env, stdin=subprocess.PIPE, stdout=subprocess.PIPE,
                             stderr=subprocess.PIPE)
-    # The answers to the menu and the box the right click will open.
+    # The answers to the menu and the box the right click will open, taken
+    # once the script starts (when the picture is shown): the mouse waits
+    # for that line.
     view.stdin.write(b"menu 33006\nanswer ok\n")
-    view.stdin.flush()
-    deadline = time.monotonic() + 20
-    found = b""
-    while not found.strip() and time.monotonic() < deadline:
-        time.sleep(0.2)
-        found = subprocess.run(["xdotool", "search", "--name", "ipcamview"], capture_output=True, env=env).stdout
-    time.sleep(1)
+    view.stdin.close()
+    errors = []
+    started = threading.Event()
+
+    def read_errors():
+        for line in view.stderr:
+            errors.append(line)
+            if b"input script starts" in line:
+                started.set()
+
+    reader = threading.Thread(target=read_errors, daemon=True)
+    reader.start()
+    started.wait(30)
+    time.sleep(0.5)
     # The window shows the 640x480 picture at the screen's top left corner.
     subprocess.run(["xdotool", "mousemove", "160", "120", "mousedown", "1", "mousemove", "300", "200",
                     "mousemove", "480", "360", "mouseup", "1"], env=env)
     time.sleep(0.3)
     subprocess.run(["xdotool", "click", "3"], env=env)
-    out, err = view.communicate(timeout=60)
-    import urllib.request
+    out = view.stdout.read()
+    view.wait(timeout=60)
+    reader.join(10)
+    err = b"".join(errors)
     with urllib.request.urlopen("http://127.0.0.1:%d/vb.htm?getmotionxy" % port, timeout=10) as answer:
         saved = answer.read().decode().strip()
     for what, ok, detail in (
             ("editor view exit code", view.returncode == 0, err.decode()),
+            ("the script started", started.is_set(), err.decode()),
             ("the menu opened by the right click", b"menu viewer1 at 480,360" in out, out.decode()),
             ("the save's message", b"message box \"Success\"" in out, out.decode()),
             ("the dragged area saved", saved == "OK getmotionxy=005003016011", saved)):
