@@ -8,12 +8,14 @@
 #include "device/CVideoStandardDialect.h"
 #include "editors/CMotionAreaEditor.h"
 #include "editors/CMotionBlockEditor.h"
+#include "editors/CPrivacyMaskEditor.h"
 #include "net/CHttpLink.h"
 #include "os/window/Window.h"
 #include "pipeline/CFramePacer.h"
 #include "platform/CBase64Helper.h"
 #include "platform/CMachineCodeConvert.h"
 #include "platform/CStrUtil.h"
+#include "ptz/CPtzControl.h"
 #include "render/CDirectShowRenderer.h"
 #include "render/COverlayTextWorker.h"
 #include "viewer/CMachineCodeCache.h"
@@ -51,8 +53,15 @@ void CViewer::ReleaseOverlay() {
         mpOverlayWorker->Stop();
     delete mpOverlayWorker;
     mpOverlayWorker = nullptr;
+    if (mpOverlayControl == nullptr)
+        return;
+    // The PTZ control's worker may be waiting for a camera that does not
+    // answer: the clients' cancel event ends that request at once. Nothing
+    // else uses the control link meanwhile (this is the host's thread).
+    mCancelEvent.Set();
     delete mpOverlayControl;
     mpOverlayControl = nullptr;
+    mCancelEvent.Reset();
 }
 
 int CViewer::Disarm() {
@@ -332,6 +341,12 @@ COverlayControl* CViewer::CreateOverlayControl(const RECT& client) {
             return nullptr;
         }
     }
+    if ((mDisplayFlags & kFlagPrivacyEditor) != 0)
+        return new CPrivacyMaskEditor(mpProfile, mpControlLink, address.c_str(), clientSize, video, window,
+                                      dc, mChannel);
+    if ((mDisplayFlags & kFlagPtzControl) != 0)
+        return new CPtzControl(mpProfile, mpControlLink, address.c_str(), clientSize, video, window, dc,
+                               mChannel);
     return nullptr;
 }
 

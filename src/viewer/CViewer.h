@@ -18,7 +18,9 @@
 // number and, when the number's bit 0 says so, draws it over the video once.
 // With display flag 2 it also puts an editor over the video, chosen by the
 // device's "supportmotion" answer (1 the motion area editor, 2 the motion
-// block grid editor, anything else none); an overlay text worker then
+// block grid editor, anything else none); with flag 4 (and not 2) the
+// privacy mask editor, with flag 8 (and neither) the PTZ control. An overlay
+// text worker then
 // repaints the editor (and the layout text) into the overlay ten times a
 // second. The editor's graphics need the renderer's overlay bitmap, which
 // display flag 1 makes. The input hooks hand the window's mouse input and
