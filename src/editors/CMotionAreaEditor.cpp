@@ -232,6 +232,9 @@ void CMotionAreaEditor::DrawArea(HDC dc, bool drawLabel, bool clearFirst) {
     SetBkMode(dc, TRANSPARENT);
     if (drawLabel) {
         SelectObject(dc, m_hThickDisabledPen);
+        // GDI draws text in the context's text colour, not the pen's: the
+        // overlay's caption leaves it near-white, which the fill would hide.
+        SetTextColor(dc, kThickDisabledColour);
         RECT box = mVideoArea;
         DrawTextA(dc, mLabel.c_str(), -1, &box, 0);
     }

@@ -247,7 +247,18 @@ TEST(CPrivacyMaskEditorTest, PaintDrawsEveryMaskTheSelectedOneOnTop) {
     SRig rig;
     rig.camera.params.values["paratest=maskarealist.all"] = "100000000010010;101005005015015;";
     rig.Make();
+    // The caption of the overlay worker leaves its near-white text colour.
+    SetTextColor(rig.dc, RGB(250, 250, 250));
     rig.editor->Paint();
+    // The label "1" at the top left of mask 1, dark on the light fill.
+    int dark = 0;
+    for (int y = 2; y < 30; ++y) {
+        for (int x = 2; x < 30; ++x) {
+            const COLORREF c = GetPixel(rig.dc, x, y);
+            dark += (c & 0xFF) + ((c >> 8) & 0xFF) + ((c >> 16) & 0xFF) < 150 ? 1 : 0;
+        }
+    }
+    EXPECT_GT(dark, 5) << "mask 1's label";
     // Mask 1 (selected, video (0, 0, 160, 160)): its thick red outline
     // (440 / 352 + 1 = 2 pixels) and its fill, drawn last, over mask 2
     // (video (50, 50, 210, 210)) where they overlap.

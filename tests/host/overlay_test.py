@@ -150,6 +150,37 @@ with tempfile.TemporaryDirectory() as folder:
     # A script for a grid on a device with a motion area only is noted.
     dvr.close()
 
+    # Privacy masks: mask 3 chosen and switched on from the menu, dragged over
+    # (16, 8) .. (32, 24) of camsim's 44 x 30 grid, saved as its list item.
+    cam = Camsim("--device", "cam-jpeg-4608", "--still")
+    lines = ("menu 33011\nup 5 5 right\n"
+             "menu 33002\nup 5 5 right\n"
+             "down 233 128 left\nmove 300 200\nmove 466 384\nup 466 384 left\n"
+             "menu 33008\nanswer ok\nup 5 5 right\n")
+    rc, out, err = run(["view", cam.address, "--overlay", "mask", "--input", "-", "--headless"],
+                       stdin=lines.encode())
+    check("mask script exit", rc == 0, "%d %s" % (rc, err))
+    check("mask saved", cam.param("paratest=maskarealist.all") ==
+          "000000000000000;001000000000000;102010008020018;003000000000000;",
+          cam.param("paratest=maskarealist.all"))
+    check("mask menu printed", "  33011 \"* Mask &3\"\n  33012 \"_ Mask &4\"\n  -\n  33002 \"&Enable mask 3\"\n" in out,
+          out)
+    check("mask editor named", "privacy mask editor over 640x480 video" in err, err)
+
+    # PTZ: a press at the far corner, its release and a wheel step, in
+    # camsim's log in that order; the script waits for the worker at its end.
+    lines = "down 639 479 left\nwait 200\nup 639 479 left\nwheel 120 320 240\nwait 300\n"
+    rc, out, err = run(["view", cam.address, "--overlay", "ptz", "--input", "-", "--headless"],
+                       stdin=lines.encode())
+    check("ptz script exit", rc == 0, "%d %s" % (rc, err))
+    log = [line.split() for line in cam.get("/camsim/ptz?until=4&timeout=10000").splitlines()[1:]]
+    check("ptz commands", [l[3] for l in log] == ["A000123E3E", "A000000000", "A0002000FF", "A000000000"],
+          str(log))
+    if len(log) == 4:
+        check("ptz zoom paused", float(log[3][1]) - float(log[2][1]) >= 50, str(log))
+    check("no menu of the ptz control", "menu " not in out, out)
+    cam.close()
+
     # Failures: a bad line (before anything is opened, and from standard
     # input when it arrives), a bad kind, a device without a motion editor.
     bad = os.path.join(folder, "bad.txt")
@@ -158,10 +189,12 @@ with tempfile.TemporaryDirectory() as folder:
     server = Camsim("--device", "vs-jpeg-12292")
     rc, out, err = run(["view", server.address, "--overlay", "motion", "--input", bad, "--headless"])
     check("bad script line", rc == 2 and "bad.txt line 2" in err and "move X Y" in err, "%d %s" % (rc, err))
-    rc, out, err = run(["view", server.address, "--overlay", "mask2", "--headless"])
+    rc, out, err = run(["view", server.address, "--overlay", "masks", "--headless"])
     check("bad overlay kind", rc == 2 and "--overlay" in err, "%d %s" % (rc, err))
     rc, out, err = run(["view", server.address, "--overlay", "motion", "--headless", "--duration", "5"])
     check("no motion editor", rc == 1 and "offers no motion editor" in err, "%d %s" % (rc, err))
+    rc, out, err = run(["view", server.address, "--overlay", "mask", "--headless", "--duration", "5"])
+    check("no privacy masks", rc == 1 and "offers no privacy masks" in err, "%d %s" % (rc, err))
     server.close()
     cam = Camsim("--device", "cam-jpeg-4608")
     rc, out, err = run(["view", cam.address, "--overlay", "motion", "--input", "-", "--headless"],

@@ -6,7 +6,8 @@ both show a picture, and differ: the camera's frame counter moves on. Then
 the motion editor over the video in that window: xdotool drags with the real
 X pointer and right-clicks, SDL turns it into the window's messages, the
 viewer's hooks into the editor's area, and the menu's save (its answers
-given on standard input) writes what camsim keeps.
+given on standard input) writes what camsim keeps; and the PTZ control, a
+held button and the wheel becoming commands in camsim's log.
 
 Usage: window_test.py IPCAMVIEW CAMSIM"""
 import os
@@ -62,6 +63,15 @@ def lit(frame):
     return sum(1 for p in pixels if p > 24) / max(len(pixels), 1)
 
 
+def watch(process, marker, lines, seen):
+    """Collects a process's standard error; `seen` is set at the first line
+    holding `marker`."""
+    for line in process.stderr:
+        lines.append(line)
+        if marker in line:
+            seen.set()
+
+
 failures = []
 time.sleep(4)
 first = grab()
@@ -98,14 +108,7 @@ else:
     view.stdin.close()
     errors = []
     started = threading.Event()
-
-    def read_errors():
-        for line in view.stderr:
-            errors.append(line)
-            if b"input script starts" in line:
-                started.set()
-
-    reader = threading.Thread(target=read_errors, daemon=True)
+    reader = threading.Thread(target=watch, args=(view, b"input script starts", errors, started), daemon=True)
     reader.start()
     started.wait(30)
     time.sleep(0.5)
@@ -128,6 +131,31 @@ else:
             ("the dragged area saved", saved == "OK getmotionxy=005003016011", saved)):
         if not ok:
             failures.append("%s: %s" % (what, detail))
+    # The PTZ control: a held button steers, the wheel (button 4, away from
+    # the user) zooms in; camsim logs what arrives.
+    view = subprocess.Popen([IPCAMVIEW, "view", "127.0.0.1:%d" % port, "--overlay", "ptz", "--duration", "8"],
+                            env=env, stdout=subprocess.PIPE, stderr=subprocess.PIPE)
+    errors = []
+    started = threading.Event()
+    # The control exists once the view prints its first progress line.
+    reader = threading.Thread(target=watch, args=(view, b" frames=", errors, started), daemon=True)
+    reader.start()
+    started.wait(30)
+    subprocess.run(["xdotool", "mousemove", "600", "240", "mousedown", "1"], env=env)
+    time.sleep(0.3)
+    subprocess.run(["xdotool", "mouseup", "1"], env=env)
+    time.sleep(0.3)
+    subprocess.run(["xdotool", "click", "4"], env=env)
+    with urllib.request.urlopen("http://127.0.0.1:%d/camsim/ptz?until=4&timeout=10000" % port, timeout=15) as a:
+        log = [line.split()[3] for line in a.read().decode().splitlines()[1:]]
+    out = view.stdout.read()
+    view.wait(timeout=60)
+    for what, ok, detail in (
+            ("ptz view exit code", view.returncode == 0, b"".join(errors).decode()),
+            ("ptz commands from the X pointer and wheel", log[:4] == ["A0000A3700", "A000000000", "A0002000FF",
+                                                                       "A000000000"], str(log))):
+        if not ok:
+            failures.append("%s: %s" % (what, detail))
     camsim.stdin.close()
     camsim.wait(timeout=10)
 xvfb.terminate()
@@ -136,4 +164,4 @@ for f in failures:
     print("FAIL: " + f, file=sys.stderr)
 if failures:
     sys.exit("%d failures" % len(failures))
-print("window: the live picture is on the screen, the mouse edits the motion area")
+print("window: the live picture is on the screen, the mouse edits the motion area and steers the camera")

@@ -30,6 +30,8 @@
 
 #include "editors/CMotionAreaEditor.h"
 #include "editors/CMotionBlockEditor.h"
+#include "editors/CPrivacyMaskEditor.h"
+#include "ptz/CPtzControl.h"
 #include "viewer/CWindowInput.h"
 
 #include "os/dshow/CVmrSourceFilter.h"
@@ -50,7 +52,7 @@ namespace {
 
 const char kUsage[] =
     "usage: ipcamview view ADDRESS... [device options] [--channel N]... [--share-decode]\n"
-    "                      [--headless] [--size WxH] [--text] [--overlay motion|grid]\n"
+    "                      [--headless] [--size WxH] [--text] [--overlay motion|grid|mask|ptz]\n"
     "                      [--input FILE|-] [--snapshot FILE.png] [--record [FILE]]\n"
     "                      [--duration S] [--json]\n"
     "\n"
@@ -75,13 +77,15 @@ const char kUsage[] =
     "  --size WxH       a cell's size (default: the picture's size for one viewer,\n"
     "                   480x270 for several)\n"
     "  --text           the device's layout text over the video (where it keeps one)\n"
-    "  --overlay KIND   a control over the video: motion or grid, the device's motion\n"
-    "                   editor (its \"supportmotion\" answer picks the area editor or the\n"
-    "                   block grid; a device without one is an error). The mouse edits\n"
-    "                   (the left button draws, Shift with it erases grid cells), the\n"
-    "                   right button opens the editor's menu, whose \"Save setting\"\n"
-    "                   writes to the device. Where the device keeps a layout text it\n"
-    "                   is shown too\n"
+    "  --overlay KIND   a control over the video (a device without it is an error):\n"
+    "                   motion or grid, the device's motion editor (its \"supportmotion\"\n"
+    "                   answer picks the area editor or the block grid): the left\n"
+    "                   button draws, Shift with it erases grid cells; mask, the\n"
+    "                   privacy masks: a click selects the next mask, a drag places\n"
+    "                   the selected one; the right button opens the editor's menu,\n"
+    "                   whose \"Save setting\" writes to the device. ptz: a held button\n"
+    "                   steers the camera towards the pointer, the wheel zooms. Where\n"
+    "                   the device keeps a layout text it is shown too\n"
     "  --input FILE     drive the window from a script (- for standard input), one\n"
     "                   command a line, once the viewers show video:\n"
     "                     down X Y left|right [shift]    move X Y [left|right|none] [shift]\n"
@@ -302,6 +306,8 @@ struct SOverlayKind {
 const SOverlayKind kOverlayKinds[] = {
     {"motion", CDisplayChannel::kFlagMotionEditor, "motion editor"},
     {"grid", CDisplayChannel::kFlagMotionEditor, "motion editor"},
+    {"mask", CDisplayChannel::kFlagPrivacyEditor, "privacy masks"},
+    {"ptz", CDisplayChannel::kFlagPtzControl, "PTZ control"},
 };
 
 const SOverlayKind* FindOverlayKind(const std::string& name) {
@@ -317,6 +323,10 @@ const char* ControlName(COverlayControl* control) {
         return "motion area editor";
     if (dynamic_cast<CMotionBlockEditor*>(control) != nullptr)
         return "motion block grid editor";
+    if (dynamic_cast<CPrivacyMaskEditor*>(control) != nullptr)
+        return "privacy mask editor";
+    if (dynamic_cast<CPtzControl*>(control) != nullptr)
+        return "PTZ control";
     return control != nullptr ? "overlay control" : "none";
 }
 
@@ -457,7 +467,7 @@ int RunView(const Args& args) {
 
     const SOverlayKind* overlay = nullptr;
     if (line.Has("--overlay") && (overlay = FindOverlayKind(line.Value("--overlay"))) == nullptr)
-        return Fail(kExitUsage, "bad value for --overlay: \"%s\" (motion or grid)",
+        return Fail(kExitUsage, "bad value for --overlay: \"%s\" (motion, grid, mask or ptz)",
                     line.Value("--overlay").c_str());
     // A script file is read and checked whole before any device is opened.
     std::unique_ptr<CInputScript> script;
@@ -548,7 +558,10 @@ int RunView(const Args& args) {
         if (overlay == nullptr)
             continue;
         COverlayControl* control = runs[i].viewer->mpOverlayControl;
-        if (control == nullptr)
+        // A device without masks still gets the mask editor, which then does
+        // nothing: for the user that is no editor.
+        auto* masks = dynamic_cast<CPrivacyMaskEditor*>(control);
+        if (control == nullptr || (masks != nullptr && masks->MaskCount() == 0))
             return Fail(kExitFailed, "channel %d: the device offers no %s", runs[i].channel,
                         overlay->control);
         std::fprintf(stderr, "t=%.1fs viewer%zu ch%d %s over %dx%d video\n", Since(start), i + 1,
