@@ -14,8 +14,8 @@ CMotionAreaEditor::CMotionAreaEditor(CDeviceProfile* dialect, CHttpLink* link, c
                                      HDC backBufferDc, int32_t channel)
     : COverlayControl(dialect, link, deviceAddress, clientSize, videoRect, window, backBufferDc, channel) {
     mOverlayAlpha = kAlpha;
-    const int thick = mVideoWidth / kThickPenDivisor + 1;
-    const int thin = mVideoWidth / kThinPenDivisor + 1;
+    const int thick = ThickPenWidth();
+    const int thin = ThinPenWidth();
     m_hThickEnabledPen = CreatePen(PS_SOLID, thick, kThickEnabledColour);
     m_hThickDisabledPen = CreatePen(PS_SOLID, thick, kThickDisabledColour);
     m_hThinEnabledPen = CreatePen(PS_SOLID, thin, kThinEnabledColour);
@@ -267,36 +267,27 @@ int CMotionAreaEditor::Save(int showMessage) {
     // Nothing more is written once the device refused the switch.
     if (saved)
         saved = SetParam("motionxy", MotionXyValue()) != 0;
-    if (showMessage != 0)
-        ShowSaveMessage(saved);
-    return saved ? 1 : 0;
+    return EndSave(saved, showMessage);
 }
 
 RECT CMotionAreaEditor::DeviceArea() {
-    CLockWrap lock(mLock);
-    return mDeviceArea;
+    return Locked(mLock, mDeviceArea);
 }
 RECT CMotionAreaEditor::VideoArea() {
-    CLockWrap lock(mLock);
-    return mVideoArea;
+    return Locked(mLock, mVideoArea);
 }
 RECT CMotionAreaEditor::SavedArea() {
-    CLockWrap lock(mLock);
-    return mSavedArea;
+    return Locked(mLock, mSavedArea);
 }
 int32_t CMotionAreaEditor::Enabled() {
-    CLockWrap lock(mLock);
-    return mEnabled;
+    return Locked(mLock, mEnabled);
 }
 int32_t CMotionAreaEditor::SavedEnabled() {
-    CLockWrap lock(mLock);
-    return mSavedEnabled;
+    return Locked(mLock, mSavedEnabled);
 }
 int32_t CMotionAreaEditor::XLimit() {
-    CLockWrap lock(mLock);
-    return mXLimit;
+    return Locked(mLock, mXLimit);
 }
 int32_t CMotionAreaEditor::YLimit() {
-    CLockWrap lock(mLock);
-    return mYLimit;
+    return Locked(mLock, mYLimit);
 }

@@ -44,9 +44,6 @@ public:
     // Draw modes: the usual thick pens, or the thin ones.
     static constexpr int32_t kDrawModeThick = 1;
     static constexpr int32_t kDrawModeThin = 5;
-    // The pens' widths: one pixel more per this many pixels of video width.
-    static constexpr int32_t kThickPenDivisor = 352;
-    static constexpr int32_t kThinPenDivisor = 720;
     static constexpr COLORREF kThickEnabledColour = RGB(255, 0, 0);
     static constexpr COLORREF kThickDisabledColour = RGB(0, 0, 0);
     static constexpr COLORREF kThinEnabledColour = RGB(127, 32, 32);

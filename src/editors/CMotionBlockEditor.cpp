@@ -32,8 +32,8 @@ CMotionBlockEditor::CMotionBlockEditor(CDeviceProfile* dialect, CHttpLink* link,
     mVideoCellHeight = mVideoHeight * 10 / mRows;
     mWindowCellWidth = mClientWidth * 10 / mColumns;
     mWindowCellHeight = mClientHeight * 10 / mRows;
-    m_hOnPen = CreatePen(PS_SOLID, mVideoWidth / kThickPenDivisor + 1, kOnColour);
-    const int thin = mVideoWidth / kThinPenDivisor + 1;
+    m_hOnPen = CreatePen(PS_SOLID, ThickPenWidth(), kOnColour);
+    const int thin = ThinPenWidth();
     m_hDragPen = CreatePen(PS_SOLID, thin, kDragColour);
     m_hHoverPen = CreatePen(PS_SOLID, thin, kHoverColour);
     m_hErasePen = CreatePen(PS_SOLID, thin, kEraseColour);
@@ -240,18 +240,14 @@ int CMotionBlockEditor::Save(int showMessage) {
         return 0;
     CExchangeBudget budget(mpLink);
     const bool saved = SetParam(SetKey(), BlockString()) != 0;
-    if (showMessage != 0)
-        ShowSaveMessage(saved);
-    return saved ? 1 : 0;
+    return EndSave(saved, showMessage);
 }
 
 int32_t CMotionBlockEditor::Columns() {
-    CLockWrap lock(mLock);
-    return mColumns;
+    return Locked(mLock, mColumns);
 }
 int32_t CMotionBlockEditor::Rows() {
-    CLockWrap lock(mLock);
-    return mRows;
+    return Locked(mLock, mRows);
 }
 std::vector<uint8_t> CMotionBlockEditor::Cells() {
     CLockWrap lock(mLock);

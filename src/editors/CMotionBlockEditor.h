@@ -44,8 +44,6 @@ public:
     static constexpr COLORREF kDragColour = RGB(80, 255, 80);
     static constexpr COLORREF kHoverColour = RGB(254, 254, 254);
     static constexpr COLORREF kEraseColour = RGB(80, 80, 255);
-    static constexpr int32_t kThickPenDivisor = 352;
-    static constexpr int32_t kThinPenDivisor = 720;
     static constexpr const char* kGridKey = "motionblock";
 
     // The construction arguments of every overlay control. Asks the device

@@ -108,11 +108,12 @@ void COverlayControl::TrackMenu(const std::vector<SMenuEntry>& entries, int32_t 
     DestroyMenu(menu);
 }
 
-void COverlayControl::ShowSaveMessage(bool saved) {
-    if (saved)
+int COverlayControl::EndSave(bool saved, int showMessage) {
+    if (showMessage != 0 && saved)
         MessageBoxA(nullptr, kSaveSucceededText, kSaveSucceededCaption, MB_ICONINFORMATION);
-    else
+    else if (showMessage != 0)
         MessageBoxA(nullptr, kSaveFailedText, kSaveFailedCaption, MB_ICONERROR);
+    return saved ? 1 : 0;
 }
 
 void COverlayControl::ClearVideo() {

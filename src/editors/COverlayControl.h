@@ -33,6 +33,8 @@
 #include "net/CUrl.h"
 #include "os/gdi/Gdi.h"
 #include "os/window/Window.h"
+#include "platform/CCritSection.h"
+#include "platform/CLockWrap.h"
 #include "render/COverlayTextWorker.h"
 
 #include <cstdint>
@@ -61,6 +63,8 @@ public:
     // the link's per-request deadline once per key (dozens of keys for a
     // privacy mask editor).
     static constexpr DWORD kExchangeBudgetMs = 10000;
+    static constexpr int32_t kThickPenDivisor = 352;
+    static constexpr int32_t kThinPenDivisor = 720;
 
     // One entry of a popup menu; an identifier of 0 is a separator.
     struct SMenuEntry {
@@ -138,8 +142,18 @@ protected:
     int32_t QueryLong(const std::string& key, int32_t fallback = 0);
     // The editors' popup-menu convention at client point (x, y).
     void TrackMenu(const std::vector<SMenuEntry>& entries, int32_t x, int32_t y);
-    // The message box of a save: success or failure.
-    static void ShowSaveMessage(bool saved);
+    // The end of every save: with showMessage non-zero the message box of
+    // success or failure; Save's result (1 saved, 0 not).
+    static int EndSave(bool saved, int showMessage);
+    // A member read under its lock, for the controls' accessors.
+    template <typename T> static T Locked(media_util::CCritSection& lock, const T& value) {
+        media_util::CLockWrap guard(lock);
+        return value;
+    }
+    // The editors' pens: thick ones one pixel wider per kThickPenDivisor
+    // pixels of video width, thin ones per kThinPenDivisor.
+    int ThickPenWidth() const { return mVideoWidth / kThickPenDivisor + 1; }
+    int ThinPenWidth() const { return mVideoWidth / kThinPenDivisor + 1; }
     // Fills the video rectangle of the back-buffer context with the
     // background brush (transparent).
     void ClearVideo();

@@ -207,19 +207,15 @@ int CPrivacyMaskEditor::Save(int showMessage) {
     bool saved = true;
     for (int32_t i = 0; i < mMaskCount && saved; ++i)
         saved = SetParam("maskarea", ListItem(i)) != 0;
-    if (showMessage != 0)
-        ShowSaveMessage(saved);
-    return saved ? 1 : 0;
+    return EndSave(saved, showMessage);
 }
 
 int32_t CPrivacyMaskEditor::MaskCount() {
-    CLockWrap lock(mLock);
-    return mMaskCount;
+    return Locked(mLock, mMaskCount);
 }
 
 int32_t CPrivacyMaskEditor::Selected() {
-    CLockWrap lock(mLock);
-    return mSelected;
+    return Locked(mLock, mSelected);
 }
 
 CMotionAreaEditor* CPrivacyMaskEditor::Mask(int32_t index) {

@@ -27,26 +27,20 @@ void FillCamera(SFakeParams& p, const char* xLimit = "22", const char* yLimit = 
 struct SRig {
     SFakeCamera camera;
     os::OffscreenWindow window{320, 240};
-    HDC dc = nullptr;
-    HBITMAP bitmap = nullptr;
-    std::unique_ptr<Editor> editor;
+    std::unique_ptr<SMemoryBitmap> bitmap;
+    std::unique_ptr<Editor> editor; // goes before the bitmap it paints into
 
     // An editor for a client of clientW x clientH over a videoW x videoH
     // picture, painting into a memory bitmap of the picture's size.
     void Make(int clientW, int clientH, int videoW, int videoH) {
-        dc = CreateCompatibleDC(nullptr);
-        bitmap = CreateCompatibleBitmap(dc, videoW, videoH);
-        SelectObject(dc, bitmap);
+        bitmap = std::make_unique<SMemoryBitmap>(videoW, videoH);
+        HDC dc = bitmap->dc;
         const int32_t client[2] = {clientW, clientH};
         const int32_t video[4] = {0, 0, videoW, videoH};
         editor = std::make_unique<Editor>(&camera.dialect, &camera.link, camera.address.c_str(), client,
                                           video, &window, dc, 1);
     }
-    ~SRig() {
-        editor.reset();
-        DeleteDC(dc);
-        DeleteObject(bitmap);
-    }
+    HDC Dc() const { return bitmap->dc; }
     void Drag(int x0, int y0, int x1, int y1) {
         editor->OnButtonDown(x0, y0, Editor::kLeftButton, 0);
         editor->OnMouseMove(x1, y1, Editor::kLeftButton, 0);
@@ -283,35 +277,35 @@ TEST(CMotionAreaEditorTest, PaintFillsTheAreaOutlinesItAndLeavesTheRestTranspare
     // Something left over from an earlier paint, which Paint must clear.
     HBRUSH black = CreateSolidBrush(RGB(1, 2, 3));
     const RECT all{0, 0, 640, 480};
-    FillRect(rig.dc, &all, black);
+    FillRect(rig.Dc(), &all, black);
     DeleteObject(black);
 
     rig.Drag(100, 100, 300, 200);
     rig.editor->Paint();
     // Inside, away from the outline: the fill colour.
-    EXPECT_EQ(Editor::kFillColour, GetPixel(rig.dc, 200, 150));
-    EXPECT_EQ(190 * 90, Count(rig.dc, RECT{105, 105, 295, 195}, Editor::kFillColour));
+    EXPECT_EQ(Editor::kFillColour, GetPixel(rig.Dc(), 200, 150));
+    EXPECT_EQ(190 * 90, Count(rig.Dc(), RECT{105, 105, 295, 195}, Editor::kFillColour));
     // The outline: thick red (640 / 352 + 1 = 2 pixels) on each edge.
     for (POINT p : {POINT{200, 100}, POINT{300, 150}, POINT{200, 200}, POINT{100, 150}})
-        EXPECT_EQ(Editor::kThickEnabledColour, GetPixel(rig.dc, p.x, p.y)) << p.x << "," << p.y;
+        EXPECT_EQ(Editor::kThickEnabledColour, GetPixel(rig.Dc(), p.x, p.y)) << p.x << "," << p.y;
     // Outside: transparent white, all of it.
-    EXPECT_EQ(640 * 95, Count(rig.dc, RECT{0, 0, 640, 95}, kWhite));
-    EXPECT_EQ(640 * 275, Count(rig.dc, RECT{0, 205, 640, 480}, kWhite));
-    EXPECT_EQ(95 * 480 - 95 * 95 - 95 * 275, Count(rig.dc, RECT{0, 95, 95, 205}, kWhite));
+    EXPECT_EQ(640 * 95, Count(rig.Dc(), RECT{0, 0, 640, 95}, kWhite));
+    EXPECT_EQ(640 * 275, Count(rig.Dc(), RECT{0, 205, 640, 480}, kWhite));
+    EXPECT_EQ(95 * 480 - 95 * 95 - 95 * 275, Count(rig.Dc(), RECT{0, 95, 95, 205}, kWhite));
 
     // Disabled: no fill, a black outline.
     rig.editor->OnCommand(Editor::kCmdDisable);
     rig.editor->Paint();
-    EXPECT_EQ(kWhite, GetPixel(rig.dc, 200, 150));
-    EXPECT_EQ(Editor::kThickDisabledColour, GetPixel(rig.dc, 200, 100));
+    EXPECT_EQ(kWhite, GetPixel(rig.Dc(), 200, 150));
+    EXPECT_EQ(Editor::kThickDisabledColour, GetPixel(rig.Dc(), 200, 100));
     // The thin pens of draw mode 5: one pixel wide, grey when disabled.
     rig.editor->SetDrawMode(Editor::kDrawModeThin);
     rig.editor->Paint();
-    EXPECT_EQ(Editor::kThinDisabledColour, GetPixel(rig.dc, 200, 100));
-    EXPECT_EQ(kWhite, GetPixel(rig.dc, 200, 102));
+    EXPECT_EQ(Editor::kThinDisabledColour, GetPixel(rig.Dc(), 200, 100));
+    EXPECT_EQ(kWhite, GetPixel(rig.Dc(), 200, 102));
     rig.editor->OnCommand(Editor::kCmdEnable);
     rig.editor->Paint();
-    EXPECT_EQ(Editor::kThinEnabledColour, GetPixel(rig.dc, 200, 100));
+    EXPECT_EQ(Editor::kThinEnabledColour, GetPixel(rig.Dc(), 200, 100));
 }
 
 // The overlay worker paints while the host's thread drags and saves: the

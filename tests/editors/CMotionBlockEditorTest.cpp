@@ -17,9 +17,8 @@ constexpr COLORREF kWhite = RGB(255, 255, 255);
 struct SRig {
     SFakeCamera camera;
     os::OffscreenWindow window{480, 320};
-    HDC dc = nullptr;
-    HBITMAP bitmap = nullptr;
-    std::unique_ptr<Editor> editor;
+    SMemoryBitmap bitmap{960, 640};
+    std::unique_ptr<Editor> editor; // goes before the bitmap it paints into
 
     SRig() {
         camera.params.values = {{"paratest=motionxblock", "12"},
@@ -29,19 +28,13 @@ struct SRig {
     }
     // A 480 x 320 client (cells of 40 x 40) over a 960 x 640 picture.
     void Make(int32_t channel = 2) {
-        dc = CreateCompatibleDC(nullptr);
-        bitmap = CreateCompatibleBitmap(dc, 960, 640);
-        SelectObject(dc, bitmap);
+        HDC dc = bitmap.dc;
         const int32_t client[2] = {480, 320};
         const int32_t video[4] = {0, 0, 960, 640};
         editor = std::make_unique<Editor>(&camera.dialect, &camera.link, camera.address.c_str(), client,
                                           video, &window, dc, channel);
     }
-    ~SRig() {
-        editor.reset();
-        DeleteDC(dc);
-        DeleteObject(bitmap);
-    }
+    HDC Dc() const { return bitmap.dc; }
     // The client point at the middle of a cell.
     static POINT Middle(int cell) { return POINT{(cell % 12) * 40 + 20, (cell / 12) * 40 + 20}; }
     void Click(int cell, int32_t extra = 0) {
@@ -222,28 +215,28 @@ TEST(CMotionBlockEditorTest, PaintDrawsCellsThatAreOnAndTheHoverCell) {
     rig.editor->Paint();
     // Cell 13 in the 960 x 640 picture: 80 x 80 from (80, 80); outline and
     // diagonal in the red pen (960 / 352 + 1 = 3 pixels).
-    EXPECT_EQ(Editor::kOnColour, GetPixel(rig.dc, 120, 80));
-    EXPECT_EQ(Editor::kOnColour, GetPixel(rig.dc, 120, 120)) << "the diagonal";
-    EXPECT_EQ(kWhite, GetPixel(rig.dc, 140, 100));
-    EXPECT_EQ(kWhite, GetPixel(rig.dc, 400, 400));
+    EXPECT_EQ(Editor::kOnColour, GetPixel(rig.Dc(), 120, 80));
+    EXPECT_EQ(Editor::kOnColour, GetPixel(rig.Dc(), 120, 120)) << "the diagonal";
+    EXPECT_EQ(kWhite, GetPixel(rig.Dc(), 140, 100));
+    EXPECT_EQ(kWhite, GetPixel(rig.Dc(), 400, 400));
     // The pointer over cell 30: its outline in the hover pen; erasing, blue.
     const POINT p = SRig::Middle(30);
     rig.editor->OnMouseMove(p.x, p.y, 0, 0);
     rig.editor->Paint();
-    EXPECT_EQ(Editor::kHoverColour, GetPixel(rig.dc, 6 * 80 + 40, 2 * 80));
+    EXPECT_EQ(Editor::kHoverColour, GetPixel(rig.Dc(), 6 * 80 + 40, 2 * 80));
     rig.editor->OnMouseMove(p.x, p.y, 0, 1);
     rig.editor->Paint();
-    EXPECT_EQ(Editor::kEraseColour, GetPixel(rig.dc, 6 * 80 + 40, 2 * 80));
+    EXPECT_EQ(Editor::kEraseColour, GetPixel(rig.Dc(), 6 * 80 + 40, 2 * 80));
     // Leaving the window: no hover cell any more.
     rig.editor->OnMouseLeave();
     rig.editor->Paint();
-    EXPECT_EQ(kWhite, GetPixel(rig.dc, 6 * 80 + 40, 2 * 80));
+    EXPECT_EQ(kWhite, GetPixel(rig.Dc(), 6 * 80 + 40, 2 * 80));
     // A drag in progress shows its cells in the drag pen.
     rig.editor->OnMouseMove(20, 20, 0, 0);
     rig.editor->OnButtonDown(20, 20, Editor::kLeftButton, 0);
     rig.editor->OnMouseMove(60, 60, Editor::kLeftButton, 0);
     rig.editor->Paint();
-    EXPECT_EQ(Editor::kDragColour, GetPixel(rig.dc, 40, 0));
+    EXPECT_EQ(Editor::kDragColour, GetPixel(rig.Dc(), 40, 0));
 }
 
 } // namespace

@@ -23,9 +23,8 @@ std::string Rect(const RECT& r) {
 struct SRig {
     SFakeCamera camera;
     os::OffscreenWindow window{440, 300};
-    HDC dc = nullptr;
-    HBITMAP bitmap = nullptr;
-    std::unique_ptr<Editor> editor;
+    SMemoryBitmap bitmap{440, 300};
+    std::unique_ptr<Editor> editor; // goes before the bitmap it paints into
 
     // Four masks in a 44 x 30 grid, over a 440 x 300 picture in a window of
     // its size: one grid unit is 10 pixels.
@@ -38,19 +37,13 @@ struct SRig {
                                  "100001002003004;001000000000000;102010008020018;003000000000000;"}};
     }
     void Make() {
-        dc = CreateCompatibleDC(nullptr);
-        bitmap = CreateCompatibleBitmap(dc, 440, 300);
-        SelectObject(dc, bitmap);
+        HDC dc = bitmap.dc;
         const int32_t client[2] = {440, 300};
         const int32_t video[4] = {0, 0, 440, 300};
         editor = std::make_unique<Editor>(&camera.dialect, &camera.link, camera.address.c_str(), client,
                                           video, &window, dc, 1);
     }
-    ~SRig() {
-        editor.reset();
-        DeleteDC(dc);
-        DeleteObject(bitmap);
-    }
+    HDC Dc() const { return bitmap.dc; }
     // A right click answered with `choice`, its command handed back.
     std::vector<os::MenuItem> Menu(UINT choice) {
         window.ScriptMenuAnswer(choice);
@@ -248,13 +241,13 @@ TEST(CPrivacyMaskEditorTest, PaintDrawsEveryMaskTheSelectedOneOnTop) {
     rig.camera.params.values["paratest=maskarealist.all"] = "100000000010010;101005005015015;";
     rig.Make();
     // The caption of the overlay worker leaves its near-white text colour.
-    SetTextColor(rig.dc, RGB(250, 250, 250));
+    SetTextColor(rig.Dc(), RGB(250, 250, 250));
     rig.editor->Paint();
     // The label "1" at the top left of mask 1, dark on the light fill.
     int dark = 0;
     for (int y = 2; y < 30; ++y) {
         for (int x = 2; x < 30; ++x) {
-            const COLORREF c = GetPixel(rig.dc, x, y);
+            const COLORREF c = GetPixel(rig.Dc(), x, y);
             dark += (c & 0xFF) + ((c >> 8) & 0xFF) + ((c >> 16) & 0xFF) < 150 ? 1 : 0;
         }
     }
@@ -262,17 +255,17 @@ TEST(CPrivacyMaskEditorTest, PaintDrawsEveryMaskTheSelectedOneOnTop) {
     // Mask 1 (selected, video (0, 0, 160, 160)): its thick red outline
     // (440 / 352 + 1 = 2 pixels) and its fill, drawn last, over mask 2
     // (video (50, 50, 210, 210)) where they overlap.
-    EXPECT_EQ(Area::kThickEnabledColour, GetPixel(rig.dc, 160, 100));
-    EXPECT_EQ(Area::kFillColour, GetPixel(rig.dc, 100, 50)) << "mask 2's outline under mask 1";
+    EXPECT_EQ(Area::kThickEnabledColour, GetPixel(rig.Dc(), 160, 100));
+    EXPECT_EQ(Area::kFillColour, GetPixel(rig.Dc(), 100, 50)) << "mask 2's outline under mask 1";
     // Mask 2: the thin dark red pen of a mask that is not selected.
-    EXPECT_EQ(Area::kThinEnabledColour, GetPixel(rig.dc, 190, 50));
-    EXPECT_EQ(Area::kFillColour, GetPixel(rig.dc, 190, 120));
+    EXPECT_EQ(Area::kThinEnabledColour, GetPixel(rig.Dc(), 190, 50));
+    EXPECT_EQ(Area::kFillColour, GetPixel(rig.Dc(), 190, 120));
     // Masks 3 and 4 are disabled and empty; the rest is transparent.
-    EXPECT_EQ(kWhite, GetPixel(rig.dc, 300, 250));
+    EXPECT_EQ(kWhite, GetPixel(rig.Dc(), 300, 250));
     rig.editor->Select(1);
     rig.editor->Paint();
-    EXPECT_EQ(Area::kThinEnabledColour, GetPixel(rig.dc, 100, 0));
-    EXPECT_EQ(Area::kThickEnabledColour, GetPixel(rig.dc, 100, 50)) << "mask 2 now on top";
+    EXPECT_EQ(Area::kThinEnabledColour, GetPixel(rig.Dc(), 100, 0));
+    EXPECT_EQ(Area::kThickEnabledColour, GetPixel(rig.Dc(), 100, 50)) << "mask 2 now on top";
 }
 
 } // namespace

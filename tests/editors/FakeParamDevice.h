@@ -9,6 +9,7 @@
 
 #include "device/CProfileQueryDialect.h"
 #include "device/FakeDevice.h"
+#include "os/gdi/Gdi.h"
 
 #include <map>
 #include <set>
@@ -79,4 +80,23 @@ struct SFakeCamera {
     SFakeCamera() {
         script.handler = [this](const std::string& path) { return params(path); };
     }
+};
+
+// A memory bitmap of width x height selected into a memory context: what a
+// control paints into, as the renderer's overlay is.
+struct SMemoryBitmap {
+    HDC dc = nullptr;
+    HBITMAP bitmap = nullptr;
+
+    SMemoryBitmap(int width, int height) {
+        dc = CreateCompatibleDC(nullptr);
+        bitmap = CreateCompatibleBitmap(dc, width, height);
+        SelectObject(dc, bitmap);
+    }
+    ~SMemoryBitmap() {
+        DeleteDC(dc);
+        DeleteObject(bitmap);
+    }
+    SMemoryBitmap(const SMemoryBitmap&) = delete;
+    SMemoryBitmap& operator=(const SMemoryBitmap&) = delete;
 };

@@ -4,8 +4,7 @@
 // camera is slow; the steering line.
 #include "ptz/CPtzControl.h"
 
-#include "device/CProfileQueryDialect.h"
-#include "device/FakeDevice.h"
+#include "editors/FakeParamDevice.h"
 #include "os/window/OffscreenWindow.h"
 
 #include <gtest/gtest.h>
@@ -67,15 +66,12 @@ struct SRig {
     CHttpLink link{&client};
     CProfileQueryDialect dialect{0x1200};
     os::OffscreenWindow window{640, 480};
-    HDC dc = nullptr;
-    HBITMAP bitmap = nullptr;
-    std::unique_ptr<CPtzControl> control;
+    SMemoryBitmap bitmap{320, 240};
+    std::unique_ptr<CPtzControl> control; // goes before the bitmap it paints into
 
     explicit SRig(bool withDialect = true) {
         script.handler = [this](const std::string& path) { return camera(path); };
-        dc = CreateCompatibleDC(nullptr);
-        bitmap = CreateCompatibleBitmap(dc, 320, 240);
-        SelectObject(dc, bitmap);
+        HDC dc = bitmap.dc;
         const int32_t client[2] = {640, 480};
         const int32_t video[4] = {0, 0, 320, 240};
         control = std::make_unique<CPtzControl>(withDialect ? &dialect : nullptr, &link,
@@ -84,9 +80,8 @@ struct SRig {
     ~SRig() {
         camera.Hold(false);
         control.reset();
-        DeleteDC(dc);
-        DeleteObject(bitmap);
     }
+    HDC Dc() const { return bitmap.dc; }
 };
 
 TEST(CPtzControlTest, MoveCommandsSteerTowardsThePointer) {
@@ -195,18 +190,18 @@ TEST(CPtzControlTest, AWheelFloodKeepsTheQueueBounded) {
 TEST(CPtzControlTest, WhileSteeringALineRunsFromTheCentreToThePointer) {
     SRig rig;
     rig.control->Paint();
-    EXPECT_EQ(RGB(255, 255, 255), GetPixel(rig.dc, 200, 120));
+    EXPECT_EQ(RGB(255, 255, 255), GetPixel(rig.Dc(), 200, 120));
     rig.control->OnMouseMove(560, 240, 0, 0);
     rig.control->OnButtonDown(560, 240, MK_LBUTTON, 0);
     rig.control->Paint();
     // The pointer in the 320 x 240 video: (280, 120); the line from (160, 120).
     for (int x = 160; x < 280; x += 20)
-        EXPECT_EQ(CPtzControl::kLineColour, GetPixel(rig.dc, x, 120)) << x;
-    EXPECT_EQ(RGB(255, 255, 255), GetPixel(rig.dc, 290, 120));
-    EXPECT_EQ(RGB(255, 255, 255), GetPixel(rig.dc, 200, 130));
+        EXPECT_EQ(CPtzControl::kLineColour, GetPixel(rig.Dc(), x, 120)) << x;
+    EXPECT_EQ(RGB(255, 255, 255), GetPixel(rig.Dc(), 290, 120));
+    EXPECT_EQ(RGB(255, 255, 255), GetPixel(rig.Dc(), 200, 130));
     rig.control->OnButtonUp(560, 240, 0, 0);
     rig.control->Paint();
-    EXPECT_EQ(RGB(255, 255, 255), GetPixel(rig.dc, 200, 120)) << "released: no line";
+    EXPECT_EQ(RGB(255, 255, 255), GetPixel(rig.Dc(), 200, 120)) << "released: no line";
     EXPECT_EQ(1.0f, rig.control->OverlayAlpha());
 }
 
