@@ -20,7 +20,7 @@ PACKAGES=(
   libgtest-dev libgmock-dev libbenchmark-dev
   ffmpeg libavcodec-dev libavformat-dev libavutil-dev libswscale-dev
   libturbojpeg0-dev libjpeg62-turbo-dev
-  libcurl4-openssl-dev libcairo2-dev libpixman-1-dev libsdl2-dev libasound2-dev fonts-liberation xvfb
+  libcurl4-openssl-dev libcairo2-dev libpixman-1-dev libsdl2-dev libasound2-dev fonts-liberation xvfb xdotool
   gstreamer1.0-tools gstreamer1.0-plugins-base gstreamer1.0-plugins-good
   coreutils curl nginx-light python3
 )

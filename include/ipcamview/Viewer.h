@@ -19,7 +19,9 @@
 //   viewer.StartDisplay(window);                     // show
 //   viewer.Subscribe();                              // live media start to flow
 //   viewer.StartRecord();                            // optional
-//   ...
+//   ...                                              // the window's messages:
+//   CWindowInput::Forward(viewer, message);          // mouse and menu commands
+//                                                    // to an editor (docs/editors.md)
 //   viewer.StopDisplay();                            // hide
 //   // destruction disarms, unsubscribes, stops recording, joins the threads
 //
@@ -29,3 +31,4 @@
 #pragma once
 
 #include "viewer/CViewer.h"
+#include "viewer/CWindowInput.h"

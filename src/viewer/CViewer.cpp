@@ -6,14 +6,18 @@
 #include "device/CProfileQueryDialect.h"
 #include "device/CReplyParser.h"
 #include "device/CVideoStandardDialect.h"
+#include "editors/CMotionAreaEditor.h"
+#include "editors/CMotionBlockEditor.h"
+#include "editors/CPrivacyMaskEditor.h"
 #include "net/CHttpLink.h"
 #include "os/window/Window.h"
 #include "pipeline/CFramePacer.h"
-#include "render/CDirectShowRenderer.h"
-#include "render/COverlayTextWorker.h"
 #include "platform/CBase64Helper.h"
 #include "platform/CMachineCodeConvert.h"
 #include "platform/CStrUtil.h"
+#include "ptz/CPtzControl.h"
+#include "render/CDirectShowRenderer.h"
+#include "render/COverlayTextWorker.h"
 #include "viewer/CMachineCodeCache.h"
 
 using media_util::CMachineCodeConvert;
@@ -42,7 +46,37 @@ std::string CViewer::CompleteAddress(const char* address) {
     return text;
 }
 
+void CViewer::ReleaseOverlay() {
+    // The worker paints the control into the renderer's overlay: it stops
+    // before either goes.
+    if (mpOverlayWorker != nullptr)
+        mpOverlayWorker->Stop();
+    delete mpOverlayWorker;
+    mpOverlayWorker = nullptr;
+    if (mpOverlayControl == nullptr)
+        return;
+    // The PTZ control's worker may be waiting for a camera that does not
+    // answer: the clients' cancel event ends that request at once. Nothing
+    // else uses the control link meanwhile (this is the host's thread).
+    mCancelEvent.Set();
+    delete mpOverlayControl;
+    mpOverlayControl = nullptr;
+    mCancelEvent.Reset();
+}
+
+int CViewer::Disarm() {
+    ReleaseOverlay();
+    return CDisplayChannel::Disarm();
+}
+
+int CViewer::ReleasePipeline() {
+    ReleaseOverlay();
+    return CDisplayChannel::ReleasePipeline();
+}
+
 void CViewer::Close() {
+    // The controls borrow the dialect and the control link.
+    ReleaseOverlay();
     delete mpProfile;
     mpProfile = nullptr;
     // A link only borrows its client: the link goes first.
@@ -283,7 +317,43 @@ std::wstring CViewer::DecodeLayoutText(const std::string& value) {
     return text;
 }
 
+COverlayControl* CViewer::CreateOverlayControl(const RECT& client) {
+    if (mpProfile == nullptr || mpSourceVideoInfo == nullptr)
+        return nullptr;
+    const int32_t clientSize[2] = {client.right - client.left, client.bottom - client.top};
+    const int32_t video[4] = {0, 0, mpSourceVideoInfo->mWidth, std::abs(mpSourceVideoInfo->mHeight)};
+    const std::string address =
+        kDefaultScheme + mDeviceUrl.mHostName + ":" + std::to_string(mDeviceUrl.mPort) + "/";
+    HWND window = static_cast<HWND>(m_hWnd);
+    HDC dc = mpVideoRenderer != nullptr ? mpVideoRenderer->GetOverlayDC() : nullptr;
+    if ((mDisplayFlags & kFlagMotionEditor) != 0) {
+        std::string support;
+        if (mpProfile->QueryParam(mpControlLink, &mDeviceUrl, kMotionSupportKey, support) == 0)
+            return nullptr;
+        switch (COverlayControl::ReadLong(support)) {
+        case kMotionArea:
+            return new CMotionAreaEditor(mpProfile, mpControlLink, address.c_str(), clientSize, video, window,
+                                         dc, mChannel);
+        case kMotionGrid:
+            return new CMotionBlockEditor(mpProfile, mpControlLink, address.c_str(), clientSize, video,
+                                          window, dc, mChannel);
+        default:
+            return nullptr;
+        }
+    }
+    if ((mDisplayFlags & kFlagPrivacyEditor) != 0)
+        return new CPrivacyMaskEditor(mpProfile, mpControlLink, address.c_str(), clientSize, video, window,
+                                      dc, mChannel);
+    if ((mDisplayFlags & kFlagPtzControl) != 0)
+        return new CPtzControl(mpProfile, mpControlLink, address.c_str(), clientSize, video, window, dc,
+                               mChannel);
+    return nullptr;
+}
+
 int CViewer::StartDisplay(WindowHandle window) {
+    // A control of an earlier Show paints into the overlay that starting
+    // the display again replaces: it goes first.
+    ReleaseOverlay();
     // An editor or the PTZ control maps window points to picture points:
     // the picture fills the window.
     if ((mDisplayFlags & (kFlagMotionEditor | kFlagPrivacyEditor | kFlagPtzControl)) != 0 &&
@@ -295,6 +365,8 @@ int CViewer::StartDisplay(WindowHandle window) {
     if (mpSourceVideoInfo == nullptr)
         return 0;
 
+    mpOverlayControl = CreateOverlayControl(client);
+
     std::wstring text;
     int32_t layout = 0;
     if (mpProfile != nullptr && mpProfile->mLayoutSupport != 0 && (mDisplayFlags & kFlagText) != 0) {
@@ -305,12 +377,20 @@ int CViewer::StartDisplay(WindowHandle window) {
                 layout = static_cast<int32_t>(std::strtol(value.c_str(), nullptr, 10));
         }
     }
-    // Without an overlay control the text is drawn once: it changes only
-    // when the device's configuration does.
-    if ((layout & 1) != 0 && mpVideoRenderer != nullptr) {
+    const RECT video{0, 0, mpSourceVideoInfo->mWidth, std::abs(mpSourceVideoInfo->mHeight)};
+    if (mpOverlayControl != nullptr) {
+        // The control is repainted, with the text over it, ten times a second.
+        if (mpVideoRenderer != nullptr)
+            mpVideoRenderer->SetOverlayAlpha(mpOverlayControl->OverlayAlpha());
+        mpOverlayWorker = new COverlayTextWorker();
+        mpOverlayWorker->SetTargets(mpOverlayControl, mpVideoRenderer);
+        mpOverlayWorker->SetText(text.c_str(), layout, video);
+        mpOverlayWorker->Start();
+    } else if ((layout & 1) != 0 && mpVideoRenderer != nullptr) {
+        // Without an overlay control the text is drawn once: it changes only
+        // when the device's configuration does.
         HDC dc = mpVideoRenderer->GetOverlayDC();
         if (dc != nullptr) {
-            const RECT video{0, 0, mpSourceVideoInfo->mWidth, std::abs(mpSourceVideoInfo->mHeight)};
             COverlayTextWorker::DrawCaption(dc, text, (layout >> 1) & 7, (layout >> 4) & 7, video);
             mpVideoRenderer->ApplyOverlay();
         }
@@ -321,27 +401,50 @@ int CViewer::StartDisplay(WindowHandle window) {
 }
 
 int CViewer::StopDisplay() {
-    return CDisplayChannel::StopDisplay();
+    // The worker stops before the renderer's overlay goes with the display;
+    // the control goes after it.
+    if (mpOverlayWorker != nullptr)
+        mpOverlayWorker->Stop();
+    const int result = CDisplayChannel::StopDisplay();
+    ReleaseOverlay();
+    return result;
 }
 
-// Without an overlay control every hook answers whether the channel is
-// displaying: 0 before Show, 1 after it.
+// Before Show every hook answers 0; after it, without an overlay control,
+// 1; with one, what the control answers.
 int CViewer::InputHook1() {
-    return mDisplaying ? 1 : 0;
+    if (mDisplaying == 0)
+        return 0;
+    return mpOverlayControl != nullptr ? mpOverlayControl->OnMouseLeave() : 1;
 }
-int CViewer::InputHook2(int32_t, int32_t, int32_t, int32_t) {
-    return mDisplaying ? 1 : 0;
+int CViewer::InputHook2(int32_t a, int32_t b, int32_t c, int32_t d) {
+    if (mDisplaying == 0)
+        return 0;
+    return mpOverlayControl != nullptr ? mpOverlayControl->OnMouseMove(a, b, c, d) : 1;
 }
-int CViewer::InputHook3(int32_t, int32_t, int32_t, int32_t) {
-    return mDisplaying ? 1 : 0;
+int CViewer::InputHook3(int32_t a, int32_t b, int32_t c, int32_t d) {
+    if (mDisplaying == 0)
+        return 0;
+    return mpOverlayControl != nullptr ? mpOverlayControl->OnButtonDown(a, b, c, d) : 1;
 }
-int CViewer::InputHook4(int32_t, int32_t, int32_t, int32_t) {
-    return mDisplaying ? 1 : 0;
+int CViewer::InputHook4(int32_t a, int32_t b, int32_t c, int32_t d) {
+    if (mDisplaying == 0)
+        return 0;
+    return mpOverlayControl != nullptr ? mpOverlayControl->OnButtonUp(a, b, c, d) : 1;
 }
-int CViewer::InputHook5(int32_t, int32_t, int32_t, int32_t) {
-    return mDisplaying ? 1 : 0;
+int CViewer::InputHook5(int32_t a, int32_t b, int32_t c, int32_t d) {
+    if (mDisplaying == 0)
+        return 0;
+    return mpOverlayControl != nullptr ? mpOverlayControl->OnDoubleClick(a, b, c, d) : 1;
 }
-int CViewer::InputHook6(int32_t, int32_t, int32_t, int32_t, int32_t) {
-    return mDisplaying ? 1 : 0;
+int CViewer::InputHook6(int32_t a, int32_t b, int32_t c, int32_t d, int32_t e) {
+    if (mDisplaying == 0)
+        return 0;
+    return mpOverlayControl != nullptr ? mpOverlayControl->OnWheel(a, b, c, d, e) : 1;
 }
-void CViewer::InputHook7(int32_t) {}
+// A menu's command reaches the control whether or not the channel is shown:
+// the menu may have been open while the host hid it.
+void CViewer::InputHook7(int32_t command) {
+    if (mpOverlayControl != nullptr)
+        mpOverlayControl->OnCommand(command & 0xFFFF);
+}

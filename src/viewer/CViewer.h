@@ -16,8 +16,16 @@
 // Show (StartDisplay) attaches the channel to a window; with display flag 1
 // on a device that keeps a layout text, it reads the text and its layout
 // number and, when the number's bit 0 says so, draws it over the video once.
-// Not yet part of the viewer (their classes are still to come): the overlay
-// controls (area editors, PTZ) and their text worker.
+// With display flag 2 it also puts an editor over the video, chosen by the
+// device's "supportmotion" answer (1 the motion area editor, 2 the motion
+// block grid editor, anything else none); with flag 4 (and not 2) the
+// privacy mask editor, with flag 8 (and neither) the PTZ control. An overlay
+// text worker then
+// repaints the editor (and the layout text) into the overlay ten times a
+// second. The editor's graphics need the renderer's overlay bitmap, which
+// display flag 1 makes. The input hooks hand the window's mouse input and
+// menu commands to the editor (docs/editors.md says which window event goes
+// to which hook).
 //
 // Construction also prepares the machine's audio capture (CAudioCapture) and
 // keeps whether that worked in mAudioCaptureReady; a machine without a
@@ -29,6 +37,7 @@
 
 #include "audio/CAudioCapture.h"
 #include "net/CUrl.h"
+#include "os/window/WinDef.h"
 #include "platform/CManualEvent.h"
 #include "platform/CMediaObj.h"
 #include "viewer/CDisplayChannel.h"
@@ -39,6 +48,8 @@
 
 class CDeviceProfile;
 class CHttpLink;
+class COverlayControl;
+class COverlayTextWorker;
 class IHttpClient;
 
 // Virtual operations 20 and 21 follow CDisplayChannel's 0 to 19.
@@ -90,6 +101,14 @@ public:
     // fail as cancelled) and stops where it is. The next open starts afresh.
     void AbortOpen();
 
+    // "supportmotion" answers that make an editor.
+    static constexpr int32_t kMotionArea = 1;
+    static constexpr int32_t kMotionGrid = 2;
+    static constexpr const char* kMotionSupportKey = "supportmotion";
+
+    // 2. Disarms; the overlay control and its worker go first, since the
+    // renderer they paint into goes with the pipeline.
+    int Disarm() override;
     // 6. Show: starts the display on window and returns that result, or 0
     // when the pipeline has no source video description. Display flags 2, 4
     // and 8 choose an overlay control, flag 1 the layout text.
@@ -98,8 +117,9 @@ public:
     int StopDisplay() override;
     // 9 to 14. Window input for the overlay control: 0 while not displaying;
     // without an overlay control the displaying flag (1); otherwise the
-    // control's answer. Hooks 2, 3 and 4 are its mouse move, button down and
-    // button up.
+    // control's answer. Hook 1 is the pointer leaving the window, hooks 2, 3
+    // and 4 its mouse move, button down and button up, hook 5 a double
+    // click, hook 6 the wheel (its third value the delta).
     int InputHook1() override;
     int InputHook2(int32_t a, int32_t b, int32_t c, int32_t d) override;
     int InputHook3(int32_t a, int32_t b, int32_t c, int32_t d) override;
@@ -109,6 +129,8 @@ public:
     // 15. A menu command (its low 16 bits) for the overlay control, whether
     // displaying or not.
     void InputHook7(int32_t command) override;
+    // 16. Releases the pipeline; the overlay control and its worker first.
+    int ReleasePipeline() override;
     // 17. Source and display video descriptions from the dialect: 0 without a
     // dialect or when it knows no picture size.
     int FillVideoInfo() override;
@@ -177,6 +199,11 @@ public:
     media_util::CManualEvent mCancelEvent;
     CHttpLink* mpSecondLink = nullptr; // owned; created by open
     IHttpClient* mpSecondClient = nullptr;
+    // The control over the video (an area editor or the PTZ control) and the
+    // worker that repaints it; both owned, made by Show, destroyed by Hide,
+    // Close and a release of the pipeline (worker first).
+    COverlayControl* mpOverlayControl = nullptr;
+    COverlayTextWorker* mpOverlayWorker = nullptr;
     // Prepared by the constructor; mAudioCaptureReady is 1 when that worked.
     CAudioCapture mAudioCapture;
     int32_t mAudioCaptureReady = 0;
@@ -190,6 +217,11 @@ private:
     DWORD mOpenBudgetMs = kOpenBudgetMs;
     SOpenReport mOpenReport;
     std::atomic<bool> mAbortRequested{false};
+
+    // Stops and destroys the overlay worker, then the overlay control.
+    void ReleaseOverlay();
+    // Show's choice of control for the display flags; null for none.
+    COverlayControl* CreateOverlayControl(const RECT& client);
 
     // Records that open stops at `stage`, with what the control client knows.
     void StopOpenAt(OpenStage stage);

@@ -46,6 +46,26 @@ TEST(CamsimDeviceTest, SizesMatchTheDeviceDocument) {
     }
 }
 
+// docs/devices.md's motion table is what each model answers to
+// "supportmotion", and a model has the keys of its kind only.
+TEST(CamsimDeviceTest, MotionSupportMatchesTheDeviceDocument) {
+    const auto rows = DocumentTable("devices.md", "motion-table");
+    std::string names;
+    for (const auto& r : rows)
+        names += r.at(0) + "\n";
+    EXPECT_EQ(Camsim("--list"), names) << "one row per model, in the order of the list";
+    for (const auto& r : rows) {
+        SCOPED_TRACE(r.at(0));
+        ASSERT_EQ(3u, r.size());
+        Values d = Describe(r[0]);
+        EXPECT_EQ(r[1], d["param.supportmotion"]);
+        const std::string editor = r[1] == "1" ? "motion area" : r[1] == "2" ? "block grid" : "none";
+        EXPECT_EQ(editor, r[2]);
+        EXPECT_EQ(r[1] == "1", d.count("param.motionxlimit") == 1);
+        EXPECT_EQ(r[1] == "2", d.count("param.motionxblock") == 1);
+    }
+}
+
 // One request and its answer: the body of a 200, otherwise the status
 // number; "-" leaves it unchecked (a switch of the test-control CGI).
 struct Say {

@@ -29,6 +29,7 @@ DeviceConfig Camera(const std::string& name, uint32_t code, uint32_t codec, uint
     c.height = height;
     c.audioSupported = true;
     c.audioCodec = kAudioUlaw;
+    c.motionSupport = kMotionArea;
     return c;
 }
 
@@ -39,6 +40,7 @@ DeviceConfig ProfileCamera(const std::string& name, uint32_t code) {
     DeviceConfig c = Camera(name, code, kCodecH264, 1280, 720);
     c.deviceType = 5;
     c.dialect = Dialect::ProfileCamera;
+    c.motionSupport = kMotionGrid;
     c.profiles = {
         {false, kCodecJpeg, 640, 480},
         {true, kCodecH264, 1280, 720},
@@ -57,6 +59,7 @@ DeviceConfig Recorder(const std::string& name, uint32_t code, uint32_t channels,
     c.maxChannel = channels;
     c.receiveType = receiveType;
     c.dialect = Dialect::MultiChannel;
+    c.motionSupport = kMotionGrid;
     c.videoCodec = codec;
     c.width = width;
     c.height = height;
@@ -79,6 +82,7 @@ DeviceConfig NoVideo(const std::string& name, uint32_t code, int type) {
     c.machineCode = code;
     c.deviceType = type;
     c.dialect = Dialect::NoVideo;
+    c.motionSupport = kMotionUnasked;
     return c;
 }
 
@@ -125,6 +129,8 @@ std::vector<DeviceConfig> BuildTable() {
     server.width = 352;
     server.height = 288;
     server.audioCodec = kAudioUlaw;
+    // The server's dialect has no parameter CGI to ask through.
+    server.motionSupport = kMotionUnasked;
     t.push_back(server);
 
     t.push_back(NoVideo("enc-noview-16385", 0x4001, 4));
@@ -133,6 +139,8 @@ std::vector<DeviceConfig> BuildTable() {
     DeviceConfig fixed = Camera("cam-fixed-36865", 0x9001, kCodecJpeg, 640, 480);
     fixed.dialect = Dialect::FixedCamera;
     fixed.jpegDeviceHeader = false;
+    // A camera without motion detection: it says so ("0").
+    fixed.motionSupport = kMotionNone;
     t.push_back(fixed);
 
     DeviceConfig vendor;
@@ -146,6 +154,7 @@ std::vector<DeviceConfig> BuildTable() {
     vendor.width = 320;
     vendor.height = 240;
     vendor.jpegDeviceHeader = false;
+    vendor.motionSupport = kMotionUnasked;
     t.push_back(vendor);
 
     DeviceConfig dualJpeg = Recorder("dvr-jpeg-65540", 0x10004, 4, 2, kCodecJpeg, 352, 240);
@@ -397,17 +406,19 @@ void DeviceState::Fill() {
     }
 
     // Keys of the area editors and the PTZ control. Cameras offer the motion
-    // area, recorders and profile cameras the block grid.
-    const bool grid = c.dialect == Dialect::MultiChannel || c.dialect == Dialect::ProfileCamera;
-    v["supportmotion"] = grid ? "2" : "1";
-    v["motionxlimit"] = "22";
-    v["motionylimit"] = "15";
-    v["motionx1"] = "0";
-    v["motiony1"] = "0";
-    v["motionx2"] = "21";
-    v["motiony2"] = "14";
-    v["motionenable"] = "0";
-    v["motionxy"] = "000000021014";
+    // area, recorders and profile cameras the block grid (docs/devices.md).
+    if (c.motionSupport != kMotionUnasked)
+        v["supportmotion"] = std::to_string(c.motionSupport);
+    if (c.motionSupport == kMotionArea) {
+        v["motionxlimit"] = "22";
+        v["motionylimit"] = "15";
+        v["motionx1"] = "0";
+        v["motiony1"] = "0";
+        v["motionx2"] = "21";
+        v["motiony2"] = "14";
+        v["motionenable"] = "0";
+        v["motionxy"] = "000000021014";
+    }
     v["supportmaskarea"] = "1";
     v["maxmaskarea"] = "4";
     v["maskareaxlimit"] = "44";
@@ -420,12 +431,14 @@ void DeviceState::Fill() {
         list += ";";
     }
     v["maskarealist.all"] = list;
-    v["motionxblock"] = "12";
-    v["motionyblock"] = "8";
-    const std::string noBlocks(12 * 8 / 4, '0');
-    v["motionblock"] = noBlocks;
-    for (uint32_t ch = 1; ch <= c.maxChannel; ++ch)
-        v["motionblock." + std::to_string(ch)] = noBlocks;
+    if (c.motionSupport == kMotionGrid) {
+        v["motionxblock"] = "12";
+        v["motionyblock"] = "8";
+        const std::string noBlocks(12 * 8 / 4, '0');
+        v["motionblock"] = noBlocks;
+        for (uint32_t ch = 1; ch <= c.maxChannel; ++ch)
+            v["motionblock." + std::to_string(ch)] = noBlocks;
+    }
     v["layouturl"] = LayoutEncode(kLayoutText);
     v["layoutnum"] = kLayoutNumber;
 }

@@ -102,6 +102,12 @@ struct DeviceConfig {
 
     std::vector<ProfileConfig> profiles; // profile cameras only; index = profile id
 
+    // How the model detects motion, as its "supportmotion" answer says:
+    // kMotionArea (one rectangle, "getmotionx1" ...), kMotionGrid (a block
+    // grid, "motionblock"), or kMotionNone ("0", and none of those keys).
+    // kMotionUnasked: the model has no "supportmotion" key at all.
+    int motionSupport = 0;
+
     // Set by the benchmark options (ApplyOverrides), never by the table:
     // every stream runs at this rate (thousandths), whatever "videomode"
     // says and however many channels share a connection; 0 = the model's
@@ -140,6 +146,12 @@ constexpr uint32_t kMaxOverrideFps = 60;
 // option on a model without video.
 bool ApplyOverrides(const DeviceConfig& model, const ModelOverrides& overrides, DeviceConfig* out,
                     std::string* error);
+
+// Motion detection kinds (DeviceConfig::motionSupport).
+constexpr int kMotionUnasked = -1;
+constexpr int kMotionNone = 0;
+constexpr int kMotionArea = 1;
+constexpr int kMotionGrid = 2;
 
 // Height of the band between the two channels of a dual picture.
 constexpr uint32_t kDualPictureBand = 10;

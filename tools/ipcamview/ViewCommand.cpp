@@ -12,12 +12,27 @@
 // With --record every viewer records what its channel receives into a file
 // of its own; key R (in a terminal also R and Enter) ends the recordings or
 // starts new ones.
+//
+// With --overlay every viewer is shown with the display flags of that control
+// (and the overlay flag, 1, which gives the renderer the bitmap the control
+// draws into); the window's mouse input goes to the viewers' input hooks
+// (CWindowInput), so a right click opens an editor's menu. --input runs a
+// script of window input (InputScript.h) once the viewers show video; every
+// popup menu and message box is printed on standard output as it opens, with
+// the answer it got.
 #include "Commands.h"
 
 #include "DeviceOpen.h"
+#include "InputScript.h"
 #include "Interrupt.h"
 #include "SourceRestart.h"
 #include "ViewWindow.h"
+
+#include "editors/CMotionAreaEditor.h"
+#include "editors/CMotionBlockEditor.h"
+#include "editors/CPrivacyMaskEditor.h"
+#include "ptz/CPtzControl.h"
+#include "viewer/CWindowInput.h"
 
 #include "os/dshow/CVmrSourceFilter.h"
 #include "os/kernel/Kernel.h"
@@ -37,8 +52,9 @@ namespace {
 
 const char kUsage[] =
     "usage: ipcamview view ADDRESS... [device options] [--channel N]... [--share-decode]\n"
-    "                      [--headless] [--size WxH] [--text] [--snapshot FILE.png]\n"
-    "                      [--record [FILE]] [--duration S] [--json]\n"
+    "                      [--headless] [--size WxH] [--text] [--overlay motion|grid|mask|ptz]\n"
+    "                      [--input FILE|-] [--snapshot FILE.png] [--record [FILE]]\n"
+    "                      [--duration S] [--json]\n"
     "\n"
     "Opens one viewer per address and --channel (default: channel 1; a channel named\n"
     "twice gets two viewers), builds each channel's pipeline, subscribes it to the\n"
@@ -61,6 +77,27 @@ const char kUsage[] =
     "  --size WxH       a cell's size (default: the picture's size for one viewer,\n"
     "                   480x270 for several)\n"
     "  --text           the device's layout text over the video (where it keeps one)\n"
+    "  --overlay KIND   a control over the video (a device without it is an error):\n"
+    "                   motion or grid, the device's motion editor (its \"supportmotion\"\n"
+    "                   answer picks the area editor or the block grid): the left\n"
+    "                   button draws, Shift with it erases grid cells; mask, the\n"
+    "                   privacy masks: a click selects the next mask, a drag places\n"
+    "                   the selected one; the right button opens the editor's menu,\n"
+    "                   whose \"Save setting\" writes to the device. ptz: a held button\n"
+    "                   steers the camera towards the pointer, the wheel zooms. Where\n"
+    "                   the device keeps a layout text it is shown too\n"
+    "  --input FILE     drive the window from a script (- for standard input), one\n"
+    "                   command a line, once the viewers show video:\n"
+    "                     down X Y left|right [shift]    move X Y [left|right|none] [shift]\n"
+    "                     up X Y left|right [shift]      wheel DELTA X Y\n"
+    "                     menu ID|none (answers the next popup menu)\n"
+    "                     answer ok|yes|no (answers the next message box)\n"
+    "                     wait MS                        snapshot FILE.png\n"
+    "                   X Y are client pixels of the window (of the channel's, with one\n"
+    "                   viewer). Without --duration the view ends after the last\n"
+    "                   command. Every popup menu (identifier and label of each item)\n"
+    "                   and message box (caption, text) is printed on standard output\n"
+    "                   as it opens, and the answer it got\n"
     "  --snapshot FILE  the window as shown, overlay included, as PNG at the end (and on\n"
     "                   key S)\n"
     "  --full-decode    decode JPEG pictures whole even where a cell shows them at half\n"
@@ -77,8 +114,9 @@ const char kUsage[] =
     "  --duration S     end after S seconds, recordings included (default: until Ctrl-C\n"
     "                   or Q)\n"
     "\n"
-    "Exit: 0 every viewer got frames; 1 a device refused or failed, or a viewer got no\n"
-    "frames; 2 no answer, or bad usage.\n";
+    "Exit: 0 every viewer got frames; 1 a device refused or failed, has no control of\n"
+    "the --overlay kind, or a viewer got no frames; 2 no answer, or bad usage (a bad\n"
+    "--input line included).\n";
 
 constexpr DWORD kProgressPeriodMs = 1000;
 // The event loop's wait for window messages: short while a viewer has not
@@ -99,6 +137,9 @@ constexpr int kMaxCellSize = 4096;
 // The display's pixel format: 32-bit, as the window's surface is, so that a
 // picture is decoded straight into it.
 constexpr int32_t kDisplayRgb32 = 32;
+// An --input script starts once every viewer shows video, or this long after
+// the window opened.
+constexpr DWORD kScriptStartWaitMs = 10000;
 
 struct SViewerRun {
     std::unique_ptr<CViewer> viewer;
@@ -263,6 +304,127 @@ void Snapshot(CViewWindow& window, const std::string& path, DWORD start) {
         std::fprintf(stderr, "t=%.1fs snapshot %s failed: %s\n", Since(start), path.c_str(), error.c_str());
 }
 
+// What --overlay asks of the viewers: display flags and what to call the
+// control in messages.
+struct SOverlayKind {
+    const char* name;
+    uint32_t flags;
+    const char* control;
+};
+const SOverlayKind kOverlayKinds[] = {
+    {"motion", CDisplayChannel::kFlagMotionEditor, "motion editor"},
+    {"grid", CDisplayChannel::kFlagMotionEditor, "motion editor"},
+    {"mask", CDisplayChannel::kFlagPrivacyEditor, "privacy masks"},
+    {"ptz", CDisplayChannel::kFlagPtzControl, "PTZ control"},
+};
+
+const SOverlayKind* FindOverlayKind(const std::string& name) {
+    for (const SOverlayKind& kind : kOverlayKinds)
+        if (name == kind.name)
+            return &kind;
+    return nullptr;
+}
+
+// The kind of control a viewer got, as the user calls it.
+const char* ControlName(COverlayControl* control) {
+    if (dynamic_cast<CMotionAreaEditor*>(control) != nullptr)
+        return "motion area editor";
+    if (dynamic_cast<CMotionBlockEditor*>(control) != nullptr)
+        return "motion block grid editor";
+    if (dynamic_cast<CPrivacyMaskEditor*>(control) != nullptr)
+        return "privacy mask editor";
+    if (dynamic_cast<CPtzControl*>(control) != nullptr)
+        return "PTZ control";
+    return control != nullptr ? "overlay control" : "none";
+}
+
+const char* AnswerName(int answer) {
+    switch (answer) {
+    case IDOK:
+        return "ok";
+    case IDCANCEL:
+        return "cancel";
+    case IDYES:
+        return "yes";
+    case IDNO:
+        return "no";
+    default:
+        return "none";
+    }
+}
+
+// Menus and message boxes on standard output: the items as the menu opens
+// (so that whoever writes a script sees what to answer), then the answer.
+void PrintDialogOpening(const os::DialogRecord& record, const CViewWindow& window) {
+    if (record.kind == os::DialogRecord::Kind::PopupMenu) {
+        POINT at = record.point;
+        ScreenToClient(record.window, &at);
+        const int cell = window.CellIndex(record.window);
+        std::printf("menu viewer%d at %ld,%ld\n", cell + 1, static_cast<long>(at.x), static_cast<long>(at.y));
+        for (const os::MenuItem& item : record.items) {
+            if (item.flags & MF_SEPARATOR)
+                std::printf("  -\n");
+            else
+                std::printf("  %u \"%s\"\n", item.id, item.text.c_str());
+        }
+    } else {
+        std::printf("message box \"%s\": \"%s\"\n", record.caption.c_str(), record.text.c_str());
+    }
+    std::fflush(stdout);
+}
+
+void PrintDialogAnswer(const os::DialogRecord& record) {
+    const char* by = record.scripted ? " (script)" : "";
+    if (record.kind == os::DialogRecord::Kind::PopupMenu) {
+        if (record.answer == 0)
+            std::printf("menu answer none%s\n", by);
+        else
+            std::printf("menu answer %d%s\n", record.answer, by);
+    } else {
+        std::printf("message box answer %s%s\n", AnswerName(record.answer), by);
+    }
+    std::fflush(stdout);
+}
+
+// Runs one script command on the window: input as a user would make it, or
+// the answers and pauses around it. *held is the buttons the script holds.
+void RunScriptCommand(const CInputScript::SCommand& c, CViewWindow& window, WPARAM* held, DWORD* waitUntil,
+                      DWORD start) {
+    os::Window* top = window.TopLevel();
+    const POINT at{c.x, c.y};
+    const WPARAM shift = c.shift ? MK_SHIFT : 0;
+    using Kind = CInputScript::SCommand::Kind;
+    switch (c.kind) {
+    case Kind::Down:
+        *held |= c.buttons;
+        top->PostMouse(c.buttons == MK_LBUTTON ? WM_LBUTTONDOWN : WM_RBUTTONDOWN, at, *held | shift);
+        break;
+    case Kind::Up:
+        *held &= ~c.buttons;
+        top->PostMouse(c.buttons == MK_LBUTTON ? WM_LBUTTONUP : WM_RBUTTONUP, at, *held | shift);
+        break;
+    case Kind::Move:
+        top->PostMouse(WM_MOUSEMOVE, at,
+                       (c.buttons == CInputScript::kHeldButtons ? *held : c.buttons) | shift);
+        break;
+    case Kind::Wheel:
+        top->PostMouse(WM_MOUSEWHEEL, at, *held, c.delta);
+        break;
+    case Kind::Menu:
+        top->ScriptMenuAnswer(c.menuId);
+        break;
+    case Kind::Answer:
+        top->ScriptMessageBoxAnswer(c.answer);
+        break;
+    case Kind::Wait:
+        *waitUntil = timeGetTime() + c.waitMs;
+        break;
+    case Kind::Snapshot:
+        Snapshot(window, c.file, start);
+        break;
+    }
+}
+
 } // namespace
 
 int RunView(const Args& args) {
@@ -271,6 +433,8 @@ int RunView(const Args& args) {
                                {"--headless", false, ""},
                                {"--size", true, "WxH"},
                                {"--text", false, ""},
+                               {"--overlay", true, "KIND"},
+                               {"--input", true, "FILE"},
                                {"--snapshot", true, "FILE"},
                                {"--full-decode", false, ""},
                                {"--duration", true, "S"},
@@ -309,6 +473,18 @@ int RunView(const Args& args) {
         if (!TakeProbeOptions(line, addresses[a], deviceOptions[a], error))
             return Fail(kExitUsage, "%s", error.c_str());
 
+    const SOverlayKind* overlay = nullptr;
+    if (line.Has("--overlay") && (overlay = FindOverlayKind(line.Value("--overlay"))) == nullptr)
+        return Fail(kExitUsage, "bad value for --overlay: \"%s\" (motion, grid, mask or ptz)",
+                    line.Value("--overlay").c_str());
+    // A script file is read and checked whole before any device is opened.
+    std::unique_ptr<CInputScript> script;
+    if (line.Has("--input")) {
+        script = std::make_unique<CInputScript>();
+        if (!script->Open(line.Value("--input"), &error))
+            return Fail(kExitUsage, "%s", error.c_str());
+    }
+
     if (line.Has("--full-decode"))
         os::dshow::CVmrSourceFilter::SetScaledDecoding(false);
 
@@ -337,6 +513,10 @@ int RunView(const Args& args) {
         run.viewer->mOutputFormat = kDisplayRgb32;
         if (line.Has("--text"))
             run.viewer->mDisplayFlags |= CDisplayChannel::kFlagText;
+        // A control draws into the renderer's overlay bitmap, which the
+        // overlay flag makes.
+        if (overlay != nullptr)
+            run.viewer->mDisplayFlags |= CDisplayChannel::kFlagText | overlay->flags;
         options.channel = run.channel;
         CViewer* opening = run.viewer.get();
         end.OnEnd([opening] { opening->AbortOpen(); });
@@ -367,10 +547,38 @@ int RunView(const Args& args) {
                        "ipcamview " + addresses[0], &note);
     if (!note.empty())
         std::fprintf(stderr, "ipcamview: %s\n", note.c_str());
-    for (size_t i = 0; i < runs.size(); ++i)
+    // However the view ends, the viewers go before the window their
+    // renderers and controls draw into.
+    struct SViewersFirst {
+        std::vector<SViewerRun>& runs;
+        ~SViewersFirst() {
+            for (SViewerRun& run : runs)
+                run.viewer.reset();
+        }
+    } viewersFirst{runs};
+    window.TopLevel()->SetDialogOpenObserver(
+        [&window](const os::DialogRecord& record) { PrintDialogOpening(record, window); });
+    window.TopLevel()->SetDialogObserver([](const os::DialogRecord& record) { PrintDialogAnswer(record); });
+    for (size_t i = 0; i < runs.size(); ++i) {
         if (runs[i].viewer->StartDisplay(window.Cell(i)) == 0)
             return Fail(kExitFailed, "channel %d: cannot be shown (renderer status %d)", runs[i].channel,
                         runs[i].viewer->mLastStatus);
+        if (overlay == nullptr)
+            continue;
+        COverlayControl* control = runs[i].viewer->mpOverlayControl;
+        // A device without masks still gets the mask editor, which then does
+        // nothing: for the user that is no editor.
+        auto* masks = dynamic_cast<CPrivacyMaskEditor*>(control);
+        if (control == nullptr || (masks != nullptr && masks->MaskCount() == 0))
+            return Fail(kExitFailed, "channel %d: the device offers no %s", runs[i].channel,
+                        overlay->control);
+        std::fprintf(stderr, "t=%.1fs viewer%zu ch%d %s over %dx%d video\n", Since(start), i + 1,
+                     runs[i].channel, ControlName(control), control->VideoRect().right,
+                     control->VideoRect().bottom);
+        if (std::string(overlay->name) == "grid" && dynamic_cast<CMotionBlockEditor*>(control) == nullptr)
+            std::fprintf(stderr, "t=%.1fs viewer%zu ch%d the device detects motion in one area, not a grid\n",
+                         Since(start), i + 1, runs[i].channel);
+    }
     for (size_t i = 0; record && i < runs.size(); ++i)
         if (!StartRecording(runs[i]))
             return Fail(kExitUsage, "channel %d: cannot record %s%s", runs[i].channel,
@@ -380,12 +588,79 @@ int RunView(const Args& args) {
     const std::string snapshotPath = line.Value("--snapshot");
     bool quit = false;
     DWORD lastProgressAt = timeGetTime();
+    // The window's messages: keys for the host, mouse input and menu
+    // commands for the viewer whose cell they belong to.
+    auto handle = [&](const MSG& message) {
+        if (message.message == WM_CLOSE) {
+            quit = true;
+            return;
+        }
+        if (message.message == WM_KEYDOWN) {
+            const WPARAM key = message.wParam;
+            if (key == 'Q' || key == VK_ESCAPE)
+                quit = true;
+            else if (key == 'S' && !snapshotPath.empty())
+                Snapshot(window, snapshotPath, start);
+            else if (key < 128)
+                OnKey(static_cast<int>(key), runs, start);
+            return;
+        }
+        const int cell = window.CellIndex(message.hwnd);
+        if (cell >= 0)
+            CWindowInput::Forward(*runs[static_cast<size_t>(cell)].viewer, message);
+    };
+    const DWORD windowOpenedAt = timeGetTime();
+    const bool scriptOnStandardInput = script != nullptr && line.Value("--input") == "-";
+    bool scriptStarted = false;
+    bool scriptFinished = false;
+    WPARAM scriptButtons = 0;
+    DWORD scriptWaitUntil = 0;
     bool allShown = false;
     while (!end.Ended() && !quit) {
-        int key = window.WaitKey(allShown ? kSteadyWaitMs : kDrainWaitMs);
-        if (key == 0)
-            key = TerminalKey();
-        if (key == 'Q' || key == 'q')
+        // Everything the last command or the user caused is handled before
+        // the next command runs: a menu's choice arrives as a message while
+        // the release that opened it is handled.
+        MSG message{};
+        while (!quit && window.WaitMessage(&message, 0))
+            handle(message);
+        if (scriptFinished && durationS == 0)
+            break;
+        bool ran = false;
+        if (script != nullptr && !scriptFinished && !quit) {
+            if (!scriptStarted) {
+                bool showing = true;
+                for (const SViewerRun& run : runs)
+                    showing = showing && run.Pictures() > 0;
+                scriptStarted = showing || timeGetTime() - windowOpenedAt >= kScriptStartWaitMs;
+                if (scriptStarted)
+                    std::fprintf(stderr, "t=%.1fs input script starts\n", Since(start));
+            }
+            if (scriptStarted && static_cast<int32_t>(timeGetTime() - scriptWaitUntil) >= 0) {
+                CInputScript::SCommand command;
+                switch (script->Take(&command, &error)) {
+                case CInputScript::Next::Command:
+                    RunScriptCommand(command, window, &scriptButtons, &scriptWaitUntil, start);
+                    ran = true;
+                    break;
+                case CInputScript::Next::End:
+                    std::fprintf(stderr, "t=%.1fs input script ends\n", Since(start));
+                    scriptFinished = true;
+                    ran = true;
+                    break;
+                case CInputScript::Next::Error:
+                    return Fail(kExitUsage, "%s", error.c_str());
+                case CInputScript::Next::NotYet:
+                    break;
+                }
+            }
+        }
+        // Once every viewer shows and no script waits for its turn, the loop
+        // only needs to wake for progress lines and the terminal's keys.
+        const bool steady = allShown && (script == nullptr || scriptFinished);
+        if (!ran && window.WaitMessage(&message, steady ? kSteadyWaitMs : kDrainWaitMs))
+            handle(message);
+        // A script read from standard input owns it: no keys come from there.
+        if (const int key = scriptOnStandardInput ? 0 : TerminalKey(); key == 'Q' || key == 'q')
             quit = true;
         else if ((key == 'S' || key == 's') && !snapshotPath.empty())
             Snapshot(window, snapshotPath, start);

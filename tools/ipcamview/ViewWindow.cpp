@@ -36,17 +36,11 @@ CViewWindow::CViewWindow(int cells, int cellWidth, int cellHeight, bool headless
 
 CViewWindow::~CViewWindow() = default;
 
-int CViewWindow::WaitKey(DWORD milliseconds) {
-    MSG message{};
-    if (!mpWindow->WaitMessage(&message, milliseconds))
-        return 0;
-    if (message.message == WM_CLOSE)
-        return 'Q';
-    if (message.message != WM_KEYDOWN)
-        return 0;
-    if (message.wParam == VK_ESCAPE)
-        return 'Q';
-    return message.wParam < 128 ? static_cast<int>(message.wParam) : 0;
+int CViewWindow::CellIndex(HWND window) const {
+    for (size_t i = 0; i < mCells.size(); ++i)
+        if (mCells[i] == window)
+            return static_cast<int>(i);
+    return -1;
 }
 
 bool CViewWindow::WritePng(const std::string& path, std::string* error) {

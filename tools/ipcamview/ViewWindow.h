@@ -30,9 +30,13 @@ public:
     os::Window* TopLevel() const { return mpWindow.get(); }
 
     // Waits up to milliseconds for a message of the window (presenting what
-    // the renderers drew meanwhile); the key pressed, 'Q' for a close
-    // request, or 0.
-    int WaitKey(DWORD milliseconds);
+    // the renderers drew meanwhile); false when none came.
+    bool WaitMessage(MSG* message, DWORD milliseconds) {
+        return mpWindow->WaitMessage(message, milliseconds);
+    }
+    // The index of the cell a window handle is, -1 for none (the top-level
+    // window itself, or a window of another).
+    int CellIndex(HWND window) const;
 
     // Writes what the window shows (overlay included) to path as PNG; false
     // with the reason in *error.

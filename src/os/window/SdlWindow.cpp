@@ -288,6 +288,8 @@ void SdlWindow::Handle(const SDL_Event& e) {
     case SDL_WINDOWEVENT:
         if (e.window.event == SDL_WINDOWEVENT_CLOSE)
             PostClose();
+        else if (e.window.event == SDL_WINDOWEVENT_LEAVE && !mButtons)
+            PostMouseLeave(); // an editor forgets its hover cell
         else
             mDirty = true; // exposed, resized, restored: show the picture again
         break;

@@ -44,6 +44,7 @@ struct Window::Shared {
     std::deque<int> boxScript;
     std::deque<DialogRecord> dialogs;
     std::function<void(const DialogRecord&)> observer;
+    std::function<void(const DialogRecord&)> openObserver;
 
     // Input routing (PostMouse), guarded by stateLock: the window holding
     // the mouse while a button is down, and the window under the pointer.
@@ -257,6 +258,7 @@ BOOL Window::PostMouse(UINT message, POINT client, WPARAM keyState, int wheelDel
     Shared& s = *top->mpShared;
     POINT at{0, 0};
     Window* target = nullptr;
+    Window* left = nullptr;
     {
         std::lock_guard<std::mutex> lock(s.stateLock);
         if (s.capture) {
@@ -267,17 +269,37 @@ BOOL Window::PostMouse(UINT message, POINT client, WPARAM keyState, int wheelDel
         }
         const bool press =
             message == WM_LBUTTONDOWN || message == WM_RBUTTONDOWN || message == WM_MBUTTONDOWN;
+        if (s.hover != nullptr && s.hover != target && s.capture == nullptr)
+            left = s.hover;
         if (press)
             s.capture = target;
         else if ((keyState & (MK_LBUTTON | MK_RBUTTON | MK_MBUTTON)) == 0)
             s.capture = nullptr;
         s.hover = target;
     }
+    if (left != nullptr)
+        top->Post(MSG{left, WM_MOUSELEAVE, 0, 0, timeGetTime(), top->ToScreen(client)});
     WPARAM wParam = keyState;
     if (message == WM_MOUSEWHEEL)
         wParam = (keyState & 0xFFFF) | (static_cast<WPARAM>(static_cast<uint16_t>(wheelDelta)) << 16);
     MSG msg{target, message, wParam, MAKELPARAM(at.x, at.y), timeGetTime(), top->ToScreen(client)};
     return top->Post(msg);
+}
+
+BOOL Window::PostMouseLeave() {
+    Window* top = TopLevel();
+    Shared& s = *top->mpShared;
+    Window* left = nullptr;
+    {
+        std::lock_guard<std::mutex> lock(s.stateLock);
+        if (s.capture != nullptr)
+            return FALSE;
+        left = s.hover;
+        s.hover = nullptr;
+    }
+    if (left == nullptr)
+        return FALSE;
+    return top->Post(MSG{left, WM_MOUSELEAVE, 0, 0, timeGetTime(), POINT{0, 0}});
 }
 
 BOOL Window::PostKey(WPARAM virtualKey) {
@@ -365,6 +387,23 @@ void Window::SetDialogObserver(std::function<void(const DialogRecord&)> observer
     s.observer = std::move(observer);
 }
 
+void Window::SetDialogOpenObserver(std::function<void(const DialogRecord&)> observer) {
+    Shared& s = Top();
+    std::lock_guard<std::mutex> lock(s.stateLock);
+    s.openObserver = std::move(observer);
+}
+
+void Window::AnnounceOpening(const DialogRecord& record) {
+    Shared& s = Top();
+    std::function<void(const DialogRecord&)> observer;
+    {
+        std::lock_guard<std::mutex> lock(s.stateLock);
+        observer = s.openObserver;
+    }
+    if (observer)
+        observer(record);
+}
+
 std::vector<DialogRecord> Window::Dialogs() {
     Shared& s = Top();
     std::lock_guard<std::mutex> lock(s.stateLock);
@@ -402,6 +441,8 @@ int Window::TrackMenu(const std::vector<MenuItem>& items, POINT screen, HWND own
             top->mpShared->menuScript.pop_front();
         }
     }
+    record.scripted = scripted;
+    AnnounceOpening(record);
     if (!scripted)
         id = static_cast<UINT>(top->AskMenu(items, screen));
     // Only an item the menu offers can be chosen, as with a real menu.
@@ -425,16 +466,18 @@ int Window::ShowMessage(const std::string& text, const std::string& caption, UIN
             top->mpShared->boxScript.pop_front();
         }
     }
-    if (!scripted)
-        answer = top->AskMessageBox(text, caption, type);
-    if (!IsButtonOf(type, answer))
-        answer = DefaultAnswer(type);
     DialogRecord record;
     record.kind = DialogRecord::Kind::MessageBox;
     record.window = owner;
     record.text = text;
     record.caption = caption;
     record.type = type;
+    record.scripted = scripted;
+    AnnounceOpening(record);
+    if (!scripted)
+        answer = top->AskMessageBox(text, caption, type);
+    if (!IsButtonOf(type, answer))
+        answer = DefaultAnswer(type);
     record.answer = answer;
     record.scripted = scripted;
     Record(record);

@@ -58,6 +58,7 @@ constexpr UINT WM_RBUTTONUP = 0x0205;
 constexpr UINT WM_MBUTTONDOWN = 0x0207;
 constexpr UINT WM_MBUTTONUP = 0x0208;
 constexpr UINT WM_MOUSEWHEEL = 0x020A;
+constexpr UINT WM_MOUSELEAVE = 0x02A3;
 
 // Key state in the wParam of mouse messages.
 constexpr WPARAM MK_LBUTTON = 0x0001;
@@ -263,7 +264,14 @@ public:
     // keeps getting the mouse (its coordinates may then lie outside it), so
     // a drag that leaves a channel still ends in it. keyState is the MK_
     // bits after the event; wheelDelta (WM_MOUSEWHEEL) in WHEEL_DELTA units.
+    // When the pointer moves from one window to another with no button
+    // held, the window it left gets WM_MOUSELEAVE first (as Windows gives a
+    // window that asked with TrackMouseEvent), so that an editor forgets its
+    // hover cell.
     BOOL PostMouse(UINT message, POINT client, WPARAM keyState, int wheelDelta = 0);
+    // The pointer left the top-level window: WM_MOUSELEAVE for the window it
+    // was over, unless a button holds it for a drag. FALSE when there is none.
+    BOOL PostMouseLeave();
     // A key press (virtual key code) for the window under the last mouse
     // position (this window when there was none), and a close request.
     BOOL PostKey(WPARAM virtualKey);
@@ -285,6 +293,10 @@ public:
     // Called (on the thread that opened it) after each menu or message box
     // with what it showed and answered. Null removes it.
     void SetDialogObserver(std::function<void(const DialogRecord&)> observer);
+    // Called as each menu or message box opens, before anyone answers it
+    // (answer 0; scripted tells whether a scripted answer is waiting), so
+    // that a host can show its items to whoever must answer. Null removes it.
+    void SetDialogOpenObserver(std::function<void(const DialogRecord&)> observer);
     // The last kMaxDialogRecords menus and boxes, oldest first.
     std::vector<DialogRecord> Dialogs();
 
@@ -335,6 +347,7 @@ private:
 
     Shared& Top();
     void Record(const DialogRecord& record);
+    void AnnounceOpening(const DialogRecord& record);
 
     Window* mpParent = nullptr;
     RECT mRectInParent{0, 0, 0, 0};

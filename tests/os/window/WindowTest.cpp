@@ -64,18 +64,24 @@ TEST(WindowTest, MouseGoesToTheChannelUnderItAndStaysThereDuringADrag) {
         WPARAM keys;
         int cell; // expected target
         POINT local;
+        int left; // the cell told first that the pointer left it; -1 none
     } steps[] = {
-        {WM_MOUSEMOVE, {330, 10}, 0, 1, {10, 10}},
-        {WM_LBUTTONDOWN, {300, 200}, MK_LBUTTON, 0, {300, 200}},
+        {WM_MOUSEMOVE, {330, 10}, 0, 1, {10, 10}, -1},
+        {WM_LBUTTONDOWN, {300, 200}, MK_LBUTTON, 0, {300, 200}, 1},
         // Dragged into the neighbour: still the pressed channel, coordinates beyond its edge.
-        {WM_MOUSEMOVE, {400, 300}, MK_LBUTTON, 0, {400, 300}},
-        {WM_LBUTTONUP, {400, 300}, 0, 0, {400, 300}},
+        {WM_MOUSEMOVE, {400, 300}, MK_LBUTTON, 0, {400, 300}, -1},
+        {WM_LBUTTONUP, {400, 300}, 0, 0, {400, 300}, -1},
         // Released: the pointer belongs to what is under it again.
-        {WM_MOUSEMOVE, {401, 300}, 0, 3, {81, 60}},
+        {WM_MOUSEMOVE, {401, 300}, 0, 3, {81, 60}, 0},
     };
     for (const Step& s : steps) {
         ASSERT_TRUE(g.top.PostMouse(s.message, s.at, s.keys));
         MSG m{};
+        if (s.left >= 0) {
+            ASSERT_TRUE(g.top.PeekMessage(&m));
+            EXPECT_EQ(static_cast<UINT>(WM_MOUSELEAVE), m.message);
+            EXPECT_EQ(g.cell[s.left], m.hwnd);
+        }
         ASSERT_TRUE(g.top.PeekMessage(&m));
         EXPECT_EQ(s.message, m.message);
         EXPECT_EQ(g.cell[s.cell], m.hwnd) << "message " << s.message << " at " << s.at.x << "," << s.at.y;
@@ -87,8 +93,18 @@ TEST(WindowTest, MouseGoesToTheChannelUnderItAndStaysThereDuringADrag) {
     ASSERT_TRUE(g.top.PostMouse(WM_MOUSEWHEEL, POINT{5, 5}, 0, -2 * WHEEL_DELTA));
     MSG m{};
     ASSERT_TRUE(g.top.PeekMessage(&m));
+    EXPECT_EQ(static_cast<UINT>(WM_MOUSELEAVE), m.message);
+    EXPECT_EQ(g.cell[3], m.hwnd);
+    ASSERT_TRUE(g.top.PeekMessage(&m));
     EXPECT_EQ(-240, GET_WHEEL_DELTA_WPARAM(m.wParam));
     EXPECT_EQ(g.cell[0], m.hwnd);
+    // The pointer leaves the window: the cell it was over is told, once.
+    EXPECT_TRUE(g.top.PostMouseLeave());
+    ASSERT_TRUE(g.top.PeekMessage(&m));
+    EXPECT_EQ(static_cast<UINT>(WM_MOUSELEAVE), m.message);
+    EXPECT_EQ(g.cell[0], m.hwnd);
+    EXPECT_FALSE(g.top.PostMouseLeave());
+    EXPECT_FALSE(g.top.PeekMessage(&m));
 }
 
 TEST(WindowTest, MouseMovesMergeAndAFullQueueRefusesPosts) {
@@ -183,14 +199,22 @@ TEST(WindowTest, MessageBoxesGoToTheNewestWindowAndNeverAnswerYesUnasked) {
     os::OffscreenWindow older(10, 10);
     os::OffscreenWindow newer(10, 10);
     std::vector<std::string> seen;
+    // The opening is told before anyone answers, the answer after.
+    newer.SetDialogOpenObserver([&](const os::DialogRecord& r) {
+        seen.push_back("opens " + r.caption + ": " + r.text + (r.scripted ? " (scripted)" : ""));
+        EXPECT_EQ(0, r.answer);
+    });
     newer.SetDialogObserver([&](const os::DialogRecord& r) { seen.push_back(r.caption + ": " + r.text); });
     newer.ScriptMessageBoxAnswer(IDYES);
     EXPECT_EQ(IDYES, MessageBoxA(nullptr, "Replace?", "Question", MB_YESNO | MB_ICONQUESTION));
     EXPECT_EQ(IDCANCEL, MessageBoxA(nullptr, "Go on?", "Question", MB_YESNOCANCEL));
     newer.ScriptMessageBoxAnswer(IDNO); // not a button of MB_OK: the box's own answer
     EXPECT_EQ(IDOK, MessageBoxA(nullptr, "Save data failed.", "Error", MB_ICONERROR));
-    ASSERT_EQ(3u, seen.size());
-    EXPECT_EQ("Error: Save data failed.", seen[2]);
+    ASSERT_EQ(6u, seen.size());
+    EXPECT_EQ("opens Question: Replace? (scripted)", seen[0]);
+    EXPECT_EQ("Question: Replace?", seen[1]);
+    EXPECT_EQ("opens Question: Go on?", seen[2]);
+    EXPECT_EQ("Error: Save data failed.", seen[5]);
     EXPECT_TRUE(older.Dialogs().empty());
     EXPECT_EQ(&newer, os::Window::ActiveTopLevel());
     // An owned box goes to its owner's window.
