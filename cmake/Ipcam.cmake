@@ -34,7 +34,9 @@ function(ipcam_library name)
   else()
     add_library(${name} STATIC ${A_SOURCES})
   endif()
-  target_include_directories(${name} PUBLIC ${PROJECT_SOURCE_DIR}/src ${PROJECT_SOURCE_DIR}/include)
+  # Installed, the headers of src/ sit under include/ipcamview (cmake/IpcamInstall.cmake).
+  target_include_directories(${name} PUBLIC $<BUILD_INTERFACE:${PROJECT_SOURCE_DIR}/src>
+                                            $<BUILD_INTERFACE:${PROJECT_SOURCE_DIR}/include>)
   target_link_libraries(${name} PUBLIC ${A_PUBLIC_LIBS} PRIVATE ${A_PRIVATE_LIBS})
   ipcam_warnings(${name})
 endfunction()

@@ -1,6 +1,7 @@
 // Shared by the fuzz targets: a broken rule traps so that libFuzzer reports
-// it, hostile text is cut at separators, and an HTTP client answers every
-// request with the same hostile body in reads of sizes the input chooses.
+// it, hostile text is cut at separators, and an HTTP client answers each
+// request with the next of the input's hostile bodies in reads of sizes the
+// input chooses.
 #pragma once
 
 #include "net/IHttpClient.h"
@@ -30,15 +31,23 @@ template <class F> void ForEachPiece(std::string_view text, std::string_view sep
     }
 }
 
-// Each read delivers at most the next of `pieces` (cycled; none: no limit) and
-// a filling read goes on to the next piece. Connects succeed while
-// *connectsLeft lasts (always without one); a request path longer than
-// maxPath traps.
+// Request n is answered with bodies[n], the last body answering every request
+// beyond (so a single body answers them all). Each read delivers at most the
+// next of `pieces` (cycled; none: no limit) and a filling read goes on to the
+// next piece. Connects succeed while *connectsLeft lasts (always without one);
+// a request path longer than maxPath traps.
 class CPieceClient : public IHttpClient {
 public:
     CPieceClient(std::string_view body, std::vector<size_t> pieces, int* connectsLeft = nullptr,
                  size_t maxPath = SIZE_MAX)
-        : mBody(body), mPieces(std::move(pieces)), mConnectsLeft(connectsLeft), mMaxPath(maxPath) {
+        : CPieceClient(std::vector<std::string_view>{body}, std::move(pieces), connectsLeft, maxPath) {}
+    CPieceClient(std::vector<std::string_view> bodies, std::vector<size_t> pieces,
+                 int* connectsLeft = nullptr, size_t maxPath = SIZE_MAX)
+        : mBodies(std::move(bodies)), mPieces(std::move(pieces)), mConnectsLeft(connectsLeft),
+          mMaxPath(maxPath) {
+        if (mBodies.empty())
+            mBodies.emplace_back();
+        mBody = mBodies.front();
         SetCancelEvent(&mOwnCancel);
     }
     bool Connect(const std::string&, uint16_t, bool) override {
@@ -47,9 +56,12 @@ public:
     }
     bool Get(const std::string& path) override {
         Check(path.size() <= mMaxPath);
+        mBody = mBodies[std::min(mRequests++, mBodies.size() - 1)];
         mPosition = 0;
         return mConnected;
     }
+    // Requests made so far.
+    size_t GetRequestCount() const { return mRequests; }
     bool Post(const std::string&, const std::string&) override { return false; }
     bool BeginPost(const std::string&) override { return false; }
     bool Write(const void*, DWORD) override { return false; }
@@ -85,7 +97,9 @@ public:
     CHttpCredential* GetCredentials() override { return &mCredential; }
 
 private:
-    std::string_view mBody;
+    std::vector<std::string_view> mBodies;
+    std::string_view mBody; // the answer being read
+    size_t mRequests = 0;
     std::vector<size_t> mPieces;
     int* mConnectsLeft;
     size_t mMaxPath;

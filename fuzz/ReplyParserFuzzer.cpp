@@ -3,11 +3,13 @@
 // that also come from the input. Checks beyond the sanitizers: no entry is
 // ever added, removed or renamed, and no request outgrows the CGI's limit.
 //
-// Input: byte 0 picks Query or Update and how the body is cut into reads;
-// then the keys, one per line, up to the first NUL; the rest is the body
-// every request is answered with. With bit 5 of byte 0 set, the same body
-// also answers every request of a device set-up (bits 6 and 7 pick the
-// dialect), and the stream path is composed from what it concluded.
+// Input: byte 0 picks Query or Update and how the answers are cut into reads;
+// then the keys, one per line, up to the first NUL; the rest are the answers
+// to the requests in turn, separated by NULs, the last one answering every
+// request beyond. With bit 5 of byte 0 set, the answers go on through the
+// requests of a device set-up (bits 6 and 7 pick the dialect), whose steps
+// each get an answer of their own, and the stream path is composed from what
+// it concluded.
 #include "FuzzSupport.h"
 #include "device/CMultiChannelDialect.h"
 #include "device/CProfileQueryDialect.h"
@@ -30,15 +32,20 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const std::string input(reinterpret_cast<const char*>(data) + 1, size - 1);
     const size_t nul = input.find('\0');
     const std::string keyText = input.substr(0, nul);
-    const std::string body = nul == std::string::npos ? std::string() : input.substr(nul + 1);
+    const std::string_view rest =
+        nul == std::string::npos ? std::string_view() : std::string_view(input).substr(nul + 1);
+    std::vector<std::string> bodies;
+    fuzz::ForEachPiece(rest, std::string_view("\0", 1),
+                       [&bodies](const std::string& b) { bodies.push_back(b); });
 
-    // Every line of the body through the line parser on its own.
-    fuzz::ForEachPiece(body, "\n", [](const std::string& line) {
-        std::string name = "n", value = "v";
-        const int code = ParseReplyLine(line, name, value);
-        Check(code == kReplyOk || code == kReplyNg || code == kReplyNs || code == kReplyUw ||
-              code == kReplyUa || code == kReplyUnknown);
-    });
+    // Every line of every answer through the line parser on its own.
+    for (const std::string& body : bodies)
+        fuzz::ForEachPiece(body, "\n", [](const std::string& line) {
+            std::string name = "n", value = "v";
+            const int code = ParseReplyLine(line, name, value);
+            Check(code == kReplyOk || code == kReplyNg || code == kReplyNs || code == kReplyUw ||
+                  code == kReplyUa || code == kReplyUnknown);
+        });
 
     media_util::CSlowHash params;
     fuzz::ForEachPiece(keyText, "\n", [&](const std::string& key) {
@@ -50,7 +57,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         keys.push_back(params.GetKeyAt(i));
 
     static const size_t kPieces[] = {1, 2, 7, 8192};
-    fuzz::CPieceClient client(body, {kPieces[(control >> 2) & 3]}, nullptr, CReplyParser::kMaxRequestText);
+    fuzz::CPieceClient client(std::vector<std::string_view>(bodies.begin(), bodies.end()),
+                              {kPieces[(control >> 2) & 3]}, nullptr, CReplyParser::kMaxRequestText);
     CHttpLink link(&client);
     CUrl url;
     url.Crack("http://127.0.0.1:8080/");

@@ -1,35 +1,66 @@
 // Feeds hostile bytes to the codec library's Decode. The first byte picks the
 // input format, the output pixel code and the row order; the second the size
-// of the output buffer, which is allocated exactly so that a write past the
-// size the caller gave is caught. H.264 input is fed the way the viewer feeds
-// it: repeated calls on what was not consumed.
+// of the output buffer. H.264 input is fed the way the viewer feeds it:
+// repeated calls on what was not consumed.
+//
+// As in the viewer, one decoder per stream lives across frames: one per input
+// format, pixel code and row order is made on first use and kept for every
+// later input (making one costs far more than decoding a small frame), so a
+// frame also meets whatever state the frames before it left. The output area
+// lies at the very end of one buffer made once, and the part before it is
+// poisoned, so that a write past either end of the size the caller gave is
+// still caught without a buffer per input.
 #include "FuzzSupport.h"
 #include "ipcamview/vcodec.h"
 
+#include <sanitizer/asan_interface.h>
+
+#include <array>
+
 using fuzz::Check;
+
+namespace {
+
+constexpr int32_t kFormats[] = {VCODEC_FORMAT_JPEG, VCODEC_FORMAT_MPEG4, VCODEC_FORMAT_H264};
+constexpr int32_t kCodes[] = {100, 120, 130, 32};
+// Up to 1 MiB: room for the small pictures of the seed corpus and more.
+constexpr size_t kMaxOutput = 255 * 4096 + 7;
+
+int32_t Decoder(size_t format, size_t code, bool bottomUp) {
+    static std::array<int32_t, 3 * 4 * 2> handles = [] {
+        std::array<int32_t, 3 * 4 * 2> a;
+        a.fill(-1);
+        return a;
+    }();
+    int32_t& handle = handles[(format * 4 + code) * 2 + (bottomUp ? 1 : 0)];
+    if (handle < 0)
+        handle = CreateCodec(kFormats[format], kCodes[code], 320, bottomUp ? 240 : -240, 30);
+    return handle;
+}
+
+} // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (size < 2)
         return 0;
-    static const int32_t kFormats[] = {VCODEC_FORMAT_JPEG, VCODEC_FORMAT_MPEG4, VCODEC_FORMAT_H264};
-    static const int32_t kCodes[] = {100, 120, 130, 32};
-    int32_t format = kFormats[(data[0] & 3) % 3];
-    int32_t code = kCodes[(data[0] >> 2) & 3];
-    bool bottomUp = data[0] & 0x10;
-    // Up to 1 MiB: room for the small pictures of the seed corpus and more.
-    size_t outSize = size_t(data[1]) * 4096 + (data[0] >> 5);
+    static std::vector<uint8_t> buffer(kMaxOutput);
+    const size_t format = (data[0] & 3) % 3;
+    const size_t code = (data[0] >> 2) & 3;
+    const bool bottomUp = data[0] & 0x10;
+    const size_t outSize = size_t(data[1]) * 4096 + (data[0] >> 5);
     data += 2;
     size -= 2;
 
-    int32_t handle = CreateCodec(format, code, 320, bottomUp ? 240 : -240, 30);
+    const int32_t handle = Decoder(format, code, bottomUp);
     Check(handle >= 0);
-    std::vector<uint8_t> out(outSize ? outSize : 1);
+    uint8_t* out = buffer.data() + (kMaxOutput - outSize);
+    ASAN_POISON_MEMORY_REGION(buffer.data(), kMaxOutput - outSize);
     size_t pos = 0;
     // Each successful call consumes at least one byte, so this ends.
     for (int calls = 0; calls < 64 && pos <= size; ++calls) {
         int32_t length = int32_t(size - pos);
         int32_t written = int32_t(outSize);
-        int32_t ok = Decode(handle, data + pos, &length, out.data(), &written);
+        int32_t ok = Decode(handle, data + pos, &length, out, &written);
         Check(length >= 0 && size_t(length) <= size - pos && written >= 0 && size_t(written) <= outSize);
         if (!ok)
             break;
@@ -38,6 +69,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
             break;
         pos += size_t(length);
     }
-    ReleaseCodec(handle);
+    ASAN_UNPOISON_MEMORY_REGION(buffer.data(), kMaxOutput - outSize);
     return 0;
 }
