@@ -11,8 +11,6 @@ bool CTcpClientSocket::Create() {
         return false;
     int noDelay = 1;
     winsock::setsockopt(s, IPPROTO_TCP, TCP_NODELAY, &noDelay, sizeof(noDelay));
-    int receiveBuffer = kReceiveBufferBytes;
-    winsock::setsockopt(s, SOL_SOCKET, SO_RCVBUF, &receiveBuffer, sizeof(receiveBuffer));
     m_hSocket.store(s);
     return true;
 }
@@ -74,6 +72,12 @@ int CTcpClientSocket::Recv(void* buffer, int length) {
     if (!mConnected.load())
         return -1;
     return winsock::recv(m_hSocket.load(), static_cast<char*>(buffer), length, 0);
+}
+
+int CTcpClientSocket::RecvWaiting(void* buffer, int length) {
+    if (!mConnected.load())
+        return -1;
+    return winsock::recv(m_hSocket.load(), static_cast<char*>(buffer), length, MSG_DONTWAIT);
 }
 
 int CTcpClientSocket::WaitReadable(DWORD milliseconds) {

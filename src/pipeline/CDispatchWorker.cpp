@@ -27,10 +27,13 @@ void CDispatchWorker::SetInputQueue(IMediaQueue* queue) {
     if (auto* old = dynamic_cast<media_util::CMediaQueue*>(mpInputQueue))
         old->SetNotifyEvent(nullptr);
     mpInputQueue = queue;
+    mIdleWaitMs = kWaitTimeoutMs;
     // An object that arrives ends the worker's wait at once: dispatch adds
-    // no latency of its own.
-    if (auto* notifying = dynamic_cast<media_util::CMediaQueue*>(queue))
+    // no latency of its own, and the time-out only needs to be a safety net.
+    if (auto* notifying = dynamic_cast<media_util::CMediaQueue*>(queue)) {
         notifying->SetNotifyEvent(&mWakeEvent);
+        mIdleWaitMs = kNotifiedWaitTimeoutMs;
+    }
 }
 
 void CDispatchWorker::AddQueue(IMediaQueue* queue) {
@@ -65,7 +68,7 @@ void CDispatchWorker::RemoveQueue(IMediaQueue* queue) {
 }
 
 bool CDispatchWorker::Offer(IMediaQueue* queue, const CMediaObj& object) {
-    CMediaObj* clone = object.CloneMeWithNewContent();
+    CMediaObj* clone = object.CloneMeSharingContent();
     if (clone == nullptr)
         return false;
     if (queue->Enque(clone))
@@ -83,7 +86,7 @@ int CDispatchWorker::Job() {
     if (object == nullptr) {
         // Nothing waiting: sleep until the receiver queues something (the
         // input queue signals the wake event) or the time-out.
-        return media_util::CManualEvent::WaitTwoEvents(&mStopEvent, &mWakeEvent, kWaitTimeoutMs);
+        return media_util::CManualEvent::WaitTwoEvents(&mStopEvent, &mWakeEvent, mIdleWaitMs);
     }
     {
         CLockWrap lock(mLock);

@@ -77,15 +77,20 @@ bool CFramePacer::Step(bool wait) {
     CMediaObj* object = mpInputQueue->Deque();
     if (object != nullptr) {
         ++mTaken;
-        mTakenBytes += static_cast<uint64_t>(object->mDataLength) + static_cast<uint64_t>(object->mDataLength2);
+        mTakenBytes +=
+            static_cast<uint64_t>(object->mDataLength) + static_cast<uint64_t>(object->mDataLength2);
         const bool video = object->mVideoFormat != 0;
-        if (video && (object->mFrameKind == media_util::kFrameKey || object->mFrameKind == media_util::kFrameKeyWithConfig ||
+        if (video && (object->mFrameKind == media_util::kFrameKey ||
+                      object->mFrameKind == media_util::kFrameKeyWithConfig ||
                       object->mVideoFormat == media_util::kVideoJpeg))
             ++mKeyFrames;
         if (!video || object->mFrameNumber >= 0) {
             if (video && IsRunning() && mpVideoRenderer != nullptr && mpVideoRenderer->IsStarted() &&
-                mpVideoRenderer->Push(object) != 0)
+                mpVideoRenderer->Push(object) != 0) {
+                if (mShown.load() == 0)
+                    mFirstShownAt = mpClock->Now();
                 ++mShown;
+            }
             waitMs = ComputeWait(*object);
         }
         if (video) {

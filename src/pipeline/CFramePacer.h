@@ -87,6 +87,11 @@ public:
     // JPEG frame is one), for a host's progress report.
     uint64_t GetTakenBytes() const { return mTakenBytes.load(); }
     uint64_t GetKeyFrameCount() const { return mKeyFrames.load(); }
+    // The pacer clock's time (timeGetTime) at which the renderer took the
+    // first frame, and whether it has: what a host measures its time to the
+    // first frame by, without polling for it.
+    bool HasShown() const { return mShown.load() > 0; }
+    DWORD GetFirstShownTime() const { return mFirstShownAt.load(); }
     // A copy of the held object (the caller owns it), or null.
     media_util::CMediaObj* CloneHeldObject();
 
@@ -107,4 +112,5 @@ private:
     std::atomic<uint64_t> mLate{0};
     std::atomic<uint64_t> mTakenBytes{0};
     std::atomic<uint64_t> mKeyFrames{0};
+    std::atomic<DWORD> mFirstShownAt{0}; // written before mShown first counts
 };

@@ -5,11 +5,9 @@
 #include <new>
 #include <cstdlib>
 #include <cstring>
-#include <map>
 #include <stdexcept>
 
-#include "platform/CCritSection.h"
-#include "platform/CLockWrap.h"
+#include "platform/CBufferPool.h"
 #include "platform/CMemUtil.h"
 
 #if defined(__SANITIZE_ADDRESS__)
@@ -27,15 +25,23 @@ namespace {
 // Every buffer starts this far into a 4 KiB-aligned block, behind its
 // header, so that any two buffers lie a multiple of 4096 bytes apart.
 constexpr size_t kPageSize = 4096;
+static_assert(kPageSize == CBufferPool::kAlign, "the pool's blocks start on a page");
 constexpr size_t kHeaderSize = 64;
 constexpr uint64_t kBlockMagic = 0x4D6564696142756Full; // "MediaBuo"
 // The pool keeps at most this many bytes of idle blocks, and at most
 // kPoolMaxPerClass blocks of one size class: enough for the queues of a
-// few channels at their limits, small enough to give memory back when the
-// streams stop.
+// few channels at their limits. A block that lay idle for a whole
+// kPoolTrimPeriodMs goes back to the system, so that what a burst of frames
+// needed once (a stall, a restarted stream sending what it held, a picture
+// size no longer seen) is not kept for the life of the process.
 constexpr size_t kPoolMaxBytes = 64u * 1024 * 1024;
 constexpr size_t kPoolMaxPerClass = 32;
 constexpr size_t kPoolMaxBlock = 16u * 1024 * 1024;
+constexpr uint32_t kPoolTrimPeriodMs = 10000;
+// Blocks this large (decoded pictures, key frames of large streams) are
+// mapped by the pool itself, so that a block it gives back leaves the
+// process instead of staying in malloc's arenas.
+constexpr size_t kPoolMapFrom = 128u * 1024;
 
 struct BlockHeader {
     uint64_t magic;
@@ -70,47 +76,12 @@ size_t BlockTotal(size_t size) {
 constexpr bool kPoolEnabled = true;
 #endif
 
-class BufferPool {
-public:
-    uint8_t* Take(size_t total) {
-        if (kPoolEnabled) {
-            CLockWrap lock(mLock);
-            auto it = mFree.find(total);
-            if (it != mFree.end() && !it->second.empty()) {
-                void* block = it->second.back();
-                it->second.pop_back();
-                mIdleBytes -= total;
-                return static_cast<uint8_t*>(block);
-            }
-        }
-        void* block = nullptr;
-        if (posix_memalign(&block, kPageSize, total) != 0)
-            return nullptr;
-        return static_cast<uint8_t*>(block);
-    }
-
-    void Give(uint8_t* block, size_t total) {
-        if (kPoolEnabled && total <= kPoolMaxBlock) {
-            CLockWrap lock(mLock);
-            auto& list = mFree[total];
-            if (list.size() < kPoolMaxPerClass && mIdleBytes + total <= kPoolMaxBytes) {
-                list.push_back(block);
-                mIdleBytes += total;
-                return;
-            }
-        }
-        free(block);
-    }
-
-private:
-    CCritSection mLock;
-    std::map<size_t, std::vector<void*>> mFree; // guarded by mLock
-    size_t mIdleBytes = 0;                      // guarded by mLock
-};
-
 // Never destroyed: objects may be freed by threads still running at exit.
-BufferPool& Pool() {
-    static BufferPool* pool = new BufferPool;
+CBufferPool& Pool() {
+    static CBufferPool* pool = new CBufferPool(CBufferPool::SLimits{kPoolMaxBytes,
+                                                                    kPoolEnabled ? kPoolMaxPerClass : 0,
+                                                                    kPoolMaxBlock, kPoolTrimPeriodMs,
+                                                                    kPoolEnabled ? kPoolMapFrom : 0});
     return *pool;
 }
 

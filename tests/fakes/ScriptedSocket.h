@@ -88,6 +88,7 @@ public:
     // The script never blocks: whatever a receive would return (bytes, the
     // end) is there at once.
     int WaitReadable(DWORD) override { return mConnected.load() ? 1 : -1; }
+    int RecvWaiting(void* buffer, int length) override { return Recv(buffer, length); }
     // Bytes released but not yet received.
     size_t Unread() const { return mWaiting.size() - mPos; }
 

@@ -223,6 +223,40 @@ TEST_P(CTcpClientSocketFamilyTest, ReceiveOnSilentPeerTimesOut) {
     EXPECT_EQ(0, socket.WaitReadable(20));
 }
 
+// What a stream's receiver does once it expects bytes: take what arrived,
+// never wait, and tell "nothing yet" apart from a time-out and the end.
+TEST_P(CTcpClientSocketFamilyTest, RecvWaitingTakesWhatArrivedWithoutWaiting) {
+    Listener listener(4, Family());
+    CTcpClientSocket socket;
+    socket.SetTimeout(2000);
+    ASSERT_TRUE(socket.Connect(Address(listener.mPort), false));
+    const int peer = ::accept(listener.mFd, nullptr, nullptr);
+    ASSERT_GE(peer, 0);
+    char buffer[16] = {};
+    const auto before = std::chrono::steady_clock::now();
+    EXPECT_EQ(-1, socket.RecvWaiting(buffer, sizeof(buffer)));
+    EXPECT_EQ(WSAEWOULDBLOCK, WSAGetLastError());
+    // Far below the receive time-out it would otherwise have waited out.
+    EXPECT_LT(std::chrono::steady_clock::now() - before, std::chrono::milliseconds(1000));
+    EXPECT_TRUE(socket.IsConnected());
+
+    ASSERT_EQ(3, ::send(peer, "bye", 3, MSG_NOSIGNAL));
+    ASSERT_EQ(1, socket.WaitReadable(2000));
+    EXPECT_EQ(3, socket.RecvWaiting(buffer, sizeof(buffer)));
+    EXPECT_STREQ("bye", buffer);
+    ::close(peer);
+    ASSERT_EQ(1, socket.WaitReadable(2000));
+    EXPECT_EQ(0, socket.RecvWaiting(buffer, sizeof(buffer)));
+
+    // The receive buffer is the system's, which grows with the stream: not
+    // a fixed 8 KiB (16 KiB once Linux doubled it), which held a 1080p
+    // camera to 16 KiB a round trip.
+    int size = 0;
+    socklen_t length = sizeof(size);
+    ASSERT_EQ(0, ::getsockopt(static_cast<int>(socket.GetHandle()), SOL_SOCKET, SO_RCVBUF, &size, &length));
+    EXPECT_GT(size, 2 * 8192);
+}
+
 TEST_P(CTcpClientSocketFamilyTest, BoundedConnectGivesUpOnAListenerThatNeverAccepts) {
     // With a backlog of 0 the kernel queues one connection; once that slot is
     // taken, further SYNs are dropped and a connect would wait for minutes.

@@ -181,12 +181,22 @@ TEST(CFramePacerTest, ShowsVideoThroughTheRendererAndStopsItWhenDestroyed) {
         std::memset(o->mpData, 0x80, 64 * 48 * 4);
         return o;
     };
-    queue.Enque(picture(1));
     queue.Enque(picture(-1)); // not shown
     queue.Enque(Audio());     // not shown
+    queue.Enque(picture(1));
     queue.Enque(picture(2));
+    ASSERT_TRUE(pacer->Step(false));
+    ASSERT_TRUE(pacer->Step(false));
+    EXPECT_FALSE(pacer->HasShown());
+    // The time of the first frame the renderer took, however late the host
+    // looks: the host's first_frame_ms.
+    const DWORD firstAt = clock.mNow += 70;
+    ASSERT_TRUE(pacer->Step(false));
+    clock.mNow += 40;
     while (pacer->Step(false)) {
     }
+    EXPECT_TRUE(pacer->HasShown());
+    EXPECT_EQ(firstAt, pacer->GetFirstShownTime());
     EXPECT_EQ(4u, pacer->GetTakenCount());
     EXPECT_EQ(2u, pacer->GetShownCount());
     std::unique_ptr<CMediaObj> held(pacer->CloneHeldObject());

@@ -416,6 +416,8 @@ int recv(SOCKET s, char* buffer, int length, int flags) {
     do {
         n = ::recv(fd, buffer, static_cast<size_t>(length), flags);
     } while (n < 0 && errno == EINTR);
+    if (n < 0 && (flags & MSG_DONTWAIT) != 0 && (errno == EAGAIN || errno == EWOULDBLOCK))
+        return Fail(WSAEWOULDBLOCK);
     if (n < 0)
         return FailIo(fd);
     return static_cast<int>(n);

@@ -17,6 +17,8 @@
 //     blocked in connect or recv on the same handle returns at once with an
 //     error, as it does on Windows (close alone does not wake it on Linux);
 //   - a receive or send that runs into its time-out reports WSAETIMEDOUT;
+//   - recv takes MSG_DONTWAIT (Linux's flag; Windows has none): a receive
+//     that finds nothing reports WSAEWOULDBLOCK instead of waiting;
 //   - connect refuses the unspecified address (0.0.0.0, ::) as Windows does.
 // Every call records its error for WSAGetLastError (per thread).
 #pragma once
@@ -130,7 +132,8 @@ int getsockname(SOCKET s, sockaddr* address, int* length);
 // Bytes sent, or SOCKET_ERROR.
 int send(SOCKET s, const char* data, int length, int flags);
 // Bytes received, 0 when the peer closed its side, SOCKET_ERROR on error or
-// time-out (WSAETIMEDOUT).
+// time-out (WSAETIMEDOUT), or with MSG_DONTWAIT when nothing has arrived
+// (WSAEWOULDBLOCK).
 int recv(SOCKET s, char* buffer, int length, int flags);
 int shutdown(SOCKET s, int how);
 

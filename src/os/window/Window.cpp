@@ -30,9 +30,13 @@ struct Window::Shared {
     std::vector<uint8_t> pixels;
     int stride = 0;
 
-    // Guards everything below; cv wakes message and invalidation waiters.
+    // Guards everything below. cv wakes message waiters, invalidatedCv
+    // those that wait for a picture: a renderer invalidates 25 times a
+    // second or more, and a thread waiting for messages (a host's event
+    // loop) has no business waking for each.
     std::mutex stateLock;
     std::condition_variable cv;
+    std::condition_variable invalidatedCv;
     std::deque<MSG> queue;
     uint64_t dropped = 0;
     uint64_t invalidated = 0;
@@ -206,7 +210,7 @@ void Window::Invalidate() {
         std::lock_guard<std::mutex> lock(top->mpShared->stateLock);
         ++top->mpShared->invalidated;
     }
-    top->mpShared->cv.notify_all();
+    top->mpShared->invalidatedCv.notify_all();
     top->OnInvalidated();
 }
 
@@ -221,10 +225,10 @@ bool Window::WaitInvalidated(uint64_t seen, DWORD milliseconds) {
     std::unique_lock<std::mutex> lock(s.stateLock);
     auto pred = [&] { return s.invalidated > seen; };
     if (milliseconds == INFINITE) {
-        s.cv.wait(lock, pred);
+        s.invalidatedCv.wait(lock, pred);
         return true;
     }
-    return s.cv.wait_for(lock, std::chrono::milliseconds(milliseconds), pred);
+    return s.invalidatedCv.wait_for(lock, std::chrono::milliseconds(milliseconds), pred);
 }
 
 // --- messages --------------------------------------------------------------

@@ -253,9 +253,11 @@ bool CCmsRecorder::JoinVideo(const CmsVideoFrame& frame) {
     int64_t pts = (us + 500) / 1000;
     if (mWriter.HeaderWritten() && mNewConfiguration.empty()) {
         // The common case once the file is laid out: straight from the split
-        // picture, without a packet of its own.
-        if (!mWriter.Write(mVideoTrack, parts.mPicture.data(), parts.mPicture.size(), pts,
-                           (mFrameUs + 500) / 1000, parts.mKey))
+        // picture, padded in place, without a packet or a copy of its own.
+        const size_t size = parts.mPicture.size();
+        parts.mPicture.resize(size + CMkvWriter::kPadding, 0);
+        if (!mWriter.WritePadded(mVideoTrack, parts.mPicture.data(), size, pts, (mFrameUs + 500) / 1000,
+                                 parts.mKey))
             return false;
         mLastVideoUs = us;
         mLastVideoPts = pts;

@@ -110,11 +110,10 @@ bool CMkvWriter::WriteHeader() {
     return true;
 }
 
+static_assert(CMkvWriter::kPadding == AV_INPUT_BUFFER_PADDING_SIZE, "the padding libavcodec expects");
+
 bool CMkvWriter::Write(int track, const uint8_t* data, size_t size, int64_t pts, int64_t duration, bool key) {
-    if (!mHeaderWritten || track < 0 || unsigned(track) >= mpContext->nb_streams || size == 0 ||
-        size > size_t(INT32_MAX - AV_INPUT_BUFFER_PADDING_SIZE))
-        return false;
-    if (!mpPacket && !(mpPacket = av_packet_alloc()))
+    if (size == 0 || size > size_t(INT32_MAX - AV_INPUT_BUFFER_PADDING_SIZE))
         return false;
     // The muxer only reads the packet during the call (av_write_frame keeps
     // no reference to data that is not reference-counted), so the bytes go in
@@ -123,9 +122,25 @@ bool CMkvWriter::Write(int track, const uint8_t* data, size_t size, int64_t pts,
         mScratch.resize(size + AV_INPUT_BUFFER_PADDING_SIZE);
     memcpy(mScratch.data(), data, size);
     memset(mScratch.data() + size, 0, AV_INPUT_BUFFER_PADDING_SIZE);
+    return WritePacket(track, mScratch.data(), size, pts, duration, key);
+}
+
+bool CMkvWriter::WritePadded(int track, const uint8_t* data, size_t size, int64_t pts, int64_t duration,
+                             bool key) {
+    if (size == 0 || size > size_t(INT32_MAX - AV_INPUT_BUFFER_PADDING_SIZE))
+        return false;
+    return WritePacket(track, data, size, pts, duration, key);
+}
+
+bool CMkvWriter::WritePacket(int track, const uint8_t* data, size_t size, int64_t pts, int64_t duration,
+                             bool key) {
+    if (!mHeaderWritten || track < 0 || unsigned(track) >= mpContext->nb_streams)
+        return false;
+    if (!mpPacket && !(mpPacket = av_packet_alloc()))
+        return false;
     AVPacket* packet = mpPacket;
     av_packet_unref(packet);
-    packet->data = mScratch.data();
+    packet->data = const_cast<uint8_t*>(data);
     packet->size = int(size);
     packet->stream_index = track;
     // The muxer may have changed the track's time base in the header.

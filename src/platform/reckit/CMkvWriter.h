@@ -25,6 +25,9 @@ public:
     static constexpr int kClusterSizeLimit = 2 * 1024 * 1024;
     // Time stamps are milliseconds, Matroska's default scale.
     static constexpr int kTimeBase = 1000;
+    // Bytes the muxer may read past a packet's end: libavcodec's
+    // AV_INPUT_BUFFER_PADDING_SIZE (checked where FFmpeg's headers are seen).
+    static constexpr size_t kPadding = 64;
 
     CMkvWriter() = default;
     ~CMkvWriter(); // closes without a trailer (see Abort)
@@ -44,8 +47,12 @@ public:
 
     bool WriteHeader();
     bool HeaderWritten() const { return mHeaderWritten; }
-    // One packet; times in milliseconds.
+    // One packet; times in milliseconds. The bytes are copied into a
+    // buffer padded as libavcodec expects.
     bool Write(int track, const uint8_t* data, size_t size, int64_t pts, int64_t duration, bool key);
+    // The same for bytes that are already followed by kPadding zero bytes
+    // the muxer may read: handed to it as they are, without the copy.
+    bool WritePadded(int track, const uint8_t* data, size_t size, int64_t pts, int64_t duration, bool key);
     // Writes the trailer and closes the file.
     bool Finish();
     // Closes without the trailer and removes the file (used when nothing was
@@ -56,6 +63,7 @@ private:
     // A new stream of the media type and codec on this writer's clock; null
     // once the header is written or without a file.
     AVStream* NewStream(int mediaType, int codecId);
+    bool WritePacket(int track, const uint8_t* data, size_t size, int64_t pts, int64_t duration, bool key);
     void Close();
 
     AVFormatContext* mpContext = nullptr;
