@@ -609,13 +609,13 @@ int RunView(const Args& args) {
         if (cell >= 0)
             CWindowInput::Forward(*runs[static_cast<size_t>(cell)].viewer, message);
     };
+    bool allShown = false;
     const DWORD windowOpenedAt = timeGetTime();
     const bool scriptOnStandardInput = script != nullptr && line.Value("--input") == "-";
     bool scriptStarted = false;
     bool scriptFinished = false;
     WPARAM scriptButtons = 0;
     DWORD scriptWaitUntil = 0;
-    bool allShown = false;
     while (!end.Ended() && !quit) {
         // Everything the last command or the user caused is handled before
         // the next command runs: a menu's choice arrives as a message while
@@ -654,10 +654,12 @@ int RunView(const Args& args) {
                 }
             }
         }
-        // Once every viewer shows and no script waits for its turn, the loop
-        // only needs to wake for progress lines and the terminal's keys.
-        const bool steady = allShown && (script == nullptr || scriptFinished);
-        if (!ran && window.WaitMessage(&message, steady ? kSteadyWaitMs : kDrainWaitMs))
+        // A script's pause ends on time whatever the loop's wait.
+        DWORD wait = allShown ? kSteadyWaitMs : kDrainWaitMs;
+        if (script != nullptr && scriptStarted && !scriptFinished)
+            wait = std::min<DWORD>(
+                wait, std::max<int32_t>(0, static_cast<int32_t>(scriptWaitUntil - timeGetTime())));
+        if (!ran && window.WaitMessage(&message, wait))
             handle(message);
         // A script read from standard input owns it: no keys come from there.
         if (const int key = scriptOnStandardInput ? 0 : TerminalKey(); key == 'Q' || key == 'q')
