@@ -9,17 +9,24 @@
 #   - Depends names no -dev package;
 #   - the installed camsim serves, the installed ipcamview probes it and views it headless (JPEG, and
 #     H.264 while recording, which loads the codec and recording libraries and FFmpeg behind them);
+#   - what the programs and libraries open by name at run time is on the root;
 #   - apt-get remove leaves no file of the package behind, and ldconfig forgets the library.
 # One line per check, PASS or FAIL; the exit code is the number of failures (capped at 100), 0 when all
 # passed. Needs root, the network to the Debian mirror and a few minutes, so it is not part of CI.
 #
-# Usage: fresh_root_install.sh [--cache DIR] [--mirror URL] [--refresh] [--keep-root] PACKAGE.deb
+# Usage: fresh_root_install.sh [--cache DIR] [--mirror URL] [--refresh] [--keep-root] [--build-hosts]
+#                              PACKAGE.deb
 #   --cache DIR   where the pristine root (a tarball of debootstrap's tree) and the downloaded .debs
 #                 are kept between runs (default /var/tmp/ipcamview-fresh-root); each run unpacks a
 #                 new root from the tarball, so every run starts from the same fresh system
 #   --mirror URL  the Debian archive (default http://deb.debian.org/debian)
 #   --refresh     debootstrap again instead of using the cached tarball
 #   --keep-root   leave the run's root in DIR/root for a look afterwards
+#   --build-hosts also install a compiler, cmake and pkg-config (and no -dev package of the libraries
+#                 beneath the viewer) and build the install test's C host with pkg-config and C++ host
+#                 with find_package against the package, then run them against camsim: the package
+#                 claims a host is built from it alone, which the build machine, holding every -dev
+#                 package, cannot show (a few more minutes and about 80 MB more to download)
 set -uo pipefail
 
 CACHE=/var/tmp/ipcamview-fresh-root
@@ -27,10 +34,11 @@ MIRROR=http://deb.debian.org/debian
 SUITE=bookworm
 REFRESH=0
 KEEP_ROOT=0
+BUILD_HOSTS=0
 DEB=""
 
 usage() {
-    echo "usage: $0 [--cache DIR] [--mirror URL] [--refresh] [--keep-root] PACKAGE.deb" >&2
+    echo "usage: $0 [--cache DIR] [--mirror URL] [--refresh] [--keep-root] [--build-hosts] PACKAGE.deb" >&2
     exit 2
 }
 while (($#)); do
@@ -41,6 +49,7 @@ while (($#)); do
     --mirror=*) MIRROR=${1#*=}; shift ;;
     --refresh) REFRESH=1; shift ;;
     --keep-root) KEEP_ROOT=1; shift ;;
+    --build-hosts) BUILD_HOSTS=1; shift ;;
     -h | --help) usage ;;
     -*) echo "$0: unknown option $1" >&2; usage ;;
     *) [[ -z "$DEB" ]] || usage; DEB=$1; shift ;;
@@ -203,6 +212,23 @@ for obj in $objects; do
         "${missing:-ldd exit $rc: $out}"
 done
 
+# What a library or program opens by name at run time (FFmpeg's and SDL2 for sound, loaded on first
+# use) is not in its NEEDED entries, so ldd cannot see it and dpkg-shlibdeps did not ask for it: it is
+# only there because some dependency brings it. The names are the sonames among the file's strings.
+for obj in $objects; do
+    needed=$(readelf -d "$ROOT$obj" | sed -n 's/.*(\(NEEDED\|SONAME\)).*\[\(.*\)\]/\2/p')
+    byname=$(strings -a "$ROOT$obj" | grep -E '^lib[A-Za-z0-9_+-]+(-[0-9.]+)?\.so(\.[0-9]+)+$' | sort -u |
+        grep -v -x -F "$needed")
+    [[ -n "$byname" ]] || continue
+    known=$(in_root ldconfig -p | awk 'NR > 1 {print $1}')
+    missing=""
+    for name in $byname; do
+        grep -q -x -F "$name" <<<"$known" || missing+="$name "
+    done
+    check "$obj: what it opens by name is there ($(tr '\n' ' ' <<<"$byname" | sed 's/ $//'))" \
+        "$([[ -z "$missing" ]]; echo $?)" "not known to ldconfig: $missing"
+done
+
 # --- the version and the dependencies --------------------------------------------------------------
 want=$(dpkg-deb -f "$DEB" Version)
 got=$(in_root ipcamview --version 2>&1)
@@ -287,6 +313,37 @@ else
     fail "camsim --codec h264 serves" "no port=N line: $(tail -n 1 "$LOG/camsim.err")"
 fi
 stop_camsim
+
+# --- hosts built from the package alone ----------------------------------------------------------------
+HOSTS_SRC=$(realpath "$(dirname "$0")/../../tests/install")
+if ((BUILD_HOSTS)); then
+    in_root apt-get install -y --no-install-recommends gcc g++ make cmake pkg-config \
+        >"$LOG/toolchain.log" 2>&1
+    check "toolchain installed (gcc g++ make cmake pkg-config)" $? "see $LOG/toolchain.log"
+    info "-dev packages on the root: $(in_root dpkg-query -W -f='${Package}\n' | grep -E -- '-dev$' | tr '\n' ' ')"
+    mkdir -p "$ROOT/root/hosts"
+    cp -r "$HOSTS_SRC/c_host.c" "$HOSTS_SRC/cpp_host" "$ROOT/root/hosts/"
+    # The install test's device: a recorder's JPEG channel without sound.
+    model=dvr-jpeg-5124
+    audio=$(in_root camsim --device "$model" --describe | sed -n 's/^audio_supported=//p')
+    if start_camsim --device "$model"; then
+        in_root sh -c 'cd /root/hosts && cc -std=c99 -Wall -Wextra -Werror -pedantic c_host.c -o c_host \
+            $(pkg-config --cflags --libs ipcamview)' >"$LOG/c_host.log" 2>&1
+        check "C host builds with pkg-config alone" $? "$(tail -n 3 "$LOG/c_host.log")"
+        # Port 1 on loopback: nothing listens there, so the second viewer finds no device.
+        in_root /root/hosts/c_host "127.0.0.1:$PORT" 127.0.0.1:1 "$audio" >>"$LOG/c_host.log" 2>&1
+        check "C host opens a viewer on camsim" $? "$(tail -n 3 "$LOG/c_host.log")"
+        in_root sh -c 'cmake -S /root/hosts/cpp_host -B /root/hosts/cpp_build -DCMAKE_BUILD_TYPE=Release &&
+            cmake --build /root/hosts/cpp_build -j 1' >"$LOG/cpp_host.log" 2>&1
+        check "C++ host builds with find_package alone" $? "$(grep -m 3 -i error "$LOG/cpp_host.log")"
+        in_root /root/hosts/cpp_build/cpp_host "127.0.0.1:$PORT" >>"$LOG/cpp_host.log" 2>&1
+        check "C++ host shows camsim's live pictures" $? "$(tail -n 3 "$LOG/cpp_host.log")"
+    else
+        fail "camsim --device $model serves" "no port=N line: $(tail -n 1 "$LOG/camsim.err")"
+    fi
+    stop_camsim
+    rm -rf "$ROOT/root/hosts"
+fi
 
 # --- removal ----------------------------------------------------------------------------------------
 in_root apt-get remove -y ipcamview >"$LOG/remove.log" 2>&1
