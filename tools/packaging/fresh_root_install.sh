@@ -194,10 +194,14 @@ in_root dpkg -L ipcamview >"$LOG/files" 2>&1 || fatal "dpkg -L ipcamview" "$(hea
 while read -r path; do
     [[ -L "$ROOT$path" || -f "$ROOT$path" ]] && echo "$path" >>"$LOG/own-files"
 done <"$LOG/files"
-info "$(wc -l <"$LOG/own-files") files and links, $(du -sck $(sed "s|^|$ROOT|" "$LOG/own-files") | tail -1 | cut -f1) KiB on disk"
+info "$(wc -l <"$LOG/own-files") files and links, $(sed "s|^|$ROOT|" "$LOG/own-files" | tr '\n' '\0' | du -sck --files0-from=- | tail -1 | cut -f1) KiB on disk"
 
-in_root ldconfig -p | grep -q 'libipcamview\.so\.0 '
-check "ldconfig knows libipcamview.so.0" $? "not in ldconfig -p: the package's trigger did not run"
+# Not `ldconfig -p | grep -q`: grep leaving at the first match can kill ldconfig with SIGPIPE, and
+# pipefail would take that for the answer.
+known_libraries() { in_root ldconfig -p | awk 'NR > 1 {print $1}'; }
+known=$(known_libraries)
+grep -q -x -F libipcamview.so.0 <<<"$known"
+check "ldconfig knows libipcamview.so.0" $? "not in ldconfig -p: the package's postinst did not run it"
 
 # --- every installed object finds its libraries -----------------------------------------------------
 objects=$(grep -E '/bin/(ipcamview|camsim)$|/libipcamview\.so\.0$|/ipcamview/lib(vcodec|reckit)\.so$' "$LOG/own-files")
@@ -220,7 +224,7 @@ for obj in $objects; do
     byname=$(strings -a "$ROOT$obj" | grep -E '^lib[A-Za-z0-9_+-]+(-[0-9.]+)?\.so(\.[0-9]+)+$' | sort -u |
         grep -v -x -F "$needed")
     [[ -n "$byname" ]] || continue
-    known=$(in_root ldconfig -p | awk 'NR > 1 {print $1}')
+    known=$(known_libraries)
     missing=""
     for name in $byname; do
         grep -q -x -F "$name" <<<"$known" || missing+="$name "
@@ -366,7 +370,8 @@ leftovers() {
 left=$(leftovers)
 check "nothing of the package left behind after remove ($(wc -l <"$LOG/files") paths of dpkg -L)" \
     "$([[ -z "$left" ]]; echo $?)" "$left"
-in_root ldconfig -p | grep -q 'libipcamview\.so'
+known=$(known_libraries)
+grep -q '^libipcamview\.so' <<<"$known"
 check "ldconfig forgot libipcamview" "$((!$?))" "still in ldconfig -p"
 # The maintainer scripts that run ldconfig keep dpkg's record of the package ("rc") after a remove,
 # as for any package with a postrm; a purge ends it.
