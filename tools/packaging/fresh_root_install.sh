@@ -178,8 +178,10 @@ cached=("$ARCHIVES"/*.deb)
 info "package $DEBNAME, $(stat -c %s "$DEB") bytes"
 in_root sh -c "cd /root && apt-get update && apt-get install -y ./ipcamview_*.deb" >"$LOG/install.log" 2>&1
 rc=$?
-cp -n "$ROOT"/var/cache/apt/archives/*.deb "$ARCHIVES/" 2>/dev/null
 shopt -u nullglob
+# What apt downloaded is kept for the next run (the dependencies here, the toolchain below).
+save_archives() { find "$ROOT/var/cache/apt/archives" -maxdepth 1 -name '*.deb' -exec cp -n -t "$ARCHIVES/" {} +; }
+save_archives
 grep -E '^(Need to get|After this operation)' "$LOG/install.log" | sed 's/^/INFO apt: /'
 ((rc == 0)) || fatal "apt-get install ./$DEBNAME" "exit $rc, see $LOG/install.log"
 pass "apt-get install ./$DEBNAME"
@@ -324,6 +326,7 @@ if ((BUILD_HOSTS)); then
     in_root apt-get install -y --no-install-recommends gcc g++ make cmake pkg-config \
         >"$LOG/toolchain.log" 2>&1
     check "toolchain installed (gcc g++ make cmake pkg-config)" $? "see $LOG/toolchain.log"
+    save_archives
     info "-dev packages on the root: $(in_root dpkg-query -W -f='${Package}\n' | grep -E -- '-dev$' | tr '\n' ' ')"
     mkdir -p "$ROOT/root/hosts"
     cp -r "$HOSTS_SRC/c_host.c" "$HOSTS_SRC/cpp_host" "$ROOT/root/hosts/"
