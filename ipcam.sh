@@ -64,21 +64,42 @@ configure_and_build() {
   log "built $dir in $((SECONDS - t)) s"
 }
 
-# The files in DIR that the tests ctest selects with ARGS run: each test's
-# program and the programs it is handed (the host tests' ipcamview). Ninja
-# builds them with everything they link and depend on.
+# The files in DIR that the tests with a label matching LABEL (and none
+# matching EXCLUDED) run: each test's program and the programs it is handed (the host
+# tests' ipcamview), read from the CTestTestfile.cmake files configuring
+# wrote (ctest itself names no program that is not built yet). Ninja builds
+# them with everything they link and depend on.
 test_programs() {
-  local dir=$1; shift
-  (cd "$ROOT/$dir" && ctest -N --show-only=json-v1 "$@") | python3 -c '
-import json, os, sys
-root = os.path.realpath(sys.argv[1]) + "/"
+  python3 - "$ROOT/$1" "$2" "$3" <<'EOF'
+import os, re, sys
+root, label, excluded = os.path.realpath(sys.argv[1]) + "/", sys.argv[2], sys.argv[3]
+commands, labels = {}, {}
+for folder, _, files in os.walk(root):
+    if "CTestTestfile.cmake" not in files:
+        continue
+    for line in open(os.path.join(folder, "CTestTestfile.cmake")):
+        m = re.match(r'(add_test|set_tests_properties)\(\[=\[(.*?)\]=\] (.*)\)$', line.strip())
+        if not m:
+            continue
+        kind, name, rest = m.groups()
+        if kind == "add_test":
+            commands[name] = re.findall(r'"([^"]*)"', rest)
+        else:
+            found = re.search(r'\bLABELS "([^"]*)"', rest)
+            if found:
+                labels[name] = found.group(1).split(";")
 wanted = set()
-for test in json.load(sys.stdin)["tests"]:
-    for word in test.get("command", []):
+for name, words in commands.items():
+    # As ctest -L and -LE: a regular expression found in any label.
+    mine = labels.get(name, [])
+    if not any(re.search(label, l) for l in mine) or any(re.search(excluded, l) for l in mine):
+        continue
+    for word in words:
         path = os.path.realpath(word)
         if path.startswith(root):
             wanted.add(path[len(root):])
-print("\n".join(sorted(wanted)))' "$ROOT/$dir"
+print("\n".join(sorted(wanted)))
+EOF
 }
 
 run_ctest() {
@@ -122,7 +143,7 @@ cmd_test() {
       -DCMAKE_CXX_FLAGS_DEBUG="-g -O1" -DCMAKE_C_COMPILER=clang \
       -DCMAKE_CXX_COMPILER=clang++ -DIPCAM_SANITIZE=thread -DIPCAM_BENCH=OFF
     local programs
-    mapfile -t programs < <(test_programs build-tsan -L threads -LE faults)
+    mapfile -t programs < <(test_programs build-tsan threads faults)
     log "building the ${#programs[@]} programs of the threaded tests in build-tsan (-j$JOBS)"
     ninja -C "$ROOT/build-tsan" -j "$JOBS" "${programs[@]}"
     log "built build-tsan in $((SECONDS - t)) s"
