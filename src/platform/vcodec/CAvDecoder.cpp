@@ -39,8 +39,12 @@ CAvDecoder::CAvDecoder(int32_t inFormat, int32_t pixelCode, bool bottomUp)
     mpFrame = av_frame_alloc();
     mpReceived = av_frame_alloc();
     mpPacket = av_packet_alloc();
-    if (mUsesParser)
+    if (mUsesParser) {
         mpParser = av_parser_init(mCodecId);
+        mpParserContext = avcodec_alloc_context3(codec);
+        if (mpParserContext)
+            mpParserContext->log_level_offset = AV_LOG_DEBUG - AV_LOG_ERROR;
+    }
 }
 
 CAvDecoder::~CAvDecoder() {
@@ -49,6 +53,7 @@ CAvDecoder::~CAvDecoder() {
     av_packet_free(&mpPacket);
     av_frame_free(&mpReceived);
     av_frame_free(&mpFrame);
+    avcodec_free_context(&mpParserContext);
     avcodec_free_context(&mpContext);
 }
 
@@ -124,7 +129,7 @@ bool CAvDecoder::Decode(const uint8_t* in, int32_t length, int32_t* consumed, ui
         while (offset < window) {
             uint8_t* unit = nullptr;
             int unitSize = 0;
-            int used = av_parser_parse2(mpParser, mpContext, &unit, &unitSize, mInput.data() + offset,
+            int used = av_parser_parse2(mpParser, mpParserContext, &unit, &unitSize, mInput.data() + offset,
                                         window - offset, AV_NOPTS_VALUE, AV_NOPTS_VALUE, 0);
             if (used < 0 || (used == 0 && unitSize == 0)) {
                 offset = window; // the parser takes no more: give up on this input

@@ -7,8 +7,11 @@
 // An access unit is complete only once the next one has begun, so the last
 // unit in the input waits for the next call. When a call ends without a
 // picture the parser is reset and 0 bytes are reported consumed: the caller
-// keeps its bytes and hands them again, extended, next time.
-#pragma once
+// keeps its bytes and hands them again, extended, next time. The parser made
+// anew has seen no parameter sets and says so for every slice it meets; it
+// parses in a context of its own whose complaints are demoted to debug
+// messages, so that a host's log does not fill with them (the decoder, which
+// has the parameter sets, still reports what is wrong with a picture).
 #include <vector>
 
 #include "CPictureConverter.h"
@@ -31,7 +34,7 @@ public:
     ~CAvDecoder() override;
     // False when libavcodec could not be set up.
     bool IsReady() const {
-        return mpContext && mpFrame && mpReceived && mpPacket && (!mUsesParser || mpParser);
+        return mpContext && mpFrame && mpReceived && mpPacket && (!mUsesParser || (mpParser && mpParserContext));
     }
 
     bool Decode(const uint8_t* in, int32_t length, int32_t* consumed, uint8_t* out, int64_t outSize,
@@ -51,6 +54,7 @@ private:
     int mCodecId;
     AVCodecContext* mpContext = nullptr;
     AVCodecParserContext* mpParser = nullptr;
+    AVCodecContext* mpParserContext = nullptr; // never opened: the parser's log and fields
     AVFrame* mpFrame = nullptr;    // the picture to write
     AVFrame* mpReceived = nullptr; // what the decoder gives
     AVPacket* mpPacket = nullptr;

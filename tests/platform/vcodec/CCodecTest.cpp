@@ -205,6 +205,28 @@ TEST_F(CCodecTest, H264SlicedAnyhowGivesTheSamePictures) {
     }
 }
 
+// A camera's stream handed a unit at a time, as the viewer hands it: every
+// call's parser starts afresh, and what it says of parameter sets it has not
+// seen must not reach a host's log as errors or warnings (it did, once per
+// frame). The decoder itself stays free to say what is wrong.
+std::atomic<int> gLoudMessages{0};
+void CountLoudMessages(void*, int level, const char*, va_list) {
+    if (level <= AV_LOG_WARNING)
+        ++gLoudMessages;
+}
+
+TEST_F(CCodecTest, H264UnitByUnitLogsNothingAboveInfo) {
+    const Stream& s = Find("h264");
+    av_log_set_callback(CountLoudMessages);
+    gLoudMessages = 0;
+    const int32_t handle = CreateCodec(VCODEC_FORMAT_H264, 130, s.mWidth, -s.mHeight, 30);
+    const Decoded d = DecodeChunks(handle, s.mUnits, s, 130);
+    ReleaseCodec(handle);
+    av_log_set_callback(av_log_default_callback);
+    EXPECT_TRUE(d.mPictures == s.mReference.at(130));
+    EXPECT_EQ(0, gLoudMessages.load());
+}
+
 // Bad input gives no picture, and the same handle then decodes good input:
 // neither a decoder's state carried between frames nor a JPEG library left
 // mid-image by an error may hold on to the failure. (Noise is the fuzz
