@@ -53,19 +53,6 @@ function(ipcam_static_closure out)
   set(${out} ${seen} PARENT_SCOPE)
 endfunction()
 
-# The Debian runtime package that holds a library file, for the package's Depends.
-function(ipcam_debian_package_of file out)
-  set(${out} "" PARENT_SCOPE)
-  find_program(_dpkg dpkg)
-  if(NOT _dpkg)
-    return()
-  endif()
-  execute_process(COMMAND ${_dpkg} -S ${file} OUTPUT_VARIABLE owner RESULT_VARIABLE rc ERROR_QUIET)
-  if(rc EQUAL 0 AND owner MATCHES "^([^:,]+)")
-    set(${out} ${CMAKE_MATCH_1} PARENT_SCOPE)
-  endif()
-endfunction()
-
 # The SONAME of a shared library (libcurl.so.4 for .../libcurl.so).
 function(ipcam_soname_of file out)
   set(${out} "" PARENT_SCOPE)
