@@ -12,6 +12,7 @@
 // parses in a context of its own whose complaints are demoted to debug
 // messages, so that a host's log does not fill with them (the decoder, which
 // has the parameter sets, still reports what is wrong with a picture).
+#pragma once
 #include <vector>
 
 #include "CPictureConverter.h"
@@ -34,7 +35,8 @@ public:
     ~CAvDecoder() override;
     // False when libavcodec could not be set up.
     bool IsReady() const {
-        return mpContext && mpFrame && mpReceived && mpPacket && (!mUsesParser || (mpParser && mpParserContext));
+        return mpContext && mpFrame && mpReceived && mpPacket &&
+               (!mUsesParser || (mpParser && mpParserContext));
     }
 
     bool Decode(const uint8_t* in, int32_t length, int32_t* consumed, uint8_t* out, int64_t outSize,
@@ -55,8 +57,8 @@ private:
     AVCodecContext* mpContext = nullptr;
     AVCodecParserContext* mpParser = nullptr;
     AVCodecContext* mpParserContext = nullptr; // never opened: the parser's log and fields
-    AVFrame* mpFrame = nullptr;    // the picture to write
-    AVFrame* mpReceived = nullptr; // what the decoder gives
+    AVFrame* mpFrame = nullptr;                // the picture to write
+    AVFrame* mpReceived = nullptr;             // what the decoder gives
     AVPacket* mpPacket = nullptr;
     CPictureConverter mConverter;
     // libavcodec reads a little past the end of its input: the input is copied
