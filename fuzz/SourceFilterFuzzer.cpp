@@ -25,6 +25,8 @@
 #include "os/dshow/CVmrSourceFilter.h"
 #include "platform/CMediaObj.h"
 
+#include <turbojpeg.h>
+
 #include <array>
 
 using fuzz::Check;
@@ -98,6 +100,30 @@ private:
             *pixels = mSurface.data() + (mSurface.size() - size_t(width) * height * 4);
             return true;
         }
+        bool BeginPlanar(LONG width, LONG height, int subsampling, uint8_t* planes[3], int strides[3]) override {
+            Check(!mInDirect);
+            // Every other frame, so that the pixel path runs as well.
+            mPlanarTurn = !mPlanarTurn;
+            if (!mPlanarTurn || width <= 0 || height <= 0 || width > kDirectMax || height > kDirectMax ||
+                subsampling < 0 || subsampling >= TJ_NUMSAMP)
+                return false;
+            // Planes packed back to back in a buffer of exactly their size,
+            // so that writing past the last one is caught.
+            size_t total = 0;
+            const int count = subsampling == TJSAMP_GRAY ? 1 : 3;
+            for (int i = 0; i < count; ++i)
+                total += tjPlaneSizeYUV(i, width, 0, height, subsampling);
+            mPlanes.assign(total, 0);
+            size_t offset = 0;
+            for (int i = 0; i < 3; ++i) {
+                planes[i] = i < count ? mPlanes.data() + offset : nullptr;
+                strides[i] = i < count ? tjPlaneWidth(i, width, subsampling) : 0;
+                if (i < count)
+                    offset += tjPlaneSizeYUV(i, width, 0, height, subsampling);
+            }
+            mInDirect = true;
+            return true;
+        }
         void EndDirect(bool) override {
             Check(mInDirect);
             mInDirect = false;
@@ -112,6 +138,8 @@ private:
         bool mDirect;
         std::vector<uint8_t> mSurface;
         bool mInDirect = false;
+        bool mPlanarTurn = false;
+        std::vector<uint8_t> mPlanes;
         uint32_t mSum = 0;
     };
     CPin mPin;

@@ -605,12 +605,87 @@ TEST_F(CDirectShowRendererTest, JpegIsDecodedScaledWhenShownSmallAndIntoTheWindo
         ASSERT_NE(nullptr, filter);
         EXPECT_EQ(c.scaled ? 1u : 0u, filter->GetScaledDecodes());
         EXPECT_EQ(c.direct ? 1u : 0u, filter->GetDirectDecodes());
+        EXPECT_EQ(c.direct ? 1u : 0u, filter->GetPlanarDecodes());
+        EXPECT_EQ(c.direct ? 1u : 0u, window.PendingPlanarCount());
         source->Release();
         // Either way the whole window shows the picture.
         const SDrawn drawn = Drawn(renderer);
         EXPECT_EQ(c.windowW, drawn.rect.right - drawn.rect.left);
         EXPECT_EQ(c.windowH, drawn.rect.bottom - drawn.rect.top);
     }
+}
+
+// A JPEG frame shown as it is stays YCbCr planes in the window until
+// somebody reads the pixels, unless an overlay must be blended over it; what
+// the reader then sees is what the pixel path would have drawn.
+TEST_F(CDirectShowRendererTest, PlanarPicturesAreConvertedOnlyWhenLookedAt) {
+    struct Case {
+        const char* name;
+        bool planar;  // the process-wide switch
+        bool overlay; // a box painted into a visible overlay
+        bool planarExpected;
+    };
+    const Case cases[] = {
+        {"planes", true, false, true},
+        {"pixels: switched off", false, false, false},
+        {"pixels: an overlay to blend", true, true, false},
+    };
+    Bytes fromPlanes; // the first case's picture
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        os::dshow::CVmrSourceFilter::SetPlanarPictures(c.planar);
+        os::OffscreenWindow window(kWidth, kHeight);
+        const RECT client{0, 0, kWidth, kHeight};
+        CDirectShowRenderer renderer;
+        CMediaObj input = Format(media_util::kVideoJpeg, kWidth, kHeight);
+        CMediaObj display = Format(32, kWidth, -kHeight);
+        renderer.SetFormats(&input, &display);
+        renderer.SetAspectMode(CDirectShowRenderer::kAspectStretch);
+        ASSERT_EQ(1, renderer.Start(&window, &client, c.overlay ? CDirectShowRenderer::kFlagOverlay : 0));
+        if (c.overlay) {
+            HDC dc = renderer.GetOverlayDC();
+            ASSERT_NE(nullptr, dc);
+            HBRUSH blue = CreateSolidBrush(RGB(0, 0, 255));
+            const RECT box{10, 10, 50, 30};
+            FillRect(dc, &box, blue);
+            DeleteObject(blue);
+            renderer.ApplyOverlay();
+        }
+        CMediaObj frame = Frame(gMedia->mJpeg[0]);
+        ASSERT_EQ(1, renderer.Push(&frame));
+        IBaseFilter* source = renderer.GetSourceFilter();
+        auto* filter = dynamic_cast<os::dshow::CVmrSourceFilter*>(source);
+        ASSERT_NE(nullptr, filter);
+        EXPECT_EQ(1u, filter->GetDirectDecodes());
+        EXPECT_EQ(c.planarExpected ? 1u : 0u, filter->GetPlanarDecodes());
+        source->Release();
+        EXPECT_EQ(c.planarExpected ? 1u : 0u, window.PendingPlanarCount());
+        EXPECT_EQ(1u, Drawn(renderer).frames);
+
+        const Bytes pixels = window.Snapshot();
+        EXPECT_EQ(0u, window.PendingPlanarCount()); // converted by the reading
+        if (!c.overlay) {
+            EXPECT_GE(ipcam::test::Psnr(Bgr(pixels), gMedia->mReference[0], 100), 40);
+        }
+        if (c.overlay) {
+            const uint8_t* inBox = &pixels[(static_cast<size_t>(20) * kWidth + 30) * 4];
+            EXPECT_EQ(255, inBox[0]);
+            EXPECT_EQ(0, inBox[1]);
+            EXPECT_EQ(0, inBox[2]);
+        } else if (c.planar) {
+            fromPlanes = pixels;
+        } else {
+            // Planes converted later and pixels decoded at once: the same
+            // colour conversion, within a level of rounding.
+            ASSERT_EQ(fromPlanes.size(), pixels.size());
+            int worst = 0;
+            for (size_t i = 0; i < pixels.size(); ++i)
+                if (i % 4 != 3)
+                    worst = std::max(worst, std::abs(pixels[i] - fromPlanes[i]));
+            EXPECT_LE(worst, 2);
+        }
+    }
+    os::dshow::CVmrSourceFilter::SetPlanarPictures(true);
 }
 
 TEST_F(CDirectShowRendererTest, CameraAudioIsDecodedAndPlayedIntoTheNullSink) {

@@ -60,6 +60,9 @@ public:
     bool BeginDirect(LONG width, LONG height, uint8_t** pixels, LONG* stride) override {
         return mpRenderer->BeginDirect(width, height, pixels, stride);
     }
+    bool BeginPlanar(LONG width, LONG height, int subsampling, uint8_t* planes[3], int strides[3]) override {
+        return mpRenderer->BeginPlanar(width, height, subsampling, planes, strides);
+    }
     void EndDirect(bool drawn) override { mpRenderer->EndDirect(drawn); }
 
     HRESULT Receive(const CMediaSample* sample) override {
@@ -310,8 +313,7 @@ LONG CVideoRenderer::ScaleDenominator() {
     return d;
 }
 
-bool CVideoRenderer::BeginDirect(LONG width, LONG height, uint8_t** pixels, LONG* stride) {
-    mLock.lock();
+HWND CVideoRenderer::DirectPlace(LONG width, LONG height, RECT* place) {
     const HWND window = IsWindowless() ? mClipWindow : mOwner;
     const RECT dest = IsWindowless() ? mDestRect : mWindowRect;
     // Only a picture that would be copied as it is: RGB32, the whole
@@ -321,7 +323,17 @@ bool CVideoRenderer::BeginDirect(LONG width, LONG height, uint8_t** pixels, LONG
                                                 mSourceRect.right == width && mSourceRect.bottom == height);
     if (State() != State_Running || window == nullptr || (!IsWindowless() && mVisible == OAFALSE) || !whole ||
         PixelCodeOf(mPins[0]->MediaType().subtype) != kComposeBgra || dest.right - dest.left != width ||
-        dest.bottom - dest.top != height || dest.left < 0 || dest.top < 0) {
+        dest.bottom - dest.top != height || dest.left < 0 || dest.top < 0)
+        return nullptr;
+    *place = dest;
+    return window;
+}
+
+bool CVideoRenderer::BeginDirect(LONG width, LONG height, uint8_t** pixels, LONG* stride) {
+    mLock.lock();
+    RECT dest;
+    const HWND window = DirectPlace(width, height, &dest);
+    if (window == nullptr) {
         mLock.unlock();
         return false;
     }
@@ -340,6 +352,31 @@ bool CVideoRenderer::BeginDirect(LONG width, LONG height, uint8_t** pixels, LONG
     return true;
 }
 
+bool CVideoRenderer::BeginPlanar(LONG width, LONG height, int subsampling, uint8_t* planes[3], int strides[3]) {
+    mLock.lock();
+    RECT dest;
+    const HWND window = DirectPlace(width, height, &dest);
+    // An overlay is blended into pixels: the picture must be pixels first.
+    if (window == nullptr || (IsMixer() && mHasOverlay && !mOverlay.IsInvisible())) {
+        mLock.unlock();
+        return false;
+    }
+    mPlanarLock.emplace(window, dest, subsampling);
+    if (!mPlanarLock->Ok()) {
+        mPlanarLock.reset();
+        mLock.unlock();
+        return false;
+    }
+    mDirectWindow = window;
+    mDirectRect = dest;
+    const PlanarView& view = mPlanarLock->View();
+    for (int i = 0; i < 3; ++i) {
+        planes[i] = view.planes[i];
+        strides[i] = view.strides[i];
+    }
+    return true;
+}
+
 void CVideoRenderer::EndDirect(bool drawn) {
     HWND window = mDirectWindow;
     if (drawn) {
@@ -353,7 +390,9 @@ void CVideoRenderer::EndDirect(bool drawn) {
             if (known)
                 NotifyEvent(EC_VIDEO_SIZE_CHANGED, (h << 16) | (w & 0xFFFF), 0);
         }
-        if (IsMixer() && mHasOverlay && !mOverlay.IsInvisible()) {
+        if (mPlanarLock)
+            mPlanarLock->Commit();
+        if (mDirectLock && IsMixer() && mHasOverlay && !mOverlay.IsInvisible()) {
             const SurfaceView& view = mDirectLock->View();
             const SComposeSurface surface{view.pixels, view.width, view.height, view.stride};
             const RECT target{mDirectRect.left + static_cast<LONG>(mOverlayDest.left * w),
@@ -366,6 +405,7 @@ void CVideoRenderer::EndDirect(bool drawn) {
         ++mFramesDrawn;
     }
     mDirectLock.reset();
+    mPlanarLock.reset();
     mDirectWindow = nullptr;
     mLock.unlock();
     if (drawn && window != nullptr)

@@ -135,6 +135,7 @@ public:
     LONG ScaleDenominator();
     // The input pin's direct target (IVideoDirectTarget).
     bool BeginDirect(LONG width, LONG height, uint8_t** pixels, LONG* stride);
+    bool BeginPlanar(LONG width, LONG height, int subsampling, uint8_t* planes[3], int strides[3]);
     void EndDirect(bool drawn);
 
 protected:
@@ -183,10 +184,15 @@ private:
     NORMALIZEDRECT mOverlayDest{0, 0, 1, 1};
     bool mHasOverlay = false;
     RECT mLastPictureRect{0, 0, 0, 0};
-    // Between BeginDirect and EndDirect: the window and its surface lock
-    // (mLock is held as well).
+    // The window and the rectangle of it a whole picture of width x height
+    // would be copied to unchanged (mLock held); null when there is none.
+    HWND DirectPlace(LONG width, LONG height, RECT* place);
+
+    // Between BeginDirect (or BeginPlanar) and EndDirect: the window and its
+    // surface lock, or planar lock (mLock is held as well).
     HWND mDirectWindow = nullptr;
     std::optional<Window::SurfaceLock> mDirectLock;
+    std::optional<Window::PlanarLock> mPlanarLock;
     RECT mDirectRect{0, 0, 0, 0};
     std::atomic<uint64_t> mFramesReceived{0};
     std::atomic<uint64_t> mFramesDrawn{0};

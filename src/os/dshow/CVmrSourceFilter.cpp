@@ -99,8 +99,17 @@ void PackRows(const uint8_t* bgra, int width, int rows, int32_t code, uint8_t* o
 constexpr int kShownJpegFlags = TJFLAG_FASTUPSAMPLE | TJFLAG_FASTDCT;
 
 std::atomic<bool> gScaledDecoding{true};
+std::atomic<bool> gPlanarPictures{true};
 
 } // namespace
+
+void CVmrSourceFilter::SetPlanarPictures(bool enabled) {
+    gPlanarPictures = enabled;
+}
+
+bool CVmrSourceFilter::IsPlanarPictures() {
+    return gPlanarPictures.load();
+}
 
 void CVmrSourceFilter::SetScaledDecoding(bool enabled) {
     gScaledDecoding = enabled;
@@ -332,6 +341,26 @@ bool CVmrSourceFilter::DecodeJpegDirect(const CMediaObj& object) {
     // Shown small: the scaled decode is cheaper still.
     if (gScaledDecoding.load() && mpOutput->ScaleDenominator() > 1)
         return false;
+    // Planes, as JPEG holds the picture: what the colour conversion would
+    // cost is paid only where the picture is looked at.
+    uint8_t* planes[3] = {nullptr, nullptr, nullptr};
+    int strides[3] = {0, 0, 0};
+    if (gPlanarPictures.load() && target->BeginPlanar(width, height, subsampling, planes, strides)) {
+        if (mpJpegPlanes == nullptr)
+            mpJpegPlanes = std::make_unique<CJpegPlanes>();
+        const CJpegPlanes::EResult result =
+            mpJpegPlanes->Decode(object.mpData, size, width, height, subsampling, planes, strides);
+        const bool ok = result == CJpegPlanes::EResult::NotMine
+                            ? tjDecompressToYUVPlanes(m_hJpeg, object.mpData, size, planes, width, strides, height,
+                                                      kShownJpegFlags) == 0
+                            : result == CJpegPlanes::EResult::Decoded;
+        target->EndDirect(ok);
+        if (ok) {
+            ++mDirectDecodes;
+            ++mPlanarDecodes;
+        }
+        return ok;
+    }
     uint8_t* pixels = nullptr;
     LONG stride = 0;
     if (!target->BeginDirect(width, height, &pixels, &stride))
@@ -503,6 +532,11 @@ uint64_t CVmrSourceFilter::GetScaledDecodes() {
 uint64_t CVmrSourceFilter::GetDirectDecodes() {
     std::lock_guard<std::recursive_mutex> guard(mLock);
     return mDirectDecodes;
+}
+
+uint64_t CVmrSourceFilter::GetPlanarDecodes() {
+    std::lock_guard<std::recursive_mutex> guard(mLock);
+    return mPlanarDecodes;
 }
 
 uint64_t CVmrSourceFilter::GetRejected() {

@@ -31,6 +31,7 @@
 #pragma once
 
 #include "os/dshow/CBaseFilter.h"
+#include "os/dshow/JpegPlanes.h"
 #include "platform/CManualEvent.h"
 #include "platform/CMediaObj.h"
 
@@ -79,6 +80,11 @@ public:
     // scale (on unless a host or a benchmark turns it off to compare).
     static void SetScaledDecoding(bool enabled);
     static bool IsScaledDecoding();
+    // Process-wide: whether JPEG frames decoded straight into the window are
+    // left there as YCbCr planes, turned into pixels only when looked at (on
+    // unless a host or a benchmark turns it off to compare).
+    static void SetPlanarPictures(bool enabled);
+    static bool IsPlanarPictures();
 
     HRESULT QueryInterface(REFIID iid, void** out) override;
     ULONG AddRef() override { return CBaseFilter::AddRef(); }
@@ -95,8 +101,10 @@ public:
     // Objects that reached the next filter, and JPEG frames decoded scaled.
     uint64_t GetDelivered();
     uint64_t GetScaledDecodes();
-    // JPEG frames decoded straight into the window (see DecodeJpegDirect).
+    // JPEG frames decoded straight into the window (see DecodeJpegDirect),
+    // and of those the ones left there as planes.
     uint64_t GetDirectDecodes();
+    uint64_t GetPlanarDecodes();
     // Objects that did not decode (broken frames, a format the filter was
     // not configured for).
     uint64_t GetRejected();
@@ -110,8 +118,9 @@ private:
     bool DecodeVideo(const media_util::CMediaObj& object, CMediaSample* sample);
     // A JPEG frame of a 32-bit display that the renderer would copy to its
     // window unchanged is decoded straight into the window surface
-    // (IVideoDirectTarget), saving a copy of the whole picture. True when
-    // it was shown that way.
+    // (IVideoDirectTarget), saving a copy of the whole picture: as YCbCr
+    // planes where the window takes them (no colour conversion until
+    // somebody looks), else as pixels. True when it was shown that way.
     bool DecodeJpegDirect(const media_util::CMediaObj& object);
     bool DecodeJpegScaled(const media_util::CMediaObj& object, LONG denominator, CMediaSample* sample);
     bool DecodeWithCodec(const media_util::CMediaObj& object, CMediaSample* sample);
@@ -132,6 +141,7 @@ private:
     int32_t mCodecWidth = 0;
     int32_t mCodecHeight = 0;
     void* m_hJpeg = nullptr;       // TurboJPEG decompressor for scaled decoding
+    std::unique_ptr<CJpegPlanes> mpJpegPlanes; // JPEG into a window's planes, made on first use
     std::vector<uint8_t> mPicture; // the last decoded picture
     std::vector<uint8_t> mQBox;    // extracted H.264 not yet consumed
     std::vector<uint8_t> mScratch; // a decoded picture in another format, before conversion
@@ -139,6 +149,7 @@ private:
     uint64_t mDelivered = 0;
     uint64_t mScaledDecodes = 0;
     uint64_t mDirectDecodes = 0;
+    uint64_t mPlanarDecodes = 0;
     uint64_t mRejected = 0;
 };
 

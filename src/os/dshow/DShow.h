@@ -302,6 +302,12 @@ constexpr LONG kMaxScaleDenominator = 8;
 class IVideoDirectTarget : public IUnknown {
 public:
     virtual bool BeginDirect(LONG width, LONG height, uint8_t** pixels, LONG* stride) = 0;
+    // The same for a picture the source decodes into YCbCr planes
+    // (libjpeg-turbo's subsampling code and plane layout): the window keeps
+    // the planes and turns them into pixels only when they are looked at
+    // (os::Window::PlanarLock). Refused also where the renderer must blend
+    // something over the picture (a visible mixer bitmap). EndDirect ends it.
+    virtual bool BeginPlanar(LONG width, LONG height, int subsampling, uint8_t* planes[3], int strides[3]) = 0;
     virtual void EndDirect(bool drawn) = 0;
 };
 

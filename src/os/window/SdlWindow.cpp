@@ -1,6 +1,7 @@
 #include "os/window/SdlWindow.h"
 
 #include <SDL2/SDL.h>
+#include <turbojpeg.h>
 
 #include <algorithm>
 #include <vector>
@@ -118,6 +119,8 @@ std::unique_ptr<SdlWindow> SdlWindow::Create(const std::string& title, int width
     SDL_SetHint(SDL_HINT_NO_SIGNAL_HANDLERS, "1");
     // Video pictures scaled to the window: bilinear, not blocky.
     SDL_SetHint(SDL_HINT_RENDER_SCALE_QUALITY, "linear");
+    // Planar pictures are JPEG's YCbCr: full range, BT.601.
+    SDL_SetYUVConversionMode(SDL_YUV_CONVERSION_JPEG);
     // SDL's video stays up from the first window to the end of the process:
     // closing and reopening the display connection for every window would
     // unload and reload the X libraries each time.
@@ -166,6 +169,8 @@ SdlWindow::~SdlWindow() {
     }
     for (auto& c : mCursors)
         SDL_FreeCursor(c.second);
+    for (YuvTexture& t : mYuvTextures)
+        SDL_DestroyTexture(t.texture);
     if (mpTexture)
         SDL_DestroyTexture(mpTexture);
     if (mpRenderer)
@@ -180,13 +185,45 @@ bool SdlWindow::OnSdlThread() const {
 
 void SdlWindow::Present() {
     mDirty = false;
-    {
-        SurfaceLock lock(this);
-        SDL_UpdateTexture(mpTexture, nullptr, lock.View().pixels, lock.View().stride);
-    }
+    for (YuvTexture& t : mYuvTextures)
+        t.used = false;
+    VisitSurface(
+        [this](const RECT& rect, const PlanarView& planes) {
+            if (planes.subsampling != TJSAMP_420)
+                return false; // converted into the surface's pixels
+            auto it = std::find_if(mYuvTextures.begin(), mYuvTextures.end(), [&rect](const YuvTexture& t) {
+                return t.rect.left == rect.left && t.rect.top == rect.top && t.rect.right == rect.right &&
+                       t.rect.bottom == rect.bottom;
+            });
+            if (it == mYuvTextures.end()) {
+                SDL_Texture* texture = SDL_CreateTexture(mpRenderer, SDL_PIXELFORMAT_IYUV,
+                                                         SDL_TEXTUREACCESS_STREAMING, planes.width, planes.height);
+                if (texture == nullptr)
+                    return false;
+                mYuvTextures.push_back(YuvTexture{rect, texture, false});
+                it = mYuvTextures.end() - 1;
+            }
+            if (SDL_UpdateYUVTexture(it->texture, nullptr, planes.planes[0], planes.strides[0], planes.planes[1],
+                                     planes.strides[1], planes.planes[2], planes.strides[2]) != 0)
+                return false;
+            it->used = true;
+            return true;
+        },
+        [this](const SurfaceView& view) { SDL_UpdateTexture(mpTexture, nullptr, view.pixels, view.stride); });
     SDL_SetRenderDrawColor(mpRenderer, 0, 0, 0, 255);
     SDL_RenderClear(mpRenderer);
     SDL_RenderCopy(mpRenderer, mpTexture, nullptr, nullptr);
+    for (auto it = mYuvTextures.begin(); it != mYuvTextures.end();) {
+        if (!it->used) {
+            SDL_DestroyTexture(it->texture);
+            it = mYuvTextures.erase(it);
+            continue;
+        }
+        const SDL_Rect dst{it->rect.left, it->rect.top, it->rect.right - it->rect.left,
+                           it->rect.bottom - it->rect.top};
+        SDL_RenderCopy(mpRenderer, it->texture, nullptr, &dst);
+        ++it;
+    }
     SDL_RenderPresent(mpRenderer);
     mPresents.fetch_add(1);
 }

@@ -10,7 +10,9 @@
 // Threads: SDL wants one thread to make, pump and destroy its windows: the
 // host's thread that calls Create. That thread drains the messages
 // (PeekMessage / WaitMessage), which also presents the surface after it was
-// invalidated and shows the process's current cursor. Renderer threads
+// invalidated and shows the process's current cursor. Planar pictures in
+// 4:2:0 (Window::PlanarLock) go to the screen through YUV textures, the
+// conversion left to the GPU (or to SDL where there is none). Renderer threads
 // only write the surface under its lock and call InvalidateRect, which
 // wakes that thread. Several SdlWindows of one process share SDL's event
 // queue; pumping any of them hands every window its own events.
@@ -22,6 +24,7 @@
 #include <map>
 #include <memory>
 #include <string>
+#include <vector>
 
 struct SDL_Window;
 struct SDL_Renderer;
@@ -69,6 +72,14 @@ private:
     SDL_Window* mpWindow = nullptr;
     SDL_Renderer* mpRenderer = nullptr;
     SDL_Texture* mpTexture = nullptr;
+    // A YUV texture per rectangle that showed a 4:2:0 planar picture at the
+    // last present; one that a present did not use goes (SDL thread only).
+    struct YuvTexture {
+        RECT rect;
+        SDL_Texture* texture;
+        bool used;
+    };
+    std::vector<YuvTexture> mYuvTextures;
     uint32_t mWindowId = 0;
     DWORD mSdlThread = 0;
     std::atomic<bool> mDirty{true};

@@ -7,6 +7,8 @@
 #include <cstring>
 #include <deque>
 
+#include <turbojpeg.h>
+
 namespace os {
 
 // A popup menu: its items in order.
@@ -24,11 +26,29 @@ public:
     std::atomic<uint64_t> mSetCount{0};
 };
 
+// A rectangle of a top-level surface that may hold a planar picture
+// (Window::PlanarLock). Guarded by the surface lock.
+struct PlanarPicture {
+    RECT rect{0, 0, 0, 0}; // in the top-level surface
+    int subsampling = -1;
+    std::vector<uint8_t> buffer; // the planes, each row 32-byte aligned
+    PlanarView view;
+    bool pending = false; // the planes hold the picture, the pixels do not yet
+};
+
 struct Window::Shared {
-    // Guards pixels (SurfaceLock).
+    ~Shared() {
+        if (converter != nullptr)
+            tjDestroy(converter);
+    }
+
+    // Guards pixels, the planar pictures and their converter (SurfaceLock,
+    // PlanarLock).
     std::mutex surfaceLock;
     std::vector<uint8_t> pixels;
     int stride = 0;
+    std::vector<std::unique_ptr<PlanarPicture>> planar;
+    tjhandle converter = nullptr; // libjpeg-turbo, made at the first conversion
 
     // Guards everything below. cv wakes message waiters, invalidatedCv
     // those that wait for a picture: a renderer invalidates 25 times a
@@ -64,6 +84,47 @@ std::vector<Window*> gTopLevels;
 
 int ClampSize(int v) {
     return std::clamp(v, 1, kMaxWindowSize);
+}
+
+bool Overlaps(const RECT& a, const RECT& b) {
+    return a.left < b.right && b.left < a.right && a.top < b.bottom && b.top < a.bottom;
+}
+
+bool SameRect(const RECT& a, const RECT& b) {
+    return a.left == b.left && a.top == b.top && a.right == b.right && a.bottom == b.bottom;
+}
+
+// Lays out the planes of a width x height picture in picture->buffer.
+// False for a subsampling libjpeg-turbo does not know.
+bool LayOutPlanes(PlanarPicture* picture, int width, int height, int subsampling) {
+    if (subsampling < 0 || subsampling >= TJ_NUMSAMP)
+        return false;
+    constexpr size_t kAlign = 32;
+    const int planes = subsampling == TJSAMP_GRAY ? 1 : 3;
+    size_t offsets[3] = {0, 0, 0};
+    size_t total = 0;
+    PlanarView view;
+    for (int i = 0; i < planes; ++i) {
+        const int w = tjPlaneWidth(i, width, subsampling);
+        const int h = tjPlaneHeight(i, height, subsampling);
+        if (w <= 0 || h <= 0)
+            return false;
+        view.strides[i] = static_cast<int>((static_cast<size_t>(w) + kAlign - 1) / kAlign * kAlign);
+        offsets[i] = total;
+        total += static_cast<size_t>(view.strides[i]) * static_cast<size_t>(h);
+    }
+    picture->buffer.assign(total + kAlign, 0);
+    uint8_t* base = picture->buffer.data();
+    base += (kAlign - reinterpret_cast<uintptr_t>(base) % kAlign) % kAlign;
+    for (int i = 0; i < planes; ++i)
+        view.planes[i] = base + offsets[i];
+    view.width = width;
+    view.height = height;
+    view.subsampling = subsampling;
+    picture->view = view;
+    picture->subsampling = subsampling;
+    picture->pending = false;
+    return true;
 }
 
 bool IsButtonOf(UINT type, int answer) {
@@ -184,8 +245,39 @@ POINT Window::ToClient(POINT screen) {
 
 // --- surface ---------------------------------------------------------------
 
+namespace {
+
+// The pixels of a top-level surface and its converter (surface lock held).
+struct SurfacePixels {
+    uint8_t* pixels;
+    int stride;
+    tjhandle* converter;
+};
+
+// Turns a pending planar picture into the pixels it covers (surface lock held).
+void ConvertPlanar(const SurfacePixels& s, PlanarPicture& p) {
+    if (!p.pending)
+        return;
+    p.pending = false;
+    if (*s.converter == nullptr && (*s.converter = tjInitDecompress()) == nullptr)
+        return;
+    const unsigned char* planes[3] = {p.view.planes[0], p.view.planes[1], p.view.planes[2]};
+    uint8_t* target = s.pixels + static_cast<size_t>(p.rect.top) * static_cast<size_t>(s.stride) +
+                      static_cast<size_t>(p.rect.left) * 4;
+    // The same upsampling as the shown decode (TJFLAG_FASTUPSAMPLE).
+    tjDecodeYUVPlanes(*s.converter, planes, p.view.strides, p.subsampling, target, p.view.width, s.stride,
+                      p.view.height, TJPF_BGRX, TJFLAG_FASTUPSAMPLE);
+}
+
+} // namespace
+
 Window::SurfaceLock::SurfaceLock(Window* window) : mLock(window->Top().surfaceLock) {
     Shared& s = window->Top();
+    if (!s.planar.empty()) {
+        SurfacePixels pixels{s.pixels.data(), s.stride, &s.converter};
+        for (auto& p : s.planar)
+            ConvertPlanar(pixels, *p);
+    }
     mView.pixels = s.pixels.data() + static_cast<size_t>(window->mOffsetY) * s.stride + window->mOffsetX * 4;
     mView.width = window->mWidth;
     mView.height = window->mHeight;
@@ -202,6 +294,72 @@ std::vector<uint8_t> Window::Snapshot() {
         std::memcpy(&out[static_cast<size_t>(y) * v.width * 4], v.pixels + static_cast<size_t>(y) * v.stride,
                     static_cast<size_t>(v.width) * 4);
     return out;
+}
+
+Window::PlanarLock::PlanarLock(Window* window, const RECT& rect, int subsampling)
+    : mLock(window->Top().surfaceLock) {
+    if (rect.left < 0 || rect.top < 0 || rect.right > window->mWidth || rect.bottom > window->mHeight ||
+        rect.right <= rect.left || rect.bottom <= rect.top || subsampling < 0 || subsampling >= TJ_NUMSAMP)
+        return;
+    Shared& s = window->Top();
+    const RECT placed{rect.left + window->mOffsetX, rect.top + window->mOffsetY, rect.right + window->mOffsetX,
+                      rect.bottom + window->mOffsetY};
+    // Another rectangle under this one shows what it holds first, and goes.
+    SurfacePixels pixels{s.pixels.data(), s.stride, &s.converter};
+    PlanarPicture* mine = nullptr;
+    for (auto it = s.planar.begin(); it != s.planar.end();) {
+        if (SameRect((*it)->rect, placed)) {
+            mine = it->get();
+            ++it;
+        } else if (Overlaps((*it)->rect, placed)) {
+            ConvertPlanar(pixels, **it);
+            it = s.planar.erase(it);
+        } else {
+            ++it;
+        }
+    }
+    if (mine == nullptr) {
+        s.planar.push_back(std::make_unique<PlanarPicture>());
+        mine = s.planar.back().get();
+        mine->rect = placed;
+    }
+    const int width = placed.right - placed.left;
+    const int height = placed.bottom - placed.top;
+    if (mine->subsampling != subsampling || mine->view.width != width || mine->view.height != height) {
+        if (!LayOutPlanes(mine, width, height, subsampling)) {
+            s.planar.erase(std::find_if(s.planar.begin(), s.planar.end(),
+                                        [mine](const auto& p) { return p.get() == mine; }));
+            return;
+        }
+    }
+    mpPicture = mine;
+    mView = mine->view;
+}
+
+Window::PlanarLock::~PlanarLock() = default;
+
+void Window::PlanarLock::Commit() {
+    if (mpPicture != nullptr)
+        mpPicture->pending = true;
+}
+
+size_t Window::PendingPlanarCount() {
+    Shared& s = Top();
+    std::lock_guard<std::mutex> lock(s.surfaceLock);
+    return static_cast<size_t>(
+        std::count_if(s.planar.begin(), s.planar.end(), [](const auto& p) { return p->pending; }));
+}
+
+void Window::VisitSurface(const std::function<bool(const RECT&, const PlanarView&)>& show,
+                          const std::function<void(const SurfaceView&)>& pixels) {
+    Shared& s = Top();
+    std::lock_guard<std::mutex> lock(s.surfaceLock);
+    SurfacePixels surface{s.pixels.data(), s.stride, &s.converter};
+    for (auto& p : s.planar) {
+        if (p->pending && !show(p->rect, p->view))
+            ConvertPlanar(surface, *p);
+    }
+    pixels(SurfaceView{s.pixels.data(), mWidth, mHeight, s.stride});
 }
 
 void Window::Invalidate() {

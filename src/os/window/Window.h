@@ -200,6 +200,20 @@ struct SurfaceView {
     int stride = 0; // bytes from one row to the next
 };
 
+// The planes of a YCbCr picture as JPEG has it (full-range BT.601, the
+// colours libjpeg-turbo converts), rows top-down: Y, Cb, Cr, with the
+// chroma planes subsampled as libjpeg-turbo's TJSAMP_ code says (4:2:0 is
+// TJSAMP_420); a grey picture has no chroma planes.
+struct PlanarView {
+    uint8_t* planes[3] = {nullptr, nullptr, nullptr};
+    int strides[3] = {0, 0, 0};
+    int width = 0;
+    int height = 0;
+    int subsampling = 0;
+};
+
+struct PlanarPicture; // a planar rectangle of a surface (Window.cpp)
+
 class Window {
 public:
     virtual ~Window();
@@ -246,6 +260,45 @@ public:
     };
     // Copies this window's pixels (4 bytes a pixel, rows packed) under the lock.
     std::vector<uint8_t> Snapshot();
+
+    // Planar pictures. A rectangle of the surface may hold, instead of
+    // pixels, the planes of a YCbCr picture of exactly its size, so that a
+    // renderer whose decoder yields planes (JPEG's own form) shows the
+    // picture without turning it into B, G, R, X first: the conversion is
+    // made only when somebody looks. A SurfaceLock converts every planar
+    // picture of the top-level window into the pixels before it hands them
+    // out, so whoever reads or writes pixels sees what was shown; an
+    // SdlWindow presents 4:2:0 planes through a YUV texture (the conversion
+    // on the GPU) and leaves them planar. An OffscreenWindow converts only
+    // for a snapshot or a test.
+    //
+    // A PlanarLock holds the surface lock, converting nothing, and hands out
+    // the planes of a rectangle of this window (client coordinates, inside
+    // it) for a picture of that size. A planar picture elsewhere that
+    // overlaps the rectangle is converted first. Commit makes the rectangle
+    // show the planes; without it the rectangle shows what it showed (the
+    // planes of a rectangle that held a picture of another size or
+    // subsampling are made anew, and the pixels show until a commit).
+    class PlanarLock {
+    public:
+        PlanarLock(Window* window, const RECT& rect, int subsampling);
+        ~PlanarLock();
+        PlanarLock(const PlanarLock&) = delete;
+        PlanarLock& operator=(const PlanarLock&) = delete;
+        // False when the rectangle is empty, outside the window or the
+        // subsampling unknown: View() is then empty.
+        bool Ok() const { return mpPicture != nullptr; }
+        const PlanarView& View() const { return mView; }
+        void Commit();
+
+    private:
+        std::unique_lock<std::mutex> mLock;
+        PlanarPicture* mpPicture = nullptr;
+        PlanarView mView;
+    };
+    // Planar pictures that no one has converted yet, on this window and its
+    // children (tests, benchmarks).
+    size_t PendingPlanarCount();
 
     // Marks the window as changed: an SdlWindow presents it on its next pump;
     // waiters of WaitInvalidated wake. Any thread.
@@ -330,6 +383,12 @@ protected:
     // message was queued (SdlWindow wakes its loop).
     virtual void OnInvalidated() {}
     virtual void OnPosted() {}
+    // For presenting a top-level window: under the surface lock, offers
+    // every planar picture still waiting to show(rect in surface
+    // coordinates, planes), converts into the pixels those it declines
+    // (false), then hands pixels() the whole surface.
+    void VisitSurface(const std::function<bool(const RECT&, const PlanarView&)>& show,
+                      const std::function<void(const SurfaceView&)>& pixels);
     // Unregisters the window from ActiveTopLevel and waits until no ownerless
     // message box uses it. Called first by the destructor of the concrete top-level window.
     void RetireTopLevel();

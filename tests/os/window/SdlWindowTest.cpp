@@ -5,7 +5,10 @@
 #include <SDL2/SDL.h>
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <array>
 #include <chrono>
+#include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <poll.h>
@@ -233,6 +236,66 @@ TEST_F(SdlWindowTest, WhatIsPresentedIsWhatTheScreenShowsScaled) {
         }
         EXPECT_LE(worst, 3) << "round " << round;
     }
+}
+
+// A 4:2:0 planar picture in the right half goes to the screen through a YUV
+// texture, beside the pixels of the left half, and stays planar: the
+// present converts nothing into the surface.
+TEST_F(SdlWindowTest, PlanarPicturesArePresentedWithoutConvertingTheSurface) {
+    const unsigned seed = std::random_device{}();
+    std::mt19937 rng(seed);
+    SCOPED_TRACE("pattern seed " + std::to_string(seed));
+    POINT origin{0, 0};
+    ASSERT_TRUE(ClientToScreen(mWindow.get(), &origin));
+    std::vector<uint32_t> colours = PaintBlocks(mWindow.get(), &rng);
+    HWND right = mWindow->CreateChild(RECT{kSurfaceW / 2, 0, kSurfaceW, kSurfaceH});
+    ASSERT_NE(nullptr, right);
+    {
+        os::Window::PlanarLock lock(right, RECT{0, 0, kSurfaceW / 2, kSurfaceH}, 2 /* TJSAMP_420 */);
+        ASSERT_TRUE(lock.Ok());
+        const os::PlanarView& v = lock.View();
+        const int blocksAcross = kSurfaceW / 2 / kBlock;
+        std::vector<std::array<uint8_t, 3>> ycc(static_cast<size_t>(blocksAcross) * (kSurfaceH / kBlock));
+        // Colours a camera's encoder makes: from R, G, B (far outside that
+        // gamut SDL's software converter wraps instead of clamping).
+        for (auto& c : ycc) {
+            const double r = rng() & 255, g = rng() & 255, b = rng() & 255;
+            auto byte = [](double d) { return static_cast<uint8_t>(std::lround(std::clamp(d, 0.0, 255.0))); };
+            c = {byte(0.299 * r + 0.587 * g + 0.114 * b), byte(128 - 0.168736 * r - 0.331264 * g + 0.5 * b),
+                 byte(128 + 0.5 * r - 0.418688 * g - 0.081312 * b)};
+        }
+        for (int y = 0; y < v.height; ++y)
+            for (int x = 0; x < v.width; ++x) {
+                const auto& c = ycc[static_cast<size_t>((y / kBlock) * blocksAcross + x / kBlock)];
+                v.planes[0][y * v.strides[0] + x] = c[0];
+                if (x % 2 == 0 && y % 2 == 0) {
+                    v.planes[1][(y / 2) * v.strides[1] + x / 2] = c[1];
+                    v.planes[2][(y / 2) * v.strides[2] + x / 2] = c[2];
+                }
+            }
+        lock.Commit();
+        // The expected colours of the right half's blocks (JPEG's YCbCr).
+        auto clamp = [](double d) { return static_cast<uint32_t>(std::lround(std::clamp(d, 0.0, 255.0))); };
+        for (int by = 0; by < kSurfaceH / kBlock; ++by)
+            for (int bx = 0; bx < blocksAcross; ++bx) {
+                const auto& c = ycc[static_cast<size_t>(by * blocksAcross + bx)];
+                const double cb = c[1] - 128.0, cr = c[2] - 128.0;
+                colours[static_cast<size_t>(by * (kSurfaceW / kBlock) + blocksAcross + bx)] =
+                    clamp(c[0] + 1.772 * cb) | clamp(c[0] - 0.344136 * cb - 0.714136 * cr) << 8 |
+                    clamp(c[0] + 1.402 * cr) << 16;
+            }
+    }
+    int worst = 256;
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+    while (worst > 4 && std::chrono::steady_clock::now() < deadline) {
+        PumpUntilPresented();
+        const std::vector<uint8_t> grab =
+            Grab(sServer->Display(), origin.x, origin.y, kSurfaceW * kScale, kSurfaceH * kScale);
+        ASSERT_FALSE(grab.empty()) << "ffmpeg could not grab the screen";
+        worst = WorstBlockError(grab, colours);
+    }
+    EXPECT_LE(worst, 4);
+    EXPECT_EQ(1u, mWindow->PendingPlanarCount());
 }
 
 // SDL events in window pixels come out as messages in surface pixels, to the

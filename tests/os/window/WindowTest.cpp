@@ -1,9 +1,14 @@
 #include "os/window/OffscreenWindow.h"
 
 #include <gtest/gtest.h>
+#include <turbojpeg.h>
 
+#include <algorithm>
+#include <array>
 #include <atomic>
+#include <cmath>
 #include <cstring>
+#include <random>
 #include <thread>
 
 namespace {
@@ -244,33 +249,216 @@ TEST(WindowTest, TheWaitCursorIsObservableAndPutBack) {
     EXPECT_FALSE(DestroyIcon(nullptr));
 }
 
-// A renderer thread writes whole frames while the host reads: every snapshot
-// is one frame, never half of two.
+// A renderer thread writes whole frames, as pixels or as planes, while the
+// host reads: every snapshot is one frame, never half of two.
 TEST(WindowTest, SnapshotsNeverTearAFrameBeingWritten) {
-    os::OffscreenWindow w(320, 240);
-    std::atomic<bool> stop{false};
-    std::thread renderer([&] {
-        for (uint8_t frame = 1; !stop.load(); ++frame) {
-            {
-                os::Window::SurfaceLock lock(&w);
-                const os::SurfaceView& v = lock.View();
-                for (int y = 0; y < v.height; ++y)
-                    std::memset(v.pixels + y * v.stride, frame, static_cast<size_t>(v.width) * 4);
+    for (const bool planar : {false, true}) {
+        SCOPED_TRACE(planar ? "planes" : "pixels");
+        os::OffscreenWindow w(320, 240);
+        std::atomic<bool> stop{false};
+        std::thread renderer([&] {
+            for (uint8_t frame = 1; !stop.load(); ++frame) {
+                if (planar) {
+                    // Grey planes: every pixel becomes B = G = R = frame.
+                    os::Window::PlanarLock lock(&w, RECT{0, 0, 320, 240}, TJSAMP_420);
+                    const os::PlanarView& v = lock.View();
+                    std::memset(v.planes[0], frame, static_cast<size_t>(v.strides[0]) * 240);
+                    std::memset(v.planes[1], 128, static_cast<size_t>(v.strides[1]) * 120);
+                    std::memset(v.planes[2], 128, static_cast<size_t>(v.strides[2]) * 120);
+                    lock.Commit();
+                } else {
+                    os::Window::SurfaceLock lock(&w);
+                    const os::SurfaceView& v = lock.View();
+                    for (int y = 0; y < v.height; ++y)
+                        std::memset(v.pixels + y * v.stride, frame, static_cast<size_t>(v.width) * 4);
+                }
+                InvalidateRect(&w, nullptr, FALSE);
             }
-            InvalidateRect(&w, nullptr, FALSE);
+        });
+        uint64_t seen = 0;
+        for (int i = 0; i < 200; ++i) {
+            ASSERT_TRUE(w.WaitInvalidated(seen, 10000));
+            seen = w.InvalidateCount();
+            const std::vector<uint8_t> s = w.Snapshot();
+            const uint8_t first = s[0];
+            bool torn = false;
+            for (size_t k = 0; k < s.size() && !torn; k += 97) {
+                // The fourth byte of a pixel is not looked at.
+                torn = k % 4 != 3 && s[k] != first;
+                EXPECT_FALSE(torn) << "torn at byte " << k;
+            }
+            if (torn)
+                break;
         }
-    });
-    uint64_t seen = 0;
-    for (int i = 0; i < 200; ++i) {
-        ASSERT_TRUE(w.WaitInvalidated(seen, 10000));
-        seen = w.InvalidateCount();
-        const std::vector<uint8_t> s = w.Snapshot();
-        const uint8_t first = s[0];
-        for (size_t k = 0; k < s.size(); k += 97)
-            ASSERT_EQ(first, s[k]) << "torn at byte " << k;
+        stop = true;
+        renderer.join();
     }
-    stop = true;
-    renderer.join();
+}
+
+// --- Planar pictures ---
+
+struct YCbCr {
+    uint8_t y, cb, cr;
+};
+
+// B, G, R of a JPEG colour (JFIF's full-range BT.601), rounded.
+std::array<int, 3> Bgr(YCbCr c) {
+    auto clamp = [](double v) { return static_cast<int>(std::lround(std::clamp(v, 0.0, 255.0))); };
+    const double cb = c.cb - 128.0, cr = c.cr - 128.0;
+    return {clamp(c.y + 1.772 * cb), clamp(c.y - 0.344136 * cb - 0.714136 * cr), clamp(c.y + 1.402 * cr)};
+}
+
+constexpr int kBlock = 8;
+
+// Fills the planes with blocks of one colour each (kBlock pixels square,
+// so that no subsampling mixes two colours), colour(bx, by).
+template <typename Colour>
+void PaintPlanes(const os::PlanarView& v, Colour colour) {
+    const bool grey = v.subsampling == TJSAMP_GRAY;
+    // Chroma pixels per luma pixel, across and down, by subsampling code.
+    const int shiftX = v.subsampling == TJSAMP_422 || v.subsampling == TJSAMP_420 ? 1
+                       : v.subsampling == TJSAMP_411                              ? 2
+                                                                                  : 0;
+    const int shiftY = v.subsampling == TJSAMP_420 || v.subsampling == TJSAMP_440 ? 1 : 0;
+    for (int y = 0; y < v.height; ++y)
+        for (int x = 0; x < v.width; ++x)
+            v.planes[0][y * v.strides[0] + x] = colour(x / kBlock, y / kBlock).y;
+    if (grey)
+        return;
+    for (int y = 0; y < (v.height + (1 << shiftY) - 1) >> shiftY; ++y)
+        for (int x = 0; x < (v.width + (1 << shiftX) - 1) >> shiftX; ++x) {
+            const YCbCr c = colour((x << shiftX) / kBlock, (y << shiftY) / kBlock);
+            v.planes[1][y * v.strides[1] + x] = c.cb;
+            v.planes[2][y * v.strides[2] + x] = c.cr;
+        }
+}
+
+const uint8_t* PixelAt(const std::vector<uint8_t>& snapshot, int width, int x, int y) {
+    return &snapshot[(static_cast<size_t>(y) * width + x) * 4];
+}
+
+TEST(WindowTest, PlanarPicturesBecomePixelsWhenLookedAt) {
+    const struct {
+        const char* name;
+        int subsampling;
+    } cases[] = {{"4:4:4", TJSAMP_444}, {"4:2:2", TJSAMP_422}, {"4:2:0", TJSAMP_420},
+                 {"grey", TJSAMP_GRAY}, {"4:4:0", TJSAMP_440}, {"4:1:1", TJSAMP_411}};
+    std::mt19937 rng(7);
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        Grid g;
+        // In the lower right channel, away from its corner.
+        const RECT rect{16, 8, 16 + 64, 8 + 48};
+        std::vector<YCbCr> colours(8 * 6);
+        for (YCbCr& colour : colours) {
+            colour = YCbCr{static_cast<uint8_t>(rng()), static_cast<uint8_t>(rng()), static_cast<uint8_t>(rng())};
+            if (c.subsampling == TJSAMP_GRAY)
+                colour.cb = colour.cr = 128;
+        }
+        auto colourOf = [&](int bx, int by) { return colours[static_cast<size_t>(by * 8 + bx)]; };
+        {
+            os::Window::PlanarLock lock(g.cell[3], rect, c.subsampling);
+            ASSERT_TRUE(lock.Ok());
+            EXPECT_EQ(64, lock.View().width);
+            EXPECT_EQ(48, lock.View().height);
+            PaintPlanes(lock.View(), colourOf);
+            lock.Commit();
+        }
+        EXPECT_EQ(1u, g.top.PendingPlanarCount());
+        const std::vector<uint8_t> all = g.top.Snapshot();
+        EXPECT_EQ(0u, g.top.PendingPlanarCount());
+        int worst = 0;
+        for (int by = 0; by < 6; ++by)
+            for (int bx = 0; bx < 8; ++bx) {
+                const auto expected = Bgr(colourOf(bx, by));
+                const uint8_t* p = PixelAt(all, 640, 320 + rect.left + bx * kBlock + kBlock / 2,
+                                           240 + rect.top + by * kBlock + kBlock / 2);
+                for (int k = 0; k < 3; ++k)
+                    worst = std::max(worst, std::abs(p[k] - expected[static_cast<size_t>(k)]));
+            }
+        EXPECT_LE(worst, 2);
+        // Only the rectangle changed.
+        EXPECT_EQ(0, PixelAt(all, 640, 320 + rect.left - 1, 240 + rect.top)[0]);
+        EXPECT_EQ(0, PixelAt(all, 640, 320 + rect.left, 240 + rect.top - 1)[1]);
+        EXPECT_EQ(0, PixelAt(all, 640, 320 + rect.right, 240 + rect.bottom - 1)[2]);
+        EXPECT_EQ(0, PixelAt(all, 640, 320 + rect.left, 240 + rect.bottom)[0]);
+    }
+}
+
+// Solid planes of one colour over the whole of rect.
+void CommitSolid(os::Window* w, const RECT& rect, YCbCr colour, bool commit = true) {
+    os::Window::PlanarLock lock(w, rect, TJSAMP_420);
+    ASSERT_TRUE(lock.Ok());
+    PaintPlanes(lock.View(), [colour](int, int) { return colour; });
+    if (commit)
+        lock.Commit();
+}
+
+void ExpectColour(const std::vector<uint8_t>& snapshot, int width, int x, int y, YCbCr colour) {
+    const auto expected = Bgr(colour);
+    const uint8_t* p = PixelAt(snapshot, width, x, y);
+    for (int k = 0; k < 3; ++k)
+        EXPECT_NEAR(expected[static_cast<size_t>(k)], p[k], 2) << "at " << x << "," << y << " channel " << k;
+}
+
+TEST(WindowTest, PixelsAndPlanesTakeTurnsInTheOrderTheyWereWritten) {
+    const YCbCr red{76, 85, 255}, blue{29, 255, 107}, green{150, 44, 21};
+    os::OffscreenWindow w(64, 64);
+    const RECT whole{0, 0, 64, 64};
+
+    // Planes that were not committed show nothing.
+    CommitSolid(&w, whole, red, false);
+    EXPECT_EQ(0u, w.PendingPlanarCount());
+    EXPECT_EQ(0, w.Snapshot()[0]);
+
+    // Pixels written after a planar picture are written over it.
+    CommitSolid(&w, whole, red);
+    {
+        os::Window::SurfaceLock lock(&w);
+        std::memset(lock.View().pixels, 0x55, 4);
+    }
+    std::vector<uint8_t> s = w.Snapshot();
+    EXPECT_EQ(0x55, s[0]);
+    ExpectColour(s, 64, 32, 32, red);
+
+    // The next planar picture covers them again.
+    CommitSolid(&w, whole, blue);
+    s = w.Snapshot();
+    ExpectColour(s, 64, 0, 0, blue);
+
+    // A planar picture over part of another shows the other one first.
+    CommitSolid(&w, RECT{0, 0, 32, 32}, red);
+    CommitSolid(&w, RECT{16, 16, 48, 48}, green);
+    EXPECT_EQ(1u, w.PendingPlanarCount());
+    s = w.Snapshot();
+    ExpectColour(s, 64, 8, 8, red);
+    ExpectColour(s, 64, 20, 20, green);
+    ExpectColour(s, 64, 40, 40, green);
+    ExpectColour(s, 64, 56, 56, blue);
+}
+
+TEST(WindowTest, PlanarLocksRefuseWhatTheWindowCannotHold) {
+    const struct {
+        const char* name;
+        RECT rect;
+        int subsampling;
+    } cases[] = {
+        {"past the right edge", {32, 0, 65, 16}, TJSAMP_420},
+        {"above the top", {0, -2, 16, 16}, TJSAMP_420},
+        {"empty", {8, 8, 8, 16}, TJSAMP_420},
+        {"upside down", {8, 16, 16, 8}, TJSAMP_420},
+        {"unknown subsampling", {0, 0, 16, 16}, TJ_NUMSAMP},
+        {"negative subsampling", {0, 0, 16, 16}, -1},
+    };
+    os::OffscreenWindow w(64, 64);
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        os::Window::PlanarLock lock(&w, c.rect, c.subsampling);
+        EXPECT_FALSE(lock.Ok());
+        EXPECT_EQ(nullptr, lock.View().planes[0]);
+        lock.Commit(); // harmless
+    }
+    EXPECT_EQ(0u, w.PendingPlanarCount());
 }
 
 } // namespace
