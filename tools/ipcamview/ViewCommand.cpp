@@ -102,6 +102,8 @@ const char kUsage[] =
     "                   key S)\n"
     "  --full-decode    decode JPEG pictures whole even where a cell shows them at half\n"
     "                   their size or less (for comparing; scaled decoding is the default)\n"
+    "  --no-planar      decode JPEG pictures shown as they are to pixels at once instead\n"
+    "                   of leaving them in the window as YCbCr planes (for comparing)\n"
     "  --record [FILE]  record what each viewer receives, a file per viewer: FILE for one\n"
     "                   viewer, FILE with -chN before its extension for several (-chN-K\n"
     "                   for the K-th viewer of a channel named again); without FILE\n"
@@ -437,6 +439,7 @@ int RunView(const Args& args) {
                                {"--input", true, "FILE"},
                                {"--snapshot", true, "FILE"},
                                {"--full-decode", false, ""},
+                               {"--no-planar", false, ""},
                                {"--duration", true, "S"},
                                {"--record", true, "[FILE]", true},
                                {"--json", false, ""}});
@@ -487,6 +490,8 @@ int RunView(const Args& args) {
 
     if (line.Has("--full-decode"))
         os::dshow::CVmrSourceFilter::SetScaledDecoding(false);
+    if (line.Has("--no-planar"))
+        os::dshow::CVmrSourceFilter::SetPlanarPictures(false);
 
     CInterrupt& end = CInterrupt::Get();
     const DWORD start = timeGetTime();
