@@ -100,7 +100,8 @@ private:
             *pixels = mSurface.data() + (mSurface.size() - size_t(width) * height * 4);
             return true;
         }
-        bool BeginPlanar(LONG width, LONG height, int subsampling, uint8_t* planes[3], int strides[3]) override {
+        bool BeginPlanar(LONG width, LONG height, int subsampling, uint8_t* planes[3],
+                         int strides[3]) override {
             Check(!mInDirect);
             // Every other frame, so that the pixel path runs as well.
             mPlanarTurn = !mPlanarTurn;

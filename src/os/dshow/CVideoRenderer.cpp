@@ -352,7 +352,8 @@ bool CVideoRenderer::BeginDirect(LONG width, LONG height, uint8_t** pixels, LONG
     return true;
 }
 
-bool CVideoRenderer::BeginPlanar(LONG width, LONG height, int subsampling, uint8_t* planes[3], int strides[3]) {
+bool CVideoRenderer::BeginPlanar(LONG width, LONG height, int subsampling, uint8_t* planes[3],
+                                 int strides[3]) {
     mLock.lock();
     RECT dest;
     const HWND window = DirectPlace(width, height, &dest);

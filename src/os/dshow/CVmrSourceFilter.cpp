@@ -351,8 +351,8 @@ bool CVmrSourceFilter::DecodeJpegDirect(const CMediaObj& object) {
         const CJpegPlanes::EResult result =
             mpJpegPlanes->Decode(object.mpData, size, width, height, subsampling, planes, strides);
         const bool ok = result == CJpegPlanes::EResult::NotMine
-                            ? tjDecompressToYUVPlanes(m_hJpeg, object.mpData, size, planes, width, strides, height,
-                                                      kShownJpegFlags) == 0
+                            ? tjDecompressToYUVPlanes(m_hJpeg, object.mpData, size, planes, width, strides,
+                                                      height, kShownJpegFlags) == 0
                             : result == CJpegPlanes::EResult::Decoded;
         target->EndDirect(ok);
         if (ok) {

@@ -140,12 +140,12 @@ private:
     int32_t mCodecFormat = 0; // the video format the codec was made for
     int32_t mCodecWidth = 0;
     int32_t mCodecHeight = 0;
-    void* m_hJpeg = nullptr;       // TurboJPEG decompressor for scaled decoding
+    void* m_hJpeg = nullptr;                   // TurboJPEG decompressor for scaled decoding
     std::unique_ptr<CJpegPlanes> mpJpegPlanes; // JPEG into a window's planes, made on first use
-    std::vector<uint8_t> mPicture; // the last decoded picture
-    std::vector<uint8_t> mQBox;    // extracted H.264 not yet consumed
-    std::vector<uint8_t> mScratch; // a decoded picture in another format, before conversion
-    bool mWaitForKeyFrame = false; // H.264 after an overflow
+    std::vector<uint8_t> mPicture;             // the last decoded picture
+    std::vector<uint8_t> mQBox;                // extracted H.264 not yet consumed
+    std::vector<uint8_t> mScratch;             // a decoded picture in another format, before conversion
+    bool mWaitForKeyFrame = false;             // H.264 after an overflow
     uint64_t mDelivered = 0;
     uint64_t mScaledDecodes = 0;
     uint64_t mDirectDecodes = 0;

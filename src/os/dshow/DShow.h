@@ -307,7 +307,8 @@ public:
     // the planes and turns them into pixels only when they are looked at
     // (os::Window::PlanarLock). Refused also where the renderer must blend
     // something over the picture (a visible mixer bitmap). EndDirect ends it.
-    virtual bool BeginPlanar(LONG width, LONG height, int subsampling, uint8_t* planes[3], int strides[3]) = 0;
+    virtual bool BeginPlanar(LONG width, LONG height, int subsampling, uint8_t* planes[3],
+                             int strides[3]) = 0;
     virtual void EndDirect(bool drawn) = 0;
 };
 

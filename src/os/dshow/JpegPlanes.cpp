@@ -94,8 +94,8 @@ CJpegPlanes::CJpegPlanes() : mpImpl(std::make_unique<Impl>()) {}
 
 CJpegPlanes::~CJpegPlanes() = default;
 
-CJpegPlanes::EResult CJpegPlanes::Decode(const uint8_t* jpeg, size_t size, int width, int height, int subsampling,
-                                         uint8_t* const planes[3], const int strides[3]) {
+CJpegPlanes::EResult CJpegPlanes::Decode(const uint8_t* jpeg, size_t size, int width, int height,
+                                         int subsampling, uint8_t* const planes[3], const int strides[3]) {
     if (jpeg == nullptr || size == 0 || size > 0xFFFFFFFFu || width <= 0 || height <= 0)
         return EResult::NotMine;
     jpeg_decompress_struct& info = mpImpl->info;
@@ -169,7 +169,8 @@ CJpegPlanes::EResult CJpegPlanes::Decode(const uint8_t* jpeg, size_t size, int w
             const int perCall = info.comp_info[i].v_samp_factor * DCTSIZE;
             const size_t bytes = planeWidth[i];
             for (int k = 0; k < perCall && mcuRow * perCall + k < rowsOf[i]; ++k)
-                std::memcpy(planes[i] + static_cast<size_t>(mcuRow * perCall + k) * strides[i], rows[i][k], bytes);
+                std::memcpy(planes[i] + static_cast<size_t>(mcuRow * perCall + k) * strides[i], rows[i][k],
+                            bytes);
         }
     }
     const bool whole = info.output_scanline >= info.output_height;

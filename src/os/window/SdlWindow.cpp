@@ -196,15 +196,17 @@ void SdlWindow::Present() {
                        t.rect.bottom == rect.bottom;
             });
             if (it == mYuvTextures.end()) {
-                SDL_Texture* texture = SDL_CreateTexture(mpRenderer, SDL_PIXELFORMAT_IYUV,
-                                                         SDL_TEXTUREACCESS_STREAMING, planes.width, planes.height);
+                SDL_Texture* texture =
+                    SDL_CreateTexture(mpRenderer, SDL_PIXELFORMAT_IYUV, SDL_TEXTUREACCESS_STREAMING,
+                                      planes.width, planes.height);
                 if (texture == nullptr)
                     return false;
                 mYuvTextures.push_back(YuvTexture{rect, texture, false});
                 it = mYuvTextures.end() - 1;
             }
-            if (SDL_UpdateYUVTexture(it->texture, nullptr, planes.planes[0], planes.strides[0], planes.planes[1],
-                                     planes.strides[1], planes.planes[2], planes.strides[2]) != 0)
+            if (SDL_UpdateYUVTexture(it->texture, nullptr, planes.planes[0], planes.strides[0],
+                                     planes.planes[1], planes.strides[1], planes.planes[2],
+                                     planes.strides[2]) != 0)
                 return false;
             it->used = true;
             return true;

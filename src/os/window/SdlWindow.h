@@ -4,8 +4,8 @@
 // to whatever size the user gives the window (aspect kept, bars around), and
 // mouse positions come back in surface pixels. Mouse, wheel and key events
 // become messages of the window (Window::PostMouse / PostKey), the pointer
-// leaving the window WM_MOUSELEAVE, the close button WM_CLOSE. Popup menus and message boxes without a scripted
-// answer are SDL message boxes: a menu shows its items as buttons.
+// leaving the window WM_MOUSELEAVE, the close button WM_CLOSE. Popup menus and message boxes without a
+// scripted answer are SDL message boxes: a menu shows its items as buttons.
 //
 // Threads: SDL wants one thread to make, pump and destroy its windows: the
 // host's thread that calls Create. That thread drains the messages

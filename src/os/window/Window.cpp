@@ -302,8 +302,8 @@ Window::PlanarLock::PlanarLock(Window* window, const RECT& rect, int subsampling
         rect.right <= rect.left || rect.bottom <= rect.top || subsampling < 0 || subsampling >= TJ_NUMSAMP)
         return;
     Shared& s = window->Top();
-    const RECT placed{rect.left + window->mOffsetX, rect.top + window->mOffsetY, rect.right + window->mOffsetX,
-                      rect.bottom + window->mOffsetY};
+    const RECT placed{rect.left + window->mOffsetX, rect.top + window->mOffsetY,
+                      rect.right + window->mOffsetX, rect.bottom + window->mOffsetY};
     // Another rectangle under this one shows what it holds first, and goes.
     SurfacePixels pixels{s.pixels.data(), s.stride, &s.converter};
     PlanarPicture* mine = nullptr;

@@ -30,8 +30,8 @@ Bytes Compress(int width, int height, int subsampling, int pixelFormat = TJPF_RG
     tjhandle h = tjInitCompress();
     unsigned char* out = nullptr;
     unsigned long size = 0;
-    const int rc = tjCompress2(h, pixels.data(), width, 0, height, pixelFormat, &out, &size, subsampling, quality,
-                               TJFLAG_FASTDCT);
+    const int rc = tjCompress2(h, pixels.data(), width, 0, height, pixelFormat, &out, &size, subsampling,
+                               quality, TJFLAG_FASTDCT);
     tjDestroy(h);
     Bytes jpeg;
     if (rc == 0)
@@ -96,9 +96,8 @@ TEST(JpegPlanesTest, PlanesAreWhatLibjpegTurboDecodesForEveryLayout) {
         const Bytes jpeg = Compress(c.width, c.height, c.subsampling);
         ASSERT_FALSE(jpeg.empty());
         Planes ours(c.width, c.height, c.subsampling, c.padding);
-        ASSERT_EQ(CJpegPlanes::EResult::Decoded,
-                  decoder.Decode(jpeg.data(), jpeg.size(), c.width, c.height, c.subsampling, ours.planes,
-                                 ours.strides));
+        ASSERT_EQ(CJpegPlanes::EResult::Decoded, decoder.Decode(jpeg.data(), jpeg.size(), c.width, c.height,
+                                                                c.subsampling, ours.planes, ours.strides));
         EXPECT_TRUE(ours.GuardsIntact());
         Planes theirs(c.width, c.height, c.subsampling, c.padding);
         ASSERT_EQ(0, tjDecompressToYUVPlanes(reference, jpeg.data(), jpeg.size(), theirs.planes, c.width,

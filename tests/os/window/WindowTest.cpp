@@ -312,8 +312,7 @@ constexpr int kBlock = 8;
 
 // Fills the planes with blocks of one colour each (kBlock pixels square,
 // so that no subsampling mixes two colours), colour(bx, by).
-template <typename Colour>
-void PaintPlanes(const os::PlanarView& v, Colour colour) {
+template <typename Colour> void PaintPlanes(const os::PlanarView& v, Colour colour) {
     const bool grey = v.subsampling == TJSAMP_GRAY;
     // Chroma pixels per luma pixel, across and down, by subsampling code.
     const int shiftX = v.subsampling == TJSAMP_422 || v.subsampling == TJSAMP_420 ? 1
@@ -351,7 +350,8 @@ TEST(WindowTest, PlanarPicturesBecomePixelsWhenLookedAt) {
         const RECT rect{16, 8, 16 + 64, 8 + 48};
         std::vector<YCbCr> colours(8 * 6);
         for (YCbCr& colour : colours) {
-            colour = YCbCr{static_cast<uint8_t>(rng()), static_cast<uint8_t>(rng()), static_cast<uint8_t>(rng())};
+            colour =
+                YCbCr{static_cast<uint8_t>(rng()), static_cast<uint8_t>(rng()), static_cast<uint8_t>(rng())};
             if (c.subsampling == TJSAMP_GRAY)
                 colour.cb = colour.cr = 128;
         }
