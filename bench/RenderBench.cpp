@@ -1,6 +1,8 @@
 // What showing one camera frame costs: a 1080p JPEG pushed through the
 // renderer's graph (push source decode, compositing into an off-screen
-// window's surface), for the display formats a channel may use, and the wall
+// window's surface), for the display formats a channel may use (RGB32 as
+// planes that nobody converts, as planes converted after every frame, and
+// decoded to pixels at once), and the wall
 // case: one 1080p camera in a 480 x 270 cell of a 4 x 4 grid, with and without
 // the source's scaled JPEG decoding.
 //
@@ -67,10 +69,18 @@ std::vector<CMediaObj>& Frames() {
     return frames;
 }
 
+// What reads the window after each frame.
+enum class ELook {
+    Nobody,     // a headless window, or a GPU presenting planes
+    Converting, // a reader of pixels (a snapshot, a window without YUV textures)
+};
+
 // Pushes the frames into a renderer on a window of the given size.
-void Show(benchmark::State& state, int32_t pixelCode, int windowW, int windowH, bool scaled) {
+void Show(benchmark::State& state, int32_t pixelCode, int windowW, int windowH, bool scaled,
+          bool planar = true, ELook look = ELook::Nobody) {
     std::vector<CMediaObj>& frames = Frames();
     os::dshow::CVmrSourceFilter::SetScaledDecoding(scaled);
+    os::dshow::CVmrSourceFilter::SetPlanarPictures(planar);
     os::OffscreenWindow window(windowW, windowH);
     const RECT client{0, 0, windowW, windowH};
     CDirectShowRenderer renderer;
@@ -92,10 +102,13 @@ void Show(benchmark::State& state, int32_t pixelCode, int windowW, int windowH, 
     int64_t shown = 0;
     for (auto _ : state) {
         shown += renderer.Push(&frames[i]);
+        if (look == ELook::Converting)
+            os::Window::SurfaceLock lock(&window); // turns planes into pixels
         i = (i + 1) % frames.size();
     }
     renderer.Stop();
     os::dshow::CVmrSourceFilter::SetScaledDecoding(true);
+    os::dshow::CVmrSourceFilter::SetPlanarPictures(true);
     if (shown != static_cast<int64_t>(state.iterations()))
         state.SkipWithError("a frame was not shown");
     state.SetItemsProcessed(state.iterations());
@@ -103,6 +116,12 @@ void Show(benchmark::State& state, int32_t pixelCode, int windowW, int windowH, 
 
 void BM_Show1080pBgra(benchmark::State& state) {
     Show(state, 32, kWidth, kHeight, true);
+}
+void BM_Show1080pBgraPlanesConverted(benchmark::State& state) {
+    Show(state, 32, kWidth, kHeight, true, true, ELook::Converting);
+}
+void BM_Show1080pBgraPixels(benchmark::State& state) {
+    Show(state, 32, kWidth, kHeight, true, false);
 }
 void BM_Show1080pRgb565(benchmark::State& state) {
     Show(state, 120, kWidth, kHeight, true);
@@ -118,6 +137,8 @@ void BM_WallCellWholeDecode(benchmark::State& state) {
 }
 
 BENCHMARK(BM_Show1080pBgra)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_Show1080pBgraPlanesConverted)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_Show1080pBgraPixels)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_Show1080pRgb565)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_Show1080pI420)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_WallCellScaledDecode)->Unit(benchmark::kMillisecond);
