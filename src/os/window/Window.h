@@ -14,7 +14,9 @@
 // Renderer threads write into the surface while the host thread presents it:
 // one lock per top-level window (SurfaceLock) guards the pixels, and every
 // writer and reader takes it for as long as it touches them. A child shares
-// its top-level window's surface and lock.
+// its top-level window's surface and lock. A rectangle may hold a YCbCr
+// picture's planes instead, turned into pixels when a SurfaceLock is taken
+// (PlanarLock below).
 //
 // Messages: input (mouse, wheel, keys), commands chosen from popup menus and
 // close requests are queued on the top-level window as MSG records, with
