@@ -144,6 +144,20 @@ SDrawn Drawn(CDirectShowRenderer& r) {
     return d;
 }
 
+// Paints a blue box (10, 10) - (50, 30) into the renderer's overlay and
+// applies it; false when the renderer has no overlay.
+bool PaintOverlayBox(CDirectShowRenderer& renderer) {
+    HDC dc = renderer.GetOverlayDC();
+    if (dc == nullptr)
+        return false;
+    HBRUSH blue = CreateSolidBrush(RGB(0, 0, 255));
+    const RECT box{10, 10, 50, 30};
+    FillRect(dc, &box, blue);
+    DeleteObject(blue);
+    renderer.ApplyOverlay();
+    return true;
+}
+
 class CDirectShowRendererTest : public ::testing::Test {
 protected:
     static void SetUpTestSuite() {
@@ -278,13 +292,7 @@ TEST_F(CDirectShowRendererTest, Vmr9OverlayGetsOneStreamPointFilteringAndAnInput
 
     // A box painted into the overlay shows over the video, scaled with it;
     // the rest of the (white) overlay is transparent.
-    HDC dc = renderer.GetOverlayDC();
-    ASSERT_NE(nullptr, dc);
-    HBRUSH blue = CreateSolidBrush(RGB(0, 0, 255));
-    const RECT box{10, 10, 50, 30};
-    FillRect(dc, &box, blue);
-    DeleteObject(blue);
-    renderer.ApplyOverlay();
+    ASSERT_TRUE(PaintOverlayBox(renderer));
     CMediaObj frame = Frame(gMedia->mJpeg[0]);
     ASSERT_EQ(1, renderer.Push(&frame));
     const Bytes pixels = window.Snapshot();
@@ -643,13 +651,7 @@ TEST_F(CDirectShowRendererTest, PlanarPicturesAreConvertedOnlyWhenLookedAt) {
         renderer.SetAspectMode(CDirectShowRenderer::kAspectStretch);
         ASSERT_EQ(1, renderer.Start(&window, &client, c.overlay ? CDirectShowRenderer::kFlagOverlay : 0));
         if (c.overlay) {
-            HDC dc = renderer.GetOverlayDC();
-            ASSERT_NE(nullptr, dc);
-            HBRUSH blue = CreateSolidBrush(RGB(0, 0, 255));
-            const RECT box{10, 10, 50, 30};
-            FillRect(dc, &box, blue);
-            DeleteObject(blue);
-            renderer.ApplyOverlay();
+            ASSERT_TRUE(PaintOverlayBox(renderer));
         }
         CMediaObj frame = Frame(gMedia->mJpeg[0]);
         ASSERT_EQ(1, renderer.Push(&frame));
