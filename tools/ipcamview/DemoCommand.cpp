@@ -128,6 +128,8 @@ int RunDemo(const Args& args) {
     std::fflush(stdout);
     const int viewed = RunView(
         {address, "--user", "admin", "--password", "demo", "--duration", duration, "--snapshot", snapshot});
-    std::printf("\nStill to come: the motion and privacy editors and pan/tilt/zoom over the video.\n");
+    std::printf(
+        "\nOver the video: the motion area, motion grid and privacy mask editors and pan/tilt/zoom, "
+        "ipcamview view ADDRESS --overlay motion|grid|mask|ptz (README, \"Controls over the video\").\n");
     return viewed;
 }
