@@ -118,8 +118,9 @@ for name in $TARGETS; do
     [ $rc -ne 0 ] && [ $found -eq 0 ] && found=1 # a finding libFuzzer could not save
     execs=$(sed -n 's/^stat::number_of_executed_units: *//p' "$log" | tail -1)
     rate=$(sed -n 's/^stat::average_exec_per_sec: *//p' "$log" | tail -1)
-    edges=$(grep -o 'cov: [0-9]*' "$log" | tail -1 | cut -d' ' -f2)
-    features=$(grep -o 'ft: [0-9]*' "$log" | tail -1 | cut -d' ' -f2)
+    # -a: messages of the libraries in a log may make grep take it for binary.
+    edges=$(grep -ao 'cov: [0-9]*' "$log" | tail -1 | cut -d' ' -f2)
+    features=$(grep -ao 'ft: [0-9]*' "$log" | tail -1 | cut -d' ' -f2)
 
     # Keep what is new. A merge reads every input once more, without a time limit.
     if [ "$MINIMISE" = 1 ]; then
