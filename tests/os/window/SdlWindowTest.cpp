@@ -204,6 +204,25 @@ protected:
         ASSERT_GT(mWindow->PresentCount(), before);
     }
 
+    // Presents and reads the screen (the window at origin) until its blocks
+    // are within tolerance of colours, for up to 20 s; the worst error seen
+    // last, 256 when ffmpeg could not grab the screen.
+    int WorstOnScreen(POINT origin, const std::vector<uint32_t>& colours, int tolerance) {
+        int worst = 256;
+        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+        while (worst > tolerance && std::chrono::steady_clock::now() < deadline) {
+            PumpUntilPresented();
+            const std::vector<uint8_t> grab =
+                Grab(sServer->Display(), origin.x, origin.y, kSurfaceW * kScale, kSurfaceH * kScale);
+            if (grab.empty()) {
+                ADD_FAILURE() << "ffmpeg could not grab the screen";
+                return 256;
+            }
+            worst = WorstBlockError(grab, colours);
+        }
+        return worst;
+    }
+
     static Xvfb* sServer;
     static std::string sWhy;
     std::unique_ptr<os::SdlWindow> mWindow;
@@ -225,16 +244,7 @@ TEST_F(SdlWindowTest, WhatIsPresentedIsWhatTheScreenShowsScaled) {
     // Two different pictures in turn: the screen follows each.
     for (int round = 0; round < 2; ++round) {
         const std::vector<uint32_t> colours = PaintBlocks(mWindow.get(), &rng);
-        int worst = 256;
-        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
-        while (worst > 3 && std::chrono::steady_clock::now() < deadline) {
-            PumpUntilPresented();
-            const std::vector<uint8_t> grab =
-                Grab(sServer->Display(), origin.x, origin.y, kSurfaceW * kScale, kSurfaceH * kScale);
-            ASSERT_FALSE(grab.empty()) << "ffmpeg could not grab the screen";
-            worst = WorstBlockError(grab, colours);
-        }
-        EXPECT_LE(worst, 3) << "round " << round;
+        EXPECT_LE(WorstOnScreen(origin, colours, 3), 3) << "round " << round;
     }
 }
 
@@ -285,16 +295,7 @@ TEST_F(SdlWindowTest, PlanarPicturesArePresentedWithoutConvertingTheSurface) {
                     clamp(c[0] + 1.402 * cr) << 16;
             }
     }
-    int worst = 256;
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
-    while (worst > 4 && std::chrono::steady_clock::now() < deadline) {
-        PumpUntilPresented();
-        const std::vector<uint8_t> grab =
-            Grab(sServer->Display(), origin.x, origin.y, kSurfaceW * kScale, kSurfaceH * kScale);
-        ASSERT_FALSE(grab.empty()) << "ffmpeg could not grab the screen";
-        worst = WorstBlockError(grab, colours);
-    }
-    EXPECT_LE(worst, 4);
+    EXPECT_LE(WorstOnScreen(origin, colours, 4), 4);
     EXPECT_EQ(1u, mWindow->PendingPlanarCount());
 }
 
