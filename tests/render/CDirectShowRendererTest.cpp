@@ -737,4 +737,48 @@ TEST_F(CDirectShowRendererTest, CameraAudioIsDecodedAndPlayedIntoTheNullSink) {
     }
 }
 
+// A camera that sends damaged AAC: the blocks are dropped, the good ones
+// after them play, and libavcodec's complaints about the damage (a line or
+// more per block) stay below the level a host's log shows.
+std::atomic<int> gLoudAudioMessages{0};
+void CountLoudAudioMessages(void*, int level, const char*, va_list) {
+    if (level <= AV_LOG_INFO)
+        ++gLoudAudioMessages;
+}
+
+TEST_F(CDirectShowRendererTest, DamagedCameraAudioIsDroppedQuietly) {
+    os::dshow::ClearTestSwitches();
+    os::dshow::SetCallFault("SDL_OpenAudioDevice", kInjected);
+    CDirectShowRenderer renderer;
+    CMediaObj format = AudioFormat(media_util::kAudio2010, 44100, 2);
+    renderer.SetFormats(&format, &format);
+    ASSERT_EQ(1, renderer.Start(nullptr, nullptr, 0));
+    auto push = [&](const Bytes& block) {
+        CMediaObj o;
+        o.mAudioFormat = media_util::kAudio2010;
+        o.CopyData2(block.data(), static_cast<int32_t>(block.size()));
+        renderer.Push(&o);
+    };
+    IBaseFilter* f = renderer.GetAudioRendererFilter();
+    auto* sound = dynamic_cast<os::dshow::CDSoundRenderer*>(f);
+    ASSERT_NE(nullptr, sound);
+    av_log_set_callback(CountLoudAudioMessages);
+    gLoudAudioMessages = 0;
+    // Each block's payload (after its 7-byte ADTS head) scrambled, then cut.
+    for (const Bytes& good : gMedia->mAac) {
+        Bytes bad = good;
+        for (size_t i = 7; i < bad.size(); i += 3)
+            bad[i] = static_cast<uint8_t>(bad[i] * 31 + 7);
+        push(bad);
+        push(Bytes(good.begin(), good.begin() + static_cast<long>(good.size() / 3)));
+    }
+    const uint64_t afterDamage = sound->GetBytesPlayed();
+    for (const Bytes& good : gMedia->mAac)
+        push(good);
+    av_log_set_callback(av_log_default_callback);
+    EXPECT_EQ(0, gLoudAudioMessages.load());
+    EXPECT_GE(sound->GetBytesPlayed() - afterDamage, (gMedia->mAac.size() - 2) * 4096);
+    f->Release();
+}
+
 } // namespace

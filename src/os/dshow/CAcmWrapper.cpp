@@ -156,6 +156,11 @@ bool CAcmWrapper::OpenDecoder(const AM_MEDIA_TYPE& mt) {
     if (codec == nullptr)
         return false;
     mpContext = av->alloc_context3(codec);
+    if (mpContext == nullptr)
+        return false;
+    // A damaged audio frame is dropped; what the decoder says about it is
+    // debug output, not lines on the host's stderr for every frame.
+    mpContext->log_level_offset = AV_LOG_DEBUG - AV_LOG_ERROR;
     const AM_MEDIA_TYPE pcm = PcmType();
     mpContext->sample_rate = static_cast<int>(pcm.nSamplesPerSec);
     av->channel_layout_default(&mpContext->ch_layout, pcm.nChannels);

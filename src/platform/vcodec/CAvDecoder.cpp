@@ -11,6 +11,11 @@ extern "C" {
 
 namespace ipcam {
 
+namespace {
+// Turns the decoder's errors into debug messages (below the default level).
+constexpr int kQuietLogOffset = AV_LOG_DEBUG - AV_LOG_ERROR;
+} // namespace
+
 CAvDecoder::CAvDecoder(int32_t inFormat, int32_t pixelCode, bool bottomUp)
     : mPixelCode(pixelCode), mBottomUp(bottomUp), mUsesParser(inFormat == VCODEC_FORMAT_H264),
       mCodecId(inFormat == VCODEC_FORMAT_H264 ? AV_CODEC_ID_H264 : AV_CODEC_ID_MPEG4) {
@@ -32,6 +37,12 @@ CAvDecoder::CAvDecoder(int32_t inFormat, int32_t pixelCode, bool bottomUp)
     // A damaged frame is reported as no picture rather than concealed.
     mpContext->err_recognition = AV_EF_CRCCHECK | AV_EF_BITSTREAM | AV_EF_BUFFER | AV_EF_EXPLODE;
     mpContext->max_pixels = int64_t(VCODEC_MAX_DIMENSION) * VCODEC_MAX_DIMENSION;
+    // What the decoder says about a damaged stream (a line or more per
+    // frame of a camera that sends noise) is for someone who asks for
+    // libavcodec's debug output, not for the host's stderr: Decode's result
+    // already tells the caller, and the host's own libavcodec logging keeps
+    // its levels (the offset is this context's only).
+    mpContext->log_level_offset = kQuietLogOffset;
     if (avcodec_open2(mpContext, codec, nullptr) < 0) {
         avcodec_free_context(&mpContext);
         return;
@@ -43,7 +54,7 @@ CAvDecoder::CAvDecoder(int32_t inFormat, int32_t pixelCode, bool bottomUp)
         mpParser = av_parser_init(mCodecId);
         mpParserContext = avcodec_alloc_context3(codec);
         if (mpParserContext)
-            mpParserContext->log_level_offset = AV_LOG_DEBUG - AV_LOG_ERROR;
+            mpParserContext->log_level_offset = kQuietLogOffset;
     }
 }
 
