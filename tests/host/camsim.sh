@@ -21,6 +21,24 @@ stop_camsim() {
     wait "$pid" 2>/dev/null || true
 }
 
+# refusing_port: sets REFUSING to a loopback port that refuses connections
+# while the test runs: bound by a helper that never listens and that ends
+# with the test's shell. (A port bound and closed again may be handed to a
+# camsim of another test running beside before it is used.)
+refusing_port() {
+    local fd
+    exec {fd}< <(exec python3 -c 'import os, socket, time
+s = socket.socket()
+s.bind(("127.0.0.1", 0))
+print(s.getsockname()[1], flush=True)
+parent = os.getppid()
+while os.getppid() == parent:
+    time.sleep(1)')
+    REFUSING=""
+    read -r -t 10 REFUSING <&"$fd" || true
+    [[ -n "$REFUSING" ]]
+}
+
 # read_pairs VAR < name=value lines: fills the associative array VAR.
 read_pairs() {
     local -n into=$1

@@ -114,16 +114,18 @@ def pairs(out):
     return dict(line.split("=", 1) for line in out.decode().splitlines() if "=" in line)
 
 
-def free_port():
+def refusing_port():
+    """A loopback port that refuses connections for as long as the returned
+    socket lives: bound, never listening. (A port bound and closed again may
+    be handed to another test's camsim in the meantime.)"""
     s = socket.socket()
     s.bind(("127.0.0.1", 0))
-    port = s.getsockname()[1]
-    s.close()
-    return port
+    return s, s.getsockname()[1]
 
 
 TRANSPORTS = ["socket", "inet"]
-closed = "127.0.0.1:%d" % free_port()
+refusing, refusing_number = refusing_port()
+closed = "127.0.0.1:%d" % refusing_number
 cam = Camsim("--device", "cam-jpeg-4608", "--user", "admin:secret")
 recorder = Camsim("--device", "dvr-jpeg-5124")
 noview = Camsim("--device", "enc-noview-16385")

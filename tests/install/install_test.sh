@@ -58,7 +58,8 @@ declare -A D=() P=()
 read_pairs D < <("$CAMSIM" --device "$MODEL" --describe)
 check "installed camsim --describe: audio" 0 "${D[audio_supported]:-}"
 start_camsim --device "$MODEL" || exit 1
-CLOSED=$(python3 -c 'import socket; s=socket.socket(); s.bind(("127.0.0.1",0)); print(s.getsockname()[1])')
+refusing_port || fail "no refusing port"
+CLOSED=$REFUSING
 
 # --- a C host with pkg-config ---------------------------------------------------
 export PKG_CONFIG_PATH=$LIBDIR/pkgconfig

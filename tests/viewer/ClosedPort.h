@@ -1,5 +1,9 @@
 /* A loopback port that nothing listens on, for "a device that is not there":
-   bound to get a free port from the kernel, then closed again. C and C++. */
+   a socket bound to a free port the kernel picks and never listening, so a
+   connection is refused. The socket stays open until the process ends: a
+   port bound and closed again may be handed to another test's listener (a
+   camsim of a test running beside) before it is used. One per process and
+   per file that includes this; C and C++. */
 #pragma once
 
 #include <arpa/inet.h>
@@ -9,17 +13,20 @@
 #include <unistd.h>
 
 static inline unsigned ClosedLoopbackPort(void) {
+    static unsigned port = 0;
     struct sockaddr_in address;
     socklen_t length = sizeof(address);
-    unsigned port = 0;
-    int fd = socket(AF_INET, SOCK_STREAM, 0);
+    int fd;
+    if (port != 0)
+        return port;
+    fd = socket(AF_INET, SOCK_STREAM, 0);
     memset(&address, 0, sizeof(address));
     address.sin_family = AF_INET;
     address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
     if (fd >= 0 && bind(fd, (struct sockaddr*)&address, sizeof(address)) == 0 &&
         getsockname(fd, (struct sockaddr*)&address, &length) == 0)
         port = ntohs(address.sin_port);
-    if (fd >= 0)
+    else if (fd >= 0)
         close(fd);
     return port;
 }
