@@ -81,12 +81,14 @@ for transport in socket inet; do
 done
 stop_camsim
 
-# No device: the port of a camsim that has gone. Nothing answered, so
-# nothing is printed unless asked.
+# No device: a port that refuses connections (held, so that no camsim of a
+# test running beside is handed it). Nothing answered, so nothing is
+# printed unless asked.
+refusing_port || exit 1
 declare -A P=()
-probe P "127.0.0.1:$PORT"
+probe P "127.0.0.1:$REFUSING"
 check "no device exit code, output" "2 ()" "$RC (${P[last_status]-})"
-probe P "127.0.0.1:$PORT" --verbose
+probe P "127.0.0.1:$REFUSING" --verbose
 check "no device verbose status, stream URL" "0 ()" "${P[last_status]:-} (${P[stream_url]-missing})"
 
 # Bad arguments; an address that does not parse gets no handle.
