@@ -331,23 +331,29 @@ bool CVmrSourceFilter::DecodeJpegDirect(const CMediaObj& object) {
         object.mDataSize <= 0 || code == media_util::kPixelRgb24 || code == media_util::kPixelRgb16 ||
         code == media_util::kPixelI420)
         return false;
-    if (m_hJpeg == nullptr)
-        m_hJpeg = tjInitDecompress();
-    int width = 0, height = 0, subsampling = 0, colourspace = 0;
-    const auto size = static_cast<unsigned long>(object.mDataSize);
-    if (m_hJpeg == nullptr ||
-        tjDecompressHeader3(m_hJpeg, object.mpData, size, &width, &height, &subsampling, &colourspace) != 0)
-        return false;
     // Shown small: the scaled decode is cheaper still.
     if (gScaledDecoding.load() && mpOutput->ScaleDenominator() > 1)
+        return false;
+    if (m_hJpeg == nullptr)
+        m_hJpeg = tjInitDecompress();
+    if (m_hJpeg == nullptr)
+        return false;
+    int width = 0, height = 0, subsampling = 0, colourspace = 0;
+    const auto size = static_cast<unsigned long>(object.mDataSize);
+    // The planar decoder reads the header once for the size asked of the
+    // window and for the decode; pictures it does not take are sized by
+    // turbojpeg.
+    const bool planar = gPlanarPictures.load();
+    if (planar && mpJpegPlanes == nullptr)
+        mpJpegPlanes = std::make_unique<CJpegPlanes>();
+    if (!(planar && mpJpegPlanes->ReadHeader(object.mpData, size, &width, &height, &subsampling)) &&
+        tjDecompressHeader3(m_hJpeg, object.mpData, size, &width, &height, &subsampling, &colourspace) != 0)
         return false;
     // Planes, as JPEG holds the picture: what the colour conversion would
     // cost is paid only where the picture is looked at.
     uint8_t* planes[3] = {nullptr, nullptr, nullptr};
     int strides[3] = {0, 0, 0};
-    if (gPlanarPictures.load() && target->BeginPlanar(width, height, subsampling, planes, strides)) {
-        if (mpJpegPlanes == nullptr)
-            mpJpegPlanes = std::make_unique<CJpegPlanes>();
+    if (planar && target->BeginPlanar(width, height, subsampling, planes, strides)) {
         const CJpegPlanes::EResult result =
             mpJpegPlanes->Decode(object.mpData, size, width, height, subsampling, planes, strides);
         const bool ok = result == CJpegPlanes::EResult::NotMine

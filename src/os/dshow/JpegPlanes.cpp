@@ -57,6 +57,24 @@ bool LumaFactors(int subsampling, int* h, int* v) {
     }
 }
 
+// libjpeg-turbo's subsampling code of a header, or -1 for none.
+int SubsamplingOf(const jpeg_decompress_struct& info) {
+    if (info.num_components == 1 && info.jpeg_color_space == JCS_GRAYSCALE)
+        return TJSAMP_GRAY;
+    if (info.num_components != 3 || info.jpeg_color_space != JCS_YCbCr)
+        return -1;
+    const jpeg_component_info* c = info.comp_info;
+    if (c[1].h_samp_factor != 1 || c[1].v_samp_factor != 1 || c[2].h_samp_factor != 1 ||
+        c[2].v_samp_factor != 1)
+        return -1;
+    for (int code : {TJSAMP_444, TJSAMP_422, TJSAMP_420, TJSAMP_440, TJSAMP_411}) {
+        int h = 0, v = 0;
+        if (LumaFactors(code, &h, &v) && c[0].h_samp_factor == h && c[0].v_samp_factor == v)
+            return code;
+    }
+    return -1;
+}
+
 // Whether the header is a picture of the size, sampling and colours asked for.
 bool Matches(const jpeg_decompress_struct& info, int width, int height, int subsampling) {
     if (static_cast<int>(info.image_width) != width || static_cast<int>(info.image_height) != height)
@@ -79,6 +97,33 @@ struct CJpegPlanes::Impl {
     // Rows of planes too narrow for a whole MCU row, then the sink for the
     // rows below the picture.
     std::vector<JSAMPLE> scratch;
+    // The bytes whose header ReadHeader left read (info is then in the
+    // state after jpeg_read_header), or null.
+    const uint8_t* headerOf = nullptr;
+    size_t headerSize = 0;
+
+    // Reads the header of jpeg: 1 read, 0 no header libjpeg takes, -1 the
+    // data broke libjpeg off (state aborted in both failures).
+    int Read(const uint8_t* jpeg, size_t size) {
+        if (setjmp(errors.jump) != 0) {
+            jpeg_abort_decompress(&info);
+            return -1;
+        }
+        jpeg_mem_src(&info, jpeg, static_cast<unsigned long>(size));
+        if (jpeg_read_header(&info, TRUE) != JPEG_HEADER_OK) {
+            jpeg_abort_decompress(&info);
+            return 0;
+        }
+        return 1;
+    }
+
+    // Forgets a header ReadHeader read, so that the next picture starts afresh.
+    void DropHeader() {
+        if (headerOf != nullptr)
+            jpeg_abort_decompress(&info);
+        headerOf = nullptr;
+        headerSize = 0;
+    }
 
     Impl() {
         info.err = jpeg_std_error(&errors.pub);
@@ -94,20 +139,53 @@ CJpegPlanes::CJpegPlanes() : mpImpl(std::make_unique<Impl>()) {}
 
 CJpegPlanes::~CJpegPlanes() = default;
 
-CJpegPlanes::EResult CJpegPlanes::Decode(const uint8_t* jpeg, size_t size, int width, int height,
-                                         int subsampling, uint8_t* const planes[3], const int strides[3]) {
-    if (jpeg == nullptr || size == 0 || size > 0xFFFFFFFFu || width <= 0 || height <= 0)
-        return EResult::NotMine;
+bool CJpegPlanes::ReadHeader(const uint8_t* jpeg, size_t size, int* width, int* height, int* subsampling) {
+    mpImpl->DropHeader();
+    if (jpeg == nullptr || size == 0 || size > 0xFFFFFFFFu)
+        return false;
     jpeg_decompress_struct& info = mpImpl->info;
     mpImpl->errors.warned = false;
+    if (mpImpl->Read(jpeg, size) != 1)
+        return false;
+    const int code = SubsamplingOf(info);
+    if (code < 0 || info.image_width > 0x7FFFFFFFu || info.image_height > 0x7FFFFFFFu) {
+        jpeg_abort_decompress(&info);
+        return false;
+    }
+    *width = static_cast<int>(info.image_width);
+    *height = static_cast<int>(info.image_height);
+    *subsampling = code;
+    mpImpl->headerOf = jpeg;
+    mpImpl->headerSize = size;
+    return true;
+}
+
+CJpegPlanes::EResult CJpegPlanes::Decode(const uint8_t* jpeg, size_t size, int width, int height,
+                                         int subsampling, uint8_t* const planes[3], const int strides[3]) {
+    const bool headerRead = jpeg != nullptr && mpImpl->headerOf == jpeg && mpImpl->headerSize == size;
+    if (!headerRead)
+        mpImpl->DropHeader();
+    mpImpl->headerOf = nullptr;
+    jpeg_decompress_struct& info = mpImpl->info;
+    if (jpeg == nullptr || size == 0 || size > 0xFFFFFFFFu || width <= 0 || height <= 0) {
+        if (headerRead)
+            jpeg_abort_decompress(&info);
+        return EResult::NotMine;
+    }
+    // A warning while ReadHeader read the header still counts.
+    if (!headerRead) {
+        mpImpl->errors.warned = false;
+        const int read = mpImpl->Read(jpeg, size);
+        if (read != 1)
+            return read == 0 ? EResult::NotMine : EResult::Broken;
+    }
     // Everything the jump may come back to lives outside this frame's
     // registers: the locals below are set before setjmp or not read after.
     if (setjmp(mpImpl->errors.jump) != 0) {
         jpeg_abort_decompress(&info);
         return EResult::Broken;
     }
-    jpeg_mem_src(&info, jpeg, static_cast<unsigned long>(size));
-    if (jpeg_read_header(&info, TRUE) != JPEG_HEADER_OK || !Matches(info, width, height, subsampling)) {
+    if (!Matches(info, width, height, subsampling)) {
         jpeg_abort_decompress(&info);
         return EResult::NotMine;
     }

@@ -33,6 +33,14 @@ public:
     CJpegPlanes(const CJpegPlanes&) = delete;
     CJpegPlanes& operator=(const CJpegPlanes&) = delete;
 
+    // Reads the picture's header: its size and libjpeg-turbo subsampling
+    // code (TJSAMP_*), for YCbCr pictures of the samplings libjpeg-turbo
+    // names and grey ones (false for anything else, CMYK and RGB included,
+    // and for a broken header). A Decode of the same bytes that follows
+    // starts from the header read here instead of reading it again; any
+    // other call drops it.
+    bool ReadHeader(const uint8_t* jpeg, size_t size, int* width, int* height, int* subsampling);
+
     // Decodes jpeg into planes laid out for a picture of width x height in
     // libjpeg-turbo's subsampling code (TJSAMP_*), with the fast integer
     // IDCT. A grey picture writes planes[0] only. Rows are strides[i] bytes

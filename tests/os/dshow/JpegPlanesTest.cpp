@@ -159,4 +159,78 @@ TEST(JpegPlanesTest, BrokenAndForeignPicturesAreRefusedWithinThePlanes) {
               decoder.Decode(good.data(), good.size(), 64, 48, TJSAMP_420, missing, narrow.strides));
 }
 
+// The header read once: ReadHeader answers what turbojpeg's header reader
+// answers, and the Decode after it makes the same planes as a Decode on its
+// own; a header left unused (the window refused the planes) or read from
+// other bytes is never what a Decode starts from.
+TEST(JpegPlanesTest, HeaderReadOnceServesTheDecodeThatFollows) {
+    const struct {
+        const char* name;
+        int width, height, subsampling;
+    } cases[] = {
+        {"4:2:0", 96, 54, TJSAMP_420}, {"4:2:2", 70, 41, TJSAMP_422}, {"4:4:4", 50, 9, TJSAMP_444},
+        {"4:4:0", 24, 31, TJSAMP_440}, {"4:1:1", 37, 16, TJSAMP_411}, {"grey", 21, 13, TJSAMP_GRAY},
+    };
+    CJpegPlanes once, twice;
+    tjhandle reference = tjInitDecompress();
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        const Bytes jpeg = Compress(c.width, c.height, c.subsampling);
+        // The same picture at another quality: other tables, same size.
+        const Bytes other = Compress(c.width, c.height, c.subsampling, TJPF_RGB, 30);
+        ASSERT_FALSE(jpeg.empty());
+        int w = 0, h = 0, sub = -1, tw = 0, th = 0, tsub = -1, colours = 0;
+        ASSERT_TRUE(once.ReadHeader(jpeg.data(), jpeg.size(), &w, &h, &sub));
+        ASSERT_EQ(0, tjDecompressHeader3(reference, jpeg.data(), jpeg.size(), &tw, &th, &tsub, &colours));
+        EXPECT_EQ(tw, w);
+        EXPECT_EQ(th, h);
+        EXPECT_EQ(tsub, sub);
+        Planes a(w, h, sub, 3), b(w, h, sub, 3);
+        ASSERT_EQ(CJpegPlanes::EResult::Decoded, once.Decode(jpeg.data(), jpeg.size(), w, h, sub, a.planes, a.strides));
+        ASSERT_EQ(CJpegPlanes::EResult::Decoded,
+                  twice.Decode(jpeg.data(), jpeg.size(), w, h, sub, b.planes, b.strides));
+        EXPECT_EQ(a.buffer, b.buffer);
+        // A header read and left, then another picture decoded.
+        ASSERT_TRUE(once.ReadHeader(jpeg.data(), jpeg.size(), &w, &h, &sub));
+        Planes c1(w, h, sub, 3), c2(w, h, sub, 3);
+        ASSERT_EQ(CJpegPlanes::EResult::Decoded,
+                  once.Decode(other.data(), other.size(), w, h, sub, c1.planes, c1.strides));
+        ASSERT_EQ(CJpegPlanes::EResult::Decoded,
+                  twice.Decode(other.data(), other.size(), w, h, sub, c2.planes, c2.strides));
+        EXPECT_EQ(c1.buffer, c2.buffer);
+        EXPECT_NE(a.buffer, c1.buffer);
+        // Read twice over, the second read is the one that counts.
+        ASSERT_TRUE(once.ReadHeader(other.data(), other.size(), &w, &h, &sub));
+        ASSERT_TRUE(once.ReadHeader(jpeg.data(), jpeg.size(), &w, &h, &sub));
+        Planes d(w, h, sub, 3);
+        ASSERT_EQ(CJpegPlanes::EResult::Decoded, once.Decode(jpeg.data(), jpeg.size(), w, h, sub, d.planes, d.strides));
+        EXPECT_EQ(a.buffer, d.buffer);
+    }
+    tjDestroy(reference);
+
+    // What the planes do not take has no header to read.
+    const Bytes good = Compress(64, 48, TJSAMP_420);
+    const Bytes rgb = Compress(64, 48, TJSAMP_444, TJPF_RGB, 85);
+    const Bytes cmyk = Compress(64, 48, TJSAMP_444, TJPF_CMYK);
+    const Bytes text{'n', 'o', 't', ' ', 'a', ' ', 'j', 'p', 'e', 'g'};
+    const Bytes headOnly(good.begin(), good.begin() + 40);
+    const struct {
+        const char* name;
+        const Bytes* jpeg;
+        bool taken;
+    } refused[] = {{"CMYK", &cmyk, false},
+                   {"not a JPEG", &text, false},
+                   {"cut inside the header", &headOnly, false},
+                   {"YCbCr 4:4:4", &rgb, true}};
+    for (const auto& r : refused) {
+        SCOPED_TRACE(r.name);
+        int w = 0, h = 0, sub = -1;
+        EXPECT_EQ(r.taken, once.ReadHeader(r.jpeg->data(), r.jpeg->size(), &w, &h, &sub));
+        // And the decoder is none the worse for it.
+        Planes p(64, 48, TJSAMP_420, 0);
+        EXPECT_EQ(CJpegPlanes::EResult::Decoded,
+                  once.Decode(good.data(), good.size(), 64, 48, TJSAMP_420, p.planes, p.strides));
+    }
+}
+
 } // namespace
