@@ -12,23 +12,55 @@ CPictureConverter::~CPictureConverter() {
     sws_freeContext(mpScaler);
 }
 
+namespace {
+
+// libavcodec's "J" formats (full-range YCbCr, from a stream that says so)
+// as the plain format and the range, which is how libswscale wants them: it
+// takes the J formats too, but warns about them in the host's log for every
+// converter it makes.
+AVPixelFormat PlainFormat(AVPixelFormat format, bool* fullRange) {
+    switch (format) {
+    case AV_PIX_FMT_YUVJ420P:
+        *fullRange = true;
+        return AV_PIX_FMT_YUV420P;
+    case AV_PIX_FMT_YUVJ422P:
+        *fullRange = true;
+        return AV_PIX_FMT_YUV422P;
+    case AV_PIX_FMT_YUVJ444P:
+        *fullRange = true;
+        return AV_PIX_FMT_YUV444P;
+    case AV_PIX_FMT_YUVJ440P:
+        *fullRange = true;
+        return AV_PIX_FMT_YUV440P;
+    case AV_PIX_FMT_YUVJ411P:
+        *fullRange = true;
+        return AV_PIX_FMT_YUV411P;
+    default:
+        return format;
+    }
+}
+
+} // namespace
+
 bool CPictureConverter::Scale(const SourcePicture& src, uint8_t* const* dstPlanes, const int* dstStrides,
                               AVPixelFormat dstFormat) {
-    if (!mpScaler || mWidth != src.mWidth || mHeight != src.mHeight || mSrcFormat != src.mFormat ||
-        mDstFormat != dstFormat || mFullRange != src.mFullRange) {
+    bool fullRange = src.mFullRange;
+    const AVPixelFormat srcFormat = PlainFormat(src.mFormat, &fullRange);
+    if (!mpScaler || mWidth != src.mWidth || mHeight != src.mHeight || mSrcFormat != srcFormat ||
+        mDstFormat != dstFormat || mFullRange != fullRange) {
         sws_freeContext(mpScaler);
         // Bicubic is what the ffmpeg tool picks; for an unscaled conversion it
         // decides only which of libswscale's converters runs, and choosing the
         // same one keeps our pictures equal to what its users see.
-        mpScaler = sws_getContext(src.mWidth, src.mHeight, src.mFormat, src.mWidth, src.mHeight, dstFormat,
+        mpScaler = sws_getContext(src.mWidth, src.mHeight, srcFormat, src.mWidth, src.mHeight, dstFormat,
                                   SWS_BICUBIC, nullptr, nullptr, nullptr);
         if (!mpScaler)
             return false;
         mWidth = src.mWidth;
         mHeight = src.mHeight;
-        mSrcFormat = src.mFormat;
+        mSrcFormat = srcFormat;
         mDstFormat = dstFormat;
-        mFullRange = src.mFullRange;
+        mFullRange = fullRange;
         if (mFullRange) {
             const int* table = sws_getCoefficients(SWS_CS_ITU601);
             sws_setColorspaceDetails(mpScaler, table, 1, table, 0, 0, 1 << 16, 1 << 16);
