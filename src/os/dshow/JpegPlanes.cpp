@@ -77,16 +77,8 @@ int SubsamplingOf(const jpeg_decompress_struct& info) {
 
 // Whether the header is a picture of the size, sampling and colours asked for.
 bool Matches(const jpeg_decompress_struct& info, int width, int height, int subsampling) {
-    if (static_cast<int>(info.image_width) != width || static_cast<int>(info.image_height) != height)
-        return false;
-    if (subsampling == TJSAMP_GRAY)
-        return info.num_components == 1 && info.jpeg_color_space == JCS_GRAYSCALE;
-    int h = 0, v = 0;
-    if (!LumaFactors(subsampling, &h, &v) || info.num_components != 3 || info.jpeg_color_space != JCS_YCbCr)
-        return false;
-    const jpeg_component_info* c = info.comp_info;
-    return c[0].h_samp_factor == h && c[0].v_samp_factor == v && c[1].h_samp_factor == 1 &&
-           c[1].v_samp_factor == 1 && c[2].h_samp_factor == 1 && c[2].v_samp_factor == 1;
+    return static_cast<int>(info.image_width) == width && static_cast<int>(info.image_height) == height &&
+           SubsamplingOf(info) == subsampling;
 }
 
 } // namespace
