@@ -10,16 +10,22 @@
 // stride that holds a row and a height no larger than the stream allows; a
 // direct decode writes only the area it was given.
 //
-// As in the viewer, a filter lives across frames: one per output pixel code,
-// row order, scale and direct-target choice is made, connected and run on
-// first use and kept, so its decoder carries state from input to input.
+// As in the viewer, a filter lives across frames: one per stream, output
+// pixel code, row order, scale and direct-target choice is made, connected
+// and run on first use and kept, so its decoder carries state from input to
+// input. A channel's stream keeps its format, and so do most inputs: a
+// filter made for one format never meets another and keeps its decoder
+// (remade at every switch of format, the decoders' allocation was more than
+// half of the target's time). Inputs of the mixed stream switch format from
+// frame to frame, as a device whose profile is changed does.
 //
 // Input: byte 0: pixel code (bits 0-1: 24-bit, 16-bit, I420, 32-bit), row
 // order (bit 2), the sink's scale denominator (bits 3-4: 1, 2, 4, 8), a
-// direct target (bit 5). Then frames, each: a control byte (bits 0-1:
-// JPEG, MPEG-4, H.264, JPEG; bits 2-3 frame kind 1, 2, 4, 0; bits 4-5 the
-// size the part's head gave: none, 176x144, 352x288, 704x576), a 16-bit
-// little-endian length (cut to what is left) and the bytes.
+// direct target (bit 5), the stream (bits 6-7: mixed, JPEG, MPEG-4, H.264).
+// Then frames, each: a control byte (bits 0-1: in the mixed stream JPEG,
+// MPEG-4, H.264, JPEG; bits 2-3 frame kind 1, 2, 4, 0; bits 4-5 the size the
+// part's head gave: none, 176x144, 352x288, 704x576), a 16-bit little-endian
+// length (cut to what is left) and the bytes.
 #include "FuzzSupport.h"
 #include "os/dshow/CBaseFilter.h"
 #include "os/dshow/CVmrSourceFilter.h"
@@ -146,10 +152,16 @@ private:
     CPin mPin;
 };
 
-// One running source filter per output choice, made on first use.
+// One running source filter per stream and output choice, made on first
+// use. Scale and direct target concern JPEG alone: MPEG-4 and H.264 streams
+// share a filter per pixel code and row order, which bounds the decoders
+// kept (and the memory they hold) to what the mixed stream had before.
 IVmrSampleInput* Filter(uint8_t choice) {
-    static std::array<IVmrSampleInput*, 64> filters{};
-    IVmrSampleInput*& input = filters[choice & 63];
+    const int stream = choice >> 6;
+    if (stream >= 2)
+        choice &= 0xC7;
+    static std::array<IVmrSampleInput*, 256> filters{};
+    IVmrSampleInput*& input = filters[choice];
     if (input != nullptr)
         return input;
     const int32_t code = kCodes[choice & 3];
@@ -186,13 +198,14 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (size < 1)
         return 0;
     IVmrSampleInput* filter = Filter(data[0]);
+    const int stream = data[0] >> 6;
     size_t position = 1;
     for (int n = 0; n < kMaxFrames && position + 3 <= size; ++n) {
         const uint8_t control = data[position];
         const size_t length =
             std::min<size_t>(data[position + 1] | size_t(data[position + 2]) << 8, size - position - 3);
         media_util::CMediaObj object;
-        object.mVideoFormat = kFormats[control & 3];
+        object.mVideoFormat = stream == 0 ? kFormats[control & 3] : kFormats[stream - 1];
         object.mFrameKind = kKinds[(control >> 2) & 3];
         object.mWidth = kSizes[(control >> 4) & 3][0];
         object.mHeight = kSizes[(control >> 4) & 3][1];
