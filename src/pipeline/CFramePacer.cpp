@@ -77,8 +77,10 @@ bool CFramePacer::Step(bool wait) {
     CMediaObj* object = mpInputQueue->Deque();
     if (object != nullptr) {
         ++mTaken;
-        mTakenBytes +=
-            static_cast<uint64_t>(object->mDataLength) + static_cast<uint64_t>(object->mDataLength2);
+        // A decoded picture counts the stream's bytes it came from.
+        mTakenBytes += object->mByteCount > 0 ? static_cast<uint64_t>(object->mByteCount)
+                                              : static_cast<uint64_t>(object->mDataLength) +
+                                                    static_cast<uint64_t>(object->mDataLength2);
         const bool video = object->mVideoFormat != 0;
         if (video && (object->mFrameKind == media_util::kFrameKey ||
                       object->mFrameKind == media_util::kFrameKeyWithConfig ||

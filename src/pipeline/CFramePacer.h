@@ -83,8 +83,9 @@ public:
     uint64_t GetTakenCount() const { return mTaken.load(); }
     uint64_t GetShownCount() const { return mShown.load(); }
     uint64_t GetLateCount() const { return mLate.load(); }
-    // Bytes of the objects taken, and the video key frames among them (a
-    // JPEG frame is one), for a host's progress report.
+    // Bytes of the objects taken (of a decoded picture: the stream's bytes
+    // it was decoded from), and the video key frames among them (a JPEG
+    // frame is one), for a host's progress report.
     uint64_t GetTakenBytes() const { return mTakenBytes.load(); }
     uint64_t GetKeyFrameCount() const { return mKeyFrames.load(); }
     // The pacer clock's time (timeGetTime) at which the renderer took the

@@ -177,6 +177,10 @@ uint32_t CVideoDecoder::DecodeObj(const CMediaObj* in) {
     picture->mAudioFormat = mOutputFormat.mAudioFormat;
     picture->mFrameKind = media_util::kFrameKey;
     picture->mOwnsData = 1;
+    // The stream's bytes the picture stands for, not its pixels': what a
+    // host's bit rate counts (an H.264 picture gets those of the input its
+    // access unit began in, with that input's header).
+    picture->mByteCount = in->mByteCount > 0 ? in->mByteCount : in->mDataLength + in->mDataLength2;
     const int64_t size = PictureSize(picture->mVideoFormat, picture->mWidth, picture->mHeight);
     if (size <= 0 || size > CMediaObj::kMaxDataSize - kPictureSlack || (qbox && !AdmitQBoxInput(*in))) {
         delete picture;

@@ -182,8 +182,14 @@ TEST(CFramePacerTest, ShowsVideoThroughTheRendererAndStopsItWhenDestroyed) {
         return o;
     };
     queue.Enque(picture(-1)); // not shown
-    queue.Enque(Audio());     // not shown
-    queue.Enque(picture(1));
+    CMediaObj* audio = Audio();
+    const uint64_t audioBytes = uint64_t(audio->mDataLength) + uint64_t(audio->mDataLength2);
+    queue.Enque(audio); // not shown
+    // A picture a shared decoder made counts the bytes of the frame it came
+    // from; one without that count counts its own.
+    CMediaObj* decoded = picture(1);
+    decoded->mByteCount = 1500;
+    queue.Enque(decoded);
     queue.Enque(picture(2));
     ASSERT_TRUE(pacer->Step(false));
     ASSERT_TRUE(pacer->Step(false));
@@ -199,6 +205,7 @@ TEST(CFramePacerTest, ShowsVideoThroughTheRendererAndStopsItWhenDestroyed) {
     EXPECT_EQ(firstAt, pacer->GetFirstShownTime());
     EXPECT_EQ(4u, pacer->GetTakenCount());
     EXPECT_EQ(2u, pacer->GetShownCount());
+    EXPECT_EQ(2u * 64 * 48 * 4 + audioBytes + 1500, pacer->GetTakenBytes());
     std::unique_ptr<CMediaObj> held(pacer->CloneHeldObject());
     ASSERT_NE(nullptr, held);
     EXPECT_EQ(2, held->mFrameNumber);

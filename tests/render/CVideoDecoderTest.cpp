@@ -328,6 +328,8 @@ TEST_F(CVideoDecoderTest, JpegAndMpeg4PicturesHaveTheirSizeAndTheirInputsHeader)
             Picture picture(taken);
             EXPECT_EQ(0, decoder.GetQueuedPictures());
             ExpectHeaderOf(*picture, number, c.mCode, c.mSetupHeight);
+            // Counted for a bit rate as the frame it came from, not as pixels.
+            EXPECT_EQ(int32_t(frames[i].size()), picture->mByteCount);
             EXPECT_EQ(size + CVideoDecoder::kPictureSlack, picture->mDataLength);
             EXPECT_EQ(picture->mDataLength, picture->mDataSize);
             Bytes pixels = Pixels(*picture);
@@ -491,6 +493,7 @@ TEST_F(CVideoDecoderTest, H264PicturesCarryTheHeaderOfTheOldestWaitingInput) {
         for (size_t u = 0; u < units; ++u) {
             SCOPED_TRACE(testing::Message() << "picture " << u);
             ExpectHeaderOf(*pictures[u], c.mFirstInputOfUnit[u], 130);
+            EXPECT_EQ(int32_t(c.mInputs[size_t(c.mFirstInputOfUnit[u])].mData.size()), pictures[u]->mByteCount);
             EXPECT_EQ(s.mReference[u], Pixels(*pictures[u]));
         }
         EXPECT_EQ(0, decoder.GetDroppedInputs());
