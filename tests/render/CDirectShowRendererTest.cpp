@@ -623,6 +623,76 @@ TEST_F(CDirectShowRendererTest, JpegIsDecodedScaledWhenShownSmallAndIntoTheWindo
     }
 }
 
+// A JPEG frame whose header says another size: the start-of-frame
+// segment's height and width rewritten.
+Bytes WithClaimedSize(Bytes jpeg, int width, int height) {
+    for (size_t i = 0; i + 9 < jpeg.size(); ++i) {
+        if (jpeg[i] == 0xFF && jpeg[i + 1] >= 0xC0 && jpeg[i + 1] <= 0xC2) {
+            jpeg[i + 5] = uint8_t(height >> 8);
+            jpeg[i + 6] = uint8_t(height);
+            jpeg[i + 7] = uint8_t(width >> 8);
+            jpeg[i + 8] = uint8_t(width);
+            return jpeg;
+        }
+    }
+    ADD_FAILURE() << "no start-of-frame segment";
+    return jpeg;
+}
+
+// A device's header is not trusted with the size of the picture: a frame of
+// a few kilobytes that claims 30000 x 30000 pixels must not cost the
+// channel gigabytes (and seconds of decoding), and one large picture does
+// not keep its memory once the pictures are small again.
+TEST_F(CDirectShowRendererTest, JpegHeaderClaimingAHugePictureCostsNoMemory) {
+    struct Case {
+        const char* name;
+        int32_t pixelCode;
+        int windowW, windowH; // half the picture's size: decoded scaled
+        int claimW, claimH;
+        bool held; // decoded (and refused as cut short) into a buffer that size
+    };
+    const Case cases[] = {
+        {"scaled to 32 bits", 32, kWidth / 2, kHeight / 2, 30000, 30000, false},
+        {"scaled to 16 bits", 120, kWidth / 2, kHeight / 2, 65000, 20000, false},
+        {"scaled within the bounds", 32, kWidth / 2, kHeight / 2, 8192, 6000, true},
+        {"decoded whole to 16 bits", 120, kWidth, kHeight, 8000, 8000, false},
+        {"decoded whole, within the bounds", 120, kWidth, kHeight, 4000, 3000, true},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        os::OffscreenWindow window(c.windowW, c.windowH);
+        const RECT client{0, 0, c.windowW, c.windowH};
+        CDirectShowRenderer renderer;
+        CMediaObj input = Format(media_util::kVideoJpeg, kWidth, kHeight);
+        CMediaObj display = Format(c.pixelCode, kWidth, -kHeight);
+        renderer.SetFormats(&input, &display);
+        renderer.SetAspectMode(CDirectShowRenderer::kAspectStretch);
+        ASSERT_EQ(1, renderer.Start(&window, &client, 0));
+        IBaseFilter* source = renderer.GetSourceFilter();
+        auto* filter = dynamic_cast<os::dshow::CVmrSourceFilter*>(source);
+        ASSERT_NE(nullptr, filter);
+        CMediaObj good = Frame(gMedia->mJpeg[0]);
+        ASSERT_EQ(1, renderer.Push(&good));
+        const uint64_t delivered = filter->GetDelivered();
+        EXPECT_EQ(1u, delivered);
+        const size_t small = filter->GetPictureMemory();
+        EXPECT_LE(small, size_t(kWidth) * kHeight * 4 * 2);
+
+        CMediaObj hostile = Frame(WithClaimedSize(gMedia->mJpeg[1], c.claimW, c.claimH), 2);
+        renderer.Push(&hostile);
+        EXPECT_EQ(delivered, filter->GetDelivered()); // nothing shown of it
+        if (c.held)
+            EXPECT_GT(filter->GetPictureMemory(), size_t(16) << 20);
+        else
+            EXPECT_EQ(small, filter->GetPictureMemory());
+        CMediaObj next = Frame(gMedia->mJpeg[2], 3);
+        ASSERT_EQ(1, renderer.Push(&next));
+        EXPECT_EQ(delivered + 1, filter->GetDelivered());
+        EXPECT_LE(filter->GetPictureMemory(), size_t(kWidth) * kHeight * 4 * 2);
+        source->Release();
+    }
+}
+
 // A JPEG frame shown as it is stays YCbCr planes in the window until
 // somebody reads the pixels, unless an overlay must be blended over it; what
 // the reader then sees is what the pixel path would have drawn.

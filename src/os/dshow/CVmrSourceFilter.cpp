@@ -98,6 +98,11 @@ void PackRows(const uint8_t* bgra, int width, int rows, int32_t code, uint8_t* o
 // the picture is looked at, not measured. docs/rendering.md.
 constexpr int kShownJpegFlags = TJFLAG_FASTUPSAMPLE | TJFLAG_FASTDCT;
 
+// A picture buffer up to this size is kept whatever comes next (a 1080p
+// picture of 32 bits is 8 MB); a larger one is let go when pictures become
+// a quarter of its size.
+constexpr size_t kKeptPictureBytes = 16 * 1024 * 1024;
+
 std::atomic<bool> gScaledDecoding{true};
 std::atomic<bool> gPlanarPictures{true};
 
@@ -402,6 +407,21 @@ bool CVmrSourceFilter::PassPicture(const CMediaObj& object, CMediaSample* sample
     return true;
 }
 
+bool CVmrSourceFilter::SizeBuffer(std::vector<uint8_t>& buffer, int64_t bytes) {
+    // A picture is at most what a media object may carry: a JPEG header
+    // that claims 30000 x 30000 pixels would otherwise cost gigabytes and
+    // seconds of decoding for a frame of a few hundred bytes.
+    if (bytes <= 0 || bytes > CMediaObj::kMaxDataSize)
+        return false;
+    const auto size = static_cast<size_t>(bytes);
+    // One large picture (a hostile frame, a channel shown larger for a
+    // while) does not keep its memory once pictures are small again.
+    if (size < buffer.capacity() / 4 && buffer.capacity() > kKeptPictureBytes)
+        std::vector<uint8_t>().swap(buffer);
+    buffer.resize(size);
+    return true;
+}
+
 bool CVmrSourceFilter::DecodeJpegScaled(const CMediaObj& object, LONG denominator, CMediaSample* sample) {
     if (m_hJpeg == nullptr)
         m_hJpeg = tjInitDecompress();
@@ -410,7 +430,8 @@ bool CVmrSourceFilter::DecodeJpegScaled(const CMediaObj& object, LONG denominato
     int width = 0, height = 0, subsampling = 0, colourspace = 0;
     auto* jpeg = object.mpData;
     const auto size = static_cast<unsigned long>(object.mDataSize);
-    if (tjDecompressHeader3(m_hJpeg, jpeg, size, &width, &height, &subsampling, &colourspace) != 0)
+    if (tjDecompressHeader3(m_hJpeg, jpeg, size, &width, &height, &subsampling, &colourspace) != 0 ||
+        width > VCODEC_MAX_DIMENSION || height > VCODEC_MAX_DIMENSION)
         return false;
     const tjscalingfactor factor{1, static_cast<int>(denominator)};
     const int w = TJSCALED(width, factor);
@@ -421,9 +442,11 @@ bool CVmrSourceFilter::DecodeJpegScaled(const CMediaObj& object, LONG denominato
     const bool bottomUp = mOutputFormat.mHeight > 0;
     const int flags = kShownJpegFlags | (bottomUp ? TJFLAG_BOTTOMUP : 0);
     const int64_t stride = LayoutStride(code, w);
-    mPicture.resize(static_cast<size_t>(stride * h));
+    if (!SizeBuffer(mPicture, stride * h))
+        return false;
     if (code == media_util::kPixelRgb24 || code == media_util::kPixelRgb16) {
-        mScratch.resize(static_cast<size_t>(w) * h * 4);
+        if (!SizeBuffer(mScratch, int64_t{w} * h * 4))
+            return false;
         if (tjDecompress2(m_hJpeg, jpeg, size, mScratch.data(), w, w * 4, h, TJPF_BGRA, flags) != 0)
             return false;
         PackRows(mScratch.data(), w, h, code, mPicture.data(), stride);
@@ -474,7 +497,8 @@ bool CVmrSourceFilter::DecodeWithCodec(const CMediaObj& object, CMediaSample* sa
     mCodecHeight = height;
     const int64_t stride = LayoutStride(code, width);
     const int64_t pictureSize = stride * height;
-    mPicture.resize(static_cast<size_t>(pictureSize));
+    if (!SizeBuffer(mPicture, pictureSize))
+        return false;
     int32_t produced = 0;
     if (object.mVideoFormat != media_util::kVideoH264QBox) {
         int32_t inLength = object.mDataSize;
@@ -528,6 +552,11 @@ bool CVmrSourceFilter::DecodeWithCodec(const CMediaObj& object, CMediaSample* sa
 uint64_t CVmrSourceFilter::GetDelivered() {
     std::lock_guard<std::recursive_mutex> guard(mLock);
     return mDelivered;
+}
+
+size_t CVmrSourceFilter::GetPictureMemory() {
+    std::lock_guard<std::recursive_mutex> guard(mLock);
+    return mPicture.capacity() + mScratch.capacity();
 }
 
 uint64_t CVmrSourceFilter::GetScaledDecodes() {

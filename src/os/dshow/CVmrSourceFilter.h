@@ -108,6 +108,9 @@ public:
     // Objects that did not decode (broken frames, a format the filter was
     // not configured for).
     uint64_t GetRejected();
+    // Bytes held for decoded pictures (the picture buffer and the scaled
+    // decode's scratch): what one channel's decoding keeps in memory.
+    size_t GetPictureMemory();
 
 private:
     class COutputPin;
@@ -125,6 +128,9 @@ private:
     bool DecodeJpegScaled(const media_util::CMediaObj& object, LONG denominator, CMediaSample* sample);
     bool DecodeWithCodec(const media_util::CMediaObj& object, CMediaSample* sample);
     bool PassPicture(const media_util::CMediaObj& object, CMediaSample* sample);
+    // Makes a picture buffer hold exactly `bytes`; false for more than any
+    // picture may have (a device's header is not trusted with the size).
+    static bool SizeBuffer(std::vector<uint8_t>& buffer, int64_t bytes);
     void ReleaseDecoder();
     HRESULT CheckOutputType(const AM_MEDIA_TYPE& mt);
     bool OutputType(AM_MEDIA_TYPE* mt);
