@@ -8,7 +8,8 @@
 // renderer. Beyond the sanitizers: every picture handed on is whole (its
 // bytes cover its rows at its stride, all read) and has a positive width, a
 // stride that holds a row and a height no larger than the stream allows; a
-// direct decode writes only the area it was given.
+// direct decode writes only the area it was given; the filter never holds
+// more picture memory than two of the largest pictures it takes.
 //
 // As in the viewer, a filter lives across frames: one per stream, output
 // pixel code, row order, scale and direct-target choice is made, connected
@@ -156,14 +157,19 @@ private:
 // use. Scale and direct target concern JPEG alone: MPEG-4 and H.264 streams
 // share a filter per pixel code and row order, which bounds the decoders
 // kept (and the memory they hold) to what the mixed stream had before.
-IVmrSampleInput* Filter(uint8_t choice) {
+struct SFilter {
+    IVmrSampleInput* input = nullptr;
+    CVmrSourceFilter* filter = nullptr;
+};
+
+SFilter Filter(uint8_t choice) {
     const int stream = choice >> 6;
     if (stream >= 2)
         choice &= 0xC7;
-    static std::array<IVmrSampleInput*, 256> filters{};
-    IVmrSampleInput*& input = filters[choice];
-    if (input != nullptr)
-        return input;
+    static std::array<SFilter, 256> filters{};
+    SFilter& kept = filters[choice];
+    if (kept.input != nullptr)
+        return kept;
     const int32_t code = kCodes[choice & 3];
     const bool bottomUp = choice & 4;
     const LONG denominator = LONG(1) << ((choice >> 3) & 3);
@@ -188,8 +194,10 @@ IVmrSampleInput* Filter(uint8_t choice) {
     // Both filters live for the process; the connection holds the sink.
     sink->Release();
     source->Release();
-    input = sampleInput;
-    return input;
+    kept.input = sampleInput;
+    kept.filter = dynamic_cast<CVmrSourceFilter*>(source);
+    Check(kept.filter != nullptr);
+    return kept;
 }
 
 } // namespace
@@ -197,7 +205,7 @@ IVmrSampleInput* Filter(uint8_t choice) {
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (size < 1)
         return 0;
-    IVmrSampleInput* filter = Filter(data[0]);
+    const SFilter filter = Filter(data[0]);
     const int stream = data[0] >> 6;
     size_t position = 1;
     for (int n = 0; n < kMaxFrames && position + 3 <= size; ++n) {
@@ -211,7 +219,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         object.mHeight = kSizes[(control >> 4) & 3][1];
         Check(object.CopyData(data + position + 3, int32_t(length)) != 0 || length == 0);
         position += 3 + length;
-        filter->Deliver(&object);
+        filter.input->Deliver(&object);
+        Check(filter.filter->GetPictureMemory() <= 2 * size_t(media_util::CMediaObj::kMaxDataSize));
     }
     return 0;
 }
