@@ -65,6 +65,11 @@ extern "C" {
 /* Largest picture side accepted, in pixels, for CreateCodec and for streams. */
 #define VCODEC_MAX_DIMENSION 8192
 
+/* Largest MPEG-4 or H.264 picture accepted, in pixels (4096 x 4096: a 4K or
+ * 12-megapixel camera fits). A stream's header names the size its decoder
+ * allocates every reference picture at, up to sixteen of them for H.264. */
+#define VCODEC_MAX_PIXELS (4096 * 4096)
+
 /* Marker a caller may put in the first 8 bytes of an output buffer whose
  * address is not a multiple of 16: the picture then starts 8 bytes in, and the
  * 8 bytes count against the buffer's size. */

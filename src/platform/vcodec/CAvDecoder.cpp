@@ -36,7 +36,10 @@ CAvDecoder::CAvDecoder(int32_t inFormat, int32_t pixelCode, bool bottomUp)
     mpContext->flags &= ~AV_CODEC_FLAG_OUTPUT_CORRUPT;
     // A damaged frame is reported as no picture rather than concealed.
     mpContext->err_recognition = AV_EF_CRCCHECK | AV_EF_BITSTREAM | AV_EF_BUFFER | AV_EF_EXPLODE;
-    mpContext->max_pixels = int64_t(VCODEC_MAX_DIMENSION) * VCODEC_MAX_DIMENSION;
+    // The stream's own headers size every picture the decoder allocates,
+    // and H.264 keeps up to sixteen for reference: a hostile camera's
+    // 8192 x 8192 headers made a decoder hold over a gigabyte.
+    mpContext->max_pixels = VCODEC_MAX_PIXELS;
     // What the decoder says about a damaged stream (a line or more per
     // frame of a camera that sends noise) is for someone who asks for
     // libavcodec's debug output, not for the host's stderr: Decode's result
@@ -148,7 +151,13 @@ bool CAvDecoder::Decode(const uint8_t* in, int32_t length, int32_t* consumed, ui
                 break;
             }
             offset += used;
-            if (unitSize > 0 && DecodePacket(unit, unitSize) && WritePicture(out, outSize, pictureSize)) {
+            // A unit of a picture above the bound is not decoded: the
+            // decoder would refuse it anyway, with a line on the host's
+            // stderr for every frame.
+            const bool tooLarge =
+                int64_t(mpParser->coded_width) * mpParser->coded_height > int64_t(VCODEC_MAX_PIXELS);
+            if (unitSize > 0 && !tooLarge && DecodePacket(unit, unitSize) &&
+                WritePicture(out, outSize, pictureSize)) {
                 *consumed = pos + offset;
                 return true;
             }

@@ -254,6 +254,50 @@ TEST_F(CCodecTest, H264UnitByUnitLogsNothingAboveInfo) {
     }
 }
 
+// A stream's headers size the pictures its decoder allocates (H.264 keeps
+// up to sixteen): pictures above the bound are refused, H.264's without a
+// word in the host's log, and a picture at the bound still decodes.
+TEST(CCodecBoundTest, PicturesAboveThePixelBoundAreRefused) {
+    TempDir dir("vcodec-bound");
+    struct Case {
+        const char* name;
+        int32_t format;
+        int width, height;
+        bool pictures, quiet;
+    };
+    const Case cases[] = {
+        {"h264 at the bound", VCODEC_FORMAT_H264, 4096, 4096, true, true},
+        {"h264 above the bound", VCODEC_FORMAT_H264, 4112, 4096, false, true},
+        {"mpeg4 above the bound", VCODEC_FORMAT_MPEG4, 4112, 4096, false, false},
+    };
+    ASSERT_EQ(VCODEC_MAX_PIXELS, 4096 * 4096);
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        const bool h264 = c.format == VCODEC_FORMAT_H264;
+        const std::string file = dir.File(h264 ? "s.h264" : "s.m4v");
+        ASSERT_EQ(0, ipcam::test::Run("ffmpeg -nostdin -v error -y -f lavfi -i color=c=gray:s=" + std::to_string(c.width) +
+                         "x" + std::to_string(c.height) + ":r=25 -frames:v 3 " +
+                         (h264 ? "-c:v libx264 -preset ultrafast -bf 0 -x264-params aud=1 -f h264 '"
+                               : "-c:v mpeg4 -bf 0 -f m4v '") +
+                         file + "'"));
+        Stream s{c.name, c.format, c.width, c.height, file};
+        const Bytes data = ReadFile(file);
+        s.mUnits = h264 ? SplitAccessUnits(data) : SplitMpeg4Frames(data);
+        if (h264)
+            s.mUnits.push_back(kDelimiter);
+        av_log_set_callback(CountLoudMessages);
+        gLoudMessages = 0;
+        const int32_t handle = CreateCodec(c.format, VCODEC_PIXEL_I420, 320, 240, 25);
+        const Decoded d = DecodeChunks(handle, s.mUnits, s, VCODEC_PIXEL_I420);
+        ReleaseCodec(handle);
+        av_log_set_callback(av_log_default_callback);
+        EXPECT_EQ(c.pictures ? 3u : 0u, d.mPictures.size());
+        if (c.quiet) {
+            EXPECT_EQ(0, gLoudMessages.load());
+        }
+    }
+}
+
 // Bad input gives no picture, and the same handle then decodes good input:
 // neither a decoder's state carried between frames nor a JPEG library left
 // mid-image by an error may hold on to the failure. What libavcodec says
