@@ -120,6 +120,18 @@ CMediaObj Frame(const Bytes& jpeg, int number = 1) {
     return o;
 }
 
+// Starts `renderer` on the test's JPEG stream (kWidth x kHeight) shown in
+// pixel code `code`, stretched over a width x height client area of `window`.
+int StartJpeg(CDirectShowRenderer& renderer, os::OffscreenWindow& window, int width, int height, int32_t code,
+              uint32_t flags = 0) {
+    const RECT client{0, 0, width, height};
+    CMediaObj input = Format(media_util::kVideoJpeg, kWidth, kHeight);
+    CMediaObj display = Format(code, kWidth, -kHeight);
+    renderer.SetFormats(&input, &display);
+    renderer.SetAspectMode(CDirectShowRenderer::kAspectStretch);
+    return renderer.Start(&window, &client, flags);
+}
+
 template <typename T> T* Query(IBaseFilter* filter, REFIID iid) {
     T* p = nullptr;
     if (filter == nullptr || FAILED(filter->QueryInterface(iid, reinterpret_cast<void**>(&p))))
@@ -259,13 +271,8 @@ TEST_F(CDirectShowRendererTest, RendererFallsBackInOrderWhenFiltersAreMissing) {
 TEST_F(CDirectShowRendererTest, Vmr9OverlayGetsOneStreamPointFilteringAndAnInputSizedBitmap) {
     SwitchOff({&CLSID_VideoRendererDefault});
     os::OffscreenWindow window(2 * kWidth, 2 * kHeight);
-    const RECT client{0, 0, 2 * kWidth, 2 * kHeight};
     CDirectShowRenderer renderer;
-    CMediaObj input = Format(media_util::kVideoJpeg, kWidth, kHeight);
-    CMediaObj display = Format(32, kWidth, -kHeight);
-    renderer.SetFormats(&input, &display);
-    renderer.SetAspectMode(CDirectShowRenderer::kAspectStretch);
-    ASSERT_EQ(1, renderer.Start(&window, &client, CDirectShowRenderer::kFlagOverlay));
+    ASSERT_EQ(1, StartJpeg(renderer, window, 2 * kWidth, 2 * kHeight, 32, CDirectShowRenderer::kFlagOverlay));
     ASSERT_EQ(CDirectShowRenderer::kRendererVmr9, renderer.GetRendererKind());
 
     IBaseFilter* vmr = renderer.GetVideoRendererFilter();
@@ -566,13 +573,8 @@ TEST_F(CDirectShowRendererTest, PicturesReachTheWindowAsFfmpegDecodesThem) {
         for (const CLSID* off : c.off)
             os::dshow::SetComClassAvailable(*off, false);
         os::OffscreenWindow window(kWidth, kHeight);
-        const RECT client{0, 0, kWidth, kHeight};
         CDirectShowRenderer renderer;
-        CMediaObj input = Format(media_util::kVideoJpeg, kWidth, kHeight);
-        CMediaObj display = Format(c.pixelCode, kWidth, -kHeight);
-        renderer.SetFormats(&input, &display);
-        renderer.SetAspectMode(CDirectShowRenderer::kAspectStretch);
-        ASSERT_EQ(1, renderer.Start(&window, &client, 0));
+        ASSERT_EQ(1, StartJpeg(renderer, window, kWidth, kHeight, c.pixelCode));
         renderer.DeliveredEvent().Reset();
         CMediaObj frame = Frame(gMedia->mJpeg[0]);
         ASSERT_EQ(1, renderer.Push(&frame));
@@ -599,13 +601,8 @@ TEST_F(CDirectShowRendererTest, JpegIsDecodedScaledWhenShownSmallAndIntoTheWindo
     for (const Case& c : cases) {
         SCOPED_TRACE(std::to_string(c.windowW) + "x" + std::to_string(c.windowH));
         os::OffscreenWindow window(c.windowW, c.windowH);
-        const RECT client{0, 0, c.windowW, c.windowH};
         CDirectShowRenderer renderer;
-        CMediaObj input = Format(media_util::kVideoJpeg, kWidth, kHeight);
-        CMediaObj display = Format(32, kWidth, -kHeight);
-        renderer.SetFormats(&input, &display);
-        renderer.SetAspectMode(CDirectShowRenderer::kAspectStretch);
-        ASSERT_EQ(1, renderer.Start(&window, &client, 0));
+        ASSERT_EQ(1, StartJpeg(renderer, window, c.windowW, c.windowH, 32));
         CMediaObj frame = Frame(gMedia->mJpeg[0]);
         ASSERT_EQ(1, renderer.Push(&frame));
         IBaseFilter* source = renderer.GetSourceFilter();
@@ -661,13 +658,8 @@ TEST_F(CDirectShowRendererTest, JpegHeaderClaimingAHugePictureCostsNoMemory) {
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
         os::OffscreenWindow window(c.windowW, c.windowH);
-        const RECT client{0, 0, c.windowW, c.windowH};
         CDirectShowRenderer renderer;
-        CMediaObj input = Format(media_util::kVideoJpeg, kWidth, kHeight);
-        CMediaObj display = Format(c.pixelCode, kWidth, -kHeight);
-        renderer.SetFormats(&input, &display);
-        renderer.SetAspectMode(CDirectShowRenderer::kAspectStretch);
-        ASSERT_EQ(1, renderer.Start(&window, &client, 0));
+        ASSERT_EQ(1, StartJpeg(renderer, window, c.windowW, c.windowH, c.pixelCode));
         IBaseFilter* source = renderer.GetSourceFilter();
         auto* filter = dynamic_cast<os::dshow::CVmrSourceFilter*>(source);
         ASSERT_NE(nullptr, filter);
@@ -713,13 +705,8 @@ TEST_F(CDirectShowRendererTest, PlanarPicturesAreConvertedOnlyWhenLookedAt) {
         SCOPED_TRACE(c.name);
         os::dshow::CVmrSourceFilter::SetPlanarPictures(c.planar);
         os::OffscreenWindow window(kWidth, kHeight);
-        const RECT client{0, 0, kWidth, kHeight};
         CDirectShowRenderer renderer;
-        CMediaObj input = Format(media_util::kVideoJpeg, kWidth, kHeight);
-        CMediaObj display = Format(32, kWidth, -kHeight);
-        renderer.SetFormats(&input, &display);
-        renderer.SetAspectMode(CDirectShowRenderer::kAspectStretch);
-        ASSERT_EQ(1, renderer.Start(&window, &client, c.overlay ? CDirectShowRenderer::kFlagOverlay : 0));
+        ASSERT_EQ(1, StartJpeg(renderer, window, kWidth, kHeight, 32, c.overlay ? CDirectShowRenderer::kFlagOverlay : 0));
         if (c.overlay) {
             ASSERT_TRUE(PaintOverlayBox(renderer));
         }
