@@ -706,7 +706,8 @@ TEST_F(CDirectShowRendererTest, PlanarPicturesAreConvertedOnlyWhenLookedAt) {
         os::dshow::CVmrSourceFilter::SetPlanarPictures(c.planar);
         os::OffscreenWindow window(kWidth, kHeight);
         CDirectShowRenderer renderer;
-        ASSERT_EQ(1, StartJpeg(renderer, window, kWidth, kHeight, 32, c.overlay ? CDirectShowRenderer::kFlagOverlay : 0));
+        ASSERT_EQ(1, StartJpeg(renderer, window, kWidth, kHeight, 32,
+                               c.overlay ? CDirectShowRenderer::kFlagOverlay : 0));
         if (c.overlay) {
             ASSERT_TRUE(PaintOverlayBox(renderer));
         }

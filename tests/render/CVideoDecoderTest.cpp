@@ -493,7 +493,8 @@ TEST_F(CVideoDecoderTest, H264PicturesCarryTheHeaderOfTheOldestWaitingInput) {
         for (size_t u = 0; u < units; ++u) {
             SCOPED_TRACE(testing::Message() << "picture " << u);
             ExpectHeaderOf(*pictures[u], c.mFirstInputOfUnit[u], 130);
-            EXPECT_EQ(int32_t(c.mInputs[size_t(c.mFirstInputOfUnit[u])].mData.size()), pictures[u]->mByteCount);
+            EXPECT_EQ(int32_t(c.mInputs[size_t(c.mFirstInputOfUnit[u])].mData.size()),
+                      pictures[u]->mByteCount);
             EXPECT_EQ(s.mReference[u], Pixels(*pictures[u]));
         }
         EXPECT_EQ(0, decoder.GetDroppedInputs());

@@ -72,10 +72,11 @@ protected:
                                dir.File("noisy.h264") + "'"));
         // Full-range H.264 (video_full_range_flag set, as many cameras send
         // it): libavcodec gives its pictures in a "J" pixel format.
-        ASSERT_EQ(0, Generate(96, 64, 4,
-                              "-pix_fmt yuvj420p -c:v libx264 -profile:v baseline -preset veryfast -g 2 -bf 0 "
-                              "-qp 4 -x264-params aud=1 -f h264 '" +
-                                  dir.File("full.h264") + "'"));
+        ASSERT_EQ(0,
+                  Generate(96, 64, 4,
+                           "-pix_fmt yuvj420p -c:v libx264 -profile:v baseline -preset veryfast -g 2 -bf 0 "
+                           "-qp 4 -x264-params aud=1 -f h264 '" +
+                               dir.File("full.h264") + "'"));
         *gStreams = {{"jpeg 4:2:0", VCODEC_FORMAT_JPEG, 238, 134, "j420.jpg"},
                      {"jpeg 4:2:2 odd", VCODEC_FORMAT_JPEG, 175, 97, "j422.jpg"},
                      {"mpeg4 odd", VCODEC_FORMAT_MPEG4, 175, 97, "in.m4v"},
@@ -275,7 +276,8 @@ TEST(CCodecBoundTest, PicturesAboveThePixelBoundAreRefused) {
         SCOPED_TRACE(c.name);
         const bool h264 = c.format == VCODEC_FORMAT_H264;
         const std::string file = dir.File(h264 ? "s.h264" : "s.m4v");
-        ASSERT_EQ(0, ipcam::test::Run("ffmpeg -nostdin -v error -y -f lavfi -i color=c=gray:s=" + std::to_string(c.width) +
+        ASSERT_EQ(0, ipcam::test::Run(
+                         "ffmpeg -nostdin -v error -y -f lavfi -i color=c=gray:s=" + std::to_string(c.width) +
                          "x" + std::to_string(c.height) + ":r=25 -frames:v 3 " +
                          (h264 ? "-c:v libx264 -preset ultrafast -bf 0 -x264-params aud=1 -f h264 '"
                                : "-c:v mpeg4 -bf 0 -f m4v '") +
