@@ -6,7 +6,11 @@
 // As in the viewer, one decoder per stream lives across frames: one per input
 // format, pixel code and row order is made on first use and kept for every
 // later input (making one costs far more than decoding a small frame), so a
-// frame also meets whatever state the frames before it left. The output area
+// frame also meets whatever state the frames before it left. A kept decoder
+// holds its reference pictures at the largest size an input named (H.264: up
+// to sixteen of 4096 x 4096), so the 24 of them could together outgrow
+// libFuzzer's memory limit; past a budget of the process's memory they are
+// all let go and made again as inputs need them. The output area
 // lies at the very end of one buffer made once, and the part before it is
 // poisoned, so that a write past either end of the size the caller gave is
 // still caught without a buffer per input.
@@ -16,6 +20,8 @@
 #include <sanitizer/asan_interface.h>
 
 #include <array>
+#include <cstdio>
+#include <unistd.h>
 
 using fuzz::Check;
 
@@ -26,13 +32,40 @@ constexpr int32_t kCodes[] = {100, 120, 130, 32};
 // Up to 1 MiB: room for the small pictures of the seed corpus and more.
 constexpr size_t kMaxOutput = 255 * 4096 + 7;
 
-int32_t Decoder(size_t format, size_t code, bool bottomUp) {
+// The process's resident memory, looked at every 64 inputs.
+constexpr long kBudgetBytes = 1L << 30;
+
+bool OverBudget() {
+    static unsigned calls = 0;
+    if (++calls % 64 != 0)
+        return false;
+    long pages = 0, resident = 0;
+    FILE* statm = std::fopen("/proc/self/statm", "r");
+    if (statm == nullptr)
+        return false;
+    const bool read = std::fscanf(statm, "%ld %ld", &pages, &resident) == 2;
+    std::fclose(statm);
+    return read && resident * sysconf(_SC_PAGESIZE) > kBudgetBytes;
+}
+
+std::array<int32_t, 3 * 4 * 2>& Handles() {
     static std::array<int32_t, 3 * 4 * 2> handles = [] {
         std::array<int32_t, 3 * 4 * 2> a;
         a.fill(-1);
         return a;
     }();
-    int32_t& handle = handles[(format * 4 + code) * 2 + (bottomUp ? 1 : 0)];
+    return handles;
+}
+
+int32_t Decoder(size_t format, size_t code, bool bottomUp) {
+    if (OverBudget()) {
+        for (int32_t& kept : Handles()) {
+            if (kept >= 0)
+                ReleaseCodec(kept);
+            kept = -1;
+        }
+    }
+    int32_t& handle = Handles()[(format * 4 + code) * 2 + (bottomUp ? 1 : 0)];
     if (handle < 0)
         handle = CreateCodec(kFormats[format], kCodes[code], 320, bottomUp ? 240 : -240, 30);
     return handle;
