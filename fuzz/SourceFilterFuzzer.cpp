@@ -11,6 +11,11 @@
 // direct decode writes only the area it was given; the filter never holds
 // more picture memory than two of the largest pictures it takes.
 //
+// Kept filters hold their decoders' reference pictures at the largest size
+// an input named; past a budget of the process's memory they are all torn
+// down and made again as inputs need them (else, together, they outgrow
+// libFuzzer's memory limit over a long run).
+//
 // As in the viewer, a filter lives across frames: one per stream, output
 // pixel code, row order, scale and direct-target choice is made, connected
 // and run on first use and kept, so its decoder carries state from input to
@@ -35,6 +40,8 @@
 #include <turbojpeg.h>
 
 #include <array>
+#include <cstdio>
+#include <unistd.h>
 
 using fuzz::Check;
 using namespace os::dshow;
@@ -162,12 +169,48 @@ struct SFilter {
     CVmrSourceFilter* filter = nullptr;
 };
 
+std::array<SFilter, 256> gFilters{};
+
+// The process's resident memory above 1 GiB, looked at every 64 inputs.
+bool OverBudget() {
+    static unsigned calls = 0;
+    if (++calls % 64 != 0)
+        return false;
+    long pages = 0, resident = 0;
+    FILE* statm = std::fopen("/proc/self/statm", "r");
+    if (statm == nullptr)
+        return false;
+    const bool read = std::fscanf(statm, "%ld %ld", &pages, &resident) == 2;
+    std::fclose(statm);
+    return read && resident * sysconf(_SC_PAGESIZE) > (1L << 30);
+}
+
+// Stops every kept filter, breaks its connection (which holds the sink) and
+// lets the source go.
+void ReleaseFilters() {
+    for (SFilter& kept : gFilters) {
+        if (kept.input == nullptr)
+            continue;
+        kept.filter->Stop();
+        CBasePin* output = kept.filter->GetPin(0);
+        IPin* peer = nullptr;
+        if (SUCCEEDED(output->ConnectedTo(&peer)) && peer != nullptr) {
+            peer->Disconnect();
+            peer->Release();
+        }
+        output->Disconnect();
+        kept.input->Release();
+        kept = SFilter{};
+    }
+}
+
 SFilter Filter(uint8_t choice) {
     const int stream = choice >> 6;
     if (stream >= 2)
         choice &= 0xC7;
-    static std::array<SFilter, 256> filters{};
-    SFilter& kept = filters[choice];
+    if (OverBudget())
+        ReleaseFilters();
+    SFilter& kept = gFilters[choice];
     if (kept.input != nullptr)
         return kept;
     const int32_t code = kCodes[choice & 3];
