@@ -37,8 +37,8 @@ CAvDecoder::CAvDecoder(int32_t inFormat, int32_t pixelCode, bool bottomUp)
     // A damaged frame is reported as no picture rather than concealed.
     mpContext->err_recognition = AV_EF_CRCCHECK | AV_EF_BITSTREAM | AV_EF_BUFFER | AV_EF_EXPLODE;
     // The stream's own headers size every picture the decoder allocates,
-    // and H.264 keeps up to sixteen for reference: a hostile camera's
-    // 8192 x 8192 headers made a decoder hold over a gigabyte.
+    // and H.264 keeps up to sixteen for reference: one decoder of a 6144 x
+    // 4096 stream with sixteen references held 947 MB (docs/codecs.md).
     mpContext->max_pixels = VCODEC_MAX_PIXELS;
     // What the decoder says about a damaged stream (a line or more per
     // frame of a camera that sends noise) is for someone who asks for
