@@ -67,7 +67,9 @@ extern "C" {
 
 /* Largest MPEG-4 or H.264 picture accepted, in pixels (4096 x 4096: a 4K or
  * 12-megapixel camera fits). A stream's header names the size its decoder
- * allocates every reference picture at, up to sixteen of them for H.264. */
+ * allocates every reference picture at, up to sixteen of them for H.264.
+ * The environment variable VCODEC_MAX_PIXELS may lower it (a decimal count
+ * of pixels), as it is when the first decoder is made. */
 #define VCODEC_MAX_PIXELS (4096 * 4096)
 
 /* Marker a caller may put in the first 8 bytes of an output buffer whose

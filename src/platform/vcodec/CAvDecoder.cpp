@@ -1,6 +1,7 @@
 #include "CAvDecoder.h"
 
 #include <algorithm>
+#include <cstdlib>
 #include <cstring>
 
 extern "C" {
@@ -14,6 +15,22 @@ namespace ipcam {
 namespace {
 // Turns the decoder's errors into debug messages (below the default level).
 constexpr int kQuietLogOffset = AV_LOG_DEBUG - AV_LOG_ERROR;
+
+// VCODEC_MAX_PIXELS, or the smaller bound the environment variable of that
+// name gives (a host short of memory, a fuzzer that wants hostile sizes
+// fast); read once, when the first decoder is made.
+int64_t MaxPixels() {
+    static const int64_t bound = [] {
+        const char* text = std::getenv("VCODEC_MAX_PIXELS");
+        if (text == nullptr)
+            return int64_t(VCODEC_MAX_PIXELS);
+        char* end = nullptr;
+        const long long value = std::strtoll(text, &end, 10);
+        return end != text && *end == '\0' && value > 0 && value < VCODEC_MAX_PIXELS ? int64_t(value)
+                                                                                     : int64_t(VCODEC_MAX_PIXELS);
+    }();
+    return bound;
+}
 } // namespace
 
 CAvDecoder::CAvDecoder(int32_t inFormat, int32_t pixelCode, bool bottomUp)
@@ -39,7 +56,7 @@ CAvDecoder::CAvDecoder(int32_t inFormat, int32_t pixelCode, bool bottomUp)
     // The stream's own headers size every picture the decoder allocates,
     // and H.264 keeps up to sixteen for reference: one decoder of a 6144 x
     // 4096 stream with sixteen references held 947 MB (docs/codecs.md).
-    mpContext->max_pixels = VCODEC_MAX_PIXELS;
+    mpContext->max_pixels = MaxPixels();
     // What the decoder says about a damaged stream (a line or more per
     // frame of a camera that sends noise) is for someone who asks for
     // libavcodec's debug output, not for the host's stderr: Decode's result
@@ -155,7 +172,7 @@ bool CAvDecoder::Decode(const uint8_t* in, int32_t length, int32_t* consumed, ui
             // decoder would refuse it anyway, with a line on the host's
             // stderr for every frame.
             const bool tooLarge =
-                int64_t(mpParser->coded_width) * mpParser->coded_height > int64_t(VCODEC_MAX_PIXELS);
+                int64_t(mpParser->coded_width) * mpParser->coded_height > mpContext->max_pixels;
             if (unitSize > 0 && !tooLarge && DecodePacket(unit, unitSize) &&
                 WritePicture(out, outSize, pictureSize)) {
                 *consumed = pos + offset;

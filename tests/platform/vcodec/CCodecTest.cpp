@@ -300,6 +300,34 @@ TEST(CCodecBoundTest, PicturesAboveThePixelBoundAreRefused) {
     }
 }
 
+// A host short of memory (or a fuzzer) lowers the bound through the
+// environment, read when the first decoder is made: each case runs in a
+// process of its own.
+TEST(CCodecBoundTest, TheEnvironmentMayLowerTheBound) {
+    GTEST_FLAG_SET(death_test_style, "threadsafe");
+    TempDir dir("vcodec-env");
+    const std::string file = dir.File("s.h264");
+    ASSERT_EQ(
+        0, ipcam::test::Run("ffmpeg -nostdin -v error -y -f lavfi -i color=c=gray:s=640x480:r=25 -frames:v 3 "
+                            "-c:v libx264 -preset ultrafast -bf 0 -x264-params aud=1 -f h264 '" +
+                            file + "'"));
+    Stream s{"h264 640x480", VCODEC_FORMAT_H264, 640, 480, file};
+    s.mUnits = SplitAccessUnits(ReadFile(file));
+    s.mUnits.push_back(kDelimiter);
+    auto pictures = [&s](const char* bound) {
+        setenv("VCODEC_MAX_PIXELS", bound, 1);
+        const int32_t handle = CreateCodec(VCODEC_FORMAT_H264, VCODEC_PIXEL_I420, 320, 240, 25);
+        const size_t count = DecodeChunks(handle, s.mUnits, s, VCODEC_PIXEL_I420).mPictures.size();
+        ReleaseCodec(handle);
+        std::_Exit(int(count));
+    };
+    EXPECT_EXIT(pictures("307200"), testing::ExitedWithCode(3), "");
+    EXPECT_EXIT(pictures("307199"), testing::ExitedWithCode(0), "");
+    // Only lowered, and only by a number.
+    EXPECT_EXIT(pictures("99999999999"), testing::ExitedWithCode(3), "");
+    EXPECT_EXIT(pictures("1000x1000"), testing::ExitedWithCode(3), "");
+}
+
 // Bad input gives no picture, and the same handle then decodes good input:
 // neither a decoder's state carried between frames nor a JPEG library left
 // mid-image by an error may hold on to the failure. What libavcodec says
