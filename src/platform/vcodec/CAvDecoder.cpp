@@ -170,9 +170,9 @@ bool CAvDecoder::Decode(const uint8_t* in, int32_t length, int32_t* consumed, ui
             offset += used;
             // A unit of a picture above the bound is not decoded: the
             // decoder would refuse it anyway, with a line on the host's
-            // stderr for every frame.
-            const bool tooLarge =
-                int64_t(mpParser->coded_width) * mpParser->coded_height > mpContext->max_pixels;
+            // stderr for every frame. (The picture's shown size, as the
+            // decoder counts it: 1080p is 1920 x 1080, not 1088 coded rows.)
+            const bool tooLarge = int64_t(mpParser->width) * mpParser->height > mpContext->max_pixels;
             if (unitSize > 0 && !tooLarge && DecodePacket(unit, unitSize) &&
                 WritePicture(out, outSize, pictureSize)) {
                 *consumed = pos + offset;
