@@ -7,11 +7,14 @@
 #include "net/IHttpClient.h"
 
 #include <algorithm>
+#include <cstdio>
 #include <cstdint>
 #include <cstring>
 #include <string>
 #include <string_view>
 #include <vector>
+
+#include <unistd.h>
 
 namespace fuzz {
 
@@ -108,5 +111,21 @@ private:
     bool mConnected = false;
     size_t mPosition = 0, mReads = 0;
 };
+
+// True, every 64th call, when the process holds more than 1 GiB: for
+// targets that keep decoders (their reference pictures grow with the sizes
+// inputs name) to let them go before libFuzzer's memory limit is met.
+inline bool OverMemoryBudget() {
+    static unsigned calls = 0;
+    if (++calls % 64 != 0)
+        return false;
+    long pages = 0, resident = 0;
+    FILE* statm = std::fopen("/proc/self/statm", "r");
+    if (statm == nullptr)
+        return false;
+    const bool read = std::fscanf(statm, "%ld %ld", &pages, &resident) == 2;
+    std::fclose(statm);
+    return read && resident * sysconf(_SC_PAGESIZE) > (1L << 30);
+}
 
 } // namespace fuzz

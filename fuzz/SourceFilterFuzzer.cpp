@@ -41,8 +41,6 @@
 
 #include <array>
 #include <cstdlib>
-#include <cstdio>
-#include <unistd.h>
 
 using fuzz::Check;
 using namespace os::dshow;
@@ -172,20 +170,6 @@ struct SFilter {
 
 std::array<SFilter, 256> gFilters{};
 
-// The process's resident memory above 1 GiB, looked at every 64 inputs.
-bool OverBudget() {
-    static unsigned calls = 0;
-    if (++calls % 64 != 0)
-        return false;
-    long pages = 0, resident = 0;
-    FILE* statm = std::fopen("/proc/self/statm", "r");
-    if (statm == nullptr)
-        return false;
-    const bool read = std::fscanf(statm, "%ld %ld", &pages, &resident) == 2;
-    std::fclose(statm);
-    return read && resident * sysconf(_SC_PAGESIZE) > (1L << 30);
-}
-
 // Stops every kept filter, breaks its connection (which holds the sink) and
 // lets the source go.
 void ReleaseFilters() {
@@ -209,7 +193,7 @@ SFilter Filter(uint8_t choice) {
     const int stream = choice >> 6;
     if (stream >= 2)
         choice &= 0xC7;
-    if (OverBudget())
+    if (fuzz::OverMemoryBudget())
         ReleaseFilters();
     SFilter& kept = gFilters[choice];
     if (kept.input != nullptr)

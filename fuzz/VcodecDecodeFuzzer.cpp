@@ -21,8 +21,6 @@
 
 #include <array>
 #include <cstdlib>
-#include <cstdio>
-#include <unistd.h>
 
 using fuzz::Check;
 
@@ -32,22 +30,6 @@ constexpr int32_t kFormats[] = {VCODEC_FORMAT_JPEG, VCODEC_FORMAT_MPEG4, VCODEC_
 constexpr int32_t kCodes[] = {100, 120, 130, 32};
 // Up to 1 MiB: room for the small pictures of the seed corpus and more.
 constexpr size_t kMaxOutput = 255 * 4096 + 7;
-
-// The process's resident memory, looked at every 64 inputs.
-constexpr long kBudgetBytes = 1L << 30;
-
-bool OverBudget() {
-    static unsigned calls = 0;
-    if (++calls % 64 != 0)
-        return false;
-    long pages = 0, resident = 0;
-    FILE* statm = std::fopen("/proc/self/statm", "r");
-    if (statm == nullptr)
-        return false;
-    const bool read = std::fscanf(statm, "%ld %ld", &pages, &resident) == 2;
-    std::fclose(statm);
-    return read && resident * sysconf(_SC_PAGESIZE) > kBudgetBytes;
-}
 
 std::array<int32_t, 3 * 4 * 2>& Handles() {
     static std::array<int32_t, 3 * 4 * 2> handles = [] {
@@ -59,7 +41,7 @@ std::array<int32_t, 3 * 4 * 2>& Handles() {
 }
 
 int32_t Decoder(size_t format, size_t code, bool bottomUp) {
-    if (OverBudget()) {
+    if (fuzz::OverMemoryBudget()) {
         for (int32_t& kept : Handles()) {
             if (kept >= 0)
                 ReleaseCodec(kept);
