@@ -219,7 +219,7 @@ SFilter Filter(uint8_t choice) {
     CBasePin* output = static_cast<CBaseFilter*>(source)->GetPin(0);
     Check(output->Connect(sink->GetPin(0), nullptr) == S_OK);
     Check(SUCCEEDED(sink->Run(0)) && SUCCEEDED(source->Run(0)));
-    // Both filters live for the process; the connection holds the sink.
+    // Both filters live until ReleaseFilters; the connection holds the sink.
     sink->Release();
     source->Release();
     kept.input = sampleInput;

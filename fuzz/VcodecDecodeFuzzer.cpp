@@ -8,7 +8,7 @@
 // later input (making one costs far more than decoding a small frame), so a
 // frame also meets whatever state the frames before it left. A kept decoder
 // holds its reference pictures at the largest size an input named (H.264: up
-// to sixteen of 4096 x 4096), so the 24 of them could together outgrow
+// to sixteen at the codec's pixel bound), so the 24 of them could outgrow
 // libFuzzer's memory limit; past a budget of the process's memory they are
 // all let go and made again as inputs need them. The output area
 // lies at the very end of one buffer made once, and the part before it is
