@@ -79,7 +79,8 @@ with tempfile.TemporaryDirectory() as folder:
         f.write("# the device's area cleared, the video alone, then the middle of the picture, saved\n"
                 "menu 33001\n"
                 "up 5 5 right\n"
-                "wait 300\n"
+                "wait 200\n"
+                "frames 2\n"
                 "snapshot %s\n"
                 "down 160 120 left\n"
                 "move 480 360\n"
@@ -88,7 +89,8 @@ with tempfile.TemporaryDirectory() as folder:
                 "menu 33006\n"
                 "answer ok\n"
                 "up 200 150 right\n"
-                "wait 300\n"
+                "wait 200\n"
+                "frames 2\n"
                 "snapshot %s\n" % (before, after))
     rc, out, err = run(["view", cam.address, "--overlay", "motion", "--input", script, "--headless"])
     check("area script exit", rc == 0, "%d %s" % (rc, err))
@@ -200,6 +202,10 @@ with tempfile.TemporaryDirectory() as folder:
     rc, out, err = run(["view", cam.address, "--overlay", "motion", "--input", "-", "--headless"],
                        stdin=b"wait 10\nanswer maybe\n")
     check("bad line on standard input", rc == 2 and "standard input line 2" in err, "%d %s" % (rc, err))
+    rc, out, err = run(["view", cam.address, "--overlay", "motion", "--input", "-", "--headless"],
+                       stdin=b"frames 1\nframes 0\n")
+    check("no pictures to wait for", rc == 2 and "standard input line 2" in err and "frames N (1 to 10000)" in err,
+          "%d %s" % (rc, err))
     rc, out, err = run(["view", cam.address, "--overlay", "grid", "--input", "-", "--headless"], stdin=b"")
     check("grid asked of an area camera", rc == 0 and "in one area, not a grid" in err, "%d %s" % (rc, err))
     cam.close()

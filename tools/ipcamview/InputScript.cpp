@@ -114,6 +114,12 @@ bool CInputScript::Parse(const std::string& line, SCommand* command, bool* isCom
         if (words.size() != 2 || !Number(words[1], 0, kMaxWaitMs, &ms))
             return bad("wait MS (0 to " + std::to_string(kMaxWaitMs) + ")");
         c.waitMs = static_cast<DWORD>(ms);
+    } else if (verb == "frames") {
+        c.kind = SCommand::Kind::Frames;
+        int64_t frames = 0;
+        if (words.size() != 2 || !Number(words[1], 1, kMaxFrames, &frames))
+            return bad("frames N (1 to " + std::to_string(kMaxFrames) + ")");
+        c.frames = static_cast<int>(frames);
     } else if (verb == "snapshot") {
         c.kind = SCommand::Kind::Snapshot;
         if (words.size() != 2)
@@ -121,7 +127,7 @@ bool CInputScript::Parse(const std::string& line, SCommand* command, bool* isCom
         c.file = words[1];
     } else {
         *error = "\"" + line + "\": unknown command " + verb +
-                 " (down, move, up, wheel, menu, answer, wait, snapshot)";
+                 " (down, move, up, wheel, menu, answer, wait, frames, snapshot)";
         return false;
     }
     *command = c;

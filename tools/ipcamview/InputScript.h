@@ -13,6 +13,12 @@
 //                                   before the action that opens the menu
 //   answer ok|yes|no                the answer to the next message box
 //   wait MS                         nothing happens for MS milliseconds
+//   frames N                        the script goes on once every viewer has
+//                                   drawn N more pictures (or kMaxFramesWaitMs
+//                                   passed): an overlay's change is blended
+//                                   into the video as a picture is drawn, so a
+//                                   snapshot of it waits for pictures, not for
+//                                   time, when the video comes slowly
 //   snapshot FILE.png               the window as shown, overlay included
 //
 // X and Y count from the window's top left corner: with one viewer they are
@@ -42,9 +48,12 @@ public:
     static constexpr int kMaxCoordinate = 65535;
     static constexpr int kMaxWheelDelta = 120 * 100;
     static constexpr int64_t kMaxWaitMs = 3600 * 1000;
+    static constexpr int64_t kMaxFrames = 10000;
+    // How long "frames" waits at most for the pictures it asks for.
+    static constexpr DWORD kMaxFramesWaitMs = 10000;
 
     struct SCommand {
-        enum class Kind { Down, Move, Up, Wheel, Menu, Answer, Wait, Snapshot };
+        enum class Kind { Down, Move, Up, Wheel, Menu, Answer, Wait, Frames, Snapshot };
         Kind kind = Kind::Wait;
         int x = 0;
         int y = 0;
@@ -56,6 +65,7 @@ public:
         UINT menuId = 0;  // Menu: 0 dismisses
         int answer = 0;   // Answer: IDOK, IDYES, IDNO
         DWORD waitMs = 0; // Wait
+        int frames = 0;   // Frames
         std::string file; // Snapshot
         int line = 0;     // where it stands in the script
     };

@@ -93,6 +93,7 @@ const char kUsage[] =
     "                     menu ID|none (answers the next popup menu)\n"
     "                     answer ok|yes|no (answers the next message box)\n"
     "                     wait MS                        snapshot FILE.png\n"
+    "                     frames N (goes on once every viewer drew N more pictures)\n"
     "                   X Y are client pixels of the window (of the channel's, with one\n"
     "                   viewer). Without --duration the view ends after the last\n"
     "                   command. Every popup menu (identifier and label of each item)\n"
@@ -421,11 +422,48 @@ void RunScriptCommand(const CInputScript::SCommand& c, CViewWindow& window, WPAR
     case Kind::Wait:
         *waitUntil = timeGetTime() + c.waitMs;
         break;
+    case Kind::Frames: // the loop counts the pictures (SFramesWait)
+        break;
     case Kind::Snapshot:
         Snapshot(window, c.file, start);
         break;
     }
 }
+
+// A script's "frames N": the pictures each viewer has to have drawn before
+// the script goes on, and until when it waits for them.
+struct SFramesWait {
+    bool active = false;
+    std::vector<int64_t> until; // a viewer's shown count to reach
+    DWORD deadline = 0;
+    CInputScript::SCommand command;
+
+    void Begin(const CInputScript::SCommand& c, const std::vector<SViewerRun>& runs) {
+        active = true;
+        command = c;
+        until.clear();
+        for (const SViewerRun& run : runs)
+            until.push_back(run.Pictures() + c.frames);
+        deadline = timeGetTime() + CInputScript::kMaxFramesWaitMs;
+    }
+
+    // True once the wait is over: every viewer drew its pictures, or the
+    // time ran out (said on standard error, and the script goes on).
+    bool Over(const std::vector<SViewerRun>& runs, DWORD start) {
+        if (!active)
+            return true;
+        bool reached = true;
+        for (size_t i = 0; i < runs.size() && i < until.size(); ++i)
+            reached = reached && runs[i].Pictures() >= until[i];
+        if (!reached && static_cast<int32_t>(timeGetTime() - deadline) < 0)
+            return false;
+        if (!reached)
+            std::fprintf(stderr, "t=%.1fs input script line %d: frames %d not drawn in %u s, going on\n",
+                         Since(start), command.line, command.frames, CInputScript::kMaxFramesWaitMs / 1000);
+        active = false;
+        return true;
+    }
+};
 
 } // namespace
 
@@ -621,6 +659,7 @@ int RunView(const Args& args) {
     bool scriptFinished = false;
     WPARAM scriptButtons = 0;
     DWORD scriptWaitUntil = 0;
+    SFramesWait framesWait;
     while (!end.Ended() && !quit) {
         // Everything the last command or the user caused is handled before
         // the next command runs: a menu's choice arrives as a message while
@@ -640,10 +679,13 @@ int RunView(const Args& args) {
                 if (scriptStarted)
                     std::fprintf(stderr, "t=%.1fs input script starts\n", Since(start));
             }
-            if (scriptStarted && static_cast<int32_t>(timeGetTime() - scriptWaitUntil) >= 0) {
+            if (scriptStarted && static_cast<int32_t>(timeGetTime() - scriptWaitUntil) >= 0 &&
+                framesWait.Over(runs, start)) {
                 CInputScript::SCommand command;
                 switch (script->Take(&command, &error)) {
                 case CInputScript::Next::Command:
+                    if (command.kind == CInputScript::SCommand::Kind::Frames)
+                        framesWait.Begin(command, runs);
                     RunScriptCommand(command, window, &scriptButtons, &scriptWaitUntil, start);
                     ran = true;
                     break;
@@ -661,6 +703,8 @@ int RunView(const Args& args) {
         }
         // A script's pause ends on time whatever the loop's wait.
         DWORD wait = allShown ? kSteadyWaitMs : kDrainWaitMs;
+        if (framesWait.active)
+            wait = std::min<DWORD>(wait, kDrainWaitMs);
         if (script != nullptr && scriptStarted && !scriptFinished)
             wait = std::min<DWORD>(
                 wait, std::max<int32_t>(0, static_cast<int32_t>(scriptWaitUntil - timeGetTime())));
