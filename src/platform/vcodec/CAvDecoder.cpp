@@ -8,6 +8,7 @@ extern "C" {
 #include <libavcodec/avcodec.h>
 }
 
+#include "CMpeg4Vol.h"
 #include "ipcamview/vcodec.h"
 
 namespace ipcam {
@@ -146,6 +147,8 @@ bool CAvDecoder::Decode(const uint8_t* in, int32_t length, int32_t* consumed, ui
 
     if (!mUsesParser) {
         *consumed = length;
+        if (!Mpeg4SizeAllowed(in, length))
+            return false;
         CopyPadded(in, length);
         return DecodePacket(mInput.data(), length) && WritePicture(out, outSize, pictureSize);
     }
@@ -184,6 +187,17 @@ bool CAvDecoder::Decode(const uint8_t* in, int32_t length, int32_t* consumed, ui
     // Nothing came out: forget what the parser holds, the caller hands it again.
     ResetParser();
     return false;
+}
+
+bool CAvDecoder::Mpeg4SizeAllowed(const uint8_t* in, int32_t length) {
+    const SMpeg4Vol vol = CMpeg4Vol::Find(in, length);
+    if (vol.taken) {
+        mVolTaken = true;
+        if (vol.width > 0 && vol.height > 0)
+            mVolPixels = int64_t(vol.width) * vol.height;
+    }
+    // Before any VOL the decoder refuses frames in its own (lowered) log.
+    return !mVolTaken || (mVolPixels > 0 && mVolPixels <= mpContext->max_pixels);
 }
 
 void CAvDecoder::CopyPadded(const uint8_t* data, int32_t size) {

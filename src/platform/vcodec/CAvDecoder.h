@@ -1,7 +1,8 @@
 // MPEG-4 Visual and H.264 with libavcodec, one decoding thread per handle.
 //
 // MPEG-4 input is one frame per call (a configuration frame carries its VOL
-// in-band). H.264 input is an Annex-B byte stream sliced anyhow: libavcodec's
+// in-band); a frame whose stream's VOL gives a size above the pixel bound, or
+// none, is not handed to the decoder (CMpeg4Vol.h says why). H.264 input is an Annex-B byte stream sliced anyhow: libavcodec's
 // parser finds the access units, and each call decodes until one picture
 // comes out, reporting the bytes up to the end of that picture's access unit.
 // An access unit is complete only once the next one has begun, so the last
@@ -47,6 +48,10 @@ private:
     bool DecodePacket(const uint8_t* data, int size);
     bool WritePicture(uint8_t* out, int64_t outSize, int64_t* pictureSize);
     void ResetParser();
+    // MPEG-4: false for a frame the decoder would refuse for its size (above
+    // the pixel bound, or none given) with a line in the process's log.
+    // Follows the size the stream's VOLs give, as the decoder does.
+    bool Mpeg4SizeAllowed(const uint8_t* in, int32_t length);
     // Puts data into mInput followed by libavcodec's zeroed padding.
     void CopyPadded(const uint8_t* data, int32_t size);
 
@@ -64,6 +69,9 @@ private:
     // libavcodec reads a little past the end of its input: the input is copied
     // here with zeroed padding.
     std::vector<uint8_t> mInput;
+    // MPEG-4: whether a VOL was seen, and the picture size the VOLs gave.
+    bool mVolTaken = false;
+    int64_t mVolPixels = 0;
 };
 
 } // namespace ipcam
