@@ -344,4 +344,59 @@ TEST(CViewerEditorsCamsimTest, TheAreaIsBlendedOverTheVideoAtHalfAlpha) {
     shown.viewer.Unsubscribe();
 }
 
+// A camera that stops sending: an edit still shows at once, drawn over the
+// last picture (the overlay was blended only into new pictures, so a slow
+// or stalled camera showed the old area until the next one, or for ever).
+// Both ways a picture reaches the window: decoded into it as it is (640 x
+// 480 in a window of that size) and composed (scaled into 320 x 240).
+TEST(CViewerEditorsCamsimTest, AnEditShowsOverTheLastPictureOfAStalledCamera) {
+    for (const SIZE cell : {SIZE{640, 480}, SIZE{320, 240}}) {
+        SCOPED_TRACE(std::to_string(cell.cx) + "x" + std::to_string(cell.cy));
+        const uint16_t port = DevicePort("cam-jpeg-4608", {"--preencode", "1"});
+        ASSERT_TRUE(Switch(port, "reset"));
+        ASSERT_EQ(200, Get(port, "/camsim/control?reset&stallafter=4").status);
+        SShown shown(port, cell.cx, cell.cy);
+        ASSERT_NE(nullptr, shown.AreaEditor());
+        ASSERT_EQ(1, shown.viewer.Subscribe());
+        const auto shownCount = [&] { return shown.viewer.mpPacer->GetShownCount(); };
+        // The stream stalls: no picture for a second and a half (its receiver
+        // gives up on the silent stream and opens a new one some seconds later).
+        uint64_t last = 0;
+        auto quietSince = std::chrono::steady_clock::now();
+        const auto deadline = quietSince + std::chrono::seconds(15);
+        while (std::chrono::steady_clock::now() < deadline &&
+               (last == 0 || std::chrono::steady_clock::now() - quietSince < std::chrono::milliseconds(1500))) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(20));
+            if (shownCount() != last) {
+                last = shownCount();
+                quietSince = std::chrono::steady_clock::now();
+            }
+        }
+        ASSERT_GT(last, 0u) << "no picture shown";
+        // The editor starts with the device's area switched on: its fill
+        // lies over the middle of the picture, half and half.
+        const int x = cell.cx / 2, y = cell.cy / 2;
+        const auto pixel = [&](const std::vector<uint8_t>& p, int c) {
+            return static_cast<int>(p[(static_cast<size_t>(y) * cell.cx + x) * 4 + c]);
+        };
+        std::vector<uint8_t> filled = shown.window.Snapshot();
+        const int fill[3] = {200, 255, 200}; // B, G, R
+        shown.Menu(Area::kCmdClear);
+        std::vector<uint8_t> now;
+        bool video = false;
+        const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+        while (!video && std::chrono::steady_clock::now() < until) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(20));
+            now = shown.window.Snapshot();
+            video = true;
+            for (int c = 0; c < 3; ++c)
+                video = video && std::abs(pixel(now, c) - (2 * pixel(filled, c) - fill[c])) <= 4;
+        }
+        EXPECT_TRUE(video) << "the cleared area never showed the picture under it";
+        EXPECT_EQ(last, shownCount()) << "a new picture came: the test proves nothing";
+        shown.viewer.Unsubscribe();
+        EXPECT_EQ(200, Get(port, "/camsim/control?reset").status);
+    }
+}
+
 } // namespace

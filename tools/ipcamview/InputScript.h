@@ -15,10 +15,10 @@
 //   wait MS                         nothing happens for MS milliseconds
 //   frames N                        the script goes on once every viewer has
 //                                   drawn N more pictures (or kMaxFramesWaitMs
-//                                   passed): an overlay's change is blended
-//                                   into the video as a picture is drawn, so a
-//                                   snapshot of it waits for pictures, not for
-//                                   time, when the video comes slowly
+//                                   passed): what a command changes in the
+//                                   camera's own picture (a PTZ turn) comes
+//                                   with later pictures, which no time can
+//                                   promise on a slow camera or a busy machine
 //   snapshot FILE.png               the window as shown, overlay included
 //
 // X and Y count from the window's top left corner: with one viewer they are

@@ -4,6 +4,7 @@
 #include "os/window/Window.h"
 
 #include <algorithm>
+#include <cstring>
 
 namespace os::dshow {
 
@@ -258,15 +259,6 @@ HRESULT CVideoRenderer::Render(const CMediaSample& sample) {
     options.mFilter = IsMixer() && (mMixingPrefs & MixerPref_FilteringMask) == MixerPref_PointFiltering
                           ? EComposeFilter::Point
                           : EComposeFilter::Bilinear;
-    if (IsMixer() && mHasOverlay && !mOverlay.IsInvisible()) {
-        const LONG w = video.right - video.left;
-        const LONG h = video.bottom - video.top;
-        options.mpOverlay = &mOverlay;
-        options.mOverlayRect = RECT{video.left + static_cast<LONG>(mOverlayDest.left * w),
-                                    video.top + static_cast<LONG>(mOverlayDest.top * h),
-                                    video.left + static_cast<LONG>(mOverlayDest.right * w),
-                                    video.top + static_cast<LONG>(mOverlayDest.bottom * h)};
-    }
     RECT shown{0, 0, 0, 0};
     bool drawn;
     {
@@ -283,6 +275,8 @@ HRESULT CVideoRenderer::Render(const CMediaSample& sample) {
             FillSurfaceRect(surface, RECT{video.right, video.top, dest.right, video.bottom}, bar);
         }
         drawn = ComposePicture(mCompose, picture, surface, options, &shown);
+        if (drawn)
+            BlendOverlay(window, surface, video, shown);
     }
     if (!drawn)
         return E_INVALIDARG;
@@ -393,14 +387,12 @@ void CVideoRenderer::EndDirect(bool drawn) {
         }
         if (mPlanarLock)
             mPlanarLock->Commit();
-        if (mDirectLock && IsMixer() && mHasOverlay && !mOverlay.IsInvisible()) {
+        if (mDirectLock) {
             const SurfaceView& view = mDirectLock->View();
-            const SComposeSurface surface{view.pixels, view.width, view.height, view.stride};
-            const RECT target{mDirectRect.left + static_cast<LONG>(mOverlayDest.left * w),
-                              mDirectRect.top + static_cast<LONG>(mOverlayDest.top * h),
-                              mDirectRect.left + static_cast<LONG>(mOverlayDest.right * w),
-                              mDirectRect.top + static_cast<LONG>(mOverlayDest.bottom * h)};
-            mOverlay.Blend(surface, target, mDirectRect);
+            BlendOverlay(window, SComposeSurface{view.pixels, view.width, view.height, view.stride}, mDirectRect,
+                         mDirectRect);
+        } else {
+            DropKeptVideo(); // planes: drawn only while there is no overlay
         }
         mLastPictureRect = mDirectRect;
         ++mFramesDrawn;
@@ -411,6 +403,71 @@ void CVideoRenderer::EndDirect(bool drawn) {
     mLock.unlock();
     if (drawn && window != nullptr)
         window->Invalidate();
+}
+
+RECT CVideoRenderer::OverlayTarget(const RECT& video) const {
+    const LONG w = video.right - video.left;
+    const LONG h = video.bottom - video.top;
+    return RECT{video.left + static_cast<LONG>(mOverlayDest.left * w),
+                video.top + static_cast<LONG>(mOverlayDest.top * h),
+                video.left + static_cast<LONG>(mOverlayDest.right * w),
+                video.top + static_cast<LONG>(mOverlayDest.bottom * h)};
+}
+
+void CVideoRenderer::BlendOverlay(HWND window, const SComposeSurface& surface, const RECT& video,
+                                  const RECT& shown) {
+    if (!IsMixer() || !mHasOverlay || mOverlay.IsInvisible() || IsEmpty(shown)) {
+        DropKeptVideo();
+        return;
+    }
+    // The picture as drawn, before the overlay goes over it.
+    const size_t rowBytes = size_t(shown.right - shown.left) * 4;
+    const size_t rows = size_t(shown.bottom - shown.top);
+    mKeptVideo.resize(rowBytes * rows);
+    for (size_t y = 0; y < rows; ++y)
+        std::memcpy(mKeptVideo.data() + y * rowBytes,
+                    surface.mpPixels + (int64_t(shown.top) + int64_t(y)) * surface.mStride + shown.left * 4,
+                    rowBytes);
+    mKeptWindow = window;
+    mKeptVideoRect = video;
+    mKeptShown = shown;
+    mOverlay.Blend(surface, OverlayTarget(video), shown);
+}
+
+void CVideoRenderer::DropKeptVideo() {
+    if (mKeptWindow == nullptr)
+        return;
+    mKeptWindow = nullptr;
+    std::vector<uint8_t>().swap(mKeptVideo);
+}
+
+HWND CVideoRenderer::RedrawKeptVideo() {
+    const HWND window = IsWindowless() ? mClipWindow : mOwner;
+    if (mKeptWindow == nullptr || window != mKeptWindow || State() != State_Running ||
+        (!IsWindowless() && mVisible == OAFALSE)) {
+        DropKeptVideo();
+        return nullptr;
+    }
+    {
+        Window::SurfaceLock lock(window);
+        const SurfaceView& view = lock.View();
+        // A window made smaller since: its next picture draws it anew.
+        if (mKeptShown.right > view.width || mKeptShown.bottom > view.height) {
+            DropKeptVideo();
+            return nullptr;
+        }
+        const SComposeSurface surface{view.pixels, view.width, view.height, view.stride};
+        const size_t rowBytes = size_t(mKeptShown.right - mKeptShown.left) * 4;
+        for (LONG y = mKeptShown.top; y < mKeptShown.bottom; ++y)
+            std::memcpy(view.pixels + int64_t(y) * view.stride + mKeptShown.left * 4,
+                        mKeptVideo.data() + size_t(y - mKeptShown.top) * rowBytes, rowBytes);
+        if (mHasOverlay && !mOverlay.IsInvisible())
+            mOverlay.Blend(surface, OverlayTarget(mKeptVideoRect), mKeptShown);
+    }
+    const HWND redrawn = window;
+    if (!mHasOverlay || mOverlay.IsInvisible())
+        DropKeptVideo(); // the video alone is on the screen: nothing to keep
+    return redrawn;
 }
 
 RECT CVideoRenderer::GetLastPictureRect() {
@@ -740,9 +797,15 @@ HRESULT CVideoRenderer::SetAlphaBitmap(const VMR9AlphaBitmap* bitmap) {
 HRESULT CVideoRenderer::SetBitmap(DWORD flags, HDC hdc, const RECT& src, const NORMALIZEDRECT& dest,
                                   float alpha, COLORREF key) {
     if (flags & VMRBITMAP_DISABLE) {
-        std::lock_guard<std::recursive_mutex> guard(mLock);
+        std::unique_lock<std::recursive_mutex> guard(mLock);
+        const bool had = mHasOverlay;
         mHasOverlay = false;
         mOverlay.Clear();
+        mOverlaySource.clear();
+        const HWND redrawn = had ? RedrawKeptVideo() : nullptr;
+        guard.unlock();
+        if (redrawn != nullptr)
+            redrawn->Invalidate();
         return S_OK;
     }
     if (!(flags & VMRBITMAP_HDC) || hdc == nullptr || IsEmpty(src) || !(alpha >= 0.0f && alpha <= 1.0f))
@@ -764,10 +827,25 @@ HRESULT CVideoRenderer::SetBitmap(DWORD flags, HDC hdc, const RECT& src, const N
     if (!next.Set(pixels.data(), width, height, width * 4, EOverlayFormat::Bgrx, transparent))
         return E_INVALIDARG;
     next.SetAlpha(alpha);
-    std::lock_guard<std::recursive_mutex> guard(mLock);
+    std::unique_lock<std::recursive_mutex> guard(mLock);
+    // A painter sets its bitmap again and again, mostly unchanged: only a
+    // change is drawn over the last picture at once. (A new picture takes
+    // the bitmap as it is anyway.)
+    const bool changed = !mHasOverlay || pixels != mOverlaySource || alpha != mOverlay.Alpha() ||
+                         dest.left != mOverlayDest.left || dest.top != mOverlayDest.top ||
+                         dest.right != mOverlayDest.right || dest.bottom != mOverlayDest.bottom ||
+                         transparent != mOverlayKey;
     mOverlay = std::move(next);
     mOverlayDest = dest;
+    mOverlayKey = transparent;
     mHasOverlay = true;
+    if (!changed)
+        return S_OK;
+    mOverlaySource = std::move(pixels);
+    const HWND redrawn = RedrawKeptVideo();
+    guard.unlock();
+    if (redrawn != nullptr)
+        redrawn->Invalidate();
     return S_OK;
 }
 

@@ -183,6 +183,28 @@ private:
     CKeyedOverlay mOverlay; // the mixer bitmap's copy
     NORMALIZEDRECT mOverlayDest{0, 0, 1, 1};
     bool mHasOverlay = false;
+    std::vector<uint8_t> mOverlaySource; // the bitmap's pixels as set, to see a change
+    COLORREF mOverlayKey = 0;
+    // While an overlay is set: the last picture as drawn, before the overlay
+    // was blended over it (BGRX rows of mKeptShown in mKeptWindow's surface;
+    // mKeptVideoRect is the picture's whole rectangle, which places the
+    // overlay). A changed overlay is drawn over it at once, as a mixer
+    // composes its bitmap anew: an editor's change shows even when the
+    // camera sends a picture a second, or none.
+    std::vector<uint8_t> mKeptVideo;
+    HWND mKeptWindow = nullptr; // null: nothing kept
+    RECT mKeptVideoRect{0, 0, 0, 0};
+    RECT mKeptShown{0, 0, 0, 0};
+    // Where the overlay goes over a picture drawn in video.
+    RECT OverlayTarget(const RECT& video) const;
+    // After a picture was drawn into shown (of video) in the surface: keeps
+    // it and blends the overlay over it, or lets the kept copy go when there
+    // is no overlay. mLock held.
+    void BlendOverlay(HWND window, const SComposeSurface& surface, const RECT& video, const RECT& shown);
+    void DropKeptVideo();
+    // Draws the kept picture with the overlay as it is now; returns the
+    // window to invalidate (after mLock is let go), or null. mLock held.
+    HWND RedrawKeptVideo();
     RECT mLastPictureRect{0, 0, 0, 0};
     // The window and the rectangle of it a whole picture of width x height
     // would be copied to unchanged (mLock held); null when there is none.

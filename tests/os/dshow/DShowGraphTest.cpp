@@ -348,6 +348,88 @@ TEST_F(DShowGraphTest, MixerBitmapBlendsWithItsKeyAndAlpha) {
     }
 }
 
+// A changed bitmap is drawn over the last picture at once (a camera may
+// send a picture a second, or stop): the picture as it was drawn is kept
+// while a bitmap is set. The same bitmap set again draws nothing, nor does
+// a change after the graph stopped.
+TEST_F(DShowGraphTest, AChangedBitmapIsDrawnOverTheLastPictureAtOnce) {
+    enum class Then { Same, Moved, Disabled };
+    struct Case {
+        const char* name;
+        Then then;
+        bool stopFirst;
+        uint8_t oldBox, newBox, marker; // blue at each place afterwards
+    };
+    const Case cases[] = {
+        {"the same bitmap again: nothing drawn", Then::Same, false, 0x00, 0x80, 0x11},
+        {"the box moved: drawn at once", Then::Moved, false, 0x80, 0x00, 0x80},
+        {"disabled: the picture alone", Then::Disabled, false, 0x80, 0x80, 0x80},
+        {"moved after the graph stopped: nothing drawn", Then::Moved, true, 0x00, 0x80, 0x11},
+    };
+    const RECT topLeft{0, 0, 16, 12}, bottomRight{16, 12, 32, 24}; // of the 32 x 24 bitmap
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        os::OffscreenWindow window(64, 48);
+        SGraph g(PictureType(MEDIASUBTYPE_RGB32, 64, -48), CLSID_VideoMixingRenderer9);
+        CVideoRenderer* v = g.Video();
+        v->SetRenderingMode(VMR9Mode_Windowless);
+        v->SetVideoClippingWindow(&window);
+        const RECT dst{0, 0, 64, 48};
+        v->SetVideoPosition(nullptr, &dst);
+        ASSERT_EQ(S_OK, g.Connect());
+        HDC screen = GetDC(&window);
+        HDC dc = CreateCompatibleDC(screen);
+        HBITMAP bitmap = CreateCompatibleBitmap(screen, 32, 24);
+        HGDIOBJ old = SelectObject(dc, bitmap);
+        HBRUSH white = CreateSolidBrush(RGB(255, 255, 255));
+        HBRUSH black = CreateSolidBrush(RGB(0, 0, 0));
+        const RECT all{0, 0, 32, 24};
+        IVMRMixerBitmap9* mixer = nullptr;
+        ASSERT_EQ(S_OK, g.renderer->QueryInterface(IID_IVMRMixerBitmap9, reinterpret_cast<void**>(&mixer)));
+        auto set = [&](const RECT* box) {
+            FillRect(dc, &all, white);
+            VMR9AlphaBitmap description{};
+            description.dwFlags = VMRBITMAP_DISABLE;
+            if (box != nullptr) {
+                FillRect(dc, box, black);
+                description.dwFlags = VMRBITMAP_HDC | VMRBITMAP_SRCCOLORKEY;
+            }
+            description.hdc = dc;
+            description.rSrc = all;
+            description.rDest = {0.0f, 0.0f, 1.0f, 1.0f};
+            description.fAlpha = 1.0f;
+            description.clrSrcKey = RGB(255, 255, 255);
+            EXPECT_EQ(S_OK, mixer->SetAlphaBitmap(&description));
+        };
+        set(&topLeft);
+        IMediaControl* control = nullptr;
+        g.graph->QueryInterface(IID_IMediaControl, reinterpret_cast<void**>(&control));
+        control->Run();
+        SGreyPicture picture;
+        EXPECT_EQ(S_OK, g.source->Push(picture.Sample()));
+        if (c.stopFirst)
+            control->Stop();
+        {
+            // Something else in the window, to see whether it is drawn over.
+            os::Window::SurfaceLock lock(&window);
+            lock.View().pixels[(20 * lock.View().stride) + 40 * 4] = 0x11;
+        }
+        set(c.then == Then::Disabled ? nullptr : c.then == Then::Moved ? &bottomRight : &topLeft);
+        control->Stop();
+        control->Release();
+        const std::vector<uint8_t> pixels = window.Snapshot();
+        EXPECT_EQ(c.oldBox, PixelAt(pixels, 64, 8, 8)[0]);
+        EXPECT_EQ(c.newBox, PixelAt(pixels, 64, 48, 40)[0]);
+        EXPECT_EQ(c.marker, PixelAt(pixels, 64, 40, 20)[0]);
+        SelectObject(dc, old);
+        DeleteObject(bitmap);
+        DeleteObject(white);
+        DeleteObject(black);
+        DeleteDC(dc);
+        ReleaseDC(&window, screen);
+    }
+}
+
 TEST_F(DShowGraphTest, PictureSizeChangeIsQueuedAsAnEventAndPostedToTheWindow) {
     os::OffscreenWindow window(64, 48);
     SGraph g(PictureType(MEDIASUBTYPE_RGB32, 64, -48), CLSID_VideoRendererDefault);
