@@ -15,6 +15,10 @@
 # cover. A crash, leak, hang (an input running longer than --timeout,
 # default 10 s) or out-of-memory stops that target; its reproducer is kept
 # in BUILD/fuzz/findings/NAME/ and counted. BUILD defaults to build-asan/.
+# A timeout or slow unit whose input, run alone, ends within half the limit
+# was a target starved by other work on the machine: it is
+# set aside in BUILD/fuzz/findings/NAME/starved/, not counted, and the
+# target goes on for what is left of its time or executions.
 #
 # Leaks: libFuzzer runs LeakSanitizer after every input that made more
 # allocations than it freed (--leaks each, the default). A target whose
@@ -40,7 +44,7 @@ TIMEOUT=10
 LEAKS=each
 
 usage() {
-    sed -n '2,28p' "$0" | sed 's/^# \{0,1\}//'
+    sed -n '2,32p' "$0" | sed 's/^# \{0,1\}//'
     exit 2
 }
 while [ $# -gt 0 ]; do
@@ -84,6 +88,34 @@ corpus_size() {
     fi
 }
 
+# set_aside_starved BINARY FINDINGS SINCE ROUND_LOG ASAN: libFuzzer's time limits
+# are wall-clock time, so a target starved of the CPU (a build or test run
+# beside a niced campaign) "times out" on inputs that take milliseconds. Each
+# timeout or slow unit written since SINCE (epoch seconds) is run once more,
+# alone: one that ends within half the limit is moved to FINDINGS/starved/
+# instead of counting. Prints how many were set aside; any
+# other finding of the round stays where it is.
+set_aside_starved() {
+    local binary=$1 findings=$2 since=$3 round_log=$4 asan=$5 count=0 file ms
+    # Only a round that ended by a timeout or ran on after slow units.
+    grep -aq -e 'ERROR: libFuzzer: timeout' -e 'Slowest unit' "$round_log" || { echo 0; return; }
+    grep -aq -e 'ERROR: AddressSanitizer' -e 'ERROR: LeakSanitizer' -e 'runtime error' -e 'deadly signal' \
+        -e 'out-of-memory' "$round_log" && { echo 0; return; }
+    for file in "$findings"/timeout-* "$findings"/slow-unit-*; do
+        [ -f "$file" ] && [ "$(stat -c %Y "$file")" -ge "$since" ] || continue
+        # Not niced, and timed by the clock: an input that blocks (a lost
+        # wake-up) takes its time alone too.
+        ms=$( { TIMEFORMAT='%R'; time ASAN_OPTIONS=$asan "$binary" -runs=1 -timeout="$TIMEOUT" "$file" \
+            >/dev/null 2>&1; } 2>&1 | awk '{ printf "%d", $1 * 1000 }')
+        if [ -n "$ms" ] && [ "$ms" -lt $((TIMEOUT * 500)) ]; then
+            mkdir -p "$findings/starved"
+            mv "$file" "$findings/starved/"
+            count=$((count + 1))
+        fi
+    done
+    echo $count
+}
+
 printf '%-22s %12s %9s %8s %8s %19s %8s\n' target executions exec/s edges features "corpus files/KiB" findings
 status=0
 for name in $TARGETS; do
@@ -101,8 +133,6 @@ for name in $TARGETS; do
     log=$LOGS/$name.log
     before=$(corpus_size "$corpus")
     args=(-print_final_stats=1 -timeout="$TIMEOUT" -artifact_prefix="$findings/")
-    [ -n "$RUNS" ] && args+=(-runs="$RUNS")
-    [ -n "$SECONDS_PER_TARGET" ] && args+=(-max_total_time="$SECONDS_PER_TARGET")
     [ -f "$HERE/dict/$name.dict" ] && args+=(-dict="$HERE/dict/$name.dict")
     asan=$ASAN_OPTIONS
     if [ "$LEAKS" = end ]; then
@@ -110,14 +140,45 @@ for name in $TARGETS; do
         args+=(-detect_leaks=0)
         asan=${ASAN_OPTIONS//detect_leaks=1/detect_leaks=0}
     fi
-    found_before=$(find "$findings" -type f | wc -l)
-    # New inputs go to the work folder; the kept corpus is only read.
-    ASAN_OPTIONS=$asan nice -n "$NICE" "$binary" "${args[@]}" "$work" "$corpus" >"$log" 2>&1
-    rc=$?
-    found=$(($(find "$findings" -type f | wc -l) - found_before))
+    found_before=$(find "$findings" -maxdepth 1 -type f | wc -l)
+    # New inputs go to the work folder; the kept corpus is only read. A round
+    # that ends in a starved timeout (below) is followed by another for the
+    # time or executions left.
+    : >"$log"
+    started=$(date +%s)
+    execs=0
+    found=0
+    while :; do
+        round=("${args[@]}")
+        [ -n "$RUNS" ] && round+=(-runs=$((RUNS - execs)))
+        [ -n "$SECONDS_PER_TARGET" ] && round+=(-max_total_time=$((SECONDS_PER_TARGET - ($(date +%s) - started))))
+        round_log=$(mktemp "${TMPDIR:-/tmp}/campaign-round-$name.XXXXXX")
+        round_start=$(date +%s)
+        ASAN_OPTIONS=$asan nice -n "$NICE" "$binary" "${round[@]}" "$work" "$corpus" >"$round_log" 2>&1
+        rc=$?
+        cat "$round_log" >>"$log"
+        round_execs=$(sed -n 's/^stat::number_of_executed_units: *//p' "$round_log" | tail -1)
+        execs=$((execs + ${round_execs:-0}))
+        set_aside=$(set_aside_starved "$binary" "$findings" "$round_start" "$round_log" "$asan")
+        rm -f "$round_log"
+        new=$(($(find "$findings" -maxdepth 1 -type f | wc -l) - found_before))
+        if [ "$set_aside" -gt 0 ] && [ "$new" -eq 0 ]; then
+            echo "campaign.sh: $name: $set_aside input(s) timed out or ran slowly while the machine was busy;" \
+                "alone they run in a fraction of the limit: set aside in $findings/starved/, fuzzing goes on" >&2
+            left_time=$((${SECONDS_PER_TARGET:-0} - ($(date +%s) - started)))
+            left_runs=$((${RUNS:-0} - execs))
+            if { [ -z "$SECONDS_PER_TARGET" ] || [ $left_time -ge 5 ]; } &&
+                { [ -z "$RUNS" ] || [ $left_runs -gt 0 ]; }; then
+                continue
+            fi
+            rc=0
+        fi
+        found=$new
+        break
+    done
     [ $rc -ne 0 ] && [ $found -eq 0 ] && found=1 # a finding libFuzzer could not save
-    execs=$(sed -n 's/^stat::number_of_executed_units: *//p' "$log" | tail -1)
-    rate=$(sed -n 's/^stat::average_exec_per_sec: *//p' "$log" | tail -1)
+    elapsed=$(($(date +%s) - started))
+    rate=$((execs / (elapsed > 0 ? elapsed : 1)))
     # -a: messages of the libraries in a log may make grep take it for binary.
     edges=$(grep -ao 'cov: [0-9]*' "$log" | tail -1 | cut -d' ' -f2)
     features=$(grep -ao 'ft: [0-9]*' "$log" | tail -1 | cut -d' ' -f2)
