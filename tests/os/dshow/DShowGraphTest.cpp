@@ -285,6 +285,65 @@ TEST_F(DShowGraphTest, RenderersDrawWhereTheyAreToldWithTheirBars) {
     }
 }
 
+// A windowless VMR-9 drawing into a 64 x 48 window, and a 32 x 24 mixer
+// bitmap: white with a black box where Set puts it.
+struct SMixerScene {
+    os::OffscreenWindow window{64, 48};
+    SGraph g{PictureType(MEDIASUBTYPE_RGB32, 64, -48), CLSID_VideoMixingRenderer9};
+    HDC screen = nullptr, dc = nullptr;
+    HBITMAP bitmap = nullptr;
+    HGDIOBJ old = nullptr;
+    HBRUSH white = CreateSolidBrush(RGB(255, 255, 255));
+    HBRUSH black = CreateSolidBrush(RGB(0, 0, 0));
+    IVMRMixerBitmap9* mixer = nullptr;
+    IMediaControl* control = nullptr;
+    static constexpr RECT kAll{0, 0, 32, 24};
+
+    SMixerScene() {
+        CVideoRenderer* v = g.Video();
+        v->SetRenderingMode(VMR9Mode_Windowless);
+        v->SetVideoClippingWindow(&window);
+        const RECT dst{0, 0, 64, 48};
+        v->SetVideoPosition(nullptr, &dst);
+        EXPECT_EQ(S_OK, g.Connect());
+        screen = GetDC(&window);
+        dc = CreateCompatibleDC(screen);
+        bitmap = CreateCompatibleBitmap(screen, 32, 24);
+        old = SelectObject(dc, bitmap);
+        EXPECT_EQ(S_OK, g.renderer->QueryInterface(IID_IVMRMixerBitmap9, reinterpret_cast<void**>(&mixer)));
+        g.graph->QueryInterface(IID_IMediaControl, reinterpret_cast<void**>(&control));
+    }
+    ~SMixerScene() {
+        control->Stop();
+        control->Release();
+        SelectObject(dc, old);
+        DeleteObject(bitmap);
+        DeleteObject(white);
+        DeleteObject(black);
+        DeleteDC(dc);
+        ReleaseDC(&window, screen);
+    }
+    // The bitmap with a black box at box (none: VMRBITMAP_DISABLE is all
+    // flags asks for) handed to the mixer.
+    HRESULT Set(const RECT* box, DWORD flags, float alpha = 1.0f) {
+        FillRect(dc, &kAll, white);
+        if (box != nullptr)
+            FillRect(dc, box, black);
+        VMR9AlphaBitmap description{};
+        description.dwFlags = flags;
+        description.hdc = dc;
+        description.rSrc = kAll;
+        description.rDest = {0.0f, 0.0f, 1.0f, 1.0f};
+        description.fAlpha = alpha;
+        description.clrSrcKey = RGB(255, 255, 255);
+        return mixer->SetAlphaBitmap(&description);
+    }
+    HRESULT PushGrey() {
+        SGreyPicture picture;
+        return g.source->Push(picture.Sample());
+    }
+};
+
 TEST_F(DShowGraphTest, MixerBitmapBlendsWithItsKeyAndAlpha) {
     struct Case {
         const char* name;
@@ -299,52 +358,17 @@ TEST_F(DShowGraphTest, MixerBitmapBlendsWithItsKeyAndAlpha) {
         {"half alpha", VMRBITMAP_HDC | VMRBITMAP_SRCCOLORKEY, 0.5f, 0x80, 0x40},
         {"disabled", VMRBITMAP_DISABLE, 1.0f, 0x80, 0x80},
     };
+    const RECT box{0, 0, 16, 12}; // the top left quarter
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
-        os::OffscreenWindow window(64, 48);
-        SGraph g(PictureType(MEDIASUBTYPE_RGB32, 64, -48), CLSID_VideoMixingRenderer9);
-        CVideoRenderer* v = g.Video();
-        v->SetRenderingMode(VMR9Mode_Windowless);
-        v->SetVideoClippingWindow(&window);
-        const RECT dst{0, 0, 64, 48};
-        v->SetVideoPosition(nullptr, &dst);
-        ASSERT_EQ(S_OK, g.Connect());
-        // A white bitmap with a black box in its top left quarter.
-        HDC screen = GetDC(&window);
-        HDC dc = CreateCompatibleDC(screen);
-        HBITMAP bitmap = CreateCompatibleBitmap(screen, 32, 24);
-        HGDIOBJ old = SelectObject(dc, bitmap);
-        HBRUSH white = CreateSolidBrush(RGB(255, 255, 255));
-        HBRUSH black = CreateSolidBrush(RGB(0, 0, 0));
-        const RECT all{0, 0, 32, 24}, box{0, 0, 16, 12};
-        FillRect(dc, &all, white);
-        FillRect(dc, &box, black);
-        IVMRMixerBitmap9* mixer = nullptr;
-        ASSERT_EQ(S_OK, g.renderer->QueryInterface(IID_IVMRMixerBitmap9, reinterpret_cast<void**>(&mixer)));
-        VMR9AlphaBitmap description{};
-        description.dwFlags = c.flags;
-        description.hdc = dc;
-        description.rSrc = RECT{0, 0, 32, 24};
-        description.rDest = {0.0f, 0.0f, 1.0f, 1.0f};
-        description.fAlpha = c.alpha;
-        description.clrSrcKey = RGB(255, 255, 255);
-        EXPECT_EQ(S_OK, mixer->SetAlphaBitmap(&description));
-        IMediaControl* control = nullptr;
-        g.graph->QueryInterface(IID_IMediaControl, reinterpret_cast<void**>(&control));
-        control->Run();
-        SGreyPicture picture;
-        EXPECT_EQ(S_OK, g.source->Push(picture.Sample()));
-        control->Stop();
-        control->Release();
-        const std::vector<uint8_t> pixels = window.Snapshot();
+        SMixerScene scene;
+        EXPECT_EQ(S_OK, scene.Set(&box, c.flags, c.alpha));
+        scene.control->Run();
+        EXPECT_EQ(S_OK, scene.PushGrey());
+        scene.control->Stop();
+        const std::vector<uint8_t> pixels = scene.window.Snapshot();
         EXPECT_NEAR(c.inside, PixelAt(pixels, 64, 8, 8)[0], 1);
         EXPECT_NEAR(c.outside, PixelAt(pixels, 64, 48, 40)[0], 1);
-        SelectObject(dc, old);
-        DeleteObject(bitmap);
-        DeleteObject(white);
-        DeleteObject(black);
-        DeleteDC(dc);
-        ReleaseDC(&window, screen);
     }
 }
 
@@ -367,66 +391,29 @@ TEST_F(DShowGraphTest, AChangedBitmapIsDrawnOverTheLastPictureAtOnce) {
         {"moved after the graph stopped: nothing drawn", Then::Moved, true, 0x00, 0x80, 0x11},
     };
     const RECT topLeft{0, 0, 16, 12}, bottomRight{16, 12, 32, 24}; // of the 32 x 24 bitmap
+    const DWORD keyed = VMRBITMAP_HDC | VMRBITMAP_SRCCOLORKEY;
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
-        os::OffscreenWindow window(64, 48);
-        SGraph g(PictureType(MEDIASUBTYPE_RGB32, 64, -48), CLSID_VideoMixingRenderer9);
-        CVideoRenderer* v = g.Video();
-        v->SetRenderingMode(VMR9Mode_Windowless);
-        v->SetVideoClippingWindow(&window);
-        const RECT dst{0, 0, 64, 48};
-        v->SetVideoPosition(nullptr, &dst);
-        ASSERT_EQ(S_OK, g.Connect());
-        HDC screen = GetDC(&window);
-        HDC dc = CreateCompatibleDC(screen);
-        HBITMAP bitmap = CreateCompatibleBitmap(screen, 32, 24);
-        HGDIOBJ old = SelectObject(dc, bitmap);
-        HBRUSH white = CreateSolidBrush(RGB(255, 255, 255));
-        HBRUSH black = CreateSolidBrush(RGB(0, 0, 0));
-        const RECT all{0, 0, 32, 24};
-        IVMRMixerBitmap9* mixer = nullptr;
-        ASSERT_EQ(S_OK, g.renderer->QueryInterface(IID_IVMRMixerBitmap9, reinterpret_cast<void**>(&mixer)));
-        auto set = [&](const RECT* box) {
-            FillRect(dc, &all, white);
-            VMR9AlphaBitmap description{};
-            description.dwFlags = VMRBITMAP_DISABLE;
-            if (box != nullptr) {
-                FillRect(dc, box, black);
-                description.dwFlags = VMRBITMAP_HDC | VMRBITMAP_SRCCOLORKEY;
-            }
-            description.hdc = dc;
-            description.rSrc = all;
-            description.rDest = {0.0f, 0.0f, 1.0f, 1.0f};
-            description.fAlpha = 1.0f;
-            description.clrSrcKey = RGB(255, 255, 255);
-            EXPECT_EQ(S_OK, mixer->SetAlphaBitmap(&description));
-        };
-        set(&topLeft);
-        IMediaControl* control = nullptr;
-        g.graph->QueryInterface(IID_IMediaControl, reinterpret_cast<void**>(&control));
-        control->Run();
-        SGreyPicture picture;
-        EXPECT_EQ(S_OK, g.source->Push(picture.Sample()));
+        SMixerScene scene;
+        EXPECT_EQ(S_OK, scene.Set(&topLeft, keyed));
+        scene.control->Run();
+        EXPECT_EQ(S_OK, scene.PushGrey());
         if (c.stopFirst)
-            control->Stop();
+            scene.control->Stop();
         {
             // Something else in the window, to see whether it is drawn over.
-            os::Window::SurfaceLock lock(&window);
+            os::Window::SurfaceLock lock(&scene.window);
             lock.View().pixels[(20 * lock.View().stride) + 40 * 4] = 0x11;
         }
-        set(c.then == Then::Disabled ? nullptr : c.then == Then::Moved ? &bottomRight : &topLeft);
-        control->Stop();
-        control->Release();
-        const std::vector<uint8_t> pixels = window.Snapshot();
+        if (c.then == Then::Disabled)
+            EXPECT_EQ(S_OK, scene.Set(nullptr, VMRBITMAP_DISABLE));
+        else
+            EXPECT_EQ(S_OK, scene.Set(c.then == Then::Moved ? &bottomRight : &topLeft, keyed));
+        scene.control->Stop();
+        const std::vector<uint8_t> pixels = scene.window.Snapshot();
         EXPECT_EQ(c.oldBox, PixelAt(pixels, 64, 8, 8)[0]);
         EXPECT_EQ(c.newBox, PixelAt(pixels, 64, 48, 40)[0]);
         EXPECT_EQ(c.marker, PixelAt(pixels, 64, 40, 20)[0]);
-        SelectObject(dc, old);
-        DeleteObject(bitmap);
-        DeleteObject(white);
-        DeleteObject(black);
-        DeleteDC(dc);
-        ReleaseDC(&window, screen);
     }
 }
 
