@@ -4,7 +4,8 @@
 // planes that nobody converts, as planes converted after every frame, and
 // decoded to pixels at once), and the wall
 // case: one 1080p camera in a 480 x 270 cell of a 4 x 4 grid, with and without
-// the source's scaled JPEG decoding.
+// the source's scaled JPEG decoding. And the 1080p frame under an editor's
+// overlay: decoded to pixels, kept for redrawing the overlay, blended.
 //
 // Input: 25 frames of ffmpeg's testsrc2 at 1920 x 1080, JPEG quality 5 (about
 // what a camera sends), made into $RENDER_BENCH_DIR or a temporary folder.
@@ -20,6 +21,7 @@
 #include <vector>
 
 #include "os/dshow/CVmrSourceFilter.h"
+#include "os/gdi/Gdi.h"
 #include "os/window/OffscreenWindow.h"
 #include "platform/CMediaObj.h"
 #include "render/CDirectShowRenderer.h"
@@ -77,7 +79,7 @@ enum class ELook {
 
 // Pushes the frames into a renderer on a window of the given size.
 void Show(benchmark::State& state, int32_t pixelCode, int windowW, int windowH, bool scaled,
-          bool planar = true, ELook look = ELook::Nobody) {
+          bool planar = true, ELook look = ELook::Nobody, bool overlay = false) {
     std::vector<CMediaObj>& frames = Frames();
     os::dshow::CVmrSourceFilter::SetScaledDecoding(scaled);
     os::dshow::CVmrSourceFilter::SetPlanarPictures(planar);
@@ -94,9 +96,22 @@ void Show(benchmark::State& state, int32_t pixelCode, int windowW, int windowH, 
     display.mHeight = -kHeight;
     renderer.SetFormats(&input, &display);
     renderer.SetAspectMode(CDirectShowRenderer::kAspectStretch);
-    if (renderer.Start(&window, &client, 0) != 1) {
+    if (renderer.Start(&window, &client, overlay ? CDirectShowRenderer::kFlagOverlay : 0) != 1) {
         state.SkipWithError("renderer did not start");
         return;
+    }
+    if (overlay) {
+        // An editor's area: a box filled in the middle of a white (keyed) bitmap.
+        HDC dc = renderer.GetOverlayDC();
+        const SIZE size = renderer.GetOverlaySize();
+        const RECT all{0, 0, size.cx, size.cy}, box{size.cx / 4, size.cy / 4, size.cx * 3 / 4, size.cy * 3 / 4};
+        HBRUSH white = CreateSolidBrush(RGB(255, 255, 255)), green = CreateSolidBrush(RGB(200, 255, 200));
+        FillRect(dc, &all, white);
+        FillRect(dc, &box, green);
+        DeleteObject(white);
+        DeleteObject(green);
+        renderer.SetOverlayAlpha(0.5f);
+        renderer.ApplyOverlay();
     }
     size_t i = 0;
     int64_t shown = 0;
@@ -123,6 +138,9 @@ void BM_Show1080pBgraPlanesConverted(benchmark::State& state) {
 void BM_Show1080pBgraPixels(benchmark::State& state) {
     Show(state, 32, kWidth, kHeight, true, false);
 }
+void BM_Show1080pBgraUnderOverlay(benchmark::State& state) {
+    Show(state, 32, kWidth, kHeight, true, true, ELook::Nobody, true);
+}
 void BM_Show1080pRgb565(benchmark::State& state) {
     Show(state, 120, kWidth, kHeight, true);
 }
@@ -139,6 +157,7 @@ void BM_WallCellWholeDecode(benchmark::State& state) {
 BENCHMARK(BM_Show1080pBgra)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_Show1080pBgraPlanesConverted)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_Show1080pBgraPixels)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_Show1080pBgraUnderOverlay)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_Show1080pRgb565)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_Show1080pI420)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_WallCellScaledDecode)->Unit(benchmark::kMillisecond);
