@@ -90,7 +90,9 @@ corpus_size() {
 
 # set_aside_starved BINARY FINDINGS SINCE ROUND_LOG ASAN: libFuzzer's time limits
 # are wall-clock time, so a target starved of the CPU (a build or test run
-# beside a niced campaign) "times out" on inputs that take milliseconds. Each
+# beside a niced campaign) "times out" on inputs that take milliseconds; so
+# can a long-lived sanitizer process whose large allocations each cost fresh
+# pages (a libavcodec structure of 170 KB zeroed per H.264 parameter set). Each
 # timeout or slow unit written since SINCE (epoch seconds) is run once more,
 # alone: one that ends within half the limit is moved to FINDINGS/starved/
 # instead of counting. Prints how many were set aside; any
@@ -152,19 +154,22 @@ for name in $TARGETS; do
         round=("${args[@]}")
         [ -n "$RUNS" ] && round+=(-runs=$((RUNS - execs)))
         [ -n "$SECONDS_PER_TARGET" ] && round+=(-max_total_time=$((SECONDS_PER_TARGET - ($(date +%s) - started))))
-        round_log=$(mktemp "${TMPDIR:-/tmp}/campaign-round-$name.XXXXXX")
+        # libFuzzer writes to the log as it goes (so that a long campaign can be
+        # watched); the round's part is read back afterwards.
+        log_at=$(stat -c %s "$log")
         round_start=$(date +%s)
-        ASAN_OPTIONS=$asan nice -n "$NICE" "$binary" "${round[@]}" "$work" "$corpus" >"$round_log" 2>&1
+        ASAN_OPTIONS=$asan nice -n "$NICE" "$binary" "${round[@]}" "$work" "$corpus" >>"$log" 2>&1
         rc=$?
-        cat "$round_log" >>"$log"
+        round_log=$(mktemp "${TMPDIR:-/tmp}/campaign-round-$name.XXXXXX")
+        tail -c +$((log_at + 1)) "$log" >"$round_log"
         round_execs=$(sed -n 's/^stat::number_of_executed_units: *//p' "$round_log" | tail -1)
         execs=$((execs + ${round_execs:-0}))
         set_aside=$(set_aside_starved "$binary" "$findings" "$round_start" "$round_log" "$asan")
         rm -f "$round_log"
         new=$(($(find "$findings" -maxdepth 1 -type f | wc -l) - found_before))
         if [ "$set_aside" -gt 0 ] && [ "$new" -eq 0 ]; then
-            echo "campaign.sh: $name: $set_aside input(s) timed out or ran slowly while the machine was busy;" \
-                "alone they run in a fraction of the limit: set aside in $findings/starved/, fuzzing goes on" >&2
+            echo "campaign.sh: $name: $set_aside input(s) timed out or ran slowly in the campaign but run in" \
+                "a fraction of the limit alone: set aside in $findings/starved/, fuzzing goes on" >&2
             left_time=$((${SECONDS_PER_TARGET:-0} - ($(date +%s) - started)))
             left_runs=$((${RUNS:-0} - execs))
             if { [ -z "$SECONDS_PER_TARGET" ] || [ $left_time -ge 5 ]; } &&
