@@ -41,12 +41,13 @@ constexpr uint8_t kLastVolStartCode = 0x2F;
 
 } // namespace
 
-bool CMpeg4Vol::Read(const uint8_t* data, int32_t size, int32_t at, SMpeg4Vol* vol) {
+SMpeg4Vol CMpeg4Vol::Read(const uint8_t* data, int32_t size, int32_t at) {
+    SMpeg4Vol vol;
     CBitReader bits(data, size, at);
     bits.Skip(1); // random_accessible_vol
     const uint32_t type = bits.Bits(8);
     if (type == kSimpleStudioType || type == kCoreStudioType)
-        return false;
+        return vol;
     uint32_t verid = 1;
     if (bits.Bits(1) != 0) { // is_object_layer_identifier
         verid = bits.Bits(4);
@@ -65,28 +66,25 @@ bool CMpeg4Vol::Read(const uint8_t* data, int32_t size, int32_t at, SMpeg4Vol* v
     bits.Skip(1);     // marker
     const uint32_t resolution = bits.Bits(16);
     if (resolution == 0)
-        return false;
+        return vol;
     bits.Skip(1);            // marker
     if (bits.Bits(1) != 0)   // fixed_vop_rate
         bits.Skip(IncrementBits(resolution));
-    vol->width = 0;
-    vol->height = 0;
     if (shape == kRectangular) {
         bits.Skip(1);
         const int width = static_cast<int>(bits.Bits(13));
         bits.Skip(1);
         const int height = static_cast<int>(bits.Bits(13));
         if (width != 0 && height != 0) {
-            vol->width = width;
-            vol->height = height;
+            vol.width = width;
+            vol.height = height;
         }
     }
-    vol->taken = true;
-    return true;
+    vol.taken = true;
+    return vol;
 }
 
 SMpeg4Vol CMpeg4Vol::Find(const uint8_t* data, int32_t size) {
-    SMpeg4Vol vol;
     for (int32_t i = 0; i + 3 < size; ++i) {
         if (data[i] != 0 || data[i + 1] != 0 || data[i + 2] != 1)
             continue;
@@ -94,13 +92,11 @@ SMpeg4Vol CMpeg4Vol::Find(const uint8_t* data, int32_t size) {
         if (code == kVopStartCode)
             break;
         // The decoder reads a frame's first VOL and ignores any other.
-        if (code >= kFirstVolStartCode && code <= kLastVolStartCode) {
-            Read(data, size, i + 4, &vol);
-            break;
-        }
+        if (code >= kFirstVolStartCode && code <= kLastVolStartCode)
+            return Read(data, size, i + 4);
         i += 3;
     }
-    return vol;
+    return SMpeg4Vol{};
 }
 
 } // namespace ipcam

@@ -38,7 +38,6 @@ public:
     static constexpr int kCoreStudioType = 15;
     // video_object_layer_shape values.
     static constexpr int kRectangular = 0;
-    static constexpr int kBinaryOnly = 2;
     static constexpr int kGrayscale = 3;
     static constexpr int kExtendedPar = 15; // aspect_ratio_info with its own ratio
 
@@ -46,9 +45,9 @@ public:
     static SMpeg4Vol Find(const uint8_t* data, int32_t size);
 
 private:
-    // One VOL from the bit after its start code; false when the decoder
-    // would refuse it.
-    static bool Read(const uint8_t* data, int32_t size, int32_t at, SMpeg4Vol* vol);
+    // One VOL from the byte after its start code; not taken when the
+    // decoder would refuse it.
+    static SMpeg4Vol Read(const uint8_t* data, int32_t size, int32_t at);
 };
 
 } // namespace ipcam
