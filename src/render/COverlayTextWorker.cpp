@@ -98,5 +98,6 @@ int COverlayTextWorker::Job() {
             DrawCaption(renderer->GetOverlayDC(), text, horizontal, vertical, rect);
         renderer->ApplyOverlay();
     }
+    mPasses.fetch_add(1);
     return mStopEvent.Wait(kRefreshIntervalMs);
 }

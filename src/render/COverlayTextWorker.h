@@ -26,6 +26,8 @@
 #include "platform/CCritSection.h"
 #include "platform/CThreadWorker.h"
 
+#include <atomic>
+#include <cstdint>
 #include <string>
 
 // What the worker asks of an overlay control: paint its graphics into the
@@ -82,6 +84,11 @@ public:
     // wait kRefreshIntervalMs on the stop event (non-zero when it was set).
     int Job() override;
 
+    // The passes that handed the overlay to the renderer so far. A pass that
+    // began after a change to the control shows it once this count has gone
+    // up by two: the pass under way may have painted before the change.
+    uint64_t GetPassCount() const { return mPasses.load(); }
+
     // The caption's size number for a rectangle width (exposed for tests).
     static int CaptionSize(int rectWidth);
     // The DrawText format for the alignments.
@@ -98,4 +105,5 @@ private:
     int mHorizontal = 0;                  // guarded by mLock
     int mVertical = 0;                    // guarded by mLock
     RECT mRect{0, 0, 0, 0};               // guarded by mLock
+    std::atomic<uint64_t> mPasses{0};
 };

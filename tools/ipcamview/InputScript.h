@@ -19,7 +19,10 @@
 //                                   camera's own picture (a PTZ turn) comes
 //                                   with later pictures, which no time can
 //                                   promise on a slow camera or a busy machine
-//   snapshot FILE.png               the window as shown, overlay included
+//   snapshot FILE.png               the window as shown, overlay included, once
+//                                   every viewer's overlay has been redrawn
+//                                   after the input before it (or
+//                                   kMaxOverlayWaitMs passed)
 //
 // X and Y count from the window's top left corner: with one viewer they are
 // client pixels of its channel's window; with several, a point in another
@@ -51,6 +54,10 @@ public:
     static constexpr int64_t kMaxFrames = 10000;
     // How long "frames" waits at most for the pictures it asks for.
     static constexpr DWORD kMaxFramesWaitMs = 10000;
+    // How long "snapshot" waits at most for the viewers' overlays to be
+    // redrawn after the input before it (two passes of a worker that paints
+    // ten times a second; the rest is for a busy machine).
+    static constexpr DWORD kMaxOverlayWaitMs = 5000;
 
     struct SCommand {
         enum class Kind { Down, Move, Up, Wheel, Menu, Answer, Wait, Frames, Snapshot };

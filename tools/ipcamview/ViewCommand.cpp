@@ -39,6 +39,7 @@
 #include "pipeline/CFramePacer.h"
 #include "pipeline/CLiveSource.h"
 #include "pipeline/CSourceTable.h"
+#include "render/COverlayTextWorker.h"
 #include "platform/CMediaObj.h"
 #include "record/CRecordWorker.h"
 #include "source/CMultipartSource.h"
@@ -92,7 +93,8 @@ const char kUsage[] =
     "                     up X Y left|right [shift]      wheel DELTA X Y\n"
     "                     menu ID|none (answers the next popup menu)\n"
     "                     answer ok|yes|no (answers the next message box)\n"
-    "                     wait MS                        snapshot FILE.png\n"
+    "                     wait MS\n"
+    "                     snapshot FILE.png (once the overlays show the input before it)\n"
     "                     frames N (goes on once every viewer drew N more pictures)\n"
     "                   X Y are client pixels of the window (of the channel's, with one\n"
     "                   viewer). Without --duration the view ends after the last\n"
@@ -422,45 +424,70 @@ void RunScriptCommand(const CInputScript::SCommand& c, CViewWindow& window, WPAR
     case Kind::Wait:
         *waitUntil = timeGetTime() + c.waitMs;
         break;
-    case Kind::Frames: // the loop counts the pictures (SFramesWait)
-        break;
+    case Kind::Frames: // the loop waits for them (SScriptWait)
     case Kind::Snapshot:
-        Snapshot(window, c.file, start);
         break;
     }
 }
 
-// A script's "frames N": the pictures each viewer has to have drawn before
-// the script goes on, and until when it waits for them.
-struct SFramesWait {
+// What a script waits for before its next command: "frames N", the pictures
+// each viewer has to have drawn; "snapshot", a pass of each viewer's overlay
+// worker begun after the input before it was handled (so that the file
+// shows what that input did to an editor), then the snapshot itself.
+struct SScriptWait {
     bool active = false;
-    std::vector<int64_t> until; // a viewer's shown count to reach
+    std::vector<int64_t> pictures; // a viewer's shown count to reach
+    std::vector<uint64_t> passes;  // a viewer's overlay passes to reach
     DWORD deadline = 0;
     CInputScript::SCommand command;
 
-    void Begin(const CInputScript::SCommand& c, const std::vector<SViewerRun>& runs) {
-        active = true;
-        command = c;
-        until.clear();
-        for (const SViewerRun& run : runs)
-            until.push_back(run.Pictures() + c.frames);
-        deadline = timeGetTime() + CInputScript::kMaxFramesWaitMs;
+    static uint64_t OverlayPasses(const SViewerRun& run) {
+        const COverlayTextWorker* worker = run.viewer ? run.viewer->mpOverlayWorker : nullptr;
+        return worker != nullptr ? worker->GetPassCount() : 0;
     }
 
-    // True once the wait is over: every viewer drew its pictures, or the
-    // time ran out (said on standard error, and the script goes on).
-    bool Over(const std::vector<SViewerRun>& runs, DWORD start) {
+    // True when the command has to wait (it runs when the wait is over).
+    bool Begin(const CInputScript::SCommand& c, const std::vector<SViewerRun>& runs) {
+        using Kind = CInputScript::SCommand::Kind;
+        if (c.kind != Kind::Frames && c.kind != Kind::Snapshot)
+            return false;
+        active = true;
+        command = c;
+        pictures.clear();
+        passes.clear();
+        for (const SViewerRun& run : runs) {
+            pictures.push_back(c.kind == Kind::Frames ? run.Pictures() + c.frames : 0);
+            // The pass under way may have painted before the input.
+            const bool painted = run.viewer && run.viewer->mpOverlayWorker != nullptr;
+            passes.push_back(c.kind == Kind::Snapshot && painted ? OverlayPasses(run) + 2 : 0);
+        }
+        deadline = timeGetTime() + (c.kind == Kind::Frames ? CInputScript::kMaxFramesWaitMs
+                                                           : CInputScript::kMaxOverlayWaitMs);
+        return true;
+    }
+
+    // True once the wait is over: every viewer drew its pictures or its
+    // overlay, or the time ran out (said on standard error, and the script
+    // goes on).
+    bool Over(const std::vector<SViewerRun>& runs, CViewWindow& window, DWORD start) {
         if (!active)
             return true;
         bool reached = true;
-        for (size_t i = 0; i < runs.size() && i < until.size(); ++i)
-            reached = reached && runs[i].Pictures() >= until[i];
+        for (size_t i = 0; i < runs.size() && i < pictures.size(); ++i)
+            reached = reached && runs[i].Pictures() >= pictures[i] && OverlayPasses(runs[i]) >= passes[i];
         if (!reached && static_cast<int32_t>(timeGetTime() - deadline) < 0)
             return false;
-        if (!reached)
-            std::fprintf(stderr, "t=%.1fs input script line %d: frames %d not drawn in %u s, going on\n",
-                         Since(start), command.line, command.frames, CInputScript::kMaxFramesWaitMs / 1000);
         active = false;
+        if (command.kind == CInputScript::SCommand::Kind::Frames) {
+            if (!reached)
+                std::fprintf(stderr, "t=%.1fs input script line %d: frames %d not drawn in %u s, going on\n",
+                             Since(start), command.line, command.frames, CInputScript::kMaxFramesWaitMs / 1000);
+            return true;
+        }
+        if (!reached)
+            std::fprintf(stderr, "t=%.1fs input script line %d: overlay not redrawn in %u ms, snapshot as shown\n",
+                         Since(start), command.line, CInputScript::kMaxOverlayWaitMs);
+        Snapshot(window, command.file, start);
         return true;
     }
 };
@@ -659,7 +686,7 @@ int RunView(const Args& args) {
     bool scriptFinished = false;
     WPARAM scriptButtons = 0;
     DWORD scriptWaitUntil = 0;
-    SFramesWait framesWait;
+    SScriptWait scriptWait;
     while (!end.Ended() && !quit) {
         // Everything the last command or the user caused is handled before
         // the next command runs: a menu's choice arrives as a message while
@@ -680,13 +707,12 @@ int RunView(const Args& args) {
                     std::fprintf(stderr, "t=%.1fs input script starts\n", Since(start));
             }
             if (scriptStarted && static_cast<int32_t>(timeGetTime() - scriptWaitUntil) >= 0 &&
-                framesWait.Over(runs, start)) {
+                scriptWait.Over(runs, window, start)) {
                 CInputScript::SCommand command;
                 switch (script->Take(&command, &error)) {
                 case CInputScript::Next::Command:
-                    if (command.kind == CInputScript::SCommand::Kind::Frames)
-                        framesWait.Begin(command, runs);
-                    RunScriptCommand(command, window, &scriptButtons, &scriptWaitUntil, start);
+                    if (!scriptWait.Begin(command, runs))
+                        RunScriptCommand(command, window, &scriptButtons, &scriptWaitUntil, start);
                     ran = true;
                     break;
                 case CInputScript::Next::End:
@@ -703,7 +729,7 @@ int RunView(const Args& args) {
         }
         // A script's pause ends on time whatever the loop's wait.
         DWORD wait = allShown ? kSteadyWaitMs : kDrainWaitMs;
-        if (framesWait.active)
+        if (scriptWait.active)
             wait = std::min<DWORD>(wait, kDrainWaitMs);
         if (script != nullptr && scriptStarted && !scriptFinished)
             wait = std::min<DWORD>(
