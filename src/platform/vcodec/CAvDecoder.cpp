@@ -191,13 +191,12 @@ bool CAvDecoder::Decode(const uint8_t* in, int32_t length, int32_t* consumed, ui
 
 bool CAvDecoder::Mpeg4SizeAllowed(const uint8_t* in, int32_t length) {
     const SMpeg4Vol vol = CMpeg4Vol::Find(in, length);
-    if (vol.taken) {
-        mVolTaken = true;
-        if (vol.width > 0 && vol.height > 0)
-            mVolPixels = int64_t(vol.width) * vol.height;
-    }
-    // Before any VOL the decoder refuses frames in its own (lowered) log.
-    return !mVolTaken || (mVolPixels > 0 && mVolPixels <= mpContext->max_pixels);
+    if (vol.taken && vol.width > 0 && vol.height > 0)
+        mVolPixels = int64_t(vol.width) * vol.height;
+    // Before a VOL with a size the decoder has none: it guesses the rest of
+    // the VOL from a picture and then asks for a 0 x 0 frame, with a line on
+    // the host's stderr. There would be no picture either way.
+    return mVolPixels > 0 && mVolPixels <= mpContext->max_pixels;
 }
 
 void CAvDecoder::CopyPadded(const uint8_t* data, int32_t size) {

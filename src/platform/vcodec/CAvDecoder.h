@@ -69,8 +69,7 @@ private:
     // libavcodec reads a little past the end of its input: the input is copied
     // here with zeroed padding.
     std::vector<uint8_t> mInput;
-    // MPEG-4: whether a VOL was seen, and the picture size the VOLs gave.
-    bool mVolTaken = false;
+    // MPEG-4: the picture size the VOLs gave (0 before one gave a size).
     int64_t mVolPixels = 0;
 };
 

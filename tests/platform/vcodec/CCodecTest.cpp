@@ -372,6 +372,15 @@ TEST_F(CCodecTest, BadInputGivesNoPictureAndDecodingGoesOn) {
             b[i] ^= 0x5A;
         return b;
     };
+    // The key frame's headers and picture with its VOL cut out: libavcodec
+    // guesses what it needs of the VOL and asks for a 0 x 0 picture.
+    auto withoutVol = [](Bytes b) {
+        const Bytes vol = {0x00, 0x00, 0x01, 0x20}, next = {0x00, 0x00, 0x01};
+        const auto at = std::search(b.begin(), b.end(), vol.begin(), vol.end());
+        if (at != b.end())
+            b.erase(at, std::search(at + 4, b.end(), next.begin(), next.end()));
+        return b;
+    };
     // A width above the largest side accepted, in the JPEG frame header
     // (FF C0, length, precision, height, width).
     Bytes huge = j420;
@@ -393,6 +402,7 @@ TEST_F(CCodecTest, BadInputGivesNoPictureAndDecodingGoesOn) {
                  {"mpeg4 truncated key frame", "mpeg4 odd", head(mpeg4[0], mpeg4[0].size() * 3 / 10)},
                  {"mpeg4 corrupt key frame", "mpeg4 odd", corrupt(mpeg4[0])},
                  {"mpeg4 predicted frame first", "mpeg4 odd", mpeg4[1]},
+                 {"mpeg4 key frame without its VOL", "mpeg4 odd", withoutVol(mpeg4[0])},
                  {"h264 corrupt", "h264", corrupt(Cat({h264[0], h264[1]}))},
                  {"h264 predicted frame first", "h264", Cat({h264[1], h264[2]})}};
     av_log_set_callback(CountLoudMessages);
