@@ -1,5 +1,7 @@
 #include "CAvDecoder.h"
 
+#include "CH264Sps.h"
+
 #include <algorithm>
 #include <cstdlib>
 #include <cstring>
@@ -175,7 +177,11 @@ bool CAvDecoder::Decode(const uint8_t* in, int32_t length, int32_t* consumed, ui
             // decoder would refuse it anyway, with a line on the host's
             // stderr for every frame. (The picture's shown size, as the
             // decoder counts it: 1080p is 1920 x 1080, not 1088 coded rows.)
-            const bool tooLarge = int64_t(mpParser->width) * mpParser->height > mpContext->max_pixels;
+            // The parser's size and the decoder's can differ on a hostile
+            // stream: the unit's own SPSs are read too (CH264Sps).
+            const bool tooLarge = !WithinBound(mpParser->width, mpParser->height) ||
+                                  (mCodecId == AV_CODEC_ID_H264 && unitSize > 0 &&
+                                   CH264Sps::LargestPixels(unit, unitSize, kRowAlign) > mpContext->max_pixels);
             if (unitSize > 0 && !tooLarge && DecodePacket(unit, unitSize) &&
                 WritePicture(out, outSize, pictureSize)) {
                 *consumed = pos + offset;
@@ -191,12 +197,18 @@ bool CAvDecoder::Decode(const uint8_t* in, int32_t length, int32_t* consumed, ui
 
 bool CAvDecoder::Mpeg4SizeAllowed(const uint8_t* in, int32_t length) {
     const SMpeg4Vol vol = CMpeg4Vol::Find(in, length);
-    if (vol.taken && vol.width > 0 && vol.height > 0)
-        mVolPixels = int64_t(vol.width) * vol.height;
+    if (vol.taken && vol.width > 0 && vol.height > 0) {
+        mVolWidth = vol.width;
+        mVolHeight = vol.height;
+    }
     // Before a VOL with a size the decoder has none: it guesses the rest of
     // the VOL from a picture and then asks for a 0 x 0 frame, with a line on
     // the host's stderr. There would be no picture either way.
-    return mVolPixels > 0 && mVolPixels <= mpContext->max_pixels;
+    return mVolWidth > 0 && WithinBound(mVolWidth, mVolHeight);
+}
+
+bool CAvDecoder::WithinBound(int64_t width, int64_t height) const {
+    return (width + kRowAlign - 1) / kRowAlign * kRowAlign * height <= mpContext->max_pixels;
 }
 
 void CAvDecoder::CopyPadded(const uint8_t* data, int32_t size) {

@@ -52,6 +52,14 @@ private:
     // the pixel bound, or none given) with a line in the process's log.
     // Follows the size the stream's VOLs give, as the decoder does.
     bool Mpeg4SizeAllowed(const uint8_t* in, int32_t length);
+    // Whether the decoder allocates a picture of this size: it checks the
+    // pixel bound twice, on the size itself and, as it allocates, on the
+    // width rounded up to its row alignment (kRowAlign).
+    bool WithinBound(int64_t width, int64_t height) const;
+    // libavcodec's row alignment (STRIDE_ALIGN) where it uses AVX-512; builds
+    // with a smaller one are judged by this too (a stricter bound, by less
+    // than 64 columns).
+    static constexpr int64_t kRowAlign = 64;
     // Puts data into mInput followed by libavcodec's zeroed padding.
     void CopyPadded(const uint8_t* data, int32_t size);
 
@@ -69,8 +77,9 @@ private:
     // libavcodec reads a little past the end of its input: the input is copied
     // here with zeroed padding.
     std::vector<uint8_t> mInput;
-    // MPEG-4: the picture size the VOLs gave (0 before one gave a size).
-    int64_t mVolPixels = 0;
+    // MPEG-4: the picture size the VOLs gave (0 x 0 before one gave a size).
+    int64_t mVolWidth = 0;
+    int64_t mVolHeight = 0;
 };
 
 } // namespace ipcam

@@ -1,31 +1,10 @@
 #include "CMpeg4Vol.h"
 
+#include "CBitReader.h"
+
 namespace ipcam {
 
 namespace {
-
-// Reads bits most significant first; past the end it reads zeros.
-class CBitReader {
-public:
-    CBitReader(const uint8_t* data, int32_t size, int32_t byteAt)
-        : mpData(data), mSize(size), mBit(int64_t(byteAt) * 8) {}
-
-    uint32_t Bits(int count) {
-        uint32_t value = 0;
-        for (int i = 0; i < count; ++i, ++mBit) {
-            const int64_t byte = mBit >> 3;
-            const uint32_t bit = byte < mSize ? (mpData[byte] >> (7 - (mBit & 7))) & 1u : 0u;
-            value = (value << 1) | bit;
-        }
-        return value;
-    }
-    void Skip(int count) { mBit += count; }
-
-private:
-    const uint8_t* mpData;
-    int32_t mSize;
-    int64_t mBit;
-};
 
 // Bits of fixed_vop_time_increment: enough for resolution - 1, at least 1.
 int IncrementBits(uint32_t resolution) {

@@ -294,6 +294,10 @@ TEST(CCodecBoundTest, PicturesAboveThePixelBoundAreRefused) {
         {"mpeg4 at the bound", VCODEC_FORMAT_MPEG4, 4096, 4096, true},
         {"mpeg4 above the bound", VCODEC_FORMAT_MPEG4, 4112, 4096, false},
         {"mpeg4 without a size", VCODEC_FORMAT_MPEG4, 352, 288, false, true},
+        // Within the bound, but not with its rows rounded up to 4096 pixels
+        // as the decoder allocates them.
+        {"h264 above the bound as allocated", VCODEC_FORMAT_H264, 4040, 4100, false},
+        {"mpeg4 above the bound as allocated", VCODEC_FORMAT_MPEG4, 4040, 4100, false},
     };
     ASSERT_EQ(VCODEC_MAX_PIXELS, 4096 * 4096);
     for (const Case& c : cases) {

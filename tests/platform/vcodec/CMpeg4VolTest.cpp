@@ -12,27 +12,10 @@
 
 using ipcam::CMpeg4Vol;
 using ipcam::SMpeg4Vol;
+using ipcam::test::BitWriter;
 using ipcam::test::Bytes;
 
 namespace {
-
-class BitWriter {
-public:
-    void Put(uint32_t value, int bits) {
-        for (int i = bits - 1; i >= 0; --i) {
-            if (mUsed % 8 == 0)
-                mBytes.push_back(0);
-            if ((value >> i) & 1u)
-                mBytes.back() |= uint8_t(0x80u >> (mUsed % 8));
-            ++mUsed;
-        }
-    }
-    Bytes Done() const { return mBytes; }
-
-private:
-    Bytes mBytes;
-    int mUsed = 0;
-};
 
 // A VOL's fields up to its size; the writer marks what it includes.
 struct SVolFields {

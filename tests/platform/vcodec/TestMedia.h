@@ -12,6 +12,35 @@ namespace ipcam::test {
 
 using Bytes = std::vector<uint8_t>;
 
+// Writes a header bit by bit, most significant first, for the header readers'
+// tests; Ue and Se write Exp-Golomb codes (H.264).
+class BitWriter {
+public:
+    void Put(uint32_t value, int bits) {
+        for (int i = bits - 1; i >= 0; --i) {
+            if (mUsed % 8 == 0)
+                mBytes.push_back(0);
+            if ((value >> i) & 1u)
+                mBytes.back() |= uint8_t(0x80u >> (mUsed % 8));
+            ++mUsed;
+        }
+    }
+    void Ue(uint32_t value) {
+        const uint64_t code = uint64_t(value) + 1;
+        int bits = 0;
+        while ((code >> (bits + 1)) != 0)
+            ++bits;
+        Put(0, bits);
+        Put(uint32_t(code), bits + 1);
+    }
+    void Se(int32_t value) { Ue(value > 0 ? uint32_t(2 * value - 1) : uint32_t(-2 * int64_t(value))); }
+    Bytes Done() const { return mBytes; }
+
+private:
+    Bytes mBytes;
+    int mUsed = 0;
+};
+
 // A fresh directory under $IPCAM_TEST_TMP (or /tmp), removed by the destructor.
 class TempDir {
 public:
