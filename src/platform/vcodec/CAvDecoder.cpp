@@ -157,10 +157,19 @@ bool CAvDecoder::Decode(const uint8_t* in, int32_t length, int32_t* consumed, ui
 
     // The parser reads its input in windows copied here with padding, so a
     // caller that hands a long stream pays for the bytes used, not for all.
+    // H.264 parameter sets the decoder would refuse with a line on the
+    // process's log are made to be refused quietly (CH264ParamScreen), in
+    // the copy: a change past a window's end waits for the next window.
+    mPatches.clear();
+    size_t patched = 0;
     int32_t pos = 0;
     while (pos < length) {
         int32_t window = std::min(length - pos, kParseWindow);
+        if (mCodecId == AV_CODEC_ID_H264)
+            mScreen.Screen(in, length, pos, pos + window, &mPatches);
         CopyPadded(in + pos, window);
+        for (; patched < mPatches.size() && mPatches[patched].at < pos + window; ++patched)
+            mInput[size_t(mPatches[patched].at - pos)] = mPatches[patched].value;
         int32_t offset = 0;
         while (offset < window) {
             uint8_t* unit = nullptr;

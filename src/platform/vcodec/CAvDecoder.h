@@ -16,6 +16,7 @@
 #pragma once
 #include <vector>
 
+#include "CH264Sps.h"
 #include "CPictureConverter.h"
 #include "IVideoDecoder.h"
 
@@ -77,6 +78,10 @@ private:
     // libavcodec reads a little past the end of its input: the input is copied
     // here with zeroed padding.
     std::vector<uint8_t> mInput;
+    // H.264: the stream's parameter sets as the decoder holds them, and the
+    // changes that quieten the current input's loud ones.
+    CH264ParamScreen mScreen;
+    std::vector<CH264ParamScreen::SPatch> mPatches;
     // MPEG-4: the picture size the VOLs gave (0 x 0 before one gave a size).
     int64_t mVolWidth = 0;
     int64_t mVolHeight = 0;

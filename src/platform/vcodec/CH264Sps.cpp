@@ -30,22 +30,89 @@ void SkipSe(CBitReader& bits, bool* ok) {
     Ue(bits, ok);
 }
 
-int64_t SeValue(CBitReader& bits, bool* ok) {
-    const uint32_t code = Ue(bits, ok);
-    return (code & 1) ? int64_t(code / 2) + 1 : -int64_t(code / 2);
+// A scaling list delta as the decoder reads it (get_se_golomb), and what
+// the decoder makes of it.
+enum class EDelta {
+    kValue,   // a delta it takes
+    kLoud,    // refused, with a line on the process's log
+    kUnknown, // past what can be judged: the end of the bytes, or a code of
+              // more leading zeros than its 32-bit cache holds
+};
+
+EDelta ScalingDelta(CBitReader& bits, int64_t* value) {
+    if (bits.Left() <= 0)
+        return EDelta::kUnknown;
+    int zeros = 0;
+    while (bits.Bits(1) == 0)
+        if (bits.Left() < 0 || ++zeros > CH264Sps::kMaxCachedZeros)
+            return EDelta::kUnknown;
+    // 9 leading zeros or more make a code of 511 or more: no delta in range.
+    if (zeros >= CH264Sps::kLoudDeltaZeros)
+        return EDelta::kLoud;
+    const uint32_t code = static_cast<uint32_t>((uint64_t(1) << zeros) - 1 + bits.Bits(zeros));
+    *value = (code & 1) ? int64_t(code / 2) + 1 : -int64_t(code / 2);
+    return *value < CH264Sps::kMinScalingDelta || *value > CH264Sps::kMaxScalingDelta ? EDelta::kLoud
+                                                                                     : EDelta::kValue;
 }
 
-// One scaling list: deltas until the list is full or a next scale of 0.
-void SkipScalingList(CBitReader& bits, int size, bool* ok) {
-    int last = 8, next = 8;
-    for (int i = 0; i < size && *ok; ++i) {
-        if (next != 0) {
-            next = static_cast<int>((last + SeValue(bits, ok)) & 0xFF);
-            if (i == 0 && next == 0)
-                break; // the default list
+// Scaling lists as the decoder reads them, each a present flag and, when
+// set, deltas until the list is full or a next scale of 0. kLoud at the
+// first delta the decoder refuses; kUnknown when the bytes end first.
+EDelta ScalingLists(CBitReader& bits, int lists) {
+    for (int list = 0; list < lists; ++list) {
+        if (bits.Bits(1) == 0)
+            continue;
+        const int size = list < 6 ? 16 : 64;
+        int last = 8, next = 8;
+        for (int i = 0; i < size; ++i) {
+            if (next != 0) {
+                int64_t delta = 0;
+                const EDelta read = ScalingDelta(bits, &delta);
+                if (read != EDelta::kValue)
+                    return read;
+                next = static_cast<int>((last + delta) & 0xFF);
+                if (i == 0 && next == 0)
+                    break; // the default list
+            }
+            last = next != 0 ? next : last;
         }
-        last = next != 0 ? next : last;
     }
+    return EDelta::kValue;
+}
+
+// get_ue_golomb_31 (identifiers): a 9-bit table, 32 for what it cannot hold.
+uint32_t Ue31(CBitReader& bits) {
+    int zeros = 0;
+    while (zeros < 6 && bits.Bits(1) == 0)
+        ++zeros;
+    if (zeros >= 6)
+        return 32;
+    const uint32_t rest = bits.Bits(zeros);
+    if (zeros == 5)
+        return (rest >> 2) == 0 ? 31 : 32;
+    return (1u << zeros) - 1 + rest;
+}
+
+// get_ue_golomb: exact up to 12 leading zeros, an error (-1) beyond.
+int64_t UeLong(CBitReader& bits) {
+    int zeros = 0;
+    while (bits.Bits(1) == 0)
+        if (++zeros > CH264Sps::kMaxCachedZeros)
+            return -1;
+    const uint32_t rest = bits.Bits(zeros);
+    return zeros > CH264Sps::kMaxUeZeros ? -1 : int64_t((uint64_t(1) << zeros) - 1 + rest);
+}
+
+// get_se_golomb outside the scaling lists; *known cleared past the cache.
+int64_t SeLong(CBitReader& bits, bool* known) {
+    int zeros = 0;
+    while (bits.Bits(1) == 0)
+        if (++zeros > CH264Sps::kMaxCachedZeros) {
+            *known = false;
+            return 0;
+        }
+    const uint32_t code = static_cast<uint32_t>((uint64_t(1) << zeros) - 1 + bits.Bits(zeros));
+    return (code & 1) ? int64_t(code / 2) + 1 : -int64_t(code / 2);
 }
 
 bool HasChromaFormat(uint32_t profile) {
@@ -79,9 +146,16 @@ SH264Sps CH264Sps::Read(const uint8_t* rbsp, int64_t size) {
     CBitReader bits(rbsp, size);
     bool ok = true;
     const uint32_t profile = bits.Bits(8);
-    bits.Skip(8 + 8); // constraint flags, reserved bits; level
-    if (Ue(bits, &ok) > kMaxSpsId || !ok)
+    const uint32_t constraints = bits.Bits(8) >> 2; // constraint_set0 in bit 0
+    bits.Skip(8);                                   // level
+    const uint32_t id = Ue31(bits);
+    if (id > kMaxSpsId)
         return sps;
+    sps.id = id;
+    sps.profile = profile;
+    sps.constraints = 0;
+    for (int flag = 0; flag < 6; ++flag)
+        sps.constraints |= ((constraints >> (5 - flag)) & 1u) << flag;
     uint32_t chroma = 1;
     if (HasChromaFormat(profile)) {
         chroma = Ue(bits, &ok);
@@ -94,11 +168,12 @@ SH264Sps CH264Sps::Read(const uint8_t* rbsp, int64_t size) {
             return sps;
         bits.Skip(1); // qpprime_y_zero_transform_bypass
         if (bits.Bits(1) != 0) { // seq_scaling_matrix_present
-            const int lists = chroma == 3 ? 12 : 8;
-            for (int i = 0; i < lists && ok; ++i)
-                if (bits.Bits(1) != 0)
-                    SkipScalingList(bits, i < 6 ? 16 : 64, &ok);
+            const EDelta lists = ScalingLists(bits, chroma == 3 ? 12 : 8);
+            sps.loud = lists == EDelta::kLoud;
+            if (lists != EDelta::kValue)
+                return sps;
         }
+        sps.bitDepth = 8 + luma;
     }
     if (Ue(bits, &ok) > kMaxLog2FrameNumExtra)
         return sps;
@@ -143,6 +218,7 @@ SH264Sps CH264Sps::Read(const uint8_t* rbsp, int64_t size) {
         }
     }
     sps.taken = true;
+    sps.chroma = chroma;
     sps.width = width;
     sps.height = height;
     return sps;
@@ -171,6 +247,109 @@ int64_t CH264Sps::LargestPixels(const uint8_t* data, int64_t size, int64_t rowAl
         i = end - 1;
     }
     return largest;
+}
+
+int64_t CH264Sps::SizeBits(const uint8_t* rbsp, int64_t size) {
+    while (size > 0 && rbsp[size - 1] == 0)
+        --size;
+    if (size == 0)
+        return 8; // the header alone
+    const uint8_t last = rbsp[size - 1];
+    int stop = 0;
+    while (((last >> stop) & 1u) == 0)
+        ++stop;
+    return (1 + size) * 8 - (stop + 1);
+}
+
+bool CH264Sps::PpsLoud(const uint8_t* rbsp, int64_t size, int64_t sizeBits, const SH264Sps (&sps)[kSpsCount]) {
+    CBitReader bits(rbsp, size);
+    const int64_t ppsId = UeLong(bits);
+    if (ppsId < 0 || ppsId > kMaxPpsId)
+        return false;
+    const uint32_t spsId = Ue31(bits);
+    if (spsId >= uint32_t(kSpsCount) || !sps[spsId].taken)
+        return false;
+    const SH264Sps& seq = sps[spsId];
+    if (seq.bitDepth > 14 || seq.bitDepth == 11 || seq.bitDepth == 13)
+        return false;
+    bits.Skip(2); // entropy_coding_mode, bottom_field_pic_order_in_frame_present
+    // A slice group count of 1 goes on; so does an unreadable one (the
+    // decoder's error value plus one is not above 1).
+    if (UeLong(bits) > 0)
+        return false;
+    for (int list = 0; list < 2; ++list) {
+        const int64_t refs = UeLong(bits);
+        if (refs < 0 || refs >= int64_t(kMaxPpsRefs))
+            return false;
+    }
+    bits.Skip(1 + 2); // weighted_pred, weighted_bipred_idc
+    bool known = true;
+    SeLong(bits, &known); // pic_init_qp
+    SeLong(bits, &known); // pic_init_qs
+    const int64_t chromaQp = SeLong(bits, &known);
+    if (!known || chromaQp < -kMaxChromaQpOffset || chromaQp > kMaxChromaQpOffset)
+        return false;
+    bits.Skip(3); // deblocking control, constrained intra, redundant picture count
+    const int64_t read = size * 8 - bits.Left();
+    const bool noMore = (seq.profile == 66 || seq.profile == 77 || seq.profile == 88) && (seq.constraints & 7u) != 0;
+    if (sizeBits - (8 + read) <= 0 || noMore)
+        return false;
+    const bool transform8x8 = bits.Bits(1) != 0;
+    if (bits.Bits(1) == 0) // pic_scaling_matrix_present
+        return false;
+    return ScalingLists(bits, transform8x8 ? (seq.chroma == 3 ? 12 : 8) : 6) == EDelta::kLoud;
+}
+
+void CH264ParamScreen::Screen(const uint8_t* data, int64_t size, int64_t from, int64_t to,
+                              std::vector<SPatch>* patches) {
+    to = std::min(to, size);
+    for (int64_t header = std::max<int64_t>(from, 3); header < to; ++header) {
+        if (data[header - 1] != 1 || data[header - 2] != 0 || data[header - 3] != 0)
+            continue;
+        const int type = data[header] & 0x1F;
+        if (type != CH264Sps::kSpsNalType && type != CH264Sps::kPpsNalType)
+            continue;
+        // The payload runs to the next start code, the input's end or the
+        // bytes judged.
+        const int64_t begin = header + 1;
+        const int64_t limit = std::min(size, begin + kJudgedBytes);
+        int64_t end = begin;
+        while (end + 2 < limit && !(data[end] == 0 && data[end + 1] == 0 && data[end + 2] <= 1))
+            ++end;
+        if (end + 2 >= limit)
+            end = limit;
+        Unescape(data + begin, end - begin, &mRbsp);
+        const int64_t rbspSize = int64_t(mRbsp.size());
+        bool loud = false;
+        if (type == CH264Sps::kSpsNalType) {
+            // The decoder reads the NAL with its escapes out, then, refused,
+            // again with them in; the parser the first way only.
+            const SH264Sps escaped = CH264Sps::Read(mRbsp.data(), rbspSize);
+            const SH264Sps raw = escaped.taken || escaped.loud ? SH264Sps{} : CH264Sps::Read(data + begin, end - begin);
+            loud = escaped.loud || raw.loud;
+            if (escaped.taken)
+                mSps[escaped.id] = escaped;
+            else if (raw.taken)
+                mSps[raw.id] = raw;
+            // Identifier 32 and up: a level that is neither 0 nor an
+            // escape's 3 (so the bytes before and after it read as they
+            // stand), then nine zero bits.
+            if (loud && end - begin >= 5) {
+                patches->push_back({begin + 2, kQuietLevel});
+                patches->push_back({begin + 3, 0x00});
+                patches->push_back({begin + 4, kQuietFollower});
+            }
+        } else {
+            const int64_t sizeBits = end == limit && limit < size ? INT64_MAX / 2 : CH264Sps::SizeBits(mRbsp.data(), rbspSize);
+            loud = CH264Sps::PpsLoud(mRbsp.data(), rbspSize, sizeBits, mSps);
+            // Identifier 511 and up: nine zero bits after the header.
+            if (loud && end - begin >= 2) {
+                patches->push_back({begin, 0x00});
+                patches->push_back({begin + 1, kQuietFollower});
+            }
+        }
+        header = end - 1;
+    }
 }
 
 } // namespace ipcam

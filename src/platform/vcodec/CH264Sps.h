@@ -26,18 +26,39 @@
 #pragma once
 
 #include <cstdint>
+#include <vector>
 
 namespace ipcam {
 
 struct SH264Sps {
     bool taken = false; // an SPS the decoder takes
+    bool loud = false;  // refused with a line on the process's log (below)
     int64_t width = 0;  // its cropped size
     int64_t height = 0;
+    // What a PPS that names it reads of it (when taken).
+    uint32_t id = 0;
+    uint32_t profile = 0;
+    uint32_t constraints = 0; // constraint_set0 .. 5 in bits 0 .. 5
+    uint32_t chroma = 1;
+    uint32_t bitDepth = 8;
 };
 
 class CH264Sps {
 public:
     static constexpr int kSpsNalType = 7;
+    static constexpr int kPpsNalType = 8;
+    static constexpr int kSpsCount = 32;
+    static constexpr uint32_t kMaxPpsId = 255;
+    static constexpr uint32_t kMaxPpsRefs = 32;
+    static constexpr int64_t kMaxChromaQpOffset = 12;
+    // A scaling list's deltas; one outside is refused with a line on the
+    // process's log ("delta scale N is invalid"), from a parser that has no
+    // log context of ours to quieten.
+    static constexpr int64_t kMinScalingDelta = -128;
+    static constexpr int64_t kMaxScalingDelta = 127;
+    static constexpr int kLoudDeltaZeros = 9; // a code with as many leading zeros is out of range
+    static constexpr int kMaxUeZeros = 12;     // get_ue_golomb's longest exact code
+    static constexpr int kMaxCachedZeros = 24; // beyond, its 32-bit cache reads garbage
     static constexpr uint32_t kMaxSpsId = 31;
     static constexpr uint32_t kMaxChromaFormat = 3;
     static constexpr uint32_t kMaxBitDepthExtra = 6;     // bit depth 8 .. 14
@@ -53,6 +74,54 @@ public:
     // data[0 .. size) gives (0 when it carries none the decoder takes), its
     // width rounded up to a multiple of rowAlign.
     static int64_t LargestPixels(const uint8_t* data, int64_t size, int64_t rowAlign);
+    // Whether the decoder, holding the SPSs `sps` (by identifier; those not
+    // taken it does not hold), refuses the PPS whose payload (escapes out) is
+    // rbsp[0 .. size) with a line on the process's log. sizeBits: the NAL's
+    // length in bits as the decoder counts it, header included, up to its
+    // stop bit (the parser reads no scaling lists of a PPS; the decoder reads
+    // them only while bits are left).
+    static bool PpsLoud(const uint8_t* rbsp, int64_t size, int64_t sizeBits, const SH264Sps (&sps)[kSpsCount]);
+    // The NAL's length in bits as the decoder counts it: header and payload
+    // (escapes out) without trailing zero bytes, stop bit and the zeros after.
+    static int64_t SizeBits(const uint8_t* rbsp, int64_t size);
+};
+
+// Keeps the decoder's process log quiet about a stream's parameter sets.
+// libavcodec refuses an SPS or PPS whose scaling lists hold a delta out of
+// range with a line on the process's log (its parser reads every SPS, its
+// decoder every SPS three ways and every PPS), not on the context's log
+// whose level we lower: a noisy camera put a line on a host's stderr for
+// every such set. The screen follows the stream's sets as the decoder does
+// and, for each set the decoder would refuse loudly, gives the byte changes
+// that make it refuse the set quietly and at once instead, for the same
+// outcome: an identifier out of range (an SPS's 32 or above, a PPS's above
+// 255). The NAL keeps its type and length, so the parser cuts the stream
+// into the same units; no start code or escape is made or undone.
+//
+// Threads: none of its own; one screen per decoder.
+class CH264ParamScreen {
+public:
+    struct SPatch {
+        int64_t at; // index into the screened input
+        uint8_t value;
+    };
+    // Judges the SPS and PPS NAL units whose header byte lies in
+    // data[from .. to) (data[0 .. size) being the whole input, read for the
+    // bytes before and after), remembers the SPSs the decoder takes, and
+    // appends the changes for the loud ones to *patches, in order.
+    void Screen(const uint8_t* data, int64_t size, int64_t from, int64_t to, std::vector<SPatch>* patches);
+
+    // Bytes of a set read at most: the decoder decides on a loud delta well
+    // within them (17 bits a delta it takes, 12 lists of 64 at most).
+    static constexpr int64_t kJudgedBytes = 4096;
+    // The quiet refusal's bytes: a non-zero level, and a byte after nine
+    // zero bits that keeps its top bit clear and is no start code's end.
+    static constexpr uint8_t kQuietLevel = 0x1E;
+    static constexpr uint8_t kQuietFollower = 0x40;
+
+private:
+    SH264Sps mSps[CH264Sps::kSpsCount];
+    std::vector<uint8_t> mRbsp;
 };
 
 } // namespace ipcam

@@ -255,6 +255,115 @@ TEST_F(CCodecTest, H264UnitByUnitLogsNothingAboveInfo) {
     }
 }
 
+// libavcodec refuses a parameter set with a scaling list delta out of range
+// with a line on the process's log (not the decoder's, whose level we lower),
+// from its parser and its decoder alike: a camera sending noise put lines on
+// a host's stderr. Such sets are refused quietly now, with the same outcome
+// as sets it refuses quietly for an identifier out of range: an SPS that
+// repeats the stream's identifier changes nothing, a unit with a refused PPS
+// gives no picture (error detection explodes).
+Bytes HighSps(uint32_t id, int32_t delta) {
+    BitWriter w;
+    w.Put(100, 8);
+    w.Put(0, 8);
+    w.Put(30, 8);
+    w.Ue(id);
+    w.Ue(1);
+    w.Ue(0);
+    w.Ue(0);
+    w.Put(0, 1);
+    w.Put(1, 1); // seq_scaling_matrix_present
+    w.Put(1, 1); // the first list, whose first delta is given
+    for (int k = 0; k < 16; ++k)
+        w.Se(k == 0 ? delta : 0);
+    w.Put(0, 7); // the other lists absent
+    w.Ue(0);
+    w.Ue(2);
+    w.Ue(1);
+    w.Put(0, 1);
+    w.Ue(14); // 240 x 144, cropped to the stream's 238 x 134
+    w.Ue(8);
+    w.Put(1, 1);
+    w.Put(1, 1);
+    w.Put(1, 1);
+    w.Ue(0);
+    w.Ue(1);
+    w.Ue(0);
+    w.Ue(5);
+    w.Put(0, 1);
+    w.Put(1, 1);
+    return w.Done();
+}
+
+Bytes HighPps(uint32_t id, uint32_t spsId, int32_t delta) {
+    BitWriter w;
+    w.Ue(id);
+    w.Ue(spsId);
+    w.Put(0, 2);
+    w.Ue(0);
+    w.Ue(0);
+    w.Ue(0);
+    w.Put(0, 3);
+    w.Se(0);
+    w.Se(0);
+    w.Se(0);
+    w.Put(0, 3);
+    w.Put(1, 1); // transform_8x8_mode
+    w.Put(1, 1); // pic_scaling_matrix_present
+    w.Put(1, 1);
+    for (int k = 0; k < 16; ++k)
+        w.Se(k == 0 ? delta : 0);
+    w.Put(0, 7);
+    w.Se(0);
+    w.Put(1, 1);
+    return w.Done();
+}
+
+Bytes NalUnit(uint8_t header, const Bytes& rbsp) {
+    Bytes nal = {0, 0, 0, 1, header};
+    int zeros = 0;
+    for (uint8_t b : rbsp) {
+        if (zeros >= 2 && b <= 3) { // an emulation prevention byte
+            nal.push_back(3);
+            zeros = 0;
+        }
+        nal.push_back(b);
+        zeros = b == 0 ? zeros + 1 : 0;
+    }
+    return nal;
+}
+
+TEST_F(CCodecTest, H264LoudParameterSetsAreRefusedQuietly) {
+    const Stream& s = Find("h264");
+    ASSERT_GE(s.mUnits.size(), 6u);
+    // quiet: the same sets with identifiers the decoder refuses quietly.
+    auto withSets = [&](bool loud) {
+        std::vector<Bytes> units = s.mUnits;
+        units[1] = Cat({NalUnit(0x67, HighSps(loud ? 0 : 40, 300)), units[1]});
+        units[3] = Cat({NalUnit(0x67, HighSps(1, 4)), NalUnit(0x68, HighPps(loud ? 1 : 300, 1, -200)), units[3]});
+        return units;
+    };
+    Decoded decoded[2];
+    int loudLines[2] = {0, 0};
+    av_log_set_callback(CountLoudMessages);
+    for (bool loud : {false, true}) {
+        gLoudMessages = 0;
+        const int32_t handle = CreateCodec(VCODEC_FORMAT_H264, 130, s.mWidth, -s.mHeight, 30);
+        decoded[loud] = DecodeChunks(handle, withSets(loud), s, 130);
+        ReleaseCodec(handle);
+        loudLines[loud] = gLoudMessages.load();
+    }
+    av_log_set_callback(av_log_default_callback);
+    EXPECT_EQ(0, loudLines[false]);
+    EXPECT_EQ(0, loudLines[true]);
+    EXPECT_TRUE(decoded[true].mPictures == decoded[false].mPictures);
+    const std::vector<Bytes>& reference = s.mReference.at(130);
+    ASSERT_GE(decoded[true].mPictures.size(), 3u);
+    EXPECT_LT(decoded[true].mPictures.size(), reference.size()); // the unit with the refused PPS
+    for (size_t i = 0; i < 3; ++i)
+        EXPECT_TRUE(decoded[true].mPictures[i] == reference[i]) << "picture " << i;
+}
+
 // The 13 bits of the width in the VOL libavcodec's MPEG-4 encoder writes
 // (identifier, control parameters, no fixed rate): bit 48 after the start
 // code. Zeroed, the VOL gives no size.

@@ -20,11 +20,13 @@ namespace {
 // An SPS's fields up to its size; the writer follows the syntax's branches.
 struct SSpsFields {
     uint32_t profile = 66;
+    uint32_t constraints = 0; // the byte: constraint_set0 in its top bit
     uint32_t id = 0;
     uint32_t chroma = 1; // written for the high profiles only
     bool separatePlanes = false;
     uint32_t lumaDepth = 0, chromaDepth = 0; // minus 8
     bool scaling = false;                    // two lists given, the rest not
+    int32_t firstDelta = -3;                 // the first list's first delta
     uint32_t log2FrameNum = 0;               // minus 4
     uint32_t pocType = 2;
     uint32_t pocLsb = 0;                     // minus 4
@@ -40,7 +42,7 @@ struct SSpsFields {
 Bytes Sps(const SSpsFields& f) {
     BitWriter w;
     w.Put(f.profile, 8);
-    w.Put(0, 8);
+    w.Put(f.constraints, 8);
     w.Put(30, 8);
     w.Ue(f.id);
     if (f.profile == 100 || f.profile == 244) {
@@ -58,7 +60,7 @@ Bytes Sps(const SSpsFields& f) {
                 w.Put(present, 1);
                 if (i == 0) { // a whole 4 x 4 list of deltas
                     for (int k = 0; k < 16; ++k)
-                        w.Se(k % 2 ? 5 : -3);
+                        w.Se(k == 0 ? f.firstDelta : k % 2 ? 5 : -3);
                 } else if (i == 6) { // the 8 x 8 default, chosen by a first next of 0
                     w.Se(-8);
                 }
@@ -134,6 +136,7 @@ TEST(CH264SpsTest, ReadsEveryBranchAndRefusesWhatTheDecoderRefuses) {
         SSpsFields fields;
         bool taken;
         int64_t width, height;
+        bool loud = false; // refused with a line on the process's log
     } cases[] = {
         {"baseline", SSpsFields{}, true, 368, 304},
         {"order count type 0", with([](SSpsFields& f) { f.pocType = 0; f.pocLsb = 12; }), true, 368, 304},
@@ -156,7 +159,10 @@ TEST(CH264SpsTest, ReadsEveryBranchAndRefusesWhatTheDecoderRefuses) {
              f.crop = true; f.cropLeft = 100; f.cropRight = 84; }), true, 368, 304},
         {"the largest code", with([](SSpsFields& f) { f.mbWidth = 65534; f.mbHeight = 0; }), true, 65535 * 16, 16},
         {"a code too long", with([](SSpsFields& f) { f.mbWidth = 65535; }), false, 0, 0},
-        {"identifier 32", with([](SSpsFields& f) { f.id = 32; }), false, 0, 0},
+        // The decoder reads identifiers through a 9-bit table: 31 to 34 all
+        // read as 31, from 35 on as 32, which it refuses.
+        {"identifier 34 reads as 31", with([](SSpsFields& f) { f.id = 34; }), true, 368, 304},
+        {"identifier 35", with([](SSpsFields& f) { f.id = 35; }), false, 0, 0},
         {"chroma format 4", with([](SSpsFields& f) { f.profile = 100; f.chroma = 4; }), false, 0, 0},
         {"separate colour planes", with([](SSpsFields& f) {
              f.profile = 244; f.chroma = 3; f.separatePlanes = true; }), false, 0, 0},
@@ -168,12 +174,28 @@ TEST(CH264SpsTest, ReadsEveryBranchAndRefusesWhatTheDecoderRefuses) {
         {"order count field of 17 bits", with([](SSpsFields& f) { f.pocType = 0; f.pocLsb = 13; }), false, 0, 0},
         {"a cycle of 256", with([](SSpsFields& f) { f.pocType = 1; f.pocCycle = 256; }), false, 0, 0},
         {"17 reference frames", with([](SSpsFields& f) { f.refs = 17; }), false, 0, 0},
+        // Scaling list deltas: -128 .. 127 are taken, others refused loudly.
+        {"scaling delta 127", with([](SSpsFields& f) { f.profile = 100; f.scaling = true; f.firstDelta = 127; }),
+         true, 368, 304},
+        {"scaling delta -128", with([](SSpsFields& f) { f.profile = 100; f.scaling = true; f.firstDelta = -128; }),
+         true, 368, 304},
+        {"scaling delta 128", with([](SSpsFields& f) { f.profile = 100; f.scaling = true; f.firstDelta = 128; }),
+         false, 0, 0, true},
+        {"scaling delta -129", with([](SSpsFields& f) { f.profile = 100; f.scaling = true; f.firstDelta = -129; }),
+         false, 0, 0, true},
+        {"scaling delta of nine leading zeros",
+         with([](SSpsFields& f) { f.profile = 244; f.chroma = 3; f.scaling = true; f.firstDelta = 300; }), false,
+         0, 0, true},
+        {"a loud delta after a refusal",
+         with([](SSpsFields& f) { f.profile = 100; f.id = 35; f.scaling = true; f.firstDelta = 300; }), false, 0,
+         0},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
         const Bytes rbsp = Sps(c.fields);
         const SH264Sps sps = CH264Sps::Read(rbsp.data(), int64_t(rbsp.size()));
         EXPECT_EQ(c.taken, sps.taken);
+        EXPECT_EQ(c.loud, sps.loud);
         EXPECT_EQ(c.width, sps.width);
         EXPECT_EQ(c.height, sps.height);
         const Bytes unit = Unit({rbsp});
@@ -184,6 +206,19 @@ TEST(CH264SpsTest, ReadsEveryBranchAndRefusesWhatTheDecoderRefuses) {
     const Bytes whole = Sps(SSpsFields{});
     EXPECT_FALSE(CH264Sps::Read(whole.data(), 3).taken);
     EXPECT_FALSE(CH264Sps::Read(whole.data(), 0).taken);
+    // A scaling list cut short is not judged loud: past the bytes the
+    // decoder reads its padding, which makes deltas of 0.
+    const Bytes scaled = Sps(with([](SSpsFields& f) { f.profile = 100; f.scaling = true; }));
+    EXPECT_FALSE(CH264Sps::Read(scaled.data(), 7).loud);
+    // What a PPS reads of its SPS.
+    const Bytes named = Sps(with([](SSpsFields& f) {
+        f.profile = 100; f.constraints = 0x40; f.id = 7; f.chroma = 2; f.lumaDepth = f.chromaDepth = 2; }));
+    const SH264Sps held = CH264Sps::Read(named.data(), int64_t(named.size()));
+    EXPECT_EQ(7u, held.id);
+    EXPECT_EQ(100u, held.profile);
+    EXPECT_EQ(2u, held.constraints); // constraint_set1
+    EXPECT_EQ(2u, held.chroma);
+    EXPECT_EQ(10u, held.bitDepth);
 }
 
 TEST(CH264SpsTest, FindsTheLargestSpsOfAUnit) {
@@ -253,3 +288,233 @@ TEST(CH264SpsTest, ReadsWhatTheEncoderWrites) {
 }
 
 } // namespace
+
+namespace {
+
+// A PPS's fields up to its second chroma offset; `lists` scaling lists are
+// written, list `badList` with `delta` first and zeros after, the others
+// absent.
+struct SPpsFields {
+    uint32_t id = 0, spsId = 0;
+    uint32_t sliceGroupsExtra = 0; // minus 1
+    uint32_t refs = 0;             // minus 1
+    int32_t chromaQp = 0;
+    bool more = true; // the optional part (transform, scaling, second offset)
+    bool transform8x8 = true;
+    bool scaling = true;
+    int lists = 8;
+    int badList = 0;
+    int32_t delta = 200;
+};
+
+Bytes Pps(const SPpsFields& f) {
+    BitWriter w;
+    w.Ue(f.id);
+    w.Ue(f.spsId);
+    w.Put(0, 2);
+    w.Ue(f.sliceGroupsExtra);
+    w.Ue(f.refs);
+    w.Ue(0);
+    w.Put(0, 3);
+    w.Se(0);
+    w.Se(0);
+    w.Se(f.chromaQp);
+    w.Put(0, 3);
+    if (f.more) {
+        w.Put(f.transform8x8, 1);
+        w.Put(f.scaling, 1);
+        for (int list = 0; f.scaling && list < f.lists; ++list) {
+            w.Put(list == f.badList, 1);
+            if (list == f.badList)
+                for (int k = 0; k < (list < 6 ? 16 : 64); ++k)
+                    w.Se(k == 0 ? f.delta : 0);
+        }
+        w.Se(0);
+    }
+    w.Put(1, 1); // rbsp_stop_one_bit
+    return w.Done();
+}
+
+} // namespace
+
+// The decoder reads a PPS's scaling lists only with an SPS that allows them
+// and bits left, as many as its transform and the SPS's chroma format say,
+// and refuses it quietly for what comes before them.
+TEST(CH264SpsTest, JudgesAPpsByTheSpsItNames) {
+    SH264Sps held[CH264Sps::kSpsCount];
+    auto hold = [&](uint32_t id, uint32_t profile, uint32_t constraints, uint32_t chroma, uint32_t depth) {
+        held[id].taken = true;
+        held[id].id = id;
+        held[id].profile = profile;
+        held[id].constraints = constraints;
+        held[id].chroma = chroma;
+        held[id].bitDepth = depth;
+    };
+    hold(0, 100, 0, 1, 8);
+    hold(1, 244, 0, 3, 8);
+    hold(2, 66, 2, 1, 8);  // constrained baseline: no more data in a PPS
+    hold(3, 77, 0, 1, 8);  // main without constraints: more data
+    hold(4, 100, 0, 1, 11); // a bit depth the decoder does not do
+    auto with = [](auto change) {
+        SPpsFields f;
+        change(f);
+        return f;
+    };
+    const struct {
+        const char* name;
+        SPpsFields fields;
+        bool loud;
+    } cases[] = {
+        {"a 4 x 4 list's delta of 200", SPpsFields{}, true},
+        {"deltas 127 and -128", with([](SPpsFields& f) { f.delta = 127; }), false},
+        {"delta -128", with([](SPpsFields& f) { f.delta = -128; }), false},
+        {"delta -129", with([](SPpsFields& f) { f.delta = -129; }), true},
+        {"an 8 x 8 list with the transform", with([](SPpsFields& f) { f.badList = 7; }), true},
+        {"an 8 x 8 list without it", with([](SPpsFields& f) { f.badList = 7; f.transform8x8 = false; }), false},
+        {"4:4:4's lists of a 4:2:0 SPS", with([](SPpsFields& f) { f.lists = 12; f.badList = 9; }), false},
+        {"4:4:4's lists of a 4:4:4 SPS", with([](SPpsFields& f) { f.lists = 12; f.badList = 9; f.spsId = 1; }),
+         true},
+        {"no scaling matrix", with([](SPpsFields& f) { f.scaling = false; }), false},
+        {"no optional part", with([](SPpsFields& f) { f.more = false; }), false},
+        {"an SPS not held", with([](SPpsFields& f) { f.spsId = 5; }), false},
+        {"identifier 35 for its SPS", with([](SPpsFields& f) { f.spsId = 35; }), false},
+        {"constrained baseline", with([](SPpsFields& f) { f.spsId = 2; }), false},
+        {"main", with([](SPpsFields& f) { f.spsId = 3; }), true},
+        {"bit depth 11", with([](SPpsFields& f) { f.spsId = 4; }), false},
+        {"identifier 256", with([](SPpsFields& f) { f.id = 256; }), false},
+        {"identifier 255", with([](SPpsFields& f) { f.id = 255; }), true},
+        {"two slice groups", with([](SPpsFields& f) { f.sliceGroupsExtra = 1; }), false},
+        {"33 references", with([](SPpsFields& f) { f.refs = 32; }), false},
+        {"32 references", with([](SPpsFields& f) { f.refs = 31; }), true},
+        {"chroma offset 13", with([](SPpsFields& f) { f.chromaQp = 13; }), false},
+        {"chroma offset -12", with([](SPpsFields& f) { f.chromaQp = -12; }), true},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        const Bytes rbsp = Pps(c.fields);
+        const int64_t size = int64_t(rbsp.size());
+        EXPECT_EQ(c.loud, CH264Sps::PpsLoud(rbsp.data(), size, CH264Sps::SizeBits(rbsp.data(), size), held));
+    }
+    // The decoder counts the bits up to the stop bit: with none left after
+    // the first part it reads no lists, whatever follows.
+    const Bytes loud = Pps(SPpsFields{});
+    EXPECT_FALSE(CH264Sps::PpsLoud(loud.data(), int64_t(loud.size()), 8 + 16, held));
+    EXPECT_TRUE(CH264Sps::PpsLoud(loud.data(), int64_t(loud.size()), 8 + 17, held));
+    // Cut inside the list: the decoder reads deltas of 0 from its padding.
+    EXPECT_FALSE(CH264Sps::PpsLoud(loud.data(), 3, 1000, held));
+}
+
+TEST(CH264SpsTest, CountsTheBitsAsTheDecoderDoes) {
+    const Bytes stopOnly = {0x80};
+    EXPECT_EQ(8, CH264Sps::SizeBits(stopOnly.data(), 1)); // header, then the stop bit alone
+    const Bytes rbsp = {0xA5, 0x30, 0x00, 0x00};         // stop bit at the fourth bit of 0x30
+    EXPECT_EQ(8 + 8 + 3, CH264Sps::SizeBits(rbsp.data(), int64_t(rbsp.size())));
+    EXPECT_EQ(8, CH264Sps::SizeBits(rbsp.data() + 2, 2)); // zeros alone: the header
+}
+
+namespace {
+
+Bytes Nal(uint8_t header, const Bytes& rbsp) {
+    Bytes nal = {0, 0, 0, 1, header};
+    const Bytes payload = Escape(rbsp);
+    nal.insert(nal.end(), payload.begin(), payload.end());
+    return nal;
+}
+
+size_t StartCodes(const Bytes& data) {
+    size_t count = 0;
+    for (size_t i = 0; i + 2 < data.size(); ++i)
+        count += data[i] == 0 && data[i + 1] == 0 && data[i + 2] <= 1;
+    return count;
+}
+
+} // namespace
+
+// Loud sets come out refused quietly for what comes first (an identifier out
+// of range), at the same length, with no start code or escape made or lost;
+// the others are left alone, and a PPS that names a refused SPS is no
+// concern (the decoder refuses it quietly for that).
+TEST(CH264SpsTest, ScreensLoudSetsIntoQuietOnes) {
+    SSpsFields good;
+    good.profile = 100;
+    good.scaling = true;
+    SSpsFields loudSps = good;
+    loudSps.id = 1;
+    loudSps.firstDelta = 300;
+    SPpsFields loudPps, finePps, orphan;
+    finePps.id = 1;
+    finePps.delta = 5;
+    orphan.id = 2;
+    orphan.spsId = 1;
+    // Zero level and constraint bytes: the change to the level must not
+    // make or undo an escape.
+    SSpsFields zeroLevel = loudSps;
+    zeroLevel.id = 3;
+    const Bytes parts[] = {Nal(0x67, Sps(good)),     Nal(0x67, Sps(loudSps)), Nal(0x68, Pps(loudPps)),
+                           Nal(0x68, Pps(finePps)),  Nal(0x68, Pps(orphan)),  Nal(0x67, Sps(zeroLevel)),
+                           {0, 0, 1, 0x65, 0x88, 0x84}};
+    Bytes stream;
+    std::vector<size_t> at;
+    for (const Bytes& part : parts) {
+        at.push_back(stream.size());
+        stream.insert(stream.end(), part.begin(), part.end());
+    }
+    // The last SPS with level 0 and no constraints: 00 00 before its id.
+    stream[at[5] + 7] = 0;
+
+    ipcam::CH264ParamScreen screen;
+    std::vector<ipcam::CH264ParamScreen::SPatch> patches;
+    screen.Screen(stream.data(), int64_t(stream.size()), 0, int64_t(stream.size()), &patches);
+    Bytes quiet = stream;
+    for (const auto& patch : patches)
+        quiet[size_t(patch.at)] = patch.value;
+    ASSERT_EQ(StartCodes(stream), StartCodes(quiet));
+
+    auto payload = [&](const Bytes& data, size_t part) {
+        const size_t begin = at[part] + 5, end = part + 1 < at.size() ? at[part + 1] : data.size();
+        return Bytes(data.begin() + long(begin), data.begin() + long(end));
+    };
+    auto unescaped = [&](const Bytes& nal) {
+        Bytes out;
+        int zeros = 0;
+        for (uint8_t b : nal) {
+            if (zeros >= 2 && b == 3) {
+                zeros = 0;
+                continue;
+            }
+            out.push_back(b);
+            zeros = b == 0 ? zeros + 1 : 0;
+        }
+        return out;
+    };
+    for (size_t part : {size_t(0), size_t(3), size_t(4), size_t(6)})
+        EXPECT_EQ(payload(stream, part), payload(quiet, part)) << "part " << part;
+    for (size_t part : {size_t(1), size_t(5)}) {
+        SCOPED_TRACE(part);
+        const Bytes before = unescaped(payload(stream, part)), after = unescaped(payload(quiet, part));
+        EXPECT_TRUE(CH264Sps::Read(before.data(), int64_t(before.size())).loud);
+        const Bytes raw = payload(quiet, part);
+        for (const Bytes& read : {after, raw}) {
+            const SH264Sps sps = CH264Sps::Read(read.data(), int64_t(read.size()));
+            EXPECT_FALSE(sps.taken || sps.loud);
+        }
+        EXPECT_EQ(before.size(), after.size());
+    }
+    SH264Sps held[CH264Sps::kSpsCount];
+    held[0] = CH264Sps::Read(Sps(good).data(), int64_t(Sps(good).size()));
+    const Bytes pps = unescaped(payload(quiet, 2));
+    EXPECT_FALSE(CH264Sps::PpsLoud(pps.data(), int64_t(pps.size()), 1000, held));
+    EXPECT_EQ(0x00, pps.at(0));
+
+    // In windows: a change past a window's end comes with the window whose
+    // header it belongs to, in the same order.
+    for (size_t split = 1; split < stream.size(); split += 7) {
+        ipcam::CH264ParamScreen windows;
+        std::vector<ipcam::CH264ParamScreen::SPatch> inParts;
+        windows.Screen(stream.data(), int64_t(stream.size()), 0, int64_t(split), &inParts);
+        windows.Screen(stream.data(), int64_t(stream.size()), int64_t(split), int64_t(stream.size()), &inParts);
+        ASSERT_EQ(patches.size(), inParts.size()) << "split at " << split;
+        for (size_t i = 0; i < patches.size(); ++i)
+            EXPECT_TRUE(patches[i].at == inParts[i].at && patches[i].value == inParts[i].value) << split;
+    }
+}
