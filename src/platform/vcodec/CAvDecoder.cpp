@@ -206,7 +206,7 @@ bool CAvDecoder::Decode(const uint8_t* in, int32_t length, int32_t* consumed, ui
 
 bool CAvDecoder::Mpeg4SizeAllowed(const uint8_t* in, int32_t length) {
     const SMpeg4Vol vol = CMpeg4Vol::Find(in, length);
-    if (vol.taken && vol.width > 0 && vol.height > 0) {
+    if (vol.taken && vol.vop && vol.width > 0 && vol.height > 0) {
         mVolWidth = vol.width;
         mVolHeight = vol.height;
     }

@@ -35,7 +35,8 @@ void SkipSe(CBitReader& bits, bool* ok) {
 enum class EDelta {
     kValue,   // a delta it takes
     kLoud,    // refused, with a line on the process's log
-    kUnknown, // past what can be judged: the end of the bytes, or a code of
+    kUnknown, // past what can be judged: a code that runs past the NAL's
+              // end (the decoder reads the bytes after it in memory) or has
               // more leading zeros than its 32-bit cache holds
 };
 
@@ -168,9 +169,11 @@ SH264Sps CH264Sps::Read(const uint8_t* rbsp, int64_t size) {
             return sps;
         bits.Skip(1); // qpprime_y_zero_transform_bypass
         if (bits.Bits(1) != 0) { // seq_scaling_matrix_present
-            const EDelta lists = ScalingLists(bits, chroma == 3 ? 12 : 8);
-            sps.loud = lists == EDelta::kLoud;
-            if (lists != EDelta::kValue)
+            // Lists that run past the NAL the decoder reads on into
+            // whatever bytes follow it, refusing loudly or taking fields
+            // from there: refused, as loudly as it may.
+            sps.loud = ScalingLists(bits, chroma == 3 ? 12 : 8) != EDelta::kValue;
+            if (sps.loud)
                 return sps;
         }
         sps.bitDepth = 8 + luma;
@@ -297,7 +300,7 @@ bool CH264Sps::PpsLoud(const uint8_t* rbsp, int64_t size, int64_t sizeBits, cons
     const bool transform8x8 = bits.Bits(1) != 0;
     if (bits.Bits(1) == 0) // pic_scaling_matrix_present
         return false;
-    return ScalingLists(bits, transform8x8 ? (seq.chroma == 3 ? 12 : 8) : 6) == EDelta::kLoud;
+    return ScalingLists(bits, transform8x8 ? (seq.chroma == 3 ? 12 : 8) : 6) != EDelta::kValue;
 }
 
 void CH264ParamScreen::Screen(const uint8_t* data, int64_t size, int64_t from, int64_t to,
@@ -331,14 +334,11 @@ void CH264ParamScreen::Screen(const uint8_t* data, int64_t size, int64_t from, i
                 mSps[escaped.id] = escaped;
             else if (raw.taken)
                 mSps[raw.id] = raw;
-            // Identifier 32 and up: a level that is neither 0 nor an
-            // escape's 3 (so the bytes before and after it read as they
-            // stand), then nine zero bits.
-            if (loud && end - begin >= 5) {
-                patches->push_back({begin + 2, kQuietLevel});
-                patches->push_back({begin + 3, 0x00});
-                patches->push_back({begin + 4, kQuietFollower});
-            }
+            // An access unit delimiter: the parser ends a unit at one as at
+            // an SPS, and nothing reads its payload (a loud SPS may be too
+            // short for anything else: its lists run past its end).
+            if (loud)
+                patches->push_back({header, kDelimiterHeader});
         } else {
             const int64_t sizeBits = end == limit && limit < size ? INT64_MAX / 2 : CH264Sps::SizeBits(mRbsp.data(), rbspSize);
             loud = CH264Sps::PpsLoud(mRbsp.data(), rbspSize, sizeBits, mSps);

@@ -32,7 +32,7 @@ namespace ipcam {
 
 struct SH264Sps {
     bool taken = false; // an SPS the decoder takes
-    bool loud = false;  // refused with a line on the process's log (below)
+    bool loud = false;  // refused with a line on the process's log, or may be (below)
     int64_t width = 0;  // its cropped size
     int64_t height = 0;
     // What a PPS that names it reads of it (when taken).
@@ -76,7 +76,8 @@ public:
     static int64_t LargestPixels(const uint8_t* data, int64_t size, int64_t rowAlign);
     // Whether the decoder, holding the SPSs `sps` (by identifier; those not
     // taken it does not hold), refuses the PPS whose payload (escapes out) is
-    // rbsp[0 .. size) with a line on the process's log. sizeBits: the NAL's
+    // rbsp[0 .. size) with a line on the process's log, or may: scaling
+    // lists that run past the NAL's end are read on from the bytes after it. sizeBits: the NAL's
     // length in bits as the decoder counts it, header included, up to its
     // stop bit (the parser reads no scaling lists of a PPS; the decoder reads
     // them only while bits are left).
@@ -93,10 +94,12 @@ public:
 // whose level we lower: a noisy camera put a line on a host's stderr for
 // every such set. The screen follows the stream's sets as the decoder does
 // and, for each set the decoder would refuse loudly, gives the byte changes
-// that make it refuse the set quietly and at once instead, for the same
-// outcome: an identifier out of range (an SPS's 32 or above, a PPS's above
-// 255). The NAL keeps its type and length, so the parser cuts the stream
-// into the same units; no start code or escape is made or undone.
+// that leave the same outcome without the line: an SPS becomes an access
+// unit delimiter (refused or absent, the decoder holds the SPSs it held; the
+// parser ends a unit at both alike), a PPS gets an identifier out of range
+// (refused quietly, so the unit it is in still fails, as error detection
+// explodes). Lengths stay, so the parser cuts the stream into the same
+// units; no start code or escape is made or undone.
 //
 // Threads: none of its own; one screen per decoder.
 class CH264ParamScreen {
@@ -114,9 +117,10 @@ public:
     // Bytes of a set read at most: the decoder decides on a loud delta well
     // within them (17 bits a delta it takes, 12 lists of 64 at most).
     static constexpr int64_t kJudgedBytes = 4096;
-    // The quiet refusal's bytes: a non-zero level, and a byte after nine
-    // zero bits that keeps its top bit clear and is no start code's end.
-    static constexpr uint8_t kQuietLevel = 0x1E;
+    // An SPS's quiet stand-in: an access unit delimiter's header.
+    static constexpr uint8_t kDelimiterHeader = 0x09;
+    // A PPS's: after nine zero bits (an identifier of 511 or more) a byte
+    // that keeps its top bit clear and ends no start code or escape.
     static constexpr uint8_t kQuietFollower = 0x40;
 
 private:

@@ -71,8 +71,12 @@ SMpeg4Vol CMpeg4Vol::Find(const uint8_t* data, int32_t size) {
         if (code == kVopStartCode)
             break;
         // The decoder reads a frame's first VOL and ignores any other.
-        if (code >= kFirstVolStartCode && code <= kLastVolStartCode)
-            return Read(data, size, i + 4);
+        if (code >= kFirstVolStartCode && code <= kLastVolStartCode) {
+            SMpeg4Vol vol = Read(data, size, i + 4);
+            for (int32_t j = i + 4; j + 3 < size && !vol.vop; ++j)
+                vol.vop = data[j] == 0 && data[j + 1] == 0 && data[j + 2] == 1 && data[j + 3] == kVopStartCode;
+            return vol;
+        }
         i += 3;
     }
     return SMpeg4Vol{};

@@ -29,6 +29,10 @@ struct SMpeg4Vol {
     bool taken = false; // a VOL the decoder takes was found
     int width = 0;      // its size; 0 x 0 when it gives none
     int height = 0;
+    // A VOP follows it in the frame. The decoder keeps a VOL's size only
+    // when the frame's picture header decodes: a frame of headers alone
+    // leaves the size it had (none, at first).
+    bool vop = false;
 };
 
 class CMpeg4Vol {

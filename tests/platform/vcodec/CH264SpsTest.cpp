@@ -14,6 +14,7 @@ using ipcam::CH264Sps;
 using ipcam::SH264Sps;
 using ipcam::test::BitWriter;
 using ipcam::test::Bytes;
+using ipcam::test::Cat;
 
 namespace {
 
@@ -206,10 +207,11 @@ TEST(CH264SpsTest, ReadsEveryBranchAndRefusesWhatTheDecoderRefuses) {
     const Bytes whole = Sps(SSpsFields{});
     EXPECT_FALSE(CH264Sps::Read(whole.data(), 3).taken);
     EXPECT_FALSE(CH264Sps::Read(whole.data(), 0).taken);
-    // A scaling list cut short is not judged loud: past the bytes the
-    // decoder reads its padding, which makes deltas of 0.
+    // A scaling list cut short is read on, by the decoder, from the bytes
+    // after the NAL: it may refuse it loudly.
     const Bytes scaled = Sps(with([](SSpsFields& f) { f.profile = 100; f.scaling = true; }));
-    EXPECT_FALSE(CH264Sps::Read(scaled.data(), 7).loud);
+    EXPECT_TRUE(CH264Sps::Read(scaled.data(), 7).loud);
+    EXPECT_FALSE(CH264Sps::Read(scaled.data(), 7).taken);
     // What a PPS reads of its SPS.
     const Bytes named = Sps(with([](SSpsFields& f) {
         f.profile = 100; f.constraints = 0x40; f.id = 7; f.chroma = 2; f.lumaDepth = f.chromaDepth = 2; }));
@@ -400,8 +402,9 @@ TEST(CH264SpsTest, JudgesAPpsByTheSpsItNames) {
     const Bytes loud = Pps(SPpsFields{});
     EXPECT_FALSE(CH264Sps::PpsLoud(loud.data(), int64_t(loud.size()), 8 + 16, held));
     EXPECT_TRUE(CH264Sps::PpsLoud(loud.data(), int64_t(loud.size()), 8 + 17, held));
-    // Cut inside the list: the decoder reads deltas of 0 from its padding.
-    EXPECT_FALSE(CH264Sps::PpsLoud(loud.data(), 3, 1000, held));
+    // Cut inside the list: the decoder reads on past the NAL.
+    const Bytes fine = Pps(with([](SPpsFields& f) { f.delta = 5; }));
+    EXPECT_TRUE(CH264Sps::PpsLoud(fine.data(), 4, 1000, held));
 }
 
 TEST(CH264SpsTest, CountsTheBitsAsTheDecoderDoes) {
@@ -430,10 +433,10 @@ size_t StartCodes(const Bytes& data) {
 
 } // namespace
 
-// Loud sets come out refused quietly for what comes first (an identifier out
-// of range), at the same length, with no start code or escape made or lost;
-// the others are left alone, and a PPS that names a refused SPS is no
-// concern (the decoder refuses it quietly for that).
+// Loud sets come out quiet: an SPS as an access unit delimiter, a PPS
+// refused for its identifier; at the same length, with no start code or
+// escape made or lost. The others are left alone, and a PPS that names a
+// refused SPS is no concern (the decoder refuses it quietly for that).
 TEST(CH264SpsTest, ScreensLoudSetsIntoQuietOnes) {
     SSpsFields good;
     good.profile = 100;
@@ -446,12 +449,10 @@ TEST(CH264SpsTest, ScreensLoudSetsIntoQuietOnes) {
     finePps.delta = 5;
     orphan.id = 2;
     orphan.spsId = 1;
-    // Zero level and constraint bytes: the change to the level must not
-    // make or undo an escape.
-    SSpsFields zeroLevel = loudSps;
-    zeroLevel.id = 3;
-    const Bytes parts[] = {Nal(0x67, Sps(good)),     Nal(0x67, Sps(loudSps)), Nal(0x68, Pps(loudPps)),
-                           Nal(0x68, Pps(finePps)),  Nal(0x68, Pps(orphan)),  Nal(0x67, Sps(zeroLevel)),
+    // An SPS whose lists run past its end, as short as a header can be.
+    const Bytes shortSps = {0x67, 0x90, 0x06, 0x2E, 0xF7};
+    const Bytes parts[] = {Nal(0x67, Sps(good)),    Nal(0x67, Sps(loudSps)), Nal(0x68, Pps(loudPps)),
+                           Nal(0x68, Pps(finePps)), Nal(0x68, Pps(orphan)),  Cat({{0, 0, 0, 1}, shortSps}),
                            {0, 0, 1, 0x65, 0x88, 0x84}};
     Bytes stream;
     std::vector<size_t> at;
@@ -459,8 +460,6 @@ TEST(CH264SpsTest, ScreensLoudSetsIntoQuietOnes) {
         at.push_back(stream.size());
         stream.insert(stream.end(), part.begin(), part.end());
     }
-    // The last SPS with level 0 and no constraints: 00 00 before its id.
-    stream[at[5] + 7] = 0;
 
     ipcam::CH264ParamScreen screen;
     std::vector<ipcam::CH264ParamScreen::SPatch> patches;
@@ -491,14 +490,10 @@ TEST(CH264SpsTest, ScreensLoudSetsIntoQuietOnes) {
         EXPECT_EQ(payload(stream, part), payload(quiet, part)) << "part " << part;
     for (size_t part : {size_t(1), size_t(5)}) {
         SCOPED_TRACE(part);
-        const Bytes before = unescaped(payload(stream, part)), after = unescaped(payload(quiet, part));
+        const Bytes before = unescaped(payload(stream, part));
         EXPECT_TRUE(CH264Sps::Read(before.data(), int64_t(before.size())).loud);
-        const Bytes raw = payload(quiet, part);
-        for (const Bytes& read : {after, raw}) {
-            const SH264Sps sps = CH264Sps::Read(read.data(), int64_t(read.size()));
-            EXPECT_FALSE(sps.taken || sps.loud);
-        }
-        EXPECT_EQ(before.size(), after.size());
+        EXPECT_EQ(0x09, quiet[at[part] + 4]);
+        EXPECT_EQ(payload(stream, part), payload(quiet, part));
     }
     SH264Sps held[CH264Sps::kSpsCount];
     held[0] = CH264Sps::Read(Sps(good).data(), int64_t(Sps(good).size()));

@@ -165,6 +165,17 @@ TEST(CMpeg4VolTest, ReadsEveryBranchOfTheLayout) {
         EXPECT_EQ(c.expected.width, vol.width);
         EXPECT_EQ(c.expected.height, vol.height);
     }
+    // Whether a VOP follows (the decoder keeps the size only then).
+    const struct {
+        const char* name;
+        Bytes frame;
+        bool vop;
+    } vops[] = {{"headers and picture", ipcam::test::Cat({kVisualObjectSequence, Vol(SVolFields{}), kVop}), true},
+                {"headers alone", ipcam::test::Cat({kVisualObjectSequence, Vol(SVolFields{})}), false},
+                {"two VOLs, no picture", ipcam::test::Cat({Vol(SVolFields{}), Vol(SVolFields{})}), false},
+                {"a VOP's start code cut", ipcam::test::Cat({Vol(SVolFields{}), {0x00, 0x00, 0x01}}), false}};
+    for (const auto& c : vops)
+        EXPECT_EQ(c.vop, CMpeg4Vol::Find(c.frame.data(), static_cast<int32_t>(c.frame.size())).vop) << c.name;
 }
 
 // libavcodec's encoder writes the identifier and control parameters, its own
