@@ -126,6 +126,15 @@ bool HasChromaFormat(uint32_t profile) {
     }
 }
 
+// Where the NAL whose payload begins at data[begin] ends: at the next start
+// code (00 00 00 or 00 00 01), or at `limit` when none comes before it.
+int64_t NalEnd(const uint8_t* data, int64_t begin, int64_t limit) {
+    int64_t end = begin;
+    while (end + 2 < limit && !(data[end] == 0 && data[end + 1] == 0 && data[end + 2] <= 1))
+        ++end;
+    return end + 2 >= limit ? limit : end;
+}
+
 // The NAL payload with its emulation prevention bytes taken out.
 void Unescape(const uint8_t* data, int64_t size, std::vector<uint8_t>* out) {
     out->clear();
@@ -236,13 +245,8 @@ int64_t CH264Sps::LargestPixels(const uint8_t* data, int64_t size, int64_t rowAl
         i += 3;
         if ((data[i] & 0x1F) != kSpsNalType)
             continue;
-        // The NAL runs to the next start code (or the unit's end).
         const int64_t begin = i + 1;
-        int64_t end = begin;
-        while (end + 2 < size && !(data[end] == 0 && data[end + 1] == 0 && data[end + 2] <= 1))
-            ++end;
-        if (end + 2 >= size)
-            end = size;
+        const int64_t end = NalEnd(data, begin, size);
         Unescape(data + begin, end - begin, &rbsp);
         for (const SH264Sps& sps : {Read(rbsp.data(), int64_t(rbsp.size())), Read(data + begin, end - begin)})
             if (sps.taken)
@@ -312,15 +316,9 @@ void CH264ParamScreen::Screen(const uint8_t* data, int64_t size, int64_t from, i
         const int type = data[header] & 0x1F;
         if (type != CH264Sps::kSpsNalType && type != CH264Sps::kPpsNalType)
             continue;
-        // The payload runs to the next start code, the input's end or the
-        // bytes judged.
         const int64_t begin = header + 1;
-        const int64_t limit = std::min(size, begin + kJudgedBytes);
-        int64_t end = begin;
-        while (end + 2 < limit && !(data[end] == 0 && data[end + 1] == 0 && data[end + 2] <= 1))
-            ++end;
-        if (end + 2 >= limit)
-            end = limit;
+        const int64_t limit = std::min(size, begin + kJudgedBytes); // the bytes judged at most
+        const int64_t end = NalEnd(data, begin, limit);
         Unescape(data + begin, end - begin, &mRbsp);
         const int64_t rbspSize = int64_t(mRbsp.size());
         bool loud = false;
