@@ -156,7 +156,7 @@ SH264Sps CH264Sps::Read(const uint8_t* rbsp, int64_t size) {
     CBitReader bits(rbsp, size);
     bool ok = true;
     const uint32_t profile = bits.Bits(8);
-    const uint32_t constraints = bits.Bits(8) >> 2; // constraint_set0 in bit 0
+    const uint32_t constraints = bits.Bits(8) >> 2; // constraint_set0 .. 5, the first on top
     bits.Skip(8);                                   // level
     const uint32_t id = Ue31(bits);
     if (id > kMaxSpsId)
