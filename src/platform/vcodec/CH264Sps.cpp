@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <climits>
+#include <cstring>
 #include <vector>
 
 namespace ipcam {
@@ -240,7 +241,12 @@ int64_t CH264Sps::LargestPixels(const uint8_t* data, int64_t size, int64_t rowAl
     int64_t largest = 0;
     std::vector<uint8_t> rbsp;
     for (int64_t i = 0; i + 3 < size; ++i) {
-        if (data[i] != 0 || data[i + 1] != 0 || data[i + 2] != 1)
+        // The next 01 that may end a start code with a header after it.
+        const void* one = std::memchr(data + i + 2, 1, size_t(size - 1 - (i + 2)));
+        if (one == nullptr)
+            break;
+        i = static_cast<const uint8_t*>(one) - data - 2;
+        if (data[i] != 0 || data[i + 1] != 0)
             continue;
         i += 3;
         if ((data[i] & 0x1F) != kSpsNalType)
@@ -311,7 +317,14 @@ void CH264ParamScreen::Screen(const uint8_t* data, int64_t size, int64_t from, i
                               std::vector<SPatch>* patches) {
     to = std::min(to, size);
     for (int64_t header = std::max<int64_t>(from, 3); header < to; ++header) {
-        if (data[header - 1] != 1 || data[header - 2] != 0 || data[header - 3] != 0)
+        // The next 01 that ends a start code 00 00 01 before a header in the window.
+        const void* one = std::memchr(data + header - 1, 1, size_t(to - (header - 1)));
+        if (one == nullptr)
+            break;
+        header = static_cast<const uint8_t*>(one) - data + 1;
+        if (header >= to)
+            break;
+        if (data[header - 2] != 0 || data[header - 3] != 0)
             continue;
         const int type = data[header] & 0x1F;
         if (type != CH264Sps::kSpsNalType && type != CH264Sps::kPpsNalType)
