@@ -320,17 +320,7 @@ Bytes HighPps(uint32_t id, uint32_t spsId, int32_t delta) {
 }
 
 Bytes NalUnit(uint8_t header, const Bytes& rbsp) {
-    Bytes nal = {0, 0, 0, 1, header};
-    int zeros = 0;
-    for (uint8_t b : rbsp) {
-        if (zeros >= 2 && b <= 3) { // an emulation prevention byte
-            nal.push_back(3);
-            zeros = 0;
-        }
-        nal.push_back(b);
-        zeros = b == 0 ? zeros + 1 : 0;
-    }
-    return nal;
+    return Cat({{0, 0, 0, 1, header}, Escape(rbsp)});
 }
 
 TEST_F(CCodecTest, H264LoudParameterSetsAreRefusedQuietly) {

@@ -15,6 +15,7 @@ using ipcam::SH264Sps;
 using ipcam::test::BitWriter;
 using ipcam::test::Bytes;
 using ipcam::test::Cat;
+using ipcam::test::Escape;
 
 namespace {
 
@@ -98,21 +99,6 @@ Bytes Sps(const SSpsFields& f) {
     w.Put(0, 1); // no VUI
     w.Put(1, 1); // rbsp_stop_one_bit
     return w.Done();
-}
-
-// The payload as it travels: 00 00 followed by 00 .. 03 gets a 03 between.
-Bytes Escape(const Bytes& rbsp) {
-    Bytes out;
-    int zeros = 0;
-    for (uint8_t b : rbsp) {
-        if (zeros >= 2 && b <= 3) {
-            out.push_back(3);
-            zeros = 0;
-        }
-        out.push_back(b);
-        zeros = b == 0 ? zeros + 1 : 0;
-    }
-    return out;
 }
 
 Bytes Unit(std::initializer_list<Bytes> rbsps) {

@@ -41,6 +41,22 @@ private:
     int mUsed = 0;
 };
 
+// An H.264 payload as it travels: 00 00 followed by 00 .. 03 gets a 03
+// (an emulation prevention byte) between.
+inline Bytes Escape(const Bytes& rbsp) {
+    Bytes out;
+    int zeros = 0;
+    for (uint8_t b : rbsp) {
+        if (zeros >= 2 && b <= 3) {
+            out.push_back(3);
+            zeros = 0;
+        }
+        out.push_back(b);
+        zeros = b == 0 ? zeros + 1 : 0;
+    }
+    return out;
+}
+
 // A fresh directory under $IPCAM_TEST_TMP (or /tmp), removed by the destructor.
 class TempDir {
 public:
