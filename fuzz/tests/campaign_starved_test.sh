@@ -42,6 +42,14 @@ if [ $rounds = 1 ]; then
     echo "stat::number_of_executed_units: 100"
     exit 70
 fi
+# What libFuzzer and a sanitizer write, and two lines of a library's own.
+echo "#150 NEW cov: 6 ft: 8 corp: 1/1b lim: 4 exec/s: 0 rss: 30Mb L: 1/1 MS: 1 ChangeBit-"
+printf '\tNEW_FUNC[1/1]: 0x55 in Decode vcodec.cpp:12\n'
+echo "delta scale 3008 is invalid"
+echo "[h264 @ 0x6190000] [IMGUTILS @ 0x7ffd] Picture size 64x44032 is invalid"
+echo "###### Recommended dictionary. ######"
+echo '"\x00\x00\x01" # Uses: 3'
+echo "Dictionary: 12 entries"
 echo "#200 DONE cov: 6 ft: 8 corp: 1/1b"
 echo "stat::number_of_executed_units: 200"
 exit 0
@@ -66,8 +74,8 @@ for input in fast hang; do
     line=$(echo "$out" | grep '^FakeFuzzer')
     findings="$WORK/build/fuzz/findings/FakeFuzzer"
     if [ $input = fast ]; then
-        echo "$line" | grep -Eq '^FakeFuzzer +300 +[0-9]+ +6 +8 .* 0$'
-        check "starved: two rounds' executions, no finding: $line" $?
+        echo "$line" | grep -Eq '^FakeFuzzer +300 +[0-9]+ +6 +8 +[0-9]+/[0-9]+ -> [0-9]+/[0-9]+ +2 +0$'
+        check "starved: two rounds' executions, two lines of the library's, no finding: $line" $?
         check "starved: exit 0 ($rc)" $rc
         [ -f "$findings/starved/timeout-0123456789abcdef" ] && [ ! -f "$findings/timeout-0123456789abcdef" ]
         check "starved: the input set aside" $?
