@@ -213,7 +213,12 @@ bool CAvDecoder::Mpeg4SizeAllowed(const uint8_t* in, int32_t length) {
     // Before a VOL with a size the decoder has none: it guesses the rest of
     // the VOL from a picture and then asks for a 0 x 0 frame, with a line on
     // the host's stderr. There would be no picture either way.
-    return mVolWidth > 0 && WithinBound(mVolWidth, mVolHeight);
+    return mVolWidth > 0 && WithinBound(mVolWidth, mVolHeight) && Mpeg4ScratchWithinBound(mVolWidth);
+}
+
+bool CAvDecoder::Mpeg4ScratchWithinBound(int64_t width) const {
+    const int64_t line = (width + 2 * kRowAlign - 1) / (2 * kRowAlign) * (2 * kRowAlign);
+    return (line + 64) * kMpeg4ScratchRows <= mpContext->max_pixels;
 }
 
 bool CAvDecoder::WithinBound(int64_t width, int64_t height) const {

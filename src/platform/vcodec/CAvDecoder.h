@@ -61,6 +61,14 @@ private:
     // with a smaller one are judged by this too (a stricter bound, by less
     // than 64 columns).
     static constexpr int64_t kRowAlign = 64;
+    // MPEG-4 (libavcodec's shared MPEG video code) also allocates scratch
+    // for edge emulation: 280 rows of a picture line and 64 bytes, checked
+    // against the same bound. A line is the width rounded up until the
+    // half-width chroma line is aligned too (2 * kRowAlign). Under a lowered
+    // bound a wide picture of few rows fails there, with a line in the
+    // process's log.
+    bool Mpeg4ScratchWithinBound(int64_t width) const;
+    static constexpr int64_t kMpeg4ScratchRows = 280;
     // Puts data into mInput followed by libavcodec's zeroed padding.
     void CopyPadded(const uint8_t* data, int32_t size);
 

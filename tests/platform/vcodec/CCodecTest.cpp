@@ -483,6 +483,35 @@ TEST(CCodecBoundTest, TheEnvironmentMayLowerTheBound) {
     EXPECT_EXIT(pictures("1000x1000"), testing::ExitedWithCode(3), "");
 }
 
+// Under a lowered bound, MPEG-4 pictures of few pixels but wide lines meet
+// the decoder's scratch rows (280 of a line, 64 bytes more; a line of 3,600
+// columns is 3,712 bytes, as the chroma lines are aligned too): 3,584
+// columns fit a bound of 2^20 that way, 3,600 do not. A picture that does not is
+// refused without a line in the host's log; one that does decodes. Each
+// case runs in a process of its own (the bound is read once); the exit code
+// carries the pictures and the loud lines.
+TEST(CCodecBoundTest, WideMpeg4PicturesMeetTheScratchRows) {
+    GTEST_FLAG_SET(death_test_style, "threadsafe");
+    TempDir dir("vcodec-scratch");
+    auto outcome = [&dir](int width) {
+        const std::string file = dir.File("s" + std::to_string(width) + ".m4v");
+        if (ipcam::test::Run("ffmpeg -nostdin -v error -y -f lavfi -i color=c=gray:s=" + std::to_string(width) +
+                             "x16:r=25 -frames:v 3 -c:v mpeg4 -bf 0 -f m4v '" + file + "'") != 0)
+            std::_Exit(99);
+        Stream s{"mpeg4 wide", VCODEC_FORMAT_MPEG4, width, 16, file};
+        s.mUnits = SplitMpeg4Frames(ReadFile(file));
+        setenv("VCODEC_MAX_PIXELS", "1048576", 1);
+        av_log_set_callback(CountLoudMessages);
+        gLoudMessages = 0;
+        const int32_t handle = CreateCodec(VCODEC_FORMAT_MPEG4, VCODEC_PIXEL_I420, 320, 240, 25);
+        const size_t count = DecodeChunks(handle, s.mUnits, s, VCODEC_PIXEL_I420).mPictures.size();
+        ReleaseCodec(handle);
+        std::_Exit(int(count) * 10 + std::min(gLoudMessages.load(), 9));
+    };
+    EXPECT_EXIT(outcome(3584), testing::ExitedWithCode(30), "");
+    EXPECT_EXIT(outcome(3600), testing::ExitedWithCode(0), "");
+}
+
 // Bad input gives no picture, and the same handle then decodes good input:
 // neither a decoder's state carried between frames nor a JPEG library left
 // mid-image by an error may hold on to the failure. What libavcodec says
