@@ -117,6 +117,13 @@ int64_t SeLong(CBitReader& bits, bool* known) {
     return (code & 1) ? int64_t(code / 2) + 1 : -int64_t(code / 2);
 }
 
+// av_image_check_size without a pixel format: a line of 8 bytes a pixel and
+// 1,024 more, times the rows and 128 more, must stay below INT_MAX.
+bool ImageSizeValid(int64_t width, int64_t height) {
+    const int64_t stride = 8 * width + 128 * 8;
+    return width > 0 && height > 0 && stride < INT_MAX && stride * (height + 128) < INT_MAX;
+}
+
 bool HasChromaFormat(uint32_t profile) {
     switch (profile) {
     case 100: case 110: case 122: case 244: case 44: case 83:
@@ -209,16 +216,24 @@ SH264Sps CH264Sps::Read(const uint8_t* rbsp, int64_t size) {
     if (Ue(bits, &ok) > kMaxRefFrames)
         return sps;
     bits.Skip(1); // gaps_in_frame_num_allowed
-    const uint64_t mbWidth = uint64_t(Ue(bits, &ok)) + 1;
-    uint64_t mbHeight = uint64_t(Ue(bits, &ok)) + 1;
+    // get_ue_golomb: a code of more than 12 leading zeros is an error, which
+    // the checks below refuse as a size out of range.
+    const int64_t widthCode = UeLong(bits), heightCode = UeLong(bits);
     const bool framesOnly = bits.Bits(1) != 0;
-    if (!ok || mbHeight >= INT_MAX / 2u)
+    if (!ok || heightCode < 0 || uint64_t(heightCode) + 1 >= INT_MAX / 2u)
         return sps;
-    mbHeight *= framesOnly ? 1 : 2;
+    const uint64_t mbWidth = uint64_t(widthCode) + 1;
+    const uint64_t mbHeight = (uint64_t(heightCode) + 1) * (framesOnly ? 1 : 2);
     if (!framesOnly)
         bits.Skip(1); // mb_adaptive_frame_field
-    if (mbWidth >= INT_MAX / 16 || mbHeight >= INT_MAX / 16)
+    if (widthCode < 0 || mbWidth >= INT_MAX / 16 || mbHeight >= INT_MAX / 16)
         return sps;
+    // Then the size must pass libavutil's general image check, which says
+    // why not on the process's log ("Picture size WxH is invalid").
+    if (!ImageSizeValid(int64_t(mbWidth) * 16, int64_t(mbHeight) * 16)) {
+        sps.loud = true;
+        return sps;
+    }
     bits.Skip(1); // direct_8x8_inference
     int64_t width = int64_t(mbWidth) * 16, height = int64_t(mbHeight) * 16;
     if (bits.Bits(1) != 0) { // frame_cropping

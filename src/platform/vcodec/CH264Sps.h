@@ -16,7 +16,8 @@
 //     chroma format above 3, separate colour planes, unequal or out-of-range
 //     bit depths, a frame number or order count field out of range, more than
 //     16 reference frames, a picture too large for its arithmetic) is not
-//     taken;
+//     taken; one whose size libavutil's general image check refuses is
+//     refused loudly (the check writes to the process's log);
 //   - cropping that would leave no picture is ignored, as the decoder does;
 //   - the size is the cropped one, the size the decoder checks.
 // When the escaped read is refused the decoder reads the NAL again with its

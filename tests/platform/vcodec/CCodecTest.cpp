@@ -256,13 +256,14 @@ TEST_F(CCodecTest, H264UnitByUnitLogsNothingAboveInfo) {
 }
 
 // libavcodec refuses a parameter set with a scaling list delta out of range
-// with a line on the process's log (not the decoder's, whose level we lower),
+// (and an SPS whose size libavutil's image check calls invalid) with a line
+// on the process's log (not the decoder's, whose level we lower),
 // from its parser and its decoder alike: a camera sending noise put lines on
 // a host's stderr. Such sets are refused quietly now, with the same outcome
 // as sets it refuses quietly for an identifier out of range: an SPS that
 // repeats the stream's identifier changes nothing, a unit with a refused PPS
 // gives no picture (error detection explodes).
-Bytes HighSps(uint32_t id, int32_t delta) {
+Bytes HighSps(uint32_t id, int32_t delta, uint32_t mbWidthCode = 14, uint32_t mbHeightCode = 8) {
     BitWriter w;
     w.Put(100, 8);
     w.Put(0, 8);
@@ -281,8 +282,8 @@ Bytes HighSps(uint32_t id, int32_t delta) {
     w.Ue(2);
     w.Ue(1);
     w.Put(0, 1);
-    w.Ue(14); // 240 x 144, cropped to the stream's 238 x 134
-    w.Ue(8);
+    w.Ue(mbWidthCode); // 240 x 144, cropped to the stream's 238 x 134
+    w.Ue(mbHeightCode);
     w.Put(1, 1);
     w.Put(1, 1);
     w.Put(1, 1);
@@ -330,6 +331,8 @@ TEST_F(CCodecTest, H264LoudParameterSetsAreRefusedQuietly) {
     auto withSets = [&](bool loud) {
         std::vector<Bytes> units = s.mUnits;
         units[1] = Cat({NalUnit(0x67, HighSps(loud ? 0 : 40, 300)), units[1]});
+        // A size libavutil's image check refuses, as loudly.
+        units[2] = Cat({NalUnit(0x67, HighSps(loud ? 0 : 40, 4, 887, 1162)), units[2]});
         units[3] = Cat({NalUnit(0x67, HighSps(1, 4)), NalUnit(0x68, HighPps(loud ? 1 : 300, 1, -200)), units[3]});
         return units;
     };

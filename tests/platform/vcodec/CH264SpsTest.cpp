@@ -144,8 +144,19 @@ TEST(CH264SpsTest, ReadsEveryBranchAndRefusesWhatTheDecoderRefuses) {
              f.profile = 244; f.chroma = 3; f.crop = true; f.cropRight = 3; f.cropTop = 5; }), true, 365, 299},
         {"cropping all away is ignored", with([](SSpsFields& f) {
              f.crop = true; f.cropLeft = 100; f.cropRight = 84; }), true, 368, 304},
-        {"the largest code", with([](SSpsFields& f) { f.mbWidth = 65534; f.mbHeight = 0; }), true, 65535 * 16, 16},
-        {"a code too long", with([](SSpsFields& f) { f.mbWidth = 65535; }), false, 0, 0},
+        // The size's codes are read by get_ue_golomb: 12 leading zeros at
+        // most, a longer code an error the size checks refuse quietly.
+        {"the largest code", with([](SSpsFields& f) { f.mbWidth = 8190; f.mbHeight = 0; }), true, 8191 * 16, 16},
+        {"a code too long", with([](SSpsFields& f) { f.mbWidth = 8191; f.mbHeight = 0; }), false, 0, 0},
+        {"a height code too long", with([](SSpsFields& f) { f.mbHeight = 65534; }), false, 0, 0},
+        // libavutil's image check: (8 w + 1024) (h + 128) below INT_MAX, or
+        // a line on the process's log.
+        {"the tallest 14208 wide", with([](SSpsFields& f) { f.mbWidth = 887; f.mbHeight = 1161; }), true, 14208,
+         18592},
+        {"a size the image check refuses",
+         with([](SSpsFields& f) { f.mbWidth = 887; f.mbHeight = 1162; }), false, 0, 0, true},
+        {"fields the image check refuses", with([](SSpsFields& f) {
+             f.mbWidth = 887; f.mbHeight = 581; f.framesOnly = false; }), false, 0, 0, true},
         // The decoder reads identifiers through a 9-bit table: 31 to 34 all
         // read as 31, from 35 on as 32, which it refuses.
         {"identifier 34 reads as 31", with([](SSpsFields& f) { f.id = 34; }), true, 368, 304},
