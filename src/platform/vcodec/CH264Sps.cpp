@@ -159,9 +159,21 @@ void Unescape(const uint8_t* data, int64_t size, std::vector<uint8_t>* out) {
 
 } // namespace
 
-SH264Sps CH264Sps::Read(const uint8_t* rbsp, int64_t size) {
-    SH264Sps sps;
+SH264Sps CH264Sps::Read(const uint8_t* rbsp, int64_t size, int64_t payloadBits) {
     CBitReader bits(rbsp, size);
+    SH264Sps sps = ReadFields(bits);
+    // Fields that ran past the end: refused by the decoder's strict tries,
+    // and maybe taken by its last, forgiving one, with whatever follows the
+    // NAL in its memory read as the missing bits.
+    if (size * 8 - bits.Left() > (payloadBits < 0 ? size * 8 : payloadBits)) {
+        sps.truncated = true;
+        sps.taken = false;
+    }
+    return sps;
+}
+
+SH264Sps CH264Sps::ReadFields(CBitReader& bits) {
+    SH264Sps sps;
     bool ok = true;
     const uint32_t profile = bits.Bits(8);
     const uint32_t constraints = bits.Bits(8) >> 2; // constraint_set0 .. 5, the first on top
@@ -269,7 +281,9 @@ int64_t CH264Sps::LargestPixels(const uint8_t* data, int64_t size, int64_t rowAl
         const int64_t begin = i + 1;
         const int64_t end = NalEnd(data, begin, size);
         Unescape(data + begin, end - begin, &rbsp);
-        for (const SH264Sps& sps : {Read(rbsp.data(), int64_t(rbsp.size())), Read(data + begin, end - begin)})
+        const int64_t payloadBits = SizeBits(rbsp.data(), int64_t(rbsp.size())) - 8;
+        for (const SH264Sps& sps :
+             {Read(rbsp.data(), int64_t(rbsp.size()), payloadBits), Read(data + begin, end - begin)})
             if (sps.taken)
                 largest = std::max(largest, (sps.width + rowAlign - 1) / rowAlign * rowAlign * sps.height);
         i = end - 1;
@@ -353,9 +367,16 @@ void CH264ParamScreen::Screen(const uint8_t* data, int64_t size, int64_t from, i
         if (type == CH264Sps::kSpsNalType) {
             // The decoder reads the NAL with its escapes out, then, refused,
             // again with them in; the parser the first way only.
-            const SH264Sps escaped = CH264Sps::Read(mRbsp.data(), rbspSize);
-            const SH264Sps raw = escaped.taken || escaped.loud ? SH264Sps{} : CH264Sps::Read(data + begin, end - begin);
-            loud = escaped.loud || raw.loud;
+            const int64_t payloadBits =
+                end == limit && limit < size ? INT64_MAX / 2 : CH264Sps::SizeBits(mRbsp.data(), rbspSize) - 8;
+            const SH264Sps escaped = CH264Sps::Read(mRbsp.data(), rbspSize, payloadBits);
+            const SH264Sps raw = escaped.taken || escaped.loud || escaped.truncated
+                                     ? SH264Sps{}
+                                     : CH264Sps::Read(data + begin, end - begin);
+            // A truncated SPS gets the stand-in too: what the decoder's
+            // forgiving try would make of it depends on the bytes after it
+            // in its memory, and no camera sends one.
+            loud = escaped.loud || escaped.truncated || raw.loud;
             if (escaped.taken)
                 mSps[escaped.id] = escaped;
             else if (raw.taken)

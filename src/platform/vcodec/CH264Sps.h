@@ -10,8 +10,11 @@
 //
 // What the decoder does with an SPS, and therefore what this reads:
 //   - the NAL payload without its emulation prevention bytes (00 00 03);
-//     bits past the end read as zeros (the decoder's padding, and the
-//     truncation it forgives on its last try);
+//     bits past the end read as zeros (the decoder's padding), and an SPS
+//     whose fields run past its end is truncated: the decoder's strict tries
+//     refuse it, and its last try forgives that, reading the missing bits
+//     from whatever follows the NAL in its memory (the next NAL's bytes), so
+//     what it holds then cannot be told from the SPS alone;
 //   - an SPS the decoder refuses before its size (an identifier above 31, a
 //     chroma format above 3, separate colour planes, unequal or out-of-range
 //     bit depths, a frame number or order count field out of range, more than
@@ -31,9 +34,14 @@
 
 namespace ipcam {
 
+class CBitReader;
+
 struct SH264Sps {
     bool taken = false; // an SPS the decoder takes
     bool loud = false;  // refused with a line on the process's log, or may be (below)
+    // Its fields run past its end: the decoder refuses it on its strict
+    // tries and may take it on its last, forgiving one (not taken here).
+    bool truncated = false;
     int64_t width = 0;  // its cropped size
     int64_t height = 0;
     // What a PPS that names it reads of it (when taken).
@@ -69,8 +77,11 @@ public:
     static constexpr uint32_t kMaxRefFrames = 16;
 
     // The SPS whose payload (after the one-byte NAL header) is
-    // rbsp[0 .. size), emulation prevention bytes already taken out.
-    static SH264Sps Read(const uint8_t* rbsp, int64_t size);
+    // rbsp[0 .. size), emulation prevention bytes already taken out, of
+    // which the first payloadBits bits are the fields (the rest its stop bit
+    // and trailing zeros; -1: all of them, as for the decoder's read of the
+    // bytes with their escapes in).
+    static SH264Sps Read(const uint8_t* rbsp, int64_t size, int64_t payloadBits = -1);
     // The largest picture, in pixels, that an SPS in the Annex B access unit
     // data[0 .. size) gives (0 when it carries none the decoder takes), its
     // width rounded up to a multiple of rowAlign.
@@ -86,6 +97,9 @@ public:
     // The NAL's length in bits as the decoder counts it: header and payload
     // (escapes out) without trailing zero bytes, stop bit and the zeros after.
     static int64_t SizeBits(const uint8_t* rbsp, int64_t size);
+
+private:
+    static SH264Sps ReadFields(CBitReader& bits);
 };
 
 // Keeps the decoder's process log quiet about a stream's parameter sets.

@@ -204,6 +204,14 @@ TEST(CH264SpsTest, ReadsEveryBranchAndRefusesWhatTheDecoderRefuses) {
     const Bytes whole = Sps(SSpsFields{});
     EXPECT_FALSE(CH264Sps::Read(whole.data(), 3).taken);
     EXPECT_FALSE(CH264Sps::Read(whole.data(), 0).taken);
+    // Fields that run past the bits before the stop bit make a truncated
+    // SPS, not taken (the reader stops before the VUI flag).
+    const int64_t fieldBits = CH264Sps::SizeBits(whole.data(), int64_t(whole.size())) - 8;
+    EXPECT_TRUE(CH264Sps::Read(whole.data(), int64_t(whole.size()), fieldBits - 1).taken);
+    const SH264Sps cut = CH264Sps::Read(whole.data(), int64_t(whole.size()), fieldBits - 2);
+    EXPECT_TRUE(cut.truncated);
+    EXPECT_FALSE(cut.taken);
+    EXPECT_FALSE(cut.loud);
     // A scaling list cut short is read on, by the decoder, from the bytes
     // after the NAL: it may refuse it loudly.
     const Bytes scaled = Sps(with([](SSpsFields& f) { f.profile = 100; f.scaling = true; }));
@@ -448,9 +456,14 @@ TEST(CH264SpsTest, ScreensLoudSetsIntoQuietOnes) {
     orphan.spsId = 1;
     // An SPS whose lists run past its end, as short as a header can be.
     const Bytes shortSps = {0x67, 0x90, 0x06, 0x2E, 0xF7};
+    // A baseline SPS cut after four bytes: its last 1 bit reads as the stop
+    // bit, and the size fields run past the end.
+    const Bytes whole = Sps(SSpsFields{});
+    const Bytes cutSps(whole.begin(), whole.begin() + 4);
+    ASSERT_NE(0, cutSps.back());
     const Bytes parts[] = {Nal(0x67, Sps(good)),    Nal(0x67, Sps(loudSps)), Nal(0x68, Pps(loudPps)),
                            Nal(0x68, Pps(finePps)), Nal(0x68, Pps(orphan)),  Cat({{0, 0, 0, 1}, shortSps}),
-                           {0, 0, 1, 0x65, 0x88, 0x84}};
+                           Nal(0x67, cutSps),       {0, 0, 1, 0x65, 0x88, 0x84}};
     Bytes stream;
     std::vector<size_t> at;
     for (const Bytes& part : parts) {
@@ -483,8 +496,12 @@ TEST(CH264SpsTest, ScreensLoudSetsIntoQuietOnes) {
         }
         return out;
     };
-    for (size_t part : {size_t(0), size_t(3), size_t(4), size_t(6)})
+    for (size_t part : {size_t(0), size_t(3), size_t(4), size_t(7)})
         EXPECT_EQ(payload(stream, part), payload(quiet, part)) << "part " << part;
+    // The truncated SPS: what the decoder's forgiving try would hold depends
+    // on the bytes after it, so it gets the stand-in too.
+    EXPECT_EQ(0x09, quiet[at[6] + 4]);
+    EXPECT_EQ(payload(stream, 6), payload(quiet, 6));
     for (size_t part : {size_t(1), size_t(5)}) {
         SCOPED_TRACE(part);
         const Bytes before = unescaped(payload(stream, part));
