@@ -249,13 +249,16 @@ SH264Sps CH264Sps::ReadFields(CBitReader& bits) {
     bits.Skip(1); // direct_8x8_inference
     int64_t width = int64_t(mbWidth) * 16, height = int64_t(mbHeight) * 16;
     if (bits.Bits(1) != 0) { // frame_cropping
-        const int64_t left = Ue(bits, &ok), right = Ue(bits, &ok), top = Ue(bits, &ok), bottom = Ue(bits, &ok);
+        // get_ue_golomb again; cropping that leaves no picture, or a code it
+        // cannot read, and the decoder refuses the SPS ("crop values invalid").
+        const int64_t left = UeLong(bits), right = UeLong(bits), top = UeLong(bits), bottom = UeLong(bits);
         const int64_t stepX = (chroma == 1 || chroma == 2) ? 2 : 1;
         const int64_t stepY = (framesOnly ? 1 : 2) * (chroma == 1 ? 2 : 1);
-        if (ok && (left + right) * stepX < width && (top + bottom) * stepY < height) {
-            width -= (left + right) * stepX;
-            height -= (top + bottom) * stepY;
-        }
+        if (left < 0 || right < 0 || top < 0 || bottom < 0 || (left + right) * stepX >= width ||
+            (top + bottom) * stepY >= height)
+            return sps;
+        width -= (left + right) * stepX;
+        height -= (top + bottom) * stepY;
     }
     sps.taken = true;
     sps.chroma = chroma;

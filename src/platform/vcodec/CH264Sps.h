@@ -21,7 +21,8 @@
 //     16 reference frames, a picture too large for its arithmetic) is not
 //     taken; one whose size libavutil's general image check refuses is
 //     refused loudly (the check writes to the process's log);
-//   - cropping that would leave no picture is ignored, as the decoder does;
+//   - cropping that would leave no picture refuses the SPS, as the decoder
+//     (libavcodec 5.1) does;
 //   - the size is the cropped one, the size the decoder checks.
 // When the escaped read is refused the decoder reads the NAL again with its
 // escapes in place: the caller (LargestPixels) takes the larger of the two.

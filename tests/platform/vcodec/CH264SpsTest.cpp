@@ -142,8 +142,13 @@ TEST(CH264SpsTest, ReadsEveryBranchAndRefusesWhatTheDecoderRefuses) {
              f.profile = 100; f.chroma = 2; f.crop = true; f.cropLeft = 1; f.cropBottom = 3; }), true, 366, 301},
         {"cropped 4:4:4", with([](SSpsFields& f) {
              f.profile = 244; f.chroma = 3; f.crop = true; f.cropRight = 3; f.cropTop = 5; }), true, 365, 299},
-        {"cropping all away is ignored", with([](SSpsFields& f) {
-             f.crop = true; f.cropLeft = 100; f.cropRight = 84; }), true, 368, 304},
+        {"cropping all away", with([](SSpsFields& f) {
+             f.crop = true; f.cropLeft = 100; f.cropRight = 84; }), false, 0, 0},
+        {"cropping all but two columns", with([](SSpsFields& f) {
+             f.crop = true; f.cropLeft = 100; f.cropRight = 83; }), true, 2, 304},
+        {"cropping all rows of fields away", with([](SSpsFields& f) {
+             f.framesOnly = false; f.crop = true; f.cropTop = 152; }), false, 0, 0},
+        {"a crop code too long", with([](SSpsFields& f) { f.crop = true; f.cropBottom = 8191; }), false, 0, 0},
         // The size's codes are read by get_ue_golomb: 12 leading zeros at
         // most, a longer code an error the size checks refuse quietly.
         {"the largest code", with([](SSpsFields& f) { f.mbWidth = 8190; f.mbHeight = 0; }), true, 8191 * 16, 16},
