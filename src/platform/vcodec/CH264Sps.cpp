@@ -27,8 +27,18 @@ uint32_t Ue(CBitReader& bits, bool* ok) {
     return zeros == 0 ? 0 : static_cast<uint32_t>((uint64_t(1) << zeros) - 1 + bits.Bits(zeros));
 }
 
-void SkipSe(CBitReader& bits, bool* ok) {
-    Ue(bits, ok);
+// get_se_golomb_long (the order count offsets): leading zeros counted in a
+// 32-bit window, 31 at most, then one more bit than that; false only for the
+// value it refuses (INT32_MIN: 31 zeros and 32 zero bits after them).
+bool SkipSeLong(CBitReader& bits) {
+    int zeros = 0;
+    while (zeros < 31 && bits.Bits(1) == 0)
+        ++zeros;
+    if (zeros < 31) {
+        bits.Skip(zeros);
+        return true;
+    }
+    return bits.Bits(32) != 0;
 }
 
 // A scaling list delta as the decoder reads it (get_se_golomb), and what
@@ -215,13 +225,14 @@ SH264Sps CH264Sps::ReadFields(CBitReader& bits) {
             return sps;
     } else if (pocType == 1) {
         bits.Skip(1);
-        SkipSe(bits, &ok);
-        SkipSe(bits, &ok);
+        if (!SkipSeLong(bits) || !SkipSeLong(bits))
+            return sps;
         const uint32_t cycle = Ue(bits, &ok);
         if (cycle > kMaxPocCycle)
             return sps;
         for (uint32_t i = 0; i < cycle && ok; ++i)
-            SkipSe(bits, &ok);
+            if (!SkipSeLong(bits))
+                return sps;
     } else if (pocType != 2) {
         return sps;
     }

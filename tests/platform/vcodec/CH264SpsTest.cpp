@@ -128,6 +128,10 @@ TEST(CH264SpsTest, ReadsEveryBranchAndRefusesWhatTheDecoderRefuses) {
         {"baseline", SSpsFields{}, true, 368, 304},
         {"order count type 0", with([](SSpsFields& f) { f.pocType = 0; f.pocLsb = 12; }), true, 368, 304},
         {"order count type 1 and its cycle", with([](SSpsFields& f) { f.pocType = 1; }), true, 368, 304},
+        // Its offsets are read by get_se_golomb_long: codes of up to 31
+        // leading zeros.
+        {"order count offsets of 30 leading zeros", with([](SSpsFields& f) {
+             f.pocType = 1; f.pocOffset = 1 << 29; }), true, 368, 304},
         {"high profile with scaling lists",
          with([](SSpsFields& f) { f.profile = 100; f.scaling = true; f.lumaDepth = f.chromaDepth = 2; }), true, 368,
          304},
