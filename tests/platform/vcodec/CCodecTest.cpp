@@ -496,8 +496,9 @@ TEST(CCodecBoundTest, TheEnvironmentMayLowerTheBound) {
 //    gets the quiet stand-in, so no decoder holds it.
 //  - an SPS 0 read with its escapes in (profile 0: its PPSs may carry lists),
 //    then an SPS 0 of the constrained baseline profile (whose PPSs may not)
-//    with cropping that leaves no picture, which libavcodec refuses: it kept
-//    the first, and read the next PPS's lists, with a delta of -7,975,353.
+//    whose cropping codes are too long to read, invalid crop values that
+//    libavcodec refuses it for: it kept the first, and read the next PPS's
+//    lists, with a delta of -7,975,353.
 TEST(CCodecLoudTest, FuzzedStreamsStayQuiet) {
     const struct {
         const char* name;
@@ -519,7 +520,7 @@ TEST(CCodecLoudTest, FuzzedStreamsStayQuiet) {
              0x86, 0xc0, 0x00, 0x32, 0xce, 0x00, 0x00, 0x00, 0x01, 0x88, 0x84, 0x27,
              0x00, 0x01, 0x41, 0x9a, 0x12, 0x36, 0x6a, 0x00, 0xad, 0xd5, 0x0e,
           }}},
-        {"an SPS refused for its cropping",
+        {"an SPS refused for its cropping codes",
          {{
              0x00, 0x00, 0x01, 0x67, 0x00, 0x00, 0x03, 0x9a, 0x22, 0x86, 0x00, 0x00,
              0x0e, 0x7f, 0x5e, 0x81, 0x41, 0x9a, 0x08, 0x00, 0x00, 0x00, 0x01, 0x67,
