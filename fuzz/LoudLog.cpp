@@ -5,6 +5,8 @@
 // (run with -fork or a loop to collect several); a value other than 1 traps
 // only on lines that contain it. Off by default: a campaign counts the lines
 // in its log instead of stopping at the first.
+#include "LoudLog.h"
+
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -12,6 +14,10 @@
 extern "C" {
 #include <libavutil/log.h>
 }
+
+namespace fuzz {
+void (*gBeforeLoudTrap)() = nullptr;
+} // namespace fuzz
 
 namespace {
 
@@ -31,6 +37,8 @@ void TrapLoud(void* context, int level, const char* format, va_list args) {
         return;
     }
     std::fprintf(stderr, "loud line from the codec library: %s", line);
+    if (fuzz::gBeforeLoudTrap != nullptr)
+        fuzz::gBeforeLoudTrap();
     std::abort();
 }
 

@@ -15,12 +15,16 @@
 // poisoned, so that a write past either end of the size the caller gave is
 // still caught without a buffer per input.
 #include "FuzzSupport.h"
+#include "LoudLog.h"
 #include "ipcamview/vcodec.h"
 
 #include <sanitizer/asan_interface.h>
 
 #include <array>
+#include <cstdio>
 #include <cstdlib>
+#include <deque>
+#include <string>
 
 using fuzz::Check;
 
@@ -54,6 +58,26 @@ int32_t Decoder(size_t format, size_t code, bool bottomUp) {
     return handle;
 }
 
+// With FUZZ_TRAP_LOUD and FUZZ_LOUD_HISTORY=DIR set, the last inputs are
+// kept, and a loud line writes them to DIR (oldest first, the one that made
+// the line last): a line that needs the state earlier inputs left in a kept
+// decoder comes back when they are run in one process, in that order.
+constexpr size_t kHistory = 256;
+std::deque<std::vector<uint8_t>>* gHistory = nullptr;
+
+void WriteHistory() {
+    const char* dir = std::getenv("FUZZ_LOUD_HISTORY");
+    for (size_t i = 0; i < gHistory->size(); ++i) {
+        char name[32];
+        std::snprintf(name, sizeof name, "/%05zu", i);
+        if (FILE* file = std::fopen((std::string(dir) + name).c_str(), "wb")) {
+            std::fwrite((*gHistory)[i].data(), 1, (*gHistory)[i].size(), file);
+            std::fclose(file);
+        }
+    }
+    std::fprintf(stderr, "the last %zu inputs are in %s\n", gHistory->size(), dir);
+}
+
 } // namespace
 
 // Hostile sizes are the same code at a smaller bound, and much faster:
@@ -62,10 +86,19 @@ int32_t Decoder(size_t format, size_t code, bool bottomUp) {
 // bound given in the environment stands.
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
     setenv("VCODEC_MAX_PIXELS", "1048576", 0);
+    if (std::getenv("FUZZ_TRAP_LOUD") != nullptr && std::getenv("FUZZ_LOUD_HISTORY") != nullptr) {
+        gHistory = new std::deque<std::vector<uint8_t>>;
+        fuzz::gBeforeLoudTrap = WriteHistory;
+    }
     return 0;
 }
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+    if (gHistory != nullptr) {
+        if (gHistory->size() == kHistory)
+            gHistory->pop_front();
+        gHistory->emplace_back(data, data + size);
+    }
     if (size < 2)
         return 0;
     static std::vector<uint8_t> buffer(kMaxOutput);
