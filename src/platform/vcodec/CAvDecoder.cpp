@@ -158,8 +158,10 @@ bool CAvDecoder::Decode(const uint8_t* in, int32_t length, int32_t* consumed, ui
     // The parser reads its input in windows copied here with padding, so a
     // caller that hands a long stream pays for the bytes used, not for all.
     // H.264 parameter sets the decoder would refuse with a line on the
-    // process's log are made to be refused quietly (CH264ParamScreen), in
-    // the copy: a change past a window's end waits for the next window.
+    // process's log are made to be refused quietly (CH264ParamScreen): SPSs
+    // in the copy, before the parser reads them (a change past a window's
+    // end waits for the next window), PPSs in each unit as it is handed to
+    // the decoder, judged by the SPSs the decoder was handed before.
     mPatches.clear();
     size_t patched = 0;
     int32_t pos = 0;
@@ -191,6 +193,8 @@ bool CAvDecoder::Decode(const uint8_t* in, int32_t length, int32_t* consumed, ui
             const bool tooLarge = !WithinBound(mpParser->width, mpParser->height) ||
                                   (mCodecId == AV_CODEC_ID_H264 && unitSize > 0 &&
                                    CH264Sps::LargestPixels(unit, unitSize, kRowAlign) > mpContext->max_pixels);
+            if (unitSize > 0 && !tooLarge && mCodecId == AV_CODEC_ID_H264)
+                mScreen.Follow(unit, unitSize);
             if (unitSize > 0 && !tooLarge && DecodePacket(unit, unitSize) &&
                 WritePicture(out, outSize, pictureSize)) {
                 *consumed = pos + offset;

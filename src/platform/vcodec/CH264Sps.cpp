@@ -356,8 +356,8 @@ bool CH264Sps::PpsLoud(const uint8_t* rbsp, int64_t size, int64_t sizeBits, cons
     return ScalingLists(bits, transform8x8 ? (seq.chroma == 3 ? 12 : 8) : 6) != EDelta::kValue;
 }
 
-void CH264ParamScreen::Screen(const uint8_t* data, int64_t size, int64_t from, int64_t to,
-                              std::vector<SPatch>* patches) {
+template <typename Visit>
+void CH264ParamScreen::ForEachSet(const uint8_t* data, int64_t size, int64_t from, int64_t to, Visit visit) {
     to = std::min(to, size);
     for (int64_t header = std::max<int64_t>(from, 3); header < to; ++header) {
         // The next 01 that ends a start code 00 00 01 before a header in the window.
@@ -377,40 +377,57 @@ void CH264ParamScreen::Screen(const uint8_t* data, int64_t size, int64_t from, i
         const int64_t end = NalEnd(data, begin, limit);
         Unescape(data + begin, end - begin, &mRbsp);
         const int64_t rbspSize = int64_t(mRbsp.size());
-        bool loud = false;
-        if (type == CH264Sps::kSpsNalType) {
-            // The decoder reads the NAL with its escapes out, then, refused,
-            // again with them in; the parser the first way only.
-            const int64_t payloadBits =
-                end == limit && limit < size ? INT64_MAX / 2 : CH264Sps::SizeBits(mRbsp.data(), rbspSize) - 8;
-            const SH264Sps escaped = CH264Sps::Read(mRbsp.data(), rbspSize, payloadBits);
-            const SH264Sps raw = escaped.taken || escaped.loud || escaped.truncated
-                                     ? SH264Sps{}
-                                     : CH264Sps::Read(data + begin, end - begin);
-            // A truncated SPS gets the stand-in too: what the decoder's
-            // forgiving try would make of it depends on the bytes after it
-            // in its memory, and no camera sends one.
-            loud = escaped.loud || escaped.truncated || raw.loud;
-            if (escaped.taken)
-                mSps[escaped.id] = escaped;
-            else if (raw.taken)
-                mSps[raw.id] = raw;
-            // An access unit delimiter: the parser ends a unit at one as at
-            // an SPS, and nothing reads its payload (a loud SPS may be too
-            // short for anything else: its lists run past its end).
-            if (loud)
-                patches->push_back({header, kDelimiterHeader});
-        } else {
-            const int64_t sizeBits = end == limit && limit < size ? INT64_MAX / 2 : CH264Sps::SizeBits(mRbsp.data(), rbspSize);
-            loud = CH264Sps::PpsLoud(mRbsp.data(), rbspSize, sizeBits, mSps);
-            // Identifier 511 and up: nine zero bits after the header.
-            if (loud && end - begin >= 2) {
-                patches->push_back({begin, 0x00});
-                patches->push_back({begin + 1, kQuietFollower});
-            }
-        }
+        // The NAL's bits as the decoder counts them, unknown past the bytes judged.
+        const int64_t sizeBits =
+            end == limit && limit < size ? INT64_MAX / 2 : CH264Sps::SizeBits(mRbsp.data(), rbspSize);
+        visit(type, header, begin, end, sizeBits);
         header = end - 1;
     }
+}
+
+CH264ParamScreen::SSpsReading CH264ParamScreen::ReadSps(const uint8_t* data, int64_t begin, int64_t end,
+                                                         int64_t sizeBits) const {
+    // The decoder reads the NAL with its escapes out, then, refused, again
+    // with them in; the parser the first way only.
+    SSpsReading reading;
+    reading.escaped = CH264Sps::Read(mRbsp.data(), int64_t(mRbsp.size()), sizeBits - 8);
+    const SH264Sps& escaped = reading.escaped;
+    if (!escaped.taken && !escaped.loud && !escaped.truncated)
+        reading.raw = CH264Sps::Read(data + begin, end - begin);
+    // A truncated SPS gets the stand-in too: what the decoder's forgiving
+    // try would make of it depends on the bytes after it in its memory, and
+    // no camera sends one.
+    reading.loud = escaped.loud || escaped.truncated || reading.raw.loud;
+    return reading;
+}
+
+void CH264ParamScreen::Screen(const uint8_t* data, int64_t size, int64_t from, int64_t to,
+                              std::vector<SPatch>* patches) {
+    ForEachSet(data, size, from, to, [&](int type, int64_t header, int64_t begin, int64_t end, int64_t sizeBits) {
+        // An access unit delimiter: the parser ends a unit at one as at an
+        // SPS, and nothing reads its payload (a loud SPS may be too short
+        // for anything else: its lists run past its end).
+        if (type == CH264Sps::kSpsNalType && ReadSps(data, begin, end, sizeBits).loud)
+            patches->push_back({header, kDelimiterHeader});
+    });
+}
+
+void CH264ParamScreen::Follow(uint8_t* unit, int64_t size) {
+    ForEachSet(unit, size, 0, size, [&](int type, int64_t, int64_t begin, int64_t end, int64_t sizeBits) {
+        if (type == CH264Sps::kSpsNalType) {
+            const SSpsReading reading = ReadSps(unit, begin, end, sizeBits);
+            if (reading.escaped.taken)
+                mSps[reading.escaped.id] = reading.escaped;
+            else if (reading.raw.taken)
+                mSps[reading.raw.id] = reading.raw;
+            return;
+        }
+        // Identifier 511 and up: nine zero bits after the header.
+        if (CH264Sps::PpsLoud(mRbsp.data(), int64_t(mRbsp.size()), sizeBits, mSps) && end - begin >= 2) {
+            unit[begin] = 0x00;
+            unit[begin + 1] = kQuietFollower;
+        }
+    });
 }
 
 } // namespace ipcam

@@ -108,14 +108,18 @@ private:
 // range with a line on the process's log (its parser reads every SPS, its
 // decoder every SPS three ways and every PPS), not on the context's log
 // whose level we lower: a noisy camera put a line on a host's stderr for
-// every such set. The screen follows the stream's sets as the decoder does
-// and, for each set the decoder would refuse loudly, gives the byte changes
-// that leave the same outcome without the line: an SPS becomes an access
-// unit delimiter (refused or absent, the decoder holds the SPSs it held; the
-// parser ends a unit at both alike), a PPS gets an identifier out of range
-// (refused quietly, so the unit it is in still fails, as error detection
-// explodes). Lengths stay, so the parser cuts the stream into the same
-// units; no start code or escape is made or undone.
+// every such set. The screen gives each set the decoder would refuse loudly
+// the byte changes that leave the same outcome without the line: an SPS
+// becomes an access unit delimiter (refused or absent, the decoder holds the
+// SPSs it held; the parser ends a unit at both alike), a PPS gets an
+// identifier out of range (refused quietly, so the unit it is in still
+// fails, as error detection explodes). Lengths stay, so the parser cuts the
+// stream into the same units; no start code or escape is made or undone.
+//
+// SPSs are judged on their own, ahead of the parser (Screen). A PPS is
+// judged by the SPSs the decoder holds, so the screen follows the units the
+// decoder is handed, in order (Follow): not the input, whose last unit the
+// parser drops when nothing came of it, nor units refused for their size.
 //
 // Threads: none of its own; one screen per decoder.
 class CH264ParamScreen {
@@ -124,11 +128,13 @@ public:
         int64_t at; // index into the screened input
         uint8_t value;
     };
-    // Judges the SPS and PPS NAL units whose header byte lies in
-    // data[from .. to) (data[0 .. size) being the whole input, read for the
-    // bytes before and after), remembers the SPSs the decoder takes, and
-    // appends the changes for the loud ones to *patches, in order.
+    // Judges the SPS NAL units whose header byte lies in data[from .. to)
+    // (data[0 .. size) being the whole input, read for the bytes before and
+    // after) and appends the changes for the loud ones to *patches, in order.
     void Screen(const uint8_t* data, int64_t size, int64_t from, int64_t to, std::vector<SPatch>* patches);
+    // An access unit the decoder is about to be handed: remembers the SPSs
+    // it takes, and changes each PPS it would refuse loudly, in place.
+    void Follow(uint8_t* unit, int64_t size);
 
     // Bytes of a set read at most: the decoder decides on a loud delta well
     // within them (17 bits a delta it takes, 12 lists of 64 at most).
@@ -140,6 +146,18 @@ public:
     static constexpr uint8_t kQuietFollower = 0x40;
 
 private:
+    struct SSpsReading {
+        SH264Sps escaped; // the decoder's first reading (and the parser's)
+        SH264Sps raw;     // its second, escapes in, after a quiet refusal
+        bool loud = false;
+    };
+    // Calls visit(type, header, begin, end, sizeBits) for each SPS and PPS
+    // whose header lies in data[from .. to), its payload unescaped in mRbsp.
+    template <typename Visit>
+    void ForEachSet(const uint8_t* data, int64_t size, int64_t from, int64_t to, Visit visit);
+    // The SPS in mRbsp (its escaped bytes data[begin .. end)).
+    SSpsReading ReadSps(const uint8_t* data, int64_t begin, int64_t end, int64_t sizeBits) const;
+
     SH264Sps mSps[CH264Sps::kSpsCount];
     std::vector<uint8_t> mRbsp;
 };

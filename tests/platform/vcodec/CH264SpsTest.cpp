@@ -486,6 +486,8 @@ TEST(CH264SpsTest, ScreensLoudSetsIntoQuietOnes) {
     Bytes quiet = stream;
     for (const auto& patch : patches)
         quiet[size_t(patch.at)] = patch.value;
+    // PPSs as the decoder is handed them: here the whole stream as one unit.
+    screen.Follow(quiet.data(), int64_t(quiet.size()));
     ASSERT_EQ(StartCodes(stream), StartCodes(quiet));
 
     auto payload = [&](const Bytes& data, size_t part) {
@@ -523,6 +525,22 @@ TEST(CH264SpsTest, ScreensLoudSetsIntoQuietOnes) {
     const Bytes pps = unescaped(payload(quiet, 2));
     EXPECT_FALSE(CH264Sps::PpsLoud(pps.data(), int64_t(pps.size()), 1000, held));
     EXPECT_EQ(0x00, pps.at(0));
+
+    // A PPS is judged by the SPSs the decoder was handed, not those the
+    // input held: the unit with the SPS never reached it (the parser drops
+    // the last unit of an input that gave no picture).
+    ipcam::CH264ParamScreen decoderSide;
+    std::vector<ipcam::CH264ParamScreen::SPatch> inputPatches;
+    Bytes ppsUnit = Nal(0x68, Pps(loudPps));
+    const Bytes asSent = ppsUnit;
+    decoderSide.Screen(stream.data(), int64_t(stream.size()), 0, int64_t(stream.size()), &inputPatches);
+    decoderSide.Follow(ppsUnit.data(), int64_t(ppsUnit.size()));
+    EXPECT_EQ(asSent, ppsUnit);
+    Bytes spsUnit = Nal(0x67, Sps(good));
+    decoderSide.Follow(spsUnit.data(), int64_t(spsUnit.size()));
+    decoderSide.Follow(ppsUnit.data(), int64_t(ppsUnit.size()));
+    EXPECT_NE(asSent, ppsUnit);
+    EXPECT_EQ(0x00, ppsUnit.at(5));
 
     // In windows: a change past a window's end comes with the window whose
     // header it belongs to, in the same order.
