@@ -115,16 +115,16 @@ int64_t UeLong(CBitReader& bits) {
     return zeros > CH264Sps::kMaxUeZeros ? -1 : int64_t((uint64_t(1) << zeros) - 1 + rest);
 }
 
-// get_se_golomb outside the scaling lists; *known cleared past the cache.
-int64_t SeLong(CBitReader& bits, bool* known) {
+// get_se_golomb outside the scaling lists, as libavcodec 5.1 reads a long
+// code: the leading zeros counted in a 32-bit window (31 at most), then the
+// next 32 - (31 - zeros) bits as the code plus one; past 31 zeros, the 32
+// bits after the 31st zero, whatever they are.
+int64_t SeLong(CBitReader& bits) {
     int zeros = 0;
-    while (bits.Bits(1) == 0)
-        if (++zeros > CH264Sps::kMaxCachedZeros) {
-            *known = false;
-            return 0;
-        }
-    const uint32_t code = static_cast<uint32_t>((uint64_t(1) << zeros) - 1 + bits.Bits(zeros));
-    return (code & 1) ? int64_t(code / 2) + 1 : -int64_t(code / 2);
+    while (zeros < 31 && bits.Bits(1) == 0)
+        ++zeros;
+    const uint32_t plusOne = zeros < 31 ? (uint32_t(1) << zeros) | bits.Bits(zeros) : bits.Bits(32);
+    return (plusOne & 1) ? -int64_t(plusOne >> 1) : int64_t(plusOne >> 1);
 }
 
 // av_image_check_size without a pixel format: a line of 8 bytes a pixel and
@@ -144,11 +144,14 @@ bool HasChromaFormat(uint32_t profile) {
     }
 }
 
-// Where the NAL whose payload begins at data[begin] ends: at the next start
-// code (00 00 00 or 00 00 01), or at `limit` when none comes before it.
+// Where the NAL whose payload begins at data[begin] ends, as libavcodec's
+// NAL extraction ends it: at the next 00 00 01 or 00 00 02, or at `limit`
+// when none comes before it. 00 00 00 does not end it: the zeros and what
+// follows them are part of the NAL (trailing zeros only do not count for its
+// length in bits), so a PPS with bytes after such zeros has bits left.
 int64_t NalEnd(const uint8_t* data, int64_t begin, int64_t limit) {
     int64_t end = begin;
-    while (end + 2 < limit && !(data[end] == 0 && data[end + 1] == 0 && data[end + 2] <= 1))
+    while (end + 2 < limit && !(data[end] == 0 && data[end + 1] == 0 && (data[end + 2] == 1 || data[end + 2] == 2)))
         ++end;
     return end + 2 >= limit ? limit : end;
 }
@@ -339,11 +342,10 @@ bool CH264Sps::PpsLoud(const uint8_t* rbsp, int64_t size, int64_t sizeBits, cons
             return false;
     }
     bits.Skip(1 + 2); // weighted_pred, weighted_bipred_idc
-    bool known = true;
-    SeLong(bits, &known); // pic_init_qp
-    SeLong(bits, &known); // pic_init_qs
-    const int64_t chromaQp = SeLong(bits, &known);
-    if (!known || chromaQp < -kMaxChromaQpOffset || chromaQp > kMaxChromaQpOffset)
+    SeLong(bits); // pic_init_qp
+    SeLong(bits); // pic_init_qs
+    const int64_t chromaQp = SeLong(bits);
+    if (chromaQp < -kMaxChromaQpOffset || chromaQp > kMaxChromaQpOffset)
         return false;
     bits.Skip(3); // deblocking control, constrained intra, redundant picture count
     const int64_t read = size * 8 - bits.Left();

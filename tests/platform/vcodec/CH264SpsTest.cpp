@@ -315,6 +315,7 @@ struct SPpsFields {
     uint32_t sliceGroupsExtra = 0; // minus 1
     uint32_t refs = 0;             // minus 1
     int32_t chromaQp = 0;
+    int32_t initQp = 0; // minus 26
     bool more = true; // the optional part (transform, scaling, second offset)
     bool transform8x8 = true;
     bool scaling = true;
@@ -332,7 +333,7 @@ Bytes Pps(const SPpsFields& f) {
     w.Ue(f.refs);
     w.Ue(0);
     w.Put(0, 3);
-    w.Se(0);
+    w.Se(f.initQp);
     w.Se(0);
     w.Se(f.chromaQp);
     w.Put(0, 3);
@@ -402,6 +403,8 @@ TEST(CH264SpsTest, JudgesAPpsByTheSpsItNames) {
         {"two slice groups", with([](SPpsFields& f) { f.sliceGroupsExtra = 1; }), false},
         {"33 references", with([](SPpsFields& f) { f.refs = 32; }), false},
         {"32 references", with([](SPpsFields& f) { f.refs = 31; }), true},
+        // get_se_golomb reads long codes exactly, up to 31 leading zeros.
+        {"an initial QP code of 30 leading zeros", with([](SPpsFields& f) { f.initQp = -(1 << 29); }), true},
         {"chroma offset 13", with([](SPpsFields& f) { f.chromaQp = 13; }), false},
         {"chroma offset -12", with([](SPpsFields& f) { f.chromaQp = -12; }), true},
     };
