@@ -193,10 +193,11 @@ bool CAvDecoder::Decode(const uint8_t* in, int32_t length, int32_t* consumed, ui
             const bool tooLarge = !WithinBound(mpParser->width, mpParser->height) ||
                                   (mCodecId == AV_CODEC_ID_H264 && unitSize > 0 &&
                                    CH264Sps::LargestPixels(unit, unitSize, kRowAlign) > mpContext->max_pixels);
-            if (unitSize > 0 && !tooLarge && mCodecId == AV_CODEC_ID_H264)
+            if (unitSize == 0 || tooLarge)
+                continue;
+            if (mCodecId == AV_CODEC_ID_H264)
                 mScreen.Follow(unit, unitSize);
-            if (unitSize > 0 && !tooLarge && DecodePacket(unit, unitSize) &&
-                WritePicture(out, outSize, pictureSize)) {
+            if (DecodePacket(unit, unitSize) && WritePicture(out, outSize, pictureSize)) {
                 *consumed = pos + offset;
                 return true;
             }
