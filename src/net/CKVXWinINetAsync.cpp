@@ -418,16 +418,21 @@ bool CKVXWinINetAsync::Read(void* buffer, DWORD* length, bool fill) {
     MarkThrottle();
     DWORD delivered = 0;
     bool ok = true;
+    // The outputs of the pending call live as long as the call: an abandoned
+    // call is only ended by the close below, and until then the layer may
+    // still complete it into them.
+    DWORD available = 0;
+    INTERNET_BUFFERSA piece{};
     for (;;) {
         mCompletionOk.Reset();
-        DWORD available = 0;
+        available = 0;
         if (!Finished(InternetQueryDataAvailable(request, &available, 0, Context()), mTimeout)) {
             ok = false;
             break;
         }
         if (available == 0)
             break; // end of the body
-        INTERNET_BUFFERSA piece{};
+        piece = INTERNET_BUFFERSA{};
         piece.dwStructSize = sizeof(piece);
         piece.lpvBuffer = static_cast<char*>(buffer) + delivered;
         piece.dwBufferLength = std::min(available, wanted - delivered);
@@ -444,8 +449,8 @@ bool CKVXWinINetAsync::Read(void* buffer, DWORD* length, bool fill) {
             break;
     }
     if (!ok) {
-        // The abandoned call may still be pending with our locals as its
-        // outputs: closing the request ends it before they go.
+        // The abandoned call may still be pending with `available` or
+        // `piece` as its outputs: closing the request ends it before they go.
         mBodyCut = true;
         CloseRequestHandle();
         if (delivered == 0)
