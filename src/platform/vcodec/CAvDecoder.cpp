@@ -210,15 +210,19 @@ bool CAvDecoder::Decode(const uint8_t* in, int32_t length, int32_t* consumed, ui
 }
 
 bool CAvDecoder::Mpeg4SizeAllowed(const uint8_t* in, int32_t length) {
+    // A frame without a VOL is decoded at the size the decoder holds. That is
+    // the size of the last VOL whose frame's picture header decoded: the
+    // decoder takes a VOL's size back when the header fails or says the
+    // picture is not coded, and before any it has none (it would guess the
+    // rest of the VOL from a picture and ask for a 0 x 0 frame, with a line on
+    // the host's stderr; there would be no picture either way).
+    int64_t width = mpContext->coded_width, height = mpContext->coded_height;
     const SMpeg4Vol vol = CMpeg4Vol::Find(in, length);
     if (vol.taken && vol.vop && vol.width > 0 && vol.height > 0) {
-        mVolWidth = vol.width;
-        mVolHeight = vol.height;
+        width = vol.width;
+        height = vol.height;
     }
-    // Before a VOL with a size the decoder has none: it guesses the rest of
-    // the VOL from a picture and then asks for a 0 x 0 frame, with a line on
-    // the host's stderr. There would be no picture either way.
-    return mVolWidth > 0 && WithinBound(mVolWidth, mVolHeight) && Mpeg4ScratchWithinBound(mVolWidth);
+    return width > 0 && height > 0 && WithinBound(width, height) && Mpeg4ScratchWithinBound(width);
 }
 
 bool CAvDecoder::Mpeg4ScratchWithinBound(int64_t width) const {

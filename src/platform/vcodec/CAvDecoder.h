@@ -90,9 +90,6 @@ private:
     // changes that quieten the current input's loud ones.
     CH264ParamScreen mScreen;
     std::vector<CH264ParamScreen::SPatch> mPatches;
-    // MPEG-4: the picture size the VOLs gave (0 x 0 before one gave a size).
-    int64_t mVolWidth = 0;
-    int64_t mVolHeight = 0;
 };
 
 } // namespace ipcam
