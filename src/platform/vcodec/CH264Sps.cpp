@@ -320,42 +320,51 @@ int64_t CH264Sps::SizeBits(const uint8_t* rbsp, int64_t size) {
     return (1 + size) * 8 - (stop + 1);
 }
 
-bool CH264Sps::PpsLoud(const uint8_t* rbsp, int64_t size, int64_t sizeBits, const SH264Sps (&sps)[kSpsCount]) {
+CH264Sps::EPps CH264Sps::JudgePps(const uint8_t* rbsp, int64_t size, int64_t sizeBits,
+                                  const SH264Sps (&sps)[kSpsCount]) {
     CBitReader bits(rbsp, size);
     const int64_t ppsId = UeLong(bits);
     if (ppsId < 0 || ppsId > kMaxPpsId)
-        return false;
+        return EPps::kRefused;
     const uint32_t spsId = Ue31(bits);
     if (spsId >= uint32_t(kSpsCount) || !sps[spsId].taken)
-        return false;
+        return EPps::kRefused;
     const SH264Sps& seq = sps[spsId];
     if (seq.bitDepth > 14 || seq.bitDepth == 11 || seq.bitDepth == 13)
-        return false;
+        return EPps::kRefused;
     bits.Skip(2); // entropy_coding_mode, bottom_field_pic_order_in_frame_present
     // A slice group count of 1 goes on; so does an unreadable one (the
     // decoder's error value plus one is not above 1).
     if (UeLong(bits) > 0)
-        return false;
+        return EPps::kRefused;
     for (int list = 0; list < 2; ++list) {
         const int64_t refs = UeLong(bits);
         if (refs < 0 || refs >= int64_t(kMaxPpsRefs))
-            return false;
+            return EPps::kRefused;
     }
     bits.Skip(1 + 2); // weighted_pred, weighted_bipred_idc
     SeLong(bits); // pic_init_qp
     SeLong(bits); // pic_init_qs
     const int64_t chromaQp = SeLong(bits);
     if (chromaQp < -kMaxChromaQpOffset || chromaQp > kMaxChromaQpOffset)
-        return false;
+        return EPps::kRefused;
     bits.Skip(3); // deblocking control, constrained intra, redundant picture count
     const int64_t read = size * 8 - bits.Left();
     const bool noMore = (seq.profile == 66 || seq.profile == 77 || seq.profile == 88) && (seq.constraints & 7u) != 0;
     if (sizeBits - (8 + read) <= 0 || noMore)
-        return false;
+        return EPps::kTaken;
     const bool transform8x8 = bits.Bits(1) != 0;
     if (bits.Bits(1) == 0) // pic_scaling_matrix_present
-        return false;
-    return ScalingLists(bits, transform8x8 ? (seq.chroma == 3 ? 12 : 8) : 6) != EDelta::kValue;
+        return EPps::kTaken;
+    if (ScalingLists(bits, transform8x8 ? (seq.chroma == 3 ? 12 : 8) : 6) != EDelta::kValue)
+        return EPps::kLoud;
+    const int64_t secondChromaQp = SeLong(bits);
+    return secondChromaQp < -kMaxChromaQpOffset || secondChromaQp > kMaxChromaQpOffset ? EPps::kRefused
+                                                                                       : EPps::kTaken;
+}
+
+bool CH264Sps::PpsLoud(const uint8_t* rbsp, int64_t size, int64_t sizeBits, const SH264Sps (&sps)[kSpsCount]) {
+    return JudgePps(rbsp, size, sizeBits, sps) == EPps::kLoud;
 }
 
 template <typename Visit>
@@ -415,7 +424,12 @@ void CH264ParamScreen::Screen(const uint8_t* data, int64_t size, int64_t from, i
 }
 
 void CH264ParamScreen::Follow(uint8_t* unit, int64_t size) {
+    // Error detection explodes: the decoder reads no NAL of the unit after a
+    // PPS it refuses, the SPSs after it included.
+    bool refused = false;
     ForEachSet(unit, size, 0, size, [&](int type, int64_t, int64_t begin, int64_t end, int64_t sizeBits) {
+        if (refused)
+            return;
         if (type == CH264Sps::kSpsNalType) {
             const SSpsReading reading = ReadSps(unit, begin, end, sizeBits);
             if (reading.escaped.taken)
@@ -424,11 +438,13 @@ void CH264ParamScreen::Follow(uint8_t* unit, int64_t size) {
                 mSps[reading.raw.id] = reading.raw;
             return;
         }
+        const CH264Sps::EPps pps = CH264Sps::JudgePps(mRbsp.data(), int64_t(mRbsp.size()), sizeBits, mSps);
         // Identifier 511 and up: nine zero bits after the header.
-        if (CH264Sps::PpsLoud(mRbsp.data(), int64_t(mRbsp.size()), sizeBits, mSps) && end - begin >= 2) {
+        if (pps == CH264Sps::EPps::kLoud && end - begin >= 2) {
             unit[begin] = 0x00;
             unit[begin + 1] = kQuietFollower;
         }
+        refused = pps != CH264Sps::EPps::kTaken;
     });
 }
 

@@ -95,6 +95,10 @@ public:
     // stop bit (the parser reads no scaling lists of a PPS; the decoder reads
     // them only while bits are left).
     static bool PpsLoud(const uint8_t* rbsp, int64_t size, int64_t sizeBits, const SH264Sps (&sps)[kSpsCount]);
+    // The same PPS judged in full: taken, refused quietly, or refused (or
+    // maybe refused) loudly.
+    enum class EPps { kTaken, kRefused, kLoud };
+    static EPps JudgePps(const uint8_t* rbsp, int64_t size, int64_t sizeBits, const SH264Sps (&sps)[kSpsCount]);
     // The NAL's length in bits as the decoder counts it: header and payload
     // (escapes out) without trailing zero bytes, stop bit and the zeros after.
     static int64_t SizeBits(const uint8_t* rbsp, int64_t size);

@@ -545,6 +545,33 @@ TEST(CH264SpsTest, ScreensLoudSetsIntoQuietOnes) {
     EXPECT_NE(asSent, ppsUnit);
     EXPECT_EQ(0x00, ppsUnit.at(5));
 
+    // Error detection explodes: the decoder reads nothing of a unit after a
+    // PPS it refuses, so an SPS there does not replace the one it holds; after
+    // a PPS it takes, the SPS does.
+    SSpsFields constrained; // constrained baseline: its PPSs carry no lists
+    constrained.constraints = 0x40;
+    SPpsFields refusedPps = finePps;
+    refusedPps.id = 256;
+    const struct {
+        const char* name;
+        SPpsFields before;
+        bool patched;
+    } units[] = {{"after a refused PPS", refusedPps, true},
+                 {"after a loud PPS", loudPps, true},
+                 {"after a PPS taken", finePps, false}};
+    for (const auto& u : units) {
+        SCOPED_TRACE(u.name);
+        ipcam::CH264ParamScreen exploding;
+        Bytes first = Nal(0x67, Sps(good));
+        exploding.Follow(first.data(), int64_t(first.size()));
+        Bytes second = Cat({Nal(0x68, Pps(u.before)), Nal(0x67, Sps(constrained))});
+        exploding.Follow(second.data(), int64_t(second.size()));
+        Bytes third = Nal(0x68, Pps(loudPps));
+        const Bytes third0 = third;
+        exploding.Follow(third.data(), int64_t(third.size()));
+        EXPECT_EQ(u.patched, third != third0);
+    }
+
     // In windows: a change past a window's end comes with the window whose
     // header it belongs to, in the same order.
     for (size_t split = 1; split < stream.size(); split += 7) {
