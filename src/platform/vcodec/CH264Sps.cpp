@@ -424,27 +424,44 @@ void CH264ParamScreen::Screen(const uint8_t* data, int64_t size, int64_t from, i
 }
 
 void CH264ParamScreen::Follow(uint8_t* unit, int64_t size) {
-    // Error detection explodes: the decoder reads no NAL of the unit after a
-    // PPS it refuses, the SPSs after it included.
-    bool refused = false;
-    ForEachSet(unit, size, 0, size, [&](int type, int64_t, int64_t begin, int64_t end, int64_t sizeBits) {
-        if (refused)
+    // Error detection explodes: the decoder reads no NAL of a unit after a
+    // PPS it refuses, a slice it fails to decode or an SEI it fails to read.
+    // The first is known here, the others are not: an SPS after a slice or an
+    // SEI in the unit goes to mSpsRead only, and a PPS is judged by both.
+    bool stopped = false, uncertain = false;
+    int64_t scanned = 0;
+    ForEachSet(unit, size, 0, size, [&](int type, int64_t header, int64_t begin, int64_t end, int64_t sizeBits) {
+        if (stopped)
             return;
+        // The NALs before this set that the decoder may stop at.
+        for (; !uncertain && scanned + 3 < header; ++scanned)
+            if (unit[scanned] == 0 && unit[scanned + 1] == 0 && unit[scanned + 2] == 1) {
+                const int nal = unit[scanned + 3] & 0x1F;
+                uncertain = nal == kSliceNalType || nal == kIdrNalType || nal == kSeiNalType;
+            }
         if (type == CH264Sps::kSpsNalType) {
             const SSpsReading reading = ReadSps(unit, begin, end, sizeBits);
-            if (reading.escaped.taken)
-                mSps[reading.escaped.id] = reading.escaped;
-            else if (reading.raw.taken)
-                mSps[reading.raw.id] = reading.raw;
+            const SH264Sps& taken = reading.escaped.taken ? reading.escaped : reading.raw;
+            if (taken.taken) {
+                mSpsRead[taken.id] = taken;
+                if (!uncertain)
+                    mSps[taken.id] = taken;
+            }
             return;
         }
-        const CH264Sps::EPps pps = CH264Sps::JudgePps(mRbsp.data(), int64_t(mRbsp.size()), sizeBits, mSps);
+        const int64_t rbspSize = int64_t(mRbsp.size());
+        const CH264Sps::EPps held = CH264Sps::JudgePps(mRbsp.data(), rbspSize, sizeBits, mSps);
+        const CH264Sps::EPps read = CH264Sps::JudgePps(mRbsp.data(), rbspSize, sizeBits, mSpsRead);
+        const bool loud = held == CH264Sps::EPps::kLoud || read == CH264Sps::EPps::kLoud;
         // Identifier 511 and up: nine zero bits after the header.
-        if (pps == CH264Sps::EPps::kLoud && end - begin >= 2) {
+        if (loud && end - begin >= 2) {
             unit[begin] = 0x00;
             unit[begin + 1] = kQuietFollower;
         }
-        refused = pps != CH264Sps::EPps::kTaken;
+        const bool refusedHeld = loud || held != CH264Sps::EPps::kTaken;
+        const bool refusedRead = loud || read != CH264Sps::EPps::kTaken;
+        stopped = refusedHeld && refusedRead;
+        uncertain = uncertain || refusedHeld != refusedRead;
     });
 }
 

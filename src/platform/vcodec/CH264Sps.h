@@ -162,7 +162,15 @@ private:
     // The SPS in mRbsp (its escaped bytes data[begin .. end)).
     SSpsReading ReadSps(const uint8_t* data, int64_t begin, int64_t end, int64_t sizeBits) const;
 
+    static constexpr int kSliceNalType = 1;
+    static constexpr int kIdrNalType = 5;
+    static constexpr int kSeiNalType = 6;
+
+    // The SPSs the decoder holds by identifier, without (mSps) and with
+    // (mSpsRead) those it may not have read: after a slice or an SEI in
+    // their unit, at which it stops on an error.
     SH264Sps mSps[CH264Sps::kSpsCount];
+    SH264Sps mSpsRead[CH264Sps::kSpsCount];
     std::vector<uint8_t> mRbsp;
 };
 

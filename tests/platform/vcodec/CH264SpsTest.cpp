@@ -546,31 +546,45 @@ TEST(CH264SpsTest, ScreensLoudSetsIntoQuietOnes) {
     EXPECT_EQ(0x00, ppsUnit.at(5));
 
     // Error detection explodes: the decoder reads nothing of a unit after a
-    // PPS it refuses, so an SPS there does not replace the one it holds; after
-    // a PPS it takes, the SPS does.
+    // PPS it refuses, so an SPS there does not replace the one it holds;
+    // after a PPS it takes, the SPS does. After a slice or an SEI it may
+    // have stopped or not: the next PPS must be quiet by either SPS.
     SSpsFields constrained; // constrained baseline: its PPSs carry no lists
     constrained.constraints = 0x40;
     SPpsFields refusedPps = finePps;
     refusedPps.id = 256;
     const struct {
         const char* name;
-        SPpsFields before;
+        Bytes before;
         bool patched;
-    } units[] = {{"after a refused PPS", refusedPps, true},
-                 {"after a loud PPS", loudPps, true},
-                 {"after a PPS taken", finePps, false}};
+    } units[] = {{"after a refused PPS", Nal(0x68, Pps(refusedPps)), true},
+                 {"after a loud PPS", Nal(0x68, Pps(loudPps)), true},
+                 {"after a PPS taken", Nal(0x68, Pps(finePps)), false},
+                 {"after an SEI", Nal(0x06, {0x05, 0x01, 0x00, 0x80}), true},
+                 {"after a slice", Nal(0x41, {0x9A, 0x22, 0x86, 0xC0}), true},
+                 {"after an access unit delimiter", Nal(0x09, {0x10}), false}};
     for (const auto& u : units) {
         SCOPED_TRACE(u.name);
         ipcam::CH264ParamScreen exploding;
         Bytes first = Nal(0x67, Sps(good));
         exploding.Follow(first.data(), int64_t(first.size()));
-        Bytes second = Cat({Nal(0x68, Pps(u.before)), Nal(0x67, Sps(constrained))});
+        Bytes second = Cat({u.before, Nal(0x67, Sps(constrained))});
         exploding.Follow(second.data(), int64_t(second.size()));
         Bytes third = Nal(0x68, Pps(loudPps));
         const Bytes third0 = third;
         exploding.Follow(third.data(), int64_t(third.size()));
         EXPECT_EQ(u.patched, third != third0);
     }
+    // An SPS the decoder surely read after one it may have: the new one holds.
+    ipcam::CH264ParamScreen certain;
+    Bytes maybe = Cat({Nal(0x06, {0x05, 0x01, 0x00, 0x80}), Nal(0x67, Sps(good))});
+    certain.Follow(maybe.data(), int64_t(maybe.size()));
+    Bytes sure = Nal(0x67, Sps(constrained));
+    certain.Follow(sure.data(), int64_t(sure.size()));
+    Bytes lists = Nal(0x68, Pps(loudPps));
+    const Bytes lists0 = lists;
+    certain.Follow(lists.data(), int64_t(lists.size()));
+    EXPECT_EQ(lists0, lists);
 
     // In windows: a change past a window's end comes with the window whose
     // header it belongs to, in the same order.
