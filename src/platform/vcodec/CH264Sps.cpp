@@ -354,10 +354,10 @@ CH264Sps::EPps CH264Sps::JudgePps(const uint8_t* rbsp, int64_t size, int64_t siz
     if (sizeBits - (8 + read) <= 0 || noMore)
         return EPps::kTaken;
     const bool transform8x8 = bits.Bits(1) != 0;
-    if (bits.Bits(1) == 0) // pic_scaling_matrix_present
-        return EPps::kTaken;
-    if (ScalingLists(bits, transform8x8 ? (seq.chroma == 3 ? 12 : 8) : 6) != EDelta::kValue)
+    const bool scaling = bits.Bits(1) != 0; // pic_scaling_matrix_present
+    if (scaling && ScalingLists(bits, transform8x8 ? (seq.chroma == 3 ? 12 : 8) : 6) != EDelta::kValue)
         return EPps::kLoud;
+    // Read with or without lists.
     const int64_t secondChromaQp = SeLong(bits);
     return secondChromaQp < -kMaxChromaQpOffset || secondChromaQp > kMaxChromaQpOffset ? EPps::kRefused
                                                                                        : EPps::kTaken;

@@ -322,6 +322,7 @@ struct SPpsFields {
     int lists = 8;
     int badList = 0;
     int32_t delta = 200;
+    int32_t secondChromaQp = 0;
 };
 
 Bytes Pps(const SPpsFields& f) {
@@ -346,7 +347,7 @@ Bytes Pps(const SPpsFields& f) {
                 for (int k = 0; k < (list < 6 ? 16 : 64); ++k)
                     w.Se(k == 0 ? f.delta : 0);
         }
-        w.Se(0);
+        w.Se(f.secondChromaQp);
     }
     w.Put(1, 1); // rbsp_stop_one_bit
     return w.Done();
@@ -422,6 +423,35 @@ TEST(CH264SpsTest, JudgesAPpsByTheSpsItNames) {
     // Cut inside the list: the decoder reads on past the NAL.
     const Bytes fine = Pps(with([](SPpsFields& f) { f.delta = 5; }));
     EXPECT_TRUE(CH264Sps::PpsLoud(fine.data(), 4, 1000, held));
+
+    // Whether the decoder takes a PPS (after one it refuses, it reads no
+    // more of the unit). The second chroma offset comes after the optional
+    // flags whether lists are given or not.
+    using EPps = CH264Sps::EPps;
+    const struct {
+        const char* name;
+        SPpsFields fields;
+        EPps outcome;
+    } outcomes[] = {
+        {"fine lists", with([](SPpsFields& f) { f.delta = 5; }), EPps::kTaken},
+        {"a loud list", SPpsFields{}, EPps::kLoud},
+        {"identifier 256", with([](SPpsFields& f) { f.id = 256; }), EPps::kRefused},
+        {"an SPS not held", with([](SPpsFields& f) { f.spsId = 5; }), EPps::kRefused},
+        {"no optional part", with([](SPpsFields& f) { f.more = false; }), EPps::kTaken},
+        {"second chroma offset 12", with([](SPpsFields& f) { f.delta = 5; f.secondChromaQp = 12; }), EPps::kTaken},
+        {"second chroma offset 13", with([](SPpsFields& f) { f.delta = 5; f.secondChromaQp = 13; }),
+         EPps::kRefused},
+        {"no lists, second chroma offset -13", with([](SPpsFields& f) { f.scaling = false; f.secondChromaQp = -13; }),
+         EPps::kRefused},
+        {"constrained baseline, no optional part read", with([](SPpsFields& f) { f.spsId = 2; f.secondChromaQp = 13; }),
+         EPps::kTaken},
+    };
+    for (const auto& c : outcomes) {
+        SCOPED_TRACE(c.name);
+        const Bytes rbsp = Pps(c.fields);
+        const int64_t size = int64_t(rbsp.size());
+        EXPECT_EQ(int(c.outcome), int(CH264Sps::JudgePps(rbsp.data(), size, CH264Sps::SizeBits(rbsp.data(), size), held)));
+    }
 }
 
 TEST(CH264SpsTest, CountsTheBitsAsTheDecoderDoes) {
