@@ -26,6 +26,8 @@ public:
         return value;
     }
     void Skip(int64_t count) { mBit += count; }
+    // Bits read (or skipped) so far.
+    int64_t Position() const { return mBit; }
     // Bits left before the end of the bytes (negative once past it).
     int64_t Left() const { return mSize * 8 - mBit; }
 

@@ -14,6 +14,11 @@ namespace {
 // The longest Exp-Golomb code libavcodec reads in an SPS: 15 leading zeros
 // (a value up to 65534); a longer one is an invalid code to it.
 constexpr int kMaxGolombZeros = 15;
+// VUI: the aspect ratio code of an explicit ratio, the codes with a table
+// entry (0 to 16), the most reordered frames allowed.
+constexpr uint32_t kExtendedSar = 255;
+constexpr uint32_t kAspectRatioCodes = 17;
+constexpr uint32_t kMaxReorderFrames = 16;
 
 // An Exp-Golomb code; *ok cleared for one the decoder calls invalid.
 uint32_t Ue(CBitReader& bits, bool* ok) {
@@ -172,9 +177,80 @@ void Unescape(const uint8_t* data, int64_t size, std::vector<uint8_t>* out) {
 
 } // namespace
 
+// The HRD parameters' refusal: more than 32 CPB specifications.
+bool HrdRefused(CBitReader& bits) {
+    const uint32_t count = Ue31(bits) + 1;
+    if (count > 32)
+        return true;
+    bits.Skip(4 + 4); // bit_rate_scale, cpb_size_scale
+    for (uint32_t i = 0; i < count; ++i) {
+        UeLong(bits); // bit_rate_value_minus1
+        UeLong(bits); // cpb_size_value_minus1
+        bits.Skip(1); // cbr_flag
+    }
+    bits.Skip(5 + 5 + 5 + 5); // the delay and offset lengths
+    return false;
+}
+
+// The VUI's refusals, as libavcodec 5.1 reads it: an aspect ratio code it
+// has no entry for, HRD parameters it refuses, more than 16 reordered
+// frames. Bits past `limit` are the next NAL's to the decoder (the strict
+// readings fail there anyway, the forgiving one reads on), so nothing is
+// judged refused from them.
+bool VuiRefused(CBitReader& bits, int64_t limit) {
+    auto within = [&] { return bits.Position() <= limit; };
+    if (bits.Bits(1) != 0) { // aspect_ratio_info_present
+        const uint32_t idc = bits.Bits(8);
+        if (idc == kExtendedSar)
+            bits.Skip(16 + 16);
+        else if (idc >= kAspectRatioCodes)
+            return within();
+    }
+    if (bits.Bits(1) != 0) // overscan_info_present
+        bits.Skip(1);
+    if (bits.Bits(1) != 0) {   // video_signal_type_present
+        bits.Skip(3 + 1);      // video_format, full range
+        if (bits.Bits(1) != 0) // colour_description_present
+            bits.Skip(8 + 8 + 8);
+    }
+    if (bits.Bits(1) != 0) { // chroma_loc_info_present
+        Ue31(bits);
+        Ue31(bits);
+    }
+    // A truncated VUI is taken as it is.
+    CBitReader peek = bits;
+    if (peek.Bits(1) != 0 && limit - bits.Position() < 10)
+        return false;
+    if (bits.Bits(1) != 0)        // timing_info_present
+        bits.Skip(32 + 32 + 1);   // num_units_in_tick, time_scale, fixed_frame_rate
+    bool hrd = false;
+    for (int kind = 0; kind < 2; ++kind) { // NAL, then VCL HRD parameters
+        if (bits.Bits(1) != 0) {
+            hrd = true;
+            if (HrdRefused(bits))
+                return within();
+        }
+    }
+    if (hrd)
+        bits.Skip(1); // low_delay_hrd
+    bits.Skip(1);     // pic_struct_present
+    if (limit - bits.Position() == 0)
+        return false;
+    if (bits.Bits(1) != 0) { // bitstream_restriction
+        bits.Skip(1);
+        for (int field = 0; field < 4; ++field)
+            Ue31(bits);
+        const uint32_t reorder = Ue31(bits);
+        Ue31(bits); // max_dec_frame_buffering
+        // Read past the end, the reorder count is forgotten rather than judged.
+        return within() && reorder > kMaxReorderFrames;
+    }
+    return false;
+}
+
 SH264Sps CH264Sps::Read(const uint8_t* rbsp, int64_t size, int64_t payloadBits) {
     CBitReader bits(rbsp, size);
-    SH264Sps sps = ReadFields(bits);
+    SH264Sps sps = ReadFields(bits, payloadBits < 0 ? size * 8 : payloadBits);
     // Fields that ran past the end: refused by the decoder's strict tries,
     // and maybe taken by its last, forgiving one, with whatever follows the
     // NAL in its memory read as the missing bits.
@@ -185,7 +261,7 @@ SH264Sps CH264Sps::Read(const uint8_t* rbsp, int64_t size, int64_t payloadBits) 
     return sps;
 }
 
-SH264Sps CH264Sps::ReadFields(CBitReader& bits) {
+SH264Sps CH264Sps::ReadFields(CBitReader& bits, int64_t limit) {
     SH264Sps sps;
     bool ok = true;
     const uint32_t profile = bits.Bits(8);
@@ -273,6 +349,13 @@ SH264Sps CH264Sps::ReadFields(CBitReader& bits) {
             return sps;
         width -= (left + right) * stepX;
         height -= (top + bottom) * stepY;
+    }
+    // The VUI is read on a copy: only its refusals count, and the fields'
+    // end is where the caller looks for an overread.
+    if (bits.Bits(1) != 0) { // vui_parameters_present
+        CBitReader vui = bits;
+        if (VuiRefused(vui, limit))
+            return sps;
     }
     sps.taken = true;
     sps.chroma = chroma;

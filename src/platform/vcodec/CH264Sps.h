@@ -104,7 +104,7 @@ public:
     static int64_t SizeBits(const uint8_t* rbsp, int64_t size);
 
 private:
-    static SH264Sps ReadFields(CBitReader& bits);
+    static SH264Sps ReadFields(CBitReader& bits, int64_t limit);
 };
 
 // Keeps the decoder's process log quiet about a stream's parameter sets.

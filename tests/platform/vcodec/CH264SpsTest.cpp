@@ -39,6 +39,13 @@ struct SSpsFields {
     bool framesOnly = true;
     bool crop = false;
     uint32_t cropLeft = 0, cropRight = 0, cropTop = 0, cropBottom = 0;
+    // A VUI with an aspect ratio, NAL HRD parameters of `cpbMinus1`
+    // + 1 specifications (if `hrd`) and a bitstream restriction.
+    bool vui = false;
+    uint32_t aspectIdc = 1;
+    bool hrd = false;
+    uint32_t cpbMinus1 = 0;
+    uint32_t reorder = 0;
 };
 
 Bytes Sps(const SSpsFields& f) {
@@ -96,7 +103,36 @@ Bytes Sps(const SSpsFields& f) {
         w.Ue(f.cropTop);
         w.Ue(f.cropBottom);
     }
-    w.Put(0, 1); // no VUI
+    w.Put(f.vui, 1);
+    if (f.vui) {
+        w.Put(1, 1);
+        w.Put(f.aspectIdc, 8);
+        if (f.aspectIdc == 255)
+            w.Put(0x00010001, 32); // 1:1
+        w.Put(0, 4);               // no overscan, signal type, chroma location or timing
+        w.Put(f.hrd, 1);
+        if (f.hrd) {
+            w.Ue(f.cpbMinus1);
+            w.Put(0, 8);
+            for (uint32_t i = 0; i <= f.cpbMinus1; ++i) {
+                w.Ue(1000);
+                w.Ue(2000);
+                w.Put(0, 1);
+            }
+            for (int length = 0; length < 4; ++length)
+                w.Put(23, 5); // delay and offset lengths (no run of zeros to escape)
+        }
+        w.Put(0, 1); // no VCL HRD parameters
+        if (f.hrd)
+            w.Put(0, 1); // low_delay_hrd
+        w.Put(0, 1);     // pic_struct_present
+        w.Put(1, 1);     // bitstream_restriction
+        w.Put(1, 1);
+        for (int i = 0; i < 4; ++i)
+            w.Ue(i == 2 || i == 3 ? 16 : 0);
+        w.Ue(f.reorder);
+        w.Ue(f.reorder);
+    }
     w.Put(1, 1); // rbsp_stop_one_bit
     return w.Done();
 }
@@ -126,6 +162,17 @@ TEST(CH264SpsTest, ReadsEveryBranchAndRefusesWhatTheDecoderRefuses) {
         bool loud = false; // refused with a line on the process's log
     } cases[] = {
         {"baseline", SSpsFields{}, true, 368, 304},
+        // What libavcodec refuses in the VUI, quietly.
+        {"a VUI", with([](SSpsFields& f) { f.vui = true; f.hrd = true; f.reorder = 16; }), true, 368, 304},
+        {"aspect ratio code 16", with([](SSpsFields& f) { f.vui = true; f.aspectIdc = 16; }), true, 368, 304},
+        {"aspect ratio code 17", with([](SSpsFields& f) { f.vui = true; f.aspectIdc = 17; }), false, 0, 0},
+        {"an explicit aspect ratio", with([](SSpsFields& f) { f.vui = true; f.aspectIdc = 255; }), true, 368, 304},
+        {"17 reordered frames", with([](SSpsFields& f) { f.vui = true; f.reorder = 17; }), false, 0, 0},
+        // The CPB count is an identifier-style code: 31 to 34 read as 31.
+        {"34 + 1 CPB specifications", with([](SSpsFields& f) { f.vui = f.hrd = true; f.cpbMinus1 = 34; }), true,
+         368, 304},
+        {"35 + 1 CPB specifications", with([](SSpsFields& f) { f.vui = f.hrd = true; f.cpbMinus1 = 35; }), false,
+         0, 0},
         {"order count type 0", with([](SSpsFields& f) { f.pocType = 0; f.pocLsb = 12; }), true, 368, 304},
         {"order count type 1 and its cycle", with([](SSpsFields& f) { f.pocType = 1; }), true, 368, 304},
         // Its offsets are read by get_se_golomb_long: codes of up to 31
@@ -214,9 +261,10 @@ TEST(CH264SpsTest, ReadsEveryBranchAndRefusesWhatTheDecoderRefuses) {
     EXPECT_FALSE(CH264Sps::Read(whole.data(), 3).taken);
     EXPECT_FALSE(CH264Sps::Read(whole.data(), 0).taken);
     // Fields that run past the bits before the stop bit make a truncated
-    // SPS, not taken (the reader stops before the VUI flag).
+    // SPS, not taken; the VUI flag is one of them.
     const int64_t fieldBits = CH264Sps::SizeBits(whole.data(), int64_t(whole.size())) - 8;
-    EXPECT_TRUE(CH264Sps::Read(whole.data(), int64_t(whole.size()), fieldBits - 1).taken);
+    EXPECT_TRUE(CH264Sps::Read(whole.data(), int64_t(whole.size()), fieldBits).taken);
+    EXPECT_TRUE(CH264Sps::Read(whole.data(), int64_t(whole.size()), fieldBits - 1).truncated);
     const SH264Sps cut = CH264Sps::Read(whole.data(), int64_t(whole.size()), fieldBits - 2);
     EXPECT_TRUE(cut.truncated);
     EXPECT_FALSE(cut.taken);
