@@ -175,8 +175,6 @@ void Unescape(const uint8_t* data, int64_t size, std::vector<uint8_t>* out) {
     }
 }
 
-} // namespace
-
 // The HRD parameters' refusal: more than 32 CPB specifications.
 bool HrdRefused(CBitReader& bits) {
     const uint32_t count = Ue31(bits) + 1;
@@ -247,6 +245,8 @@ bool VuiRefused(CBitReader& bits, int64_t limit) {
     }
     return false;
 }
+
+} // namespace
 
 SH264Sps CH264Sps::Read(const uint8_t* rbsp, int64_t size, int64_t payloadBits) {
     CBitReader bits(rbsp, size);
