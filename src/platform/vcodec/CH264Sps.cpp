@@ -446,10 +446,6 @@ CH264Sps::EPps CH264Sps::JudgePps(const uint8_t* rbsp, int64_t size, int64_t siz
                                                                                        : EPps::kTaken;
 }
 
-bool CH264Sps::PpsLoud(const uint8_t* rbsp, int64_t size, int64_t sizeBits, const SH264Sps (&sps)[kSpsCount]) {
-    return JudgePps(rbsp, size, sizeBits, sps) == EPps::kLoud;
-}
-
 template <typename Visit>
 void CH264ParamScreen::ForEachSet(const uint8_t* data, int64_t size, int64_t from, int64_t to, Visit visit) {
     to = std::min(to, size);

@@ -87,16 +87,14 @@ public:
     // data[0 .. size) gives (0 when it carries none the decoder takes), its
     // width rounded up to a multiple of rowAlign.
     static int64_t LargestPixels(const uint8_t* data, int64_t size, int64_t rowAlign);
-    // Whether the decoder, holding the SPSs `sps` (by identifier; those not
-    // taken it does not hold), refuses the PPS whose payload (escapes out) is
-    // rbsp[0 .. size) with a line on the process's log, or may: scaling
-    // lists that run past the NAL's end are read on from the bytes after it. sizeBits: the NAL's
+    // What the decoder, holding the SPSs `sps` (by identifier; those not
+    // taken it does not hold), makes of the PPS whose payload (escapes out)
+    // is rbsp[0 .. size): takes it, refuses it quietly, or refuses it with a
+    // line on the process's log, or may (kLoud): scaling lists that run past
+    // the NAL's end are read on from the bytes after it. sizeBits: the NAL's
     // length in bits as the decoder counts it, header included, up to its
     // stop bit (the parser reads no scaling lists of a PPS; the decoder reads
     // them only while bits are left).
-    static bool PpsLoud(const uint8_t* rbsp, int64_t size, int64_t sizeBits, const SH264Sps (&sps)[kSpsCount]);
-    // The same PPS judged in full: taken, refused quietly, or refused (or
-    // maybe refused) loudly.
     enum class EPps { kTaken, kRefused, kLoud };
     static EPps JudgePps(const uint8_t* rbsp, int64_t size, int64_t sizeBits, const SH264Sps (&sps)[kSpsCount]);
     // The NAL's length in bits as the decoder counts it: header and payload

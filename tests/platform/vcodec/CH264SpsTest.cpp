@@ -403,6 +403,14 @@ Bytes Pps(const SPpsFields& f) {
 
 } // namespace
 
+namespace {
+
+bool PpsLoud(const uint8_t* rbsp, int64_t size, int64_t sizeBits, const SH264Sps (&sps)[CH264Sps::kSpsCount]) {
+    return CH264Sps::JudgePps(rbsp, size, sizeBits, sps) == CH264Sps::EPps::kLoud;
+}
+
+} // namespace
+
 // The decoder reads a PPS's scaling lists only with an SPS that allows them
 // and bits left, as many as its transform and the SPS's chroma format say,
 // and refuses it quietly for what comes before them.
@@ -461,16 +469,16 @@ TEST(CH264SpsTest, JudgesAPpsByTheSpsItNames) {
         SCOPED_TRACE(c.name);
         const Bytes rbsp = Pps(c.fields);
         const int64_t size = int64_t(rbsp.size());
-        EXPECT_EQ(c.loud, CH264Sps::PpsLoud(rbsp.data(), size, CH264Sps::SizeBits(rbsp.data(), size), held));
+        EXPECT_EQ(c.loud, PpsLoud(rbsp.data(), size, CH264Sps::SizeBits(rbsp.data(), size), held));
     }
     // The decoder counts the bits up to the stop bit: with none left after
     // the first part it reads no lists, whatever follows.
     const Bytes loud = Pps(SPpsFields{});
-    EXPECT_FALSE(CH264Sps::PpsLoud(loud.data(), int64_t(loud.size()), 8 + 16, held));
-    EXPECT_TRUE(CH264Sps::PpsLoud(loud.data(), int64_t(loud.size()), 8 + 17, held));
+    EXPECT_FALSE(PpsLoud(loud.data(), int64_t(loud.size()), 8 + 16, held));
+    EXPECT_TRUE(PpsLoud(loud.data(), int64_t(loud.size()), 8 + 17, held));
     // Cut inside the list: the decoder reads on past the NAL.
     const Bytes fine = Pps(with([](SPpsFields& f) { f.delta = 5; }));
-    EXPECT_TRUE(CH264Sps::PpsLoud(fine.data(), 4, 1000, held));
+    EXPECT_TRUE(PpsLoud(fine.data(), 4, 1000, held));
 
     // Whether the decoder takes a PPS (after one it refuses, it reads no
     // more of the unit). The second chroma offset comes after the optional
@@ -604,7 +612,7 @@ TEST(CH264SpsTest, ScreensLoudSetsIntoQuietOnes) {
     SH264Sps held[CH264Sps::kSpsCount];
     held[0] = CH264Sps::Read(Sps(good).data(), int64_t(Sps(good).size()));
     const Bytes pps = unescaped(payload(quiet, 2));
-    EXPECT_FALSE(CH264Sps::PpsLoud(pps.data(), int64_t(pps.size()), 1000, held));
+    EXPECT_FALSE(PpsLoud(pps.data(), int64_t(pps.size()), 1000, held));
     EXPECT_EQ(0x00, pps.at(0));
 
     // A PPS is judged by the SPSs the decoder was handed, not those the
